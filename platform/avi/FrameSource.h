@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <memory>
+
+namespace avi {
+
+// What the device needs to know of a file's video.
+struct VideoInfo {
+    int width = 0;
+    int height = 0;
+    // Number of frame slots in the file's index, null frames included. Positions run from 0
+    // to frameCount; position p shows the last frame whose time is at or before p / rate, so
+    // position frameCount shows the last frame.
+    int frameCount = 0;
+    int rateNum = 25; // frames per second = rateNum / rateDen
+    int rateDen = 1;
+    bool hasAudio = false;
+};
+
+// Exact frames of an AVI file's video stream, by position.
+//
+// frameAt(p) is exactly the picture a full sequential decode shows at position p, whatever
+// the codec and however far apart its keyframes. It keeps decoded frames around recent
+// positions (bounded by a byte cap) so that neighbours cost little. Thread-safe: the device
+// asks from its decode thread and from the user-interface thread.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    virtual const VideoInfo &info() const = 0;
+    // RGB32 at source size; a null image only when the frame cannot be decoded at all.
+    virtual QImage frameAt(int position) = 0;
+};
+
+// Opens the file; nullptr with a Japanese message in *error when it is not a usable AVI.
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error);
+
+} // namespace avi

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace mci {
+class Interpreter;
+}
+
+namespace avi {
+
+// Registers the AVI video device with the interpreter under the type "avivideo".
+void registerAviVideo(mci::Interpreter &interpreter);
+
+} // namespace avi

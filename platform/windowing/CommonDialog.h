@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace windowing {
+
+// Stand-in for the common file dialog: a title, a filter of "description|pattern" pairs
+// (several pairs allowed, all joined by "|"), a file name, and a modal open or save show.
+// After a cancel the file name is empty. For a save, the file name set before the show is
+// the name the dialog proposes.
+class CommonDialog {
+public:
+    enum class Mode { Open, Save };
+
+    // What a responder is asked; tests answer it without a person.
+    struct Request {
+        Mode mode = Mode::Open;
+        QString title;
+        QString filter;
+        QString presetFileName;
+    };
+    // Returns the chosen path, or an empty text for a cancel.
+    using Responder = std::function<QString(const Request &)>;
+
+    void setDialogTitle(const QString &title) { m_title = title; }
+    QString dialogTitle() const { return m_title; }
+    void setFilter(const QString &filter) { m_filter = filter; }
+    QString filter() const { return m_filter; }
+    void setFileName(const QString &name) { m_fileName = name; }
+    QString fileName() const { return m_fileName; }
+
+    void showOpen(QWidget *parent = nullptr);
+    void showSave(QWidget *parent = nullptr);
+
+    // Tests: answer every dialog with this function; an empty one brings the real dialog back.
+    static void setResponder(Responder responder);
+
+    // "(*.AVI)|*.avi" as Qt writes filters: "(*.AVI) (*.avi)".
+    static QString toQtFilter(const QString &filter);
+
+private:
+    void show(Mode mode, QWidget *parent);
+
+    QString m_title;
+    QString m_filter;
+    QString m_fileName;
+};
+
+} // namespace windowing
