@@ -1,0 +1,454 @@
+#include "tests/support/AviCorpus.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUuid>
+
+namespace {
+
+QString testSource(int width, int height, int rateNum, int rateDen)
+{
+    return QStringLiteral("testsrc2=size=%1x%2:rate=%3/%4")
+        .arg(width).arg(height).arg(rateNum).arg(rateDen);
+}
+
+// ffmpeg arguments for the kinds that ffmpeg makes; empty for the hand-made ones.
+QStringList recipe(AviCorpus::Kind kind)
+{
+    using Kind = AviCorpus::Kind;
+    const AviCorpus::Spec s = AviCorpus::spec(kind);
+    QStringList in{"-f", "lavfi", "-i", testSource(s.width, s.height, s.rateNum, s.rateDen)};
+    const QStringList frames{"-frames:v", QString::number(s.frameCount), "-an"};
+    const QString gop = QString::number(s.keyframeInterval);
+    switch (kind) {
+    case Kind::Dib24:
+        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "bgr24"};
+    case Kind::Dib32:
+        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "bgra"};
+    case Kind::Dib16:
+        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "rgb555le"};
+    case Kind::MsVideo1:
+        return in + frames + QStringList{"-c:v", "msvideo1", "-g", gop};
+    case Kind::Cinepak:
+        return in + frames + QStringList{"-c:v", "cinepak", "-g", gop};
+    case Kind::Mjpeg:
+        return in + frames + QStringList{"-c:v", "mjpeg", "-q:v", "4"};
+    case Kind::Huffyuv:
+        return in + frames + QStringList{"-c:v", "huffyuv"};
+    case Kind::Dv:
+        return in + frames + QStringList{"-c:v", "dvvideo", "-pix_fmt", "yuv420p"};
+    case Kind::Mpeg4Packed:
+        return in + frames + QStringList{"-c:v", "libxvid", "-bf", "2", "-g", gop, "-q:v", "4"};
+    case Kind::H264:
+        return in + frames + QStringList{"-c:v", "libx264", "-bf", "2", "-g", gop,
+            "-keyint_min", gop, "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-preset", "fast"};
+    case Kind::NullFrames:
+        // Every 7th frame (n = 3, 10, 17, ...) is dropped; passthrough keeps the gaps, which
+        // the AVI muxer fills with zero-size chunks.
+        return QStringList{"-f", "lavfi", "-i", testSource(s.width, s.height, s.rateNum,
+                   s.rateDen) + QStringLiteral(":duration=4"), "-an", "-vf",
+            "select='not(eq(mod(n\\,7)\\,3))'",
+            "-fps_mode", "passthrough", "-c:v", "mjpeg", "-q:v", "4"};
+    case Kind::WithAudio:
+        return in + QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
+            "-frames:v", QString::number(s.frameCount), "-t", "4", "-c:v", "mjpeg", "-q:v",
+            "4", "-c:a", "pcm_s16le", "-ac", "2"};
+    case Kind::Dib8:
+    case Kind::Rle8:
+        break;
+    }
+    return {};
+}
+
+QString recipeHash(const QStringList &args)
+{
+    const QByteArray digest = QCryptographicHash::hash(args.join(QChar(0x1f)).toUtf8(),
+        QCryptographicHash::Sha1);
+    return QString::fromLatin1(digest.toHex().left(10));
+}
+
+// Writes into a temporary file beside `path`, then renames it into place, so that a
+// concurrent reader sees either nothing or the whole file.
+bool publish(const QString &path, const QString &tmp)
+{
+    if (QFile::exists(path)) { // someone else was faster
+        QFile::remove(tmp);
+        return true;
+    }
+    if (!QFile::rename(tmp, path)) {
+        QFile::remove(tmp);
+        return QFile::exists(path);
+    }
+    return true;
+}
+
+QString temporaryBeside(const QString &path)
+{
+    return path + QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
+        QStringLiteral(".tmp.avi");
+}
+
+void put32(QByteArray &b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.append(char((v >> (8 * i)) & 0xff));
+}
+
+void put16(QByteArray &b, uint16_t v)
+{
+    b.append(char(v & 0xff));
+    b.append(char(v >> 8));
+}
+
+void putChunk(QByteArray &b, const char *fourcc, const QByteArray &body)
+{
+    b.append(fourcc, 4);
+    put32(b, uint32_t(body.size()));
+    b.append(body);
+    if (body.size() % 2)
+        b.append('\0');
+}
+
+QByteArray list(const char *type, const QByteArray &body)
+{
+    QByteArray b("LIST");
+    put32(b, uint32_t(body.size() + 4));
+    b.append(type, 4);
+    b.append(body);
+    return b;
+}
+
+} // namespace
+
+QList<AviCorpus::Kind> AviCorpus::allKinds()
+{
+    return {Kind::Dib24, Kind::Dib32, Kind::Dib16, Kind::Dib8, Kind::Rle8, Kind::MsVideo1,
+        Kind::Cinepak, Kind::Mjpeg, Kind::Huffyuv, Kind::Dv, Kind::Mpeg4Packed, Kind::H264,
+        Kind::NullFrames, Kind::WithAudio};
+}
+
+QString AviCorpus::name(Kind kind)
+{
+    switch (kind) {
+    case Kind::Dib24: return QStringLiteral("dib24");
+    case Kind::Dib32: return QStringLiteral("dib32");
+    case Kind::Dib16: return QStringLiteral("dib16");
+    case Kind::Dib8: return QStringLiteral("dib8");
+    case Kind::Rle8: return QStringLiteral("rle8");
+    case Kind::MsVideo1: return QStringLiteral("msvideo1");
+    case Kind::Cinepak: return QStringLiteral("cinepak");
+    case Kind::Mjpeg: return QStringLiteral("mjpeg");
+    case Kind::Huffyuv: return QStringLiteral("huffyuv");
+    case Kind::Dv: return QStringLiteral("dv");
+    case Kind::Mpeg4Packed: return QStringLiteral("mpeg4packed");
+    case Kind::H264: return QStringLiteral("h264");
+    case Kind::NullFrames: return QStringLiteral("nullframes");
+    case Kind::WithAudio: return QStringLiteral("withaudio");
+    }
+    return QStringLiteral("unknown");
+}
+
+AviCorpus::Spec AviCorpus::spec(Kind kind)
+{
+    Spec s;
+    s.width = 160;
+    s.height = 120;
+    s.frameCount = 60;
+    switch (kind) {
+    case Kind::Dib24:
+    case Kind::Dib32:
+    case Kind::Dib16:
+    case Kind::Dib8:
+    case Kind::Huffyuv:
+        s.lossless = true;
+        break;
+    case Kind::Rle8:
+        s.keyframeInterval = 20;
+        s.lossless = true;
+        break;
+    case Kind::MsVideo1:
+    case Kind::Cinepak:
+        s.keyframeInterval = 25;
+        s.frameCount = 80;
+        break;
+    case Kind::Mjpeg:
+        break;
+    case Kind::Dv:
+        s.width = 720;
+        s.height = 576;
+        s.frameCount = 40;
+        break;
+    case Kind::Mpeg4Packed:
+        s.frameCount = 150;
+        s.keyframeInterval = 50;
+        s.bFrames = true;
+        break;
+    case Kind::H264:
+        s.frameCount = 150;
+        s.keyframeInterval = 50;
+        s.bFrames = true;
+        s.rateNum = 30000;
+        s.rateDen = 1001;
+        break;
+    case Kind::NullFrames:
+    case Kind::WithAudio:
+        s.frameCount = 100;
+        break;
+    }
+    return s;
+}
+
+QString AviCorpus::dataDir()
+{
+    return QStringLiteral(KURIMO_TEST_DATA_DIR);
+}
+
+QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
+    const QString &dir)
+{
+    const QString folder = dir.isEmpty() ? dataDir() : dir;
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name + QLatin1Char('-') +
+        recipeHash(ffmpegArgs) + QStringLiteral(".avi");
+    if (QFileInfo(path).size() > 0)
+        return path;
+    const QString tmp = temporaryBeside(path);
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} + ffmpegArgs +
+            QStringList{"-f", "avi", tmp});
+    const bool finished = ffmpeg.waitForFinished(10 * 60 * 1000);
+    if (!finished || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+        if (error) {
+            *error = QStringLiteral("ffmpeg failed for %1: %2")
+                .arg(name, QString::fromLocal8Bit(ffmpeg.readAll()).left(2000));
+            if (ffmpeg.error() == QProcess::FailedToStart)
+                *error = QStringLiteral("ffmpeg is not installed");
+        }
+        ffmpeg.kill();
+        ffmpeg.waitForFinished();
+        QFile::remove(tmp);
+        return {};
+    }
+    if (!publish(path, tmp)) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return {};
+    }
+    return path;
+}
+
+QString AviCorpus::file(Kind kind, QString *error)
+{
+    if (kind != Kind::Dib8 && kind != Kind::Rle8)
+        return generate(name(kind), recipe(kind), error);
+
+    const Spec s = spec(kind);
+    RawAvi avi;
+    avi.width = s.width;
+    avi.height = s.height;
+    avi.bitCount = 8;
+    avi.palette = patternPalette();
+    avi.compression = kind == Kind::Rle8 ? 1 : 0;
+    QByteArray previous;
+    for (int n = 0; n < s.frameCount; ++n) {
+        const QByteArray frame = patternFrame(s.width, s.height, n);
+        Chunk chunk;
+        chunk.keyframe = n % s.keyframeInterval == 0;
+        if (kind == Kind::Rle8) {
+            chunk.data = encodeRle8(frame, chunk.keyframe ? nullptr : &previous, s.width,
+                s.height);
+        } else {
+            // Bottom-up rows, each padded to 4 bytes.
+            const int stride = (s.width + 3) & ~3;
+            chunk.data = QByteArray(stride * s.height, '\0');
+            for (int y = 0; y < s.height; ++y) {
+                memcpy(chunk.data.data() + (s.height - 1 - y) * stride,
+                    frame.constData() + y * s.width, size_t(s.width));
+            }
+        }
+        avi.chunks.push_back(chunk);
+        previous = frame;
+    }
+    // The recipe version is part of the name: change it when the hand-made content changes.
+    const QString path = dataDir() + QLatin1Char('/') + name(kind) + QStringLiteral("-v1.avi");
+    if (QFileInfo(path).size() > 0)
+        return path;
+    QDir().mkpath(dataDir());
+    const QString tmp = temporaryBeside(path);
+    if (!writeAvi(tmp, avi) || !publish(path, tmp)) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return {};
+    }
+    return path;
+}
+
+std::vector<uint32_t> AviCorpus::patternPalette()
+{
+    std::vector<uint32_t> palette(256);
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint32_t r = (i * 37 + 20) & 0xff;
+        const uint32_t g = (i * 91 + 60) & 0xff;
+        const uint32_t b = (i * 53 + 100) & 0xff;
+        palette[i] = (r << 16) | (g << 8) | b;
+    }
+    return palette;
+}
+
+QByteArray AviCorpus::patternFrame(int width, int height, int n)
+{
+    QByteArray f(width * height, '\0');
+    auto at = [&](int x, int y) -> char & { return f[y * width + x]; };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            at(x, y) = char((x / 10 + y / 10) % 8);
+    }
+    // A square that moves every frame...
+    const int side = std::min(20, std::min(width, height) / 3);
+    const int sx = (n * 3) % std::max(1, width - side);
+    const int sy = (n * 2) % std::max(1, height - side);
+    for (int y = sy; y < sy + side; ++y) {
+        for (int x = sx; x < sx + side; ++x)
+            at(x, y) = char(100 + n % 50);
+    }
+    // ...and the frame number in binary along the top.
+    for (int bit = 0; bit < 10; ++bit) {
+        for (int y = 2; y < std::min(height, 10); ++y) {
+            for (int x = 4 + bit * 12; x < std::min(width, 4 + bit * 12 + 10); ++x)
+                at(x, y) = char((n >> bit) & 1 ? 255 : 250);
+        }
+    }
+    return f;
+}
+
+QByteArray AviCorpus::encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
+    int height)
+{
+    QByteArray out;
+    auto px = [&](const QByteArray &img, int x, int y) { return img[y * width + x]; };
+    // RLE8 runs bottom-up: the first line coded is the picture's last.
+    for (int line = 0; line < height; ++line) {
+        const int y = height - 1 - line;
+        int x = 0;
+        while (x < width) {
+            if (previous) {
+                int same = 0;
+                while (x + same < width && same < 255 &&
+                    px(frame, x + same, y) == px(*previous, x + same, y))
+                    ++same;
+                if (same > 0) {
+                    out.append('\0');
+                    out.append('\2');
+                    out.append(char(same));
+                    out.append('\0');
+                    x += same;
+                    continue;
+                }
+            }
+            const char value = px(frame, x, y);
+            int run = 1;
+            while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
+                (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
+                ++run;
+            out.append(char(run));
+            out.append(value);
+            x += run;
+        }
+        out.append('\0');
+        out.append(line == height - 1 ? '\1' : '\0');
+    }
+    return out;
+}
+
+bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
+{
+    const int paletteSize = int(avi.palette.size());
+    uint32_t largest = 0;
+    for (const Chunk &c : avi.chunks)
+        largest = std::max(largest, uint32_t(c.data.size()));
+
+    QByteArray avih;
+    put32(avih, uint32_t(1000000.0 * avi.rateDen / avi.rateNum));
+    put32(avih, 0);
+    put32(avih, 0);
+    put32(avih, avi.withIndex ? 0x10 : 0); // AVIF_HASINDEX
+    put32(avih, uint32_t(avi.chunks.size()));
+    put32(avih, 0);
+    put32(avih, 1);
+    put32(avih, largest);
+    put32(avih, uint32_t(avi.width));
+    put32(avih, uint32_t(avi.height));
+    for (int i = 0; i < 4; ++i)
+        put32(avih, 0);
+
+    QByteArray strh("vids");
+    strh.append(avi.compression == 1 ? "mrle" : "DIB ", 4);
+    put32(strh, 0);
+    put16(strh, 0);
+    put16(strh, 0);
+    put32(strh, 0);
+    put32(strh, uint32_t(avi.rateDen));
+    put32(strh, uint32_t(avi.rateNum));
+    put32(strh, 0);
+    put32(strh, uint32_t(avi.chunks.size()));
+    put32(strh, largest);
+    put32(strh, 0xffffffffu);
+    put32(strh, 0);
+    put16(strh, 0);
+    put16(strh, 0);
+    put16(strh, uint16_t(avi.width));
+    put16(strh, uint16_t(avi.height));
+
+    QByteArray strf;
+    put32(strf, 40);
+    put32(strf, uint32_t(avi.width));
+    put32(strf, uint32_t(avi.height));
+    put16(strf, 1);
+    put16(strf, uint16_t(avi.bitCount));
+    put32(strf, avi.compression);
+    put32(strf, uint32_t(((avi.width * avi.bitCount + 31) / 32) * 4 * avi.height));
+    put32(strf, 0);
+    put32(strf, 0);
+    put32(strf, uint32_t(paletteSize));
+    put32(strf, 0);
+    for (uint32_t rgb : avi.palette)
+        put32(strf, rgb & 0xffffff); // RGBQUAD: blue, green, red, 0
+
+    QByteArray strl;
+    putChunk(strl, "strh", strh);
+    putChunk(strl, "strf", strf);
+    QByteArray hdrl;
+    putChunk(hdrl, "avih", avih);
+    hdrl.append(list("strl", strl));
+
+    const char *chunkId = avi.compression == 0 ? "00db" : "00dc";
+    QByteArray movi;
+    QByteArray idx1;
+    for (const Chunk &c : avi.chunks) {
+        // Offsets count from the 'movi' fourcc.
+        idx1.append(chunkId, 4);
+        put32(idx1, c.keyframe ? 0x10 : 0);
+        put32(idx1, uint32_t(movi.size() + 4));
+        put32(idx1, uint32_t(c.data.size()));
+        putChunk(movi, chunkId, c.data);
+    }
+
+    QByteArray body("AVI ");
+    body.append(list("hdrl", hdrl));
+    body.append(list("movi", movi));
+    if (avi.withIndex)
+        putChunk(body, "idx1", idx1);
+    QByteArray riff("RIFF");
+    put32(riff, uint32_t(body.size()));
+    riff.append(body);
+
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return out.write(riff) == riff.size() && out.flush();
+}
