@@ -1,0 +1,101 @@
+#include "platform/mci/Dispatcher.h"
+
+#include "platform/mci/ErrorText.h"
+#include "platform/mci/Surfaces.h"
+
+namespace mci {
+
+namespace {
+
+template<class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template<class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+Result open(const OpenAction &action, DeviceTable &devices)
+{
+    const DeviceFactory *factory = devices.factory(action.type);
+    if (!factory)
+        return Result::failure(errortext::unknownType(action.type));
+    const QString name = action.alias.isEmpty() ? action.path : action.alias;
+    // "all" means every device to close; no device may be called that.
+    if (name.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        return Result::failure(errortext::reservedName(name));
+    if (name.isEmpty())
+        return Result::failure(errortext::noDeviceName(QStringLiteral("alias")));
+    if (devices.find(name))
+        return Result::failure(errortext::alreadyOpen(name));
+    QString reason;
+    std::unique_ptr<Device> device = (*factory)(action.path, &reason);
+    if (!device)
+        return Result::failure(errortext::cannotOpen(action.path, reason));
+    devices.add(name, std::move(device));
+    return Result::success();
+}
+
+Result close(const Command &command, DeviceTable &devices)
+{
+    if (command.all) {
+        devices.removeAll();
+        return Result::success();
+    }
+    if (!devices.find(command.device))
+        return Result::failure(errortext::notOpen(command.device));
+    devices.remove(command.device);
+    return Result::success();
+}
+
+Result onDevice(const Action &action, Device &device)
+{
+    return std::visit(
+        Overloaded{
+            [](const OpenAction &) { return Result::failure(errortext::noCommand()); },
+            [](const CloseAction &) { return Result::failure(errortext::noCommand()); },
+            [&](const PlayAction &a) { return device.play(a.request); },
+            [&](const PauseAction &) { return device.pause(); },
+            [&](const StopAction &) { return device.stop(); },
+            [&](const SeekAction &a) { return device.seek(a.request); },
+            [&](const StatusAction &a) { return device.status(a.item); },
+            [&](const SetTimeFormatAction &a) { return device.setTimeFormat(a.format); },
+            [&](const SetSpeedAction &a) { return device.setSpeed(a.speed); },
+            [&](const SetAudioAction &a) { return device.setAudio(a.on); },
+            [&](const WhereSourceAction &) { return device.whereSource(); },
+            [&](const PutWindowAction &a) { return device.putWindow(a.rect); },
+            [&](const UpdateAction &a) {
+                QImage *surface = a.surface > 0 ? Surfaces::find(quint32(a.surface)) : nullptr;
+                if (!surface)
+                    return Result::failure(
+                        errortext::unknownSurface(QString::number(a.surface)));
+                return device.update(a.rect, *surface);
+            },
+            [&](const CaptureAction &a) { return device.capture(a.path); },
+            [&](const CanPlayAction &) {
+                return Result::success(device.canPlay() ? QStringLiteral("true")
+                                                        : QStringLiteral("false"));
+            },
+        },
+        action);
+}
+
+} // namespace
+
+Result dispatch(const Command &command, DeviceTable &devices)
+{
+    if (const auto *action = std::get_if<OpenAction>(&command.action))
+        return open(*action, devices);
+    if (std::holds_alternative<CloseAction>(command.action))
+        return close(command, devices);
+
+    // Held here, not borrowed: the device may be closed from inside its own call.
+    const std::shared_ptr<Device> device = devices.find(command.device);
+    if (!device)
+        return Result::failure(errortext::notOpen(command.device));
+    Result result = onDevice(command.action, *device);
+    if (result.ok && command.wait)
+        device->waitForPlayEnd();
+    return result;
+}
+
+} // namespace mci

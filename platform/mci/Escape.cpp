@@ -1,0 +1,33 @@
+#include "platform/mci/Escape.h"
+
+namespace mci {
+
+namespace {
+constexpr qsizetype kShownTokenLength = 64;
+}
+
+QString escapeLine(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\t': out += QLatin1String("\\t"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\\': out += QLatin1String("\\\\"); break;
+        case u'\0': out += QLatin1String("\\0"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QString shownToken(QStringView token)
+{
+    if (token.size() <= kShownTokenLength)
+        return escapeLine(token);
+    return escapeLine(token.left(kShownTokenLength)) + QStringLiteral("…");
+}
+
+} // namespace mci

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/mci/Command.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <optional>
+
+namespace mci {
+
+struct ParseResult {
+    std::optional<Command> command;
+    QString error; // when there is no command: the message, naming the bad token
+};
+
+// Turns one command's text into a typed command. The names of the open devices are needed to
+// find where an unquoted device name with blanks ends: the longest open name that the text
+// after the verb begins with, followed by a blank or the end, is the device.
+ParseResult parseCommand(QStringView text, const QStringList &openDevices);
+
+} // namespace mci
