@@ -1,3 +1,38 @@
+#include "capture/Form1.h"
+#include "capture/PictureBox.h"
+#include "media/Catalogue.h"
+#include "media/CommandChannel.h"
+#include "platform/windowing/ScreenMetrics.h"
 #include "shell/frmMain.h"
 
-void frmMain::Command19_Click() {}
+// The copy button: the device draws its current frame into the capture window's picture,
+// and the window is shown 500 twips below the middle of the screen.
+
+namespace {
+constexpr double kTitleAndMenuTwips = 500;
+constexpr double kPictureTrimPixels = 6;
+} // namespace
+
+void frmMain::Command19_Click()
+{
+    if (DeviceError == -1)
+        return;
+    const windowing::ScreenMetrics screen = windowing::screenMetrics();
+    Form1 *form = Form1::instance();
+    form->geometry.setWidth(state.VideoWidth * screen.twipsPerPixelX);
+    form->geometry.setHeight(state.VideoHeight * screen.twipsPerPixelY + kTitleAndMenuTwips);
+    form->geometry.setTop((screen.heightTwips - form->geometry.height()) / 2
+                          + kTitleAndMenuTwips);
+    form->geometry.setLeft((screen.widthTwips - form->geometry.width()) / 2);
+    form->Picture1->setTwipsGeometry(0, 0,
+                                     (state.VideoWidth - kPictureTrimPixels)
+                                         * screen.twipsPerPixelX,
+                                     (state.VideoHeight - kPictureTrimPixels)
+                                         * screen.twipsPerPixelY);
+    // The rectangle is the whole device window (PutHeightText); the box cuts off the rest.
+    channel.mciExecute(Catalogue::update(MediaPath, qint64(state.VideoWidth), state.PutHeightText,
+                                         form->Picture1->hDC()));
+    // Drawn first, shown after: the window never shows an empty picture.
+    form->show();
+    form->raise();
+}

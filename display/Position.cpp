@@ -1,6 +1,50 @@
+#include "display/TimeText.h"
+#include "media/Catalogue.h"
+#include "media/CommandChannel.h"
+#include "media/MciControl.h"
+#include "shell/Controls.h"
 #include "shell/frmMain.h"
 
-void frmMain::Timer1_Timer() {}
-void frmMain::UpdateTimeLabel() {}
-void frmMain::Slider1_Change() {}
-void frmMain::Label1_DblClick() {}
+// The position poll, the position slider and the time label.
+
+void frmMain::Timer1_Timer()
+{
+    // No gate: only gated handlers switch the poll on. A device that went away simply reports
+    // its position as the control sees it.
+    Slider1->setProgramValue(mciAVI.position());
+    UpdateTimeLabel();
+}
+
+void frmMain::UpdateTimeLabel()
+{
+    if (state.TimeDisplayMode == 0) {
+        Label1->setText(TimeText::frames(mciAVI.position()));
+        return;
+    }
+    // The device counts in milliseconds only for this one read; every other handler finds it
+    // in frames again.
+    channel.mciExecute(Catalogue::timeFormatMs(MediaPath));
+    Label1->setText(TimeText::seconds(mciAVI.position()));
+    channel.mciExecute(Catalogue::timeFormatFrames(MediaPath));
+}
+
+void frmMain::Slider1_Change()
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.stop();
+    mciAVI.setTo(qint32(Slider1->value()));
+    mciAVI.setCommand(QStringLiteral("seek"));
+    // Paused both ways, so the next press of either play button resumes from here.
+    state.ForwardPlayState = 2;
+    state.ReversePlayState = 2;
+    UpdateTimeLabel();
+}
+
+void frmMain::Label1_DblClick()
+{
+    if (DeviceError == -1)
+        return;
+    // The label keeps its text; the next poll tick or slider move shows the other form.
+    state.TimeDisplayMode = state.TimeDisplayMode == 0 ? 1 : 0;
+}

@@ -1,3 +1,24 @@
+#include "help/Form2.h"
+#include "platform/windowing/ScreenMetrics.h"
 #include "shell/frmMain.h"
 
-void frmMain::Command21_Click() {}
+// The help button: the one help window, at its design size and centred on the screen,
+// modeless, so the panel goes on working beside it.
+
+namespace {
+constexpr float kHelpWidth = 8900;
+constexpr float kHelpHeight = 6500;
+} // namespace
+
+void frmMain::Command21_Click()
+{
+    Form2 *form = Form2::instance();
+    form->geometry.setWidth(kHelpWidth);
+    form->geometry.setHeight(kHelpHeight);
+    const windowing::ScreenMetrics screen = windowing::screenMetrics();
+    form->geometry.setTop((screen.heightTwips - float(form->geometry.height())) / 2);
+    form->geometry.setLeft((screen.widthTwips - float(form->geometry.width())) / 2);
+    form->show();
+    form->raise();
+    form->activateWindow();
+}
