@@ -1,8 +1,122 @@
 #include "shell/frmMain.h"
 
-void frmMain::Command3_Click() {}
-void frmMain::Command4_Click() {}
-void frmMain::Command9_Click() {}
-void frmMain::Command10_Click() {}
-void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float) {}
-void frmMain::Command7_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float) {}
+#include "media/Catalogue.h"
+#include "media/CommandChannel.h"
+#include "media/MciControl.h"
+#include "platform/windowing/EventPump.h"
+
+#include <QPointer>
+
+void frmMain::Command3_Click()
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    mciAVI.setTo(0);
+    mciAVI.setCommand(QStringLiteral("seek"));
+    state.ForwardPlayState = 0;
+    state.ReversePlayState = 0;
+}
+
+void frmMain::Command4_Click()
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    mciAVI.setTo(MediaLength);
+    mciAVI.setCommand(QStringLiteral("seek"));
+    state.ForwardPlayState = 0;
+    state.ReversePlayState = 0;
+}
+
+void frmMain::Command9_Click()
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    const qint32 P = mciAVI.position();
+    if (P >= MediaLength)
+        return;
+    mciAVI.setTo(P + 1);
+    mciAVI.setCommand(QStringLiteral("seek"));
+    state.ForwardPlayState = 2;
+    state.ReversePlayState = 2;
+}
+
+void frmMain::Command10_Click()
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    const qint32 P = mciAVI.position();
+    if (P <= 0)
+        return;
+    mciAVI.setTo(P - 1);
+    mciAVI.setCommand(QStringLiteral("seek"));
+    state.ForwardPlayState = 2;
+    state.ReversePlayState = 2;
+}
+
+// The winds. The first press winds in steps of 10 frames and lets every other handler run
+// between two steps; a second press of the same button, handled inside that pump, asks the
+// running wind to stop. The pump may also open another video, close the panel or delete it:
+// the wind then stops without touching the form again.
+
+void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    if (state.FastForwardState == 0) {
+        state.FastForwardState = 1;
+        const quint64 epoch = m_mediaEpoch;
+        const QPointer<frmMain> self(this);
+        // Wider than the positions, so that a step past the last frame cannot overflow.
+        qint64 C = mciAVI.position();
+        while (C <= MediaLength) {
+            mciAVI.setTo(qint32(C));
+            mciAVI.setCommand(QStringLiteral("seek"));
+            windowing::doEvents();
+            if (!self)
+                return;
+            if (state.FastForwardState == 2 || m_mediaEpoch != epoch)
+                break;
+            C = C + 10;
+        }
+        state.FastForwardState = 0;
+    } else {
+        state.FastForwardState = 2;
+        channel.mciExecute(Catalogue::pause(MediaPath));
+        state.ForwardPlayState = 2;
+        state.ReversePlayState = 2;
+    }
+}
+
+void frmMain::Command7_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
+{
+    if (DeviceError == -1)
+        return;
+    Timer1.start();
+    if (state.RewindState == 0) {
+        state.RewindState = 1;
+        const quint64 epoch = m_mediaEpoch;
+        const QPointer<frmMain> self(this);
+        qint64 C = mciAVI.position();
+        while (C > 0) {
+            mciAVI.setTo(qint32(C));
+            mciAVI.setCommand(QStringLiteral("seek"));
+            windowing::doEvents();
+            if (!self)
+                return;
+            if (state.RewindState == 2 || m_mediaEpoch != epoch)
+                break;
+            C = C - 10;
+        }
+        state.RewindState = 0;
+    } else {
+        state.RewindState = 2;
+        channel.mciExecute(Catalogue::pause(MediaPath));
+        state.ForwardPlayState = 2;
+        state.ReversePlayState = 2;
+    }
+}

@@ -17,10 +17,16 @@ PanelButton::PanelButton(const QString &caption, const QColor &backColor, QWidge
 
 void PanelButton::mousePressEvent(QMouseEvent *event)
 {
+    const Qt::MouseButton button = event->button();
+    const Qt::KeyboardModifiers shift = event->modifiers();
     const QPointF pos = event->position();
-    emit mouseDown(event->button(), event->modifiers(), windowing::pixelsToPanelUnitsX(pos.x()),
-                   windowing::pixelsToPanelUnitsY(pos.y()));
     QPushButton::mousePressEvent(event);
+    // Any button is the button's: a right-click on it must not reach the panel's background.
+    event->accept();
+    // Last, because a handler may run the event pump for a long time (the winds) and may see
+    // this button's window closed and deleted meanwhile.
+    emit mouseDown(button, shift, windowing::pixelsToPanelUnitsX(pos.x()),
+                   windowing::pixelsToPanelUnitsY(pos.y()));
 }
 
 PanelLabel::PanelLabel(const QString &caption, QWidget *parent) : QLabel(caption, parent)
@@ -55,5 +61,19 @@ void Slider::setProgramValue(int value)
 {
     m_programSetting = true;
     setValue(value);
+    m_programSetting = false;
+}
+
+void Slider::setProgramMaximum(int maximum)
+{
+    m_programSetting = true;
+    setMaximum(maximum);
+    m_programSetting = false;
+}
+
+void Slider::setProgramMinimum(int minimum)
+{
+    m_programSetting = true;
+    setMinimum(minimum);
     m_programSetting = false;
 }

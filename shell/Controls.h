@@ -46,8 +46,10 @@ class Slider : public QSlider {
 public:
     explicit Slider(QWidget *parent);
 
-    // Set by the program: never a change().
+    // Set by the program: never a change(), also when a new range moves the value into it.
     void setProgramValue(int value);
+    void setProgramMaximum(int maximum);
+    void setProgramMinimum(int minimum);
 
 signals:
     void change();

@@ -132,5 +132,14 @@ protected:
 
 private:
     void createControls();
+    // The controls that need an open video: the buttons of the load step in their order,
+    // then the two sliders and the two labels.
+    void setMediaControlsEnabled(bool enabled);
+    // Write "Close" to the control; the video a running wind was winding is gone.
+    void closeMedia();
+
     QPixmap m_background;
+    // Changes whenever the open video goes away (closed, replaced, the program ending). A wind
+    // runs other handlers in its event pump; when this changes under it, it stops.
+    quint64 m_mediaEpoch = 0;
 };
