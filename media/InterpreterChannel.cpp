@@ -1,0 +1,17 @@
+#include "media/InterpreterChannel.h"
+
+#include "platform/mci/Interpreter.h"
+
+bool InterpreterChannel::mciExecute(const QString &command)
+{
+    return m_interpreter.execute(command).ok;
+}
+
+int InterpreterChannel::mciSendString(const QString &command, QString &replyBuffer,
+                                      int bufferSize)
+{
+    const mci::Result result = m_interpreter.send(command);
+    // Room for bufferSize - 1 characters: the last place holds the terminator.
+    replyBuffer = result.ok ? result.reply.left(qMax(bufferSize - 1, 0)) : QString();
+    return result.ok ? 0 : kCommandFailed;
+}

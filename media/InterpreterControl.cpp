@@ -1,0 +1,69 @@
+#include "media/InterpreterControl.h"
+
+#include "platform/mci/Interpreter.h"
+
+namespace {
+
+// The command "open" for a file: quoted so that blanks and keyword-like words in the path
+// stay in the path. A path that itself holds a double quote cannot be quoted and goes bare.
+QString openCommand(const QString &file, const QString &type)
+{
+    QString command = QStringLiteral("open ");
+    command += file.contains(QLatin1Char('"')) ? file : QLatin1Char('"') + file + QLatin1Char('"');
+    if (!type.isEmpty())
+        command += QStringLiteral(" type ") + type;
+    return command;
+}
+
+} // namespace
+
+void InterpreterControl::setCommand(const QString &command)
+{
+    if (command.compare(QLatin1String("Open"), Qt::CaseInsensitive) == 0) {
+        m_openedFile = m_fileName;
+        m_interpreter.execute(openCommand(m_openedFile, m_deviceType));
+    } else if (command.compare(QLatin1String("Close"), Qt::CaseInsensitive) == 0) {
+        // The panel closes before its first open and on the way out: nothing open, nothing
+        // to say.
+        if (isOpen())
+            m_interpreter.send(QStringLiteral("close ") + m_openedFile);
+    } else if (command.compare(QLatin1String("seek"), Qt::CaseInsensitive) == 0) {
+        m_interpreter.execute(QStringLiteral("seek ") + m_openedFile + QStringLiteral(" to ")
+                              + QString::number(m_to));
+    }
+}
+
+bool InterpreterControl::isOpen() const
+{
+    return !m_openedFile.isEmpty() && m_interpreter.device(m_openedFile) != nullptr;
+}
+
+bool InterpreterControl::canPlay() const
+{
+    if (!isOpen())
+        return false;
+    const mci::Result result =
+        m_interpreter.send(QStringLiteral("capability ") + m_openedFile + QStringLiteral(" can play"));
+    return result.ok && result.reply == QLatin1String("true");
+}
+
+qint32 InterpreterControl::length() const
+{
+    return readNumber("length");
+}
+
+qint32 InterpreterControl::position() const
+{
+    return readNumber("position");
+}
+
+qint32 InterpreterControl::readNumber(const char *item) const
+{
+    if (!isOpen())
+        return 0;
+    const mci::Result result = m_interpreter.send(QStringLiteral("status ") + m_openedFile
+                                                  + QLatin1Char(' ') + QLatin1String(item));
+    bool ok = false;
+    const qint32 value = result.ok ? result.reply.toInt(&ok) : 0;
+    return ok ? value : 0;
+}

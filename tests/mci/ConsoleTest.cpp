@@ -1,0 +1,122 @@
+#include "tests/mci/TraceFile.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QStringList lines; // standard output, line by line
+    QString errors;    // standard error
+};
+
+// Runs the console binary, with a script argument or with input on standard input.
+class Console : public ::testing::Test {
+protected:
+    QString script(const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("script%1.txt").arg(m_scripts++));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    Run run(const QStringList &args, const QByteArray &input = QByteArray())
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KURIMO_MCI_BINARY), args);
+        EXPECT_TRUE(process.waitForStarted());
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(60'000));
+        Run result;
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        result.lines = out.split(QLatin1Char('\n'));
+        EXPECT_TRUE(result.lines.back().isEmpty()) << "output must end with a line end";
+        result.lines.removeLast();
+        result.errors = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+private:
+    QTemporaryDir m_dir;
+    int m_scripts = 0;
+};
+
+TEST_F(Console, OneLinePerCommandAndExitOneOnAnyFailure)
+{
+    const Run r = run({script("close all\n\nxyz\r\n  \t \nclose all\r\nplay /v/nothing.avi from 0\n"
+                              "close all wait")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lines, QStringList({
+                           "",
+                           "error: コマンドが分かりません: xyz",
+                           "",
+                           "error: デバイスが開かれていません: /v/nothing.avi",
+                           "",
+                       }));
+}
+
+TEST_F(Console, ExitZeroWhenEverythingWorked)
+{
+    const Run r = run({script("close all\r\nclose all wait\n")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.lines, QStringList({"", ""}));
+    EXPECT_TRUE(r.errors.isEmpty()) << qPrintable(r.errors);
+}
+
+TEST_F(Console, ReadsStandardInputWithoutAScript)
+{
+    const Run r = run({}, "close all\nstatus\n\nclose all");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lines, QStringList({"", "error: デバイス名がありません: status", ""}));
+}
+
+TEST_F(Console, ScriptThatCannotBeReadIsExitTwo)
+{
+    for (const QString &path : {QStringLiteral("/nonexistent/kurimo/script.txt"),
+                                QDir::tempPath()}) {
+        const Run r = run({path});
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(path);
+        EXPECT_TRUE(r.lines.isEmpty());
+        EXPECT_TRUE(r.errors.contains(path)) << qPrintable(r.errors);
+    }
+}
+
+TEST_F(Console, OpeningWhatIsNoVideoIsAnErrorLine)
+{
+    const QString notVideo = script("just text\n");
+    const Run r = run({script("open " + notVideo.toUtf8() + "\nclose all\n")});
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_EQ(r.lines.size(), 2);
+    EXPECT_TRUE(r.lines[0].startsWith(QStringLiteral("error: "))) << qPrintable(r.lines[0]);
+    EXPECT_EQ(r.lines[1], QString());
+}
+
+TEST_F(Console, RunsWithoutADisplayWhenNoPlatformIsChosen)
+{
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const Run r = run({script("close all\n")});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.errors);
+    EXPECT_EQ(r.lines, QStringList({""}));
+}
+
+TEST_F(Console, TracesWhatItSends)
+{
+    TraceFile trace;
+    environment.insert(QStringLiteral("KURIMO_TRACE"), trace.path());
+    run({script("close all\r\nplay\tx\n")});
+    EXPECT_EQ(trace.lines(), QStringList({"close all\t",
+                                          "play\\tx\terror: デバイスが開かれていません: x"}));
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+#include "platform/mci/Parser.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template<class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template<class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+QString number(const std::optional<qint32> &value)
+{
+    return value ? QString::number(*value) : QStringLiteral("-");
+}
+
+QString rect(const mci::Rect &r)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(r.left).arg(r.top).arg(r.width).arg(r.height);
+}
+
+// One line per typed command, so a table can say what each text must become.
+QString describe(const mci::Command &c)
+{
+    using namespace mci;
+    const QString what = std::visit(
+        Overloaded{
+            [](const OpenAction &a) {
+                return QStringLiteral("open path=%1 type=%2 alias=%3").arg(a.path, a.type, a.alias);
+            },
+            [](const CloseAction &) { return QStringLiteral("close"); },
+            [](const PlayAction &a) {
+                return QStringLiteral("play from=%1 to=%2%3%4")
+                    .arg(number(a.request.from), number(a.request.to),
+                         a.request.reverse ? QStringLiteral(" reverse") : QString(),
+                         a.request.repeat ? QStringLiteral(" repeat") : QString());
+            },
+            [](const PauseAction &) { return QStringLiteral("pause"); },
+            [](const StopAction &) { return QStringLiteral("stop"); },
+            [](const SeekAction &a) {
+                switch (a.request.kind) {
+                case SeekRequest::Kind::Start: return QStringLiteral("seek start");
+                case SeekRequest::Kind::End: return QStringLiteral("seek end");
+                default: return QStringLiteral("seek %1").arg(a.request.position);
+                }
+            },
+            [](const StatusAction &a) { return QStringLiteral("status %1").arg(int(a.item)); },
+            [](const SetTimeFormatAction &a) {
+                return a.format == TimeFormat::Frames ? QStringLiteral("format frames")
+                                                      : QStringLiteral("format ms");
+            },
+            [](const SetSpeedAction &a) { return QStringLiteral("speed %1").arg(a.speed); },
+            [](const SetAudioAction &a) { return QStringLiteral("audio %1").arg(a.on); },
+            [](const WhereSourceAction &) { return QStringLiteral("where source"); },
+            [](const PutWindowAction &a) { return QStringLiteral("put ") + rect(a.rect); },
+            [](const UpdateAction &a) {
+                return QStringLiteral("update %1 hdc %2").arg(rect(a.rect)).arg(a.surface);
+            },
+            [](const CaptureAction &a) { return QStringLiteral("capture ") + a.path; },
+            [](const CanPlayAction &) { return QStringLiteral("can play"); },
+        },
+        c.action);
+    QString target = c.all ? QStringLiteral("<all>") : QLatin1Char('<') + c.device + QLatin1Char('>');
+    return what + QLatin1Char(' ') + target + (c.wait ? QStringLiteral(" wait") : QString());
+}
+
+struct Case {
+    const char *text;
+    const char *expected; // what describe() gives, or the error message
+};
+
+void check(const std::vector<Case> &cases, const QStringList &openDevices, bool expectOk)
+{
+    for (const Case &c : cases) {
+        const QString text = QString::fromUtf8(c.text);
+        const mci::ParseResult parsed = mci::parseCommand(text, openDevices);
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(parsed.command.has_value(), expectOk) << qPrintable(parsed.error);
+        const QString got = expectOk ? describe(*parsed.command) : parsed.error;
+        EXPECT_EQ(got, QString::fromUtf8(c.expected));
+    }
+}
+
+const QStringList kOpen{QStringLiteral("/a")};
+
+TEST(Parser, OpenTakesPathTypeAndAlias)
+{
+    check({
+              {"open /v/a.avi", "open path=/v/a.avi type=avivideo alias= <>"},
+              {"OPEN /v/a.avi Type AVIVideo", "open path=/v/a.avi type=avivideo alias= <>"},
+              {"open /v/my videos/a.avi type recording alias v",
+               "open path=/v/my videos/a.avi type=recording alias=v <>"},
+              {"open /v/my videos/a.avi alias v type recording",
+               "open path=/v/my videos/a.avi type=recording alias=v <>"},
+              {"open \"/v/a type b.avi\" type recording",
+               "open path=/v/a type b.avi type=recording alias= <>"},
+              {"open /v/a.avi alias \"my video\"",
+               "open path=/v/a.avi type=avivideo alias=my video <>"},
+              {"open   /v/x  y.avi   ", "open path=/v/x  y.avi type=avivideo alias= <>"},
+              {"open /v/typewriter.avi", "open path=/v/typewriter.avi type=avivideo alias= <>"},
+              {"open /v/a.avi wait", "open path=/v/a.avi type=avivideo alias= <> wait"},
+              {"open /v/wait here.avi", "open path=/v/wait here.avi type=avivideo alias= <>"},
+              {"open /v/a.avi color red", "open path=/v/a.avi color red type=avivideo alias= <>"},
+              {"open C:\\v\\Case.AVI", "open path=C:\\v\\Case.AVI type=avivideo alias= <>"},
+          },
+          {}, true);
+}
+
+TEST(Parser, EveryVerbGivesItsTypedCommand)
+{
+    check({
+              {"close all", "close <all>"},
+              {"close ALL wait", "close <all> wait"},
+              {"close /a", "close </a>"},
+              {"play /a", "play from=- to=- </a>"},
+              {"play /a from 0 to 10", "play from=0 to=10 </a>"},
+              {"play /a to 10 from 0", "play from=0 to=10 </a>"},
+              {"play /a from 10 to 0 reverse repeat", "play from=10 to=0 reverse repeat </a>"},
+              {"PLAY /a REPEAT Reverse", "play from=- to=- reverse repeat </a>"},
+              {"play /a to 0", "play from=- to=0 </a>"},
+              {"play /a from -2147483648 to 2147483647",
+               "play from=-2147483648 to=2147483647 </a>"},
+              {"play /a from 007", "play from=7 to=- </a>"},
+              {"play /a from 0 to 10 wait", "play from=0 to=10 </a> wait"},
+              {"play /a wait from 3", "play from=3 to=- </a> wait"},
+              {"play\t/a\tfrom\t1", "play from=1 to=- </a>"},
+              {"pause /a", "pause </a>"},
+              {"stop /a wait", "stop </a> wait"},
+              {"seek /a to 5", "seek 5 </a>"},
+              {"seek /a to -1", "seek -1 </a>"},
+              {"seek /a to start", "seek start </a>"},
+              {"seek /a to END wait", "seek end </a> wait"},
+              {"status /a length", "status 0 </a>"},
+              {"status /a position", "status 1 </a>"},
+              {"status /a mode", "status 2 </a>"},
+              {"status /a frame rate", "status 3 </a>"},
+              {"status /a speed", "status 4 </a>"},
+              {"status /a time format", "status 5 </a>"},
+              {"status /a audio", "status 6 </a>"},
+              {"status /a frames skipped", "status 7 </a>"},
+              {"set /a time format ms", "format ms </a>"},
+              {"set /a time format milliseconds", "format ms </a>"},
+              {"set /a TIME FORMAT FRAMES", "format frames </a>"},
+              {"set /a speed 1000", "speed 1000 </a>"},
+              {"set /a audio all on", "audio 1 </a>"},
+              {"set /a audio all OFF", "audio 0 </a>"},
+              {"where /a source", "where source </a>"},
+              {"put /a window at 352 254 320 260", "put 352,254,320,260 </a>"},
+              {"put /a window at -10 -20 320 260", "put -10,-20,320,260 </a>"},
+              {"update /a at 0 0 320 260 hdc 7", "update 0,0,320,260 hdc 7 </a>"},
+              {"update /a hdc 7 at 0 0 1 1", "update 0,0,1,1 hdc 7 </a>"},
+              {"capture /a as /tmp/my shots/x.bmp", "capture /tmp/my shots/x.bmp </a>"},
+              {"capture /a as \"/tmp/q wait.bmp\" wait", "capture /tmp/q wait.bmp </a> wait"},
+              {"capture /a as /tmp/x.bmp WAIT", "capture /tmp/x.bmp </a> wait"},
+              {"capability /a can play", "can play </a>"},
+          },
+          kOpen, true);
+}
+
+TEST(Parser, BadTextIsAnErrorNamingTheToken)
+{
+    check({
+              {"", "コマンドがありません"},
+              {"  \t  ", "コマンドがありません"},
+              {"xyz", "コマンドが分かりません: xyz"},
+              {"xyz /a", "コマンドが分かりません: xyz"},
+              {"\"play\" /a", "コマンドが分かりません: play"},
+              {"\"", "引用符が閉じていません: \""},
+              {"play", "デバイス名がありません: play"},
+              {"close   ", "デバイス名がありません: close"},
+              {"open", "ファイル名がありません: open"},
+              {"open \"\"", "ファイル名がありません: open"},
+              {"open \"/a.avi", "引用符が閉じていません: \"/a.avi"},
+              {"open \"/a\".avi", "引用符の使い方が正しくありません: \"/a\".avi"},
+              {"open /v/a.avi type", "値がありません: type"},
+              {"play /a from", "値がありません: from"},
+              {"play /a from x", "数値が正しくありません: x"},
+              {"play /a from 2147483648", "数値が正しくありません: 2147483648"},
+              {"play /a from -2147483649", "数値が正しくありません: -2147483649"},
+              {"play /a from 99999999999", "数値が正しくありません: 99999999999"},
+              {"play /a from 1.5", "数値が正しくありません: 1.5"},
+              {"play /a from +1", "数値が正しくありません: +1"},
+              {"play /a from -", "数値が正しくありません: -"},
+              {"play /a from \"5\"", "数値が正しくありません: 5"},
+              {"play /a from 1 from 2", "二度指定されています: from"},
+              {"play /a wait wait", "二度指定されています: wait"},
+              {"play /a backwards", "語が分かりません: backwards"},
+              {"play /a \"from\" 1", "語が分かりません: from"},
+              {"play /a from 0 \"to", "引用符が閉じていません: \"to"},
+              {"play /a \"x\"y", "引用符の使い方が正しくありません: \"x\"y"},
+              {"play /a x\"y", "引用符の使い方が正しくありません: x\"y"},
+              {"seek /a", "指定が足りません: seek"},
+              {"seek /a wait", "指定が足りません: seek"},
+              {"seek /a to", "値がありません: to"},
+              {"seek /a to middle", "語が分かりません: middle"},
+              {"seek /a to 12x", "数値が正しくありません: 12x"},
+              {"status /a", "指定が足りません: status"},
+              {"status /a length position", "同時には指定できません: position"},
+              {"status /a frame", "値がありません: frame rate"},
+              {"status /a frame speed", "語が分かりません: speed"},
+              {"status /a volume", "語が分かりません: volume"},
+              {"set /a", "指定が足りません: set"},
+              {"set /a time format seconds", "語が分かりません: seconds"},
+              {"set /a speed fast", "数値が正しくありません: fast"},
+              {"set /a speed 1 audio all on", "同時には指定できません: audio all"},
+              {"set /a audio all maybe", "語が分かりません: maybe"},
+              {"set /a audio on", "語が分かりません: on"},
+              {"where /a", "指定が足りません: where"},
+              {"put /a window at 1 2 3", "値がありません: window at"},
+              {"put /a window 1 2 3 4", "語が分かりません: 1"},
+              {"update /a at 0 0 1 1", "指定が足りません: update"},
+              {"update /a hdc x at 0 0 1 1", "数値が正しくありません: x"},
+              {"capture /a as", "値がありません: as"},
+              {"capture /a as \"/tmp/x.bmp", "引用符が閉じていません: \"/tmp/x.bmp"},
+              {"capability /a can", "値がありません: can play"},
+              {"capability /a can stop", "語が分かりません: stop"},
+              {"close all now", "語が分かりません: now"},
+          },
+          kOpen, false);
+}
+
+TEST(Parser, HugeAndControlCharactersGiveShortReadableMessages)
+{
+    const QString huge(1'000'000, QLatin1Char('x'));
+    mci::ParseResult parsed = mci::parseCommand(huge, kOpen);
+    ASSERT_FALSE(parsed.command);
+    EXPECT_TRUE(parsed.error.startsWith(QStringLiteral("コマンドが分かりません: xxxx")));
+    EXPECT_LT(parsed.error.size(), 100);
+
+    parsed = mci::parseCommand(QStringLiteral("play /a from ") + huge, kOpen);
+    ASSERT_FALSE(parsed.command);
+    EXPECT_LT(parsed.error.size(), 100);
+
+    // A NUL and a newline in a token are shown escaped, not cut short or split.
+    const QString withNul = QStringLiteral("play /a from 1") + QChar(0) + QStringLiteral("2");
+    parsed = mci::parseCommand(withNul, kOpen);
+    ASSERT_FALSE(parsed.command);
+    EXPECT_EQ(parsed.error, QStringLiteral("数値が正しくありません: 1\\02"));
+    parsed = mci::parseCommand(QStringLiteral("play /a\nstop /a"), kOpen);
+    ASSERT_TRUE(parsed.command); // no such device: the dispatcher says so
+    EXPECT_EQ(parsed.command->device, QStringLiteral("/a\nstop /a"));
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "platform/mci/Interpreter.h"
+#include "tests/mci/RecordingDevice.h"
+#include "tests/mci/TraceFile.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+// Catches what is written to standard error (file descriptor 2) while it lives.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture()
+    {
+        m_file.open();
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        ::dup2(m_file.handle(), 2);
+    }
+    ~StandardErrorCapture() { restore(); }
+
+    QString text()
+    {
+        restore();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+TEST(Trace, OneLinePerCommandWithReplyOrError)
+{
+    TraceFile trace;
+    mci::Interpreter interpreter;
+    RecordingDevices devices(interpreter);
+    interpreter.send(QStringLiteral("open /v/my videos/a.avi type recording"));
+    devices[QStringLiteral("/v/my videos/a.avi")]->statusReplies = {
+        {mci::StatusItem::Length, QStringLiteral("250")}};
+    interpreter.send(QStringLiteral("status /v/my videos/a.avi length"));
+    interpreter.send(QStringLiteral("where /v/my videos/a.avi source"));
+    interpreter.execute(QStringLiteral("  play nothing  "));
+    interpreter.send(QString());
+    interpreter.send(QStringLiteral("close all"));
+
+    EXPECT_EQ(trace.lines(),
+              QStringList({
+                  "open /v/my videos/a.avi type recording\t",
+                  "status /v/my videos/a.avi length\t250",
+                  "where /v/my videos/a.avi source\t0 0 320 240",
+                  "  play nothing  \terror: デバイスが開かれていません: nothing",
+                  "\terror: コマンドがありません",
+                  "close all\t",
+              }));
+}
+
+TEST(Trace, TabsLineBreaksAndBackslashesAreEscaped)
+{
+    TraceFile trace;
+    mci::Interpreter interpreter;
+    RecordingDevices devices(interpreter);
+    interpreter.send(QStringLiteral("open C:\\v\\a.avi type recording"));
+    devices[QStringLiteral("C:\\v\\a.avi")]->sourceReply = QStringLiteral("0\t0\n320\r240");
+    interpreter.send(QStringLiteral("where\tC:\\v\\a.avi\tsource"));
+    interpreter.send(QStringLiteral("stop x\r\nstop y"));
+
+    EXPECT_EQ(trace.lines(),
+              QStringList({
+                  "open C:\\\\v\\\\a.avi type recording\t",
+                  "where\\tC:\\\\v\\\\a.avi\\tsource\t0\\t0\\n320\\r240",
+                  // The message shows the token escaped; the trace escapes that text again.
+                  "stop x\\r\\nstop y\terror: デバイスが開かれていません: x\\\\r\\\\nstop y",
+              }));
+}
+
+TEST(Trace, AppendsToWhatIsThere)
+{
+    TraceFile trace;
+    {
+        QFile file(trace.path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("earlier\t\n");
+    }
+    mci::Interpreter interpreter;
+    interpreter.send(QStringLiteral("close all"));
+    mci::Interpreter second;
+    second.send(QStringLiteral("xyz"));
+    EXPECT_EQ(trace.lines(), QStringList({"earlier\t", "close all\t",
+                                          "xyz\terror: コマンドが分かりません: xyz"}));
+}
+
+TEST(Trace, UnwritablePlaceIsToldOnceAndNothingStops)
+{
+    TraceFile trace;
+    const QStringList places = {trace.dir(), trace.dir() + QStringLiteral("/missing/trace.txt")};
+    for (const QString &place : places) {
+        SCOPED_TRACE(qPrintable(place));
+        qputenv("KURIMO_TRACE", place.toUtf8());
+        StandardErrorCapture stderrCapture;
+        mci::Interpreter interpreter;
+        RecordingDevices devices(interpreter);
+        EXPECT_TRUE(interpreter.send(QStringLiteral("open /v/a.avi type recording")).ok);
+        EXPECT_TRUE(interpreter.send(QStringLiteral("stop /v/a.avi")).ok);
+        EXPECT_FALSE(interpreter.send(QStringLiteral("xyz")).ok);
+        const QString told = stderrCapture.text();
+        EXPECT_EQ(told.count(QStringLiteral("記録ファイルを開けません")), 1) << qPrintable(told);
+        EXPECT_TRUE(told.contains(place)) << qPrintable(told);
+    }
+    EXPECT_FALSE(QFileInfo::exists(trace.dir() + QStringLiteral("/missing")));
+}
+
+TEST(Trace, NothingWithoutTheVariable)
+{
+    TraceFile trace;
+    qunsetenv("KURIMO_TRACE");
+    StandardErrorCapture stderrCapture;
+    mci::Interpreter interpreter;
+    interpreter.send(QStringLiteral("xyz"));
+    EXPECT_TRUE(stderrCapture.text().isEmpty());
+    EXPECT_TRUE(QDir(trace.dir()).isEmpty());
+}
+
+} // namespace
