@@ -31,6 +31,22 @@ public:
     virtual const VideoInfo &info() const = 0;
     // RGB32 at source size; a null image only when the frame cannot be decoded at all.
     virtual QImage frameAt(int position) = 0;
+
+    // Optional queries, with harmless defaults so that stand-ins need not implement them.
+    struct Stats {
+        qint64 cacheCapBytes = 0; // the cache never holds more than this
+        qint64 cacheBytes = 0;
+        int cachedFrames = 0;
+        qint64 framesDecoded = 0; // decoder output since open: the cost of the calls so far
+        qint64 hits = 0;          // frameAt calls answered from the cache
+        qint64 misses = 0;        // frameAt calls that had to decode
+    };
+    virtual Stats stats() const { return {}; }
+    // Whether frameAt(position) would answer from the cache, without decoding.
+    virtual bool isCached(int /*position*/) const { return false; }
+    // Whether the position's frame starts a keyframe-bounded stretch of the file.
+    virtual bool isKeyframe(int /*position*/) const { return false; }
+    virtual void setCacheCapBytes(qint64 /*bytes*/) {}
 };
 
 // Opens the file; nullptr with a Japanese message in *error when it is not a usable AVI.

@@ -218,9 +218,12 @@ QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, 
     const QString tmp = temporaryBeside(path);
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    // AVI unless the recipe names another container after its last input.
+    const qsizetype lastInput = ffmpegArgs.lastIndexOf(QStringLiteral("-i"));
+    const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"), lastInput + 1) >= 0;
     ffmpeg.start(QStringLiteral("ffmpeg"),
         QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} + ffmpegArgs +
-            QStringList{"-f", "avi", tmp});
+            (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}));
     const bool finished = ffmpeg.waitForFinished(10 * 60 * 1000);
     if (!finished || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         if (error) {

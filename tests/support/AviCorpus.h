@@ -58,8 +58,9 @@ public:
     // ffmpeg, say), with the reason in *error.
     static QString file(Kind kind, QString *error = nullptr);
 
-    // Any other recipe: runs `ffmpeg -y -loglevel error ARGS OUT` once, where OUT is
+    // Any other recipe: runs `ffmpeg -y -loglevel error ARGS -f avi OUT` once, where OUT is
     // DIR/NAME-HASH.avi (DIR defaults to KURIMO_TEST_DATA_DIR), and returns OUT or empty.
+    // A recipe with its own -f after its last -i keeps that container.
     static QString generate(const QString &name, const QStringList &ffmpegArgs,
         QString *error = nullptr, const QString &dir = QString());
 

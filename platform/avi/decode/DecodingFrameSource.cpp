@@ -1,0 +1,214 @@
+#include "platform/avi/decode/DecodingFrameSource.h"
+
+#include <algorithm>
+
+namespace avi {
+
+DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
+    std::unique_ptr<VideoDecoder> decoder)
+    : m_file(std::move(file)),
+      m_decoder(std::move(decoder)),
+      m_cache(kDefaultCacheCap),
+      m_packet(ff::makePacket()),
+      m_shown(size_t(std::max(0, m_file->info().frameCount)), -1)
+{
+    m_decoder->setPalette(m_file->palette());
+}
+
+int DecodingFrameSource::clampPosition(int position) const
+{
+    return std::clamp(position, 0, int(m_shown.size()) - 1);
+}
+
+bool DecodingFrameSource::knownAndCached(int position) const
+{
+    const int shown = m_shown[size_t(position)];
+    return shown >= 0 && m_cache.contains(shown);
+}
+
+QImage DecodingFrameSource::frameAt(int position)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_shown.empty())
+        return {};
+    const int p = clampPosition(position);
+    if (p != m_lastRequest)
+        m_direction = p < m_lastRequest ? -1 : 1;
+    m_lastRequest = p;
+    m_target = p;
+
+    if (knownAndCached(p)) {
+        ++m_hits;
+    } else {
+        ++m_misses;
+        // A file rewritten under us no longer matches its index; a deleted one will soon
+        // stop reading. Either way its frames can no longer be trusted.
+        if (!m_file->unchanged())
+            return {};
+        for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
+            const int start = chooseStart(p);
+            const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
+                m_lastTrusted >= m_file->index().packet(start).slot;
+            if (!carryOn && !startRun(start))
+                return {};
+            const RunEnd end = runUntil(p);
+            if (end == RunEnd::Failed)
+                return {};
+        }
+        if (!knownAndCached(p))
+            return {};
+    }
+    const int shown = m_shown[size_t(p)];
+    const QImage image = m_cache.image(shown, m_converter, info().width, info().height);
+    m_cache.trim(p, m_direction, shown);
+    return image;
+}
+
+int DecodingFrameSource::chooseStart(int position) const
+{
+    const FrameIndex &index = m_file->index();
+    int before = index.packetCount();
+    for (;;) {
+        const int key = index.keyframeAtOrBefore(position, before);
+        if (key <= 0)
+            return 0;
+        const auto learned = m_firstTrusted.find(key);
+        if (learned == m_firstTrusted.end() || learned->second <= position)
+            return key;
+        before = key;
+    }
+}
+
+bool DecodingFrameSource::startRun(int keyPacket)
+{
+    m_decoder->reset();
+    m_positioned = m_file->seekToPacket(keyPacket);
+    m_trusted = false;
+    m_runStart = keyPacket;
+    m_lastOut = -1;
+    m_lastTrusted = -1;
+    return m_positioned;
+}
+
+DecodingFrameSource::RunEnd DecodingFrameSource::runUntil(int position)
+{
+    const auto frameHandler = [this](AVFrame *frame) { onFrame(frame); };
+    // Bounded: a damaged file must not keep us here; every packet yields at most a frame.
+    for (int packets = 0; packets <= m_file->index().packetCount() + 16; ++packets) {
+        if (knownAndCached(position))
+            return RunEnd::Reached;
+        if (m_trusted && m_lastTrusted > position && m_shown[size_t(position)] < 0)
+            return RunEnd::Overshot;
+        if (m_trusted && m_lastTrusted > position)
+            return RunEnd::Reached; // known, but the frame itself was evicted on the way
+        int packetIndex = -1;
+        if (!m_file->readVideoPacket(m_packet.get(), &packetIndex)) {
+            m_decoder->decode(nullptr, frameHandler);
+            finishRun();
+            return RunEnd::EndOfStream;
+        }
+        m_decoder->decode(m_packet.get(), frameHandler);
+        av_packet_unref(m_packet.get());
+    }
+    finishRun();
+    return RunEnd::Failed;
+}
+
+void DecodingFrameSource::onFrame(AVFrame *frame)
+{
+    ++m_framesDecoded;
+    const int slotTotal = int(m_shown.size());
+    int slot = m_lastOut + 1;
+    if (frame->pkt_dts != AV_NOPTS_VALUE) {
+        const int64_t fromDts = frame->pkt_dts - m_decoder->delay();
+        if (fromDts > m_lastOut && fromDts < INT32_MAX)
+            slot = int(fromDts);
+    }
+    m_lastOut = slot;
+    if (!m_trusted) {
+        const bool key = frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I;
+        if (!key && m_runStart != 0)
+            return;
+        m_trusted = true;
+        m_firstTrusted[m_runStart] = slot;
+        // Before a file's first frame there is nothing else to show.
+        if (m_runStart == 0) {
+            for (int s = 0; s < std::min(slot, slotTotal); ++s)
+                m_shown[size_t(s)] = slot;
+        }
+    }
+    if (slot < 0 || slot >= slotTotal)
+        return;
+    if (m_lastTrusted >= 0) {
+        for (int s = m_lastTrusted + 1; s < slot; ++s)
+            m_shown[size_t(s)] = m_lastTrusted;
+    }
+    m_shown[size_t(slot)] = slot;
+    m_lastTrusted = slot;
+    m_cache.put(slot, frame);
+    if (m_cache.bytes() > m_cache.cap())
+        m_cache.trim(m_target, m_direction, slot <= m_target ? slot : m_shown[size_t(m_target)]);
+}
+
+void DecodingFrameSource::finishRun()
+{
+    if (m_trusted && m_lastTrusted >= 0) {
+        for (int s = m_lastTrusted + 1; s < int(m_shown.size()); ++s)
+            m_shown[size_t(s)] = m_lastTrusted;
+    }
+    m_decoder->reset();
+    m_positioned = false;
+    m_trusted = false;
+}
+
+FrameSource::Stats DecodingFrameSource::stats() const
+{
+    std::lock_guard lock(m_mutex);
+    Stats s;
+    s.cacheCapBytes = m_cache.cap();
+    s.cacheBytes = m_cache.bytes();
+    s.cachedFrames = m_cache.count();
+    s.framesDecoded = m_framesDecoded;
+    s.hits = m_hits;
+    s.misses = m_misses;
+    return s;
+}
+
+bool DecodingFrameSource::isCached(int position) const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_shown.empty() && knownAndCached(clampPosition(position));
+}
+
+bool DecodingFrameSource::isKeyframe(int position) const
+{
+    return m_file->index().isKeyframeSlot(position);
+}
+
+void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_cache.setCap(std::max<qint64>(bytes, 0));
+    m_cache.trim(m_lastRequest, m_direction,
+        m_shown.empty() ? -1 : m_shown[size_t(m_lastRequest)]);
+}
+
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
+{
+    QString message;
+    auto file = MediaFile::open(path, &message);
+    if (!file) {
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+    auto decoder = VideoDecoder::open(file->codecParameters(), &message);
+    if (!decoder) {
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+    return std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+}
+
+} // namespace avi

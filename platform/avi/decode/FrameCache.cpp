@@ -1,0 +1,79 @@
+#include "platform/avi/decode/FrameCache.h"
+
+#include <cstdlib>
+
+namespace avi {
+
+qint64 FrameCache::frameBytes(const AVFrame *frame)
+{
+    qint64 total = 0;
+    for (const AVBufferRef *buf : frame->buf) {
+        if (buf)
+            total += qint64(buf->size);
+    }
+    for (int i = 0; i < frame->nb_extended_buf; ++i)
+        total += qint64(frame->extended_buf[i]->size);
+    return total + qint64(sizeof(AVFrame));
+}
+
+void FrameCache::put(int slot, const AVFrame *frame)
+{
+    if (contains(slot))
+        return;
+    ff::FramePtr copy = ff::makeFrame();
+    if (!copy || av_frame_ref(copy.get(), frame) < 0)
+        return;
+    Entry entry;
+    entry.bytes = frameBytes(copy.get());
+    entry.frame = std::move(copy);
+    m_bytes += entry.bytes;
+    m_entries.emplace(slot, std::move(entry));
+}
+
+QImage FrameCache::image(int slot, FrameConverter &converter, int width, int height)
+{
+    const auto it = m_entries.find(slot);
+    if (it == m_entries.end())
+        return {};
+    Entry &e = it->second;
+    if (e.image.isNull() && e.frame) {
+        e.image = converter.convert(e.frame.get(), width, height);
+        if (e.image.isNull())
+            return {};
+        e.frame.reset();
+        m_bytes -= e.bytes;
+        e.bytes = e.image.sizeInBytes();
+        m_bytes += e.bytes;
+    }
+    return e.image;
+}
+
+void FrameCache::trim(int center, int direction, int keep)
+{
+    while (m_bytes > m_cap && m_entries.size() > 1) {
+        // The candidates are the two ends of the ordered map.
+        auto low = m_entries.begin();
+        auto high = std::prev(m_entries.end());
+        if (low->first == keep)
+            ++low;
+        if (high->first == keep && high != m_entries.begin())
+            --high;
+        qint64 lowScore = qint64(center) - low->first;
+        qint64 highScore = qint64(high->first) - center;
+        if (direction < 0)
+            highScore *= 2;
+        auto victim = std::abs(lowScore) >= std::abs(highScore) ? low : high;
+        if (victim->first == keep)
+            break;
+        m_bytes -= victim->second.bytes;
+        m_entries.erase(victim);
+    }
+}
+
+void FrameCache::clear()
+{
+    m_entries.clear();
+    m_bytes = 0;
+}
+
+} // namespace avi

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/decode/VideoDecoder.h"
+
+#include <QImage>
+
+#include <map>
+
+namespace avi {
+
+// Decoded frames by display slot, within a byte cap. A frame is kept as the decoder gave it
+// (planar YUV is a third the size of RGB32, and most frames decoded on the way to a target
+// are never shown) and converted to an image the first time it is asked for.
+//
+// Eviction keeps what is near the position being shown: the frame farthest from it goes
+// first, and when the position moves backwards the frames already passed count double, so
+// that a backward walk keeps the stretch still ahead of it.
+class FrameCache {
+public:
+    explicit FrameCache(qint64 capBytes) : m_cap(capBytes) {}
+
+    void setCap(qint64 capBytes) { m_cap = capBytes; }
+    qint64 cap() const { return m_cap; }
+    qint64 bytes() const { return m_bytes; }
+    int count() const { return int(m_entries.size()); }
+    bool contains(int slot) const { return m_entries.count(slot) != 0; }
+
+    void put(int slot, const AVFrame *frame);
+    QImage image(int slot, FrameConverter &converter, int width, int height);
+    // Evicts until within the cap; `keep` is never evicted.
+    void trim(int center, int direction, int keep);
+    void clear();
+
+private:
+    struct Entry {
+        ff::FramePtr frame;
+        QImage image;
+        qint64 bytes = 0;
+    };
+    static qint64 frameBytes(const AVFrame *frame);
+
+    std::map<int, Entry> m_entries;
+    qint64 m_cap;
+    qint64 m_bytes = 0;
+};
+
+} // namespace avi

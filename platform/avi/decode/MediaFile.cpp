@@ -1,0 +1,295 @@
+#include "platform/avi/decode/MediaFile.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+namespace avi {
+
+namespace {
+
+// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
+void setRate(VideoInfo &info, AVRational timeBase)
+{
+    if (timeBase.num > 0 && timeBase.den > 0) {
+        av_reduce(&info.rateNum, &info.rateDen, timeBase.den, timeBase.num, INT32_MAX);
+    } else {
+        info.rateNum = 25;
+        info.rateDen = 1;
+    }
+}
+
+bool intraOnly(AVCodecID id)
+{
+    const AVCodecDescriptor *d = avcodec_descriptor_get(id);
+    return d && (d->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+} // namespace
+
+std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
+{
+    auto fail = [error](const QString &message) {
+        if (error)
+            *error = message;
+        return nullptr;
+    };
+    const QFileInfo fileInfo(path);
+    if (!fileInfo.exists() || !fileInfo.isFile())
+        return fail(QStringLiteral("ファイルが見つかりません"));
+    if (!fileInfo.isReadable())
+        return fail(QStringLiteral("ファイルを読めません"));
+    if (fileInfo.size() == 0)
+        return fail(QStringLiteral("ファイルが空です"));
+
+    std::unique_ptr<MediaFile> file(new MediaFile);
+    file->m_path = path;
+    file->m_fileSize = fileInfo.size();
+    file->m_modified = fileInfo.lastModified();
+    QString message;
+    if (!file->openDemuxer(&message))
+        return fail(message);
+
+    if (avformat_find_stream_info(file->m_format.get(), nullptr) < 0) {
+        // Not fatal: the header already told us what the video stream is.
+    }
+    AVFormatContext *fc = file->m_format.get();
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVCodecParameters *par = fc->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && file->m_stream < 0)
+            file->m_stream = int(i);
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO)
+            file->m_info.hasAudio = true;
+    }
+    if (file->m_stream < 0)
+        return fail(QStringLiteral("映像が入っていません"));
+    // Only the video stream is read here; the sound has a reader of its own.
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        if (int(i) != file->m_stream)
+            fc->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    AVStream *st = fc->streams[file->m_stream];
+    const AVCodecParameters *par = st->codecpar;
+    if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide ||
+        par->height > kMaxSide) {
+        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）")
+                        .arg(par->width).arg(par->height));
+    }
+    if (!avcodec_find_decoder(par->codec_id)) {
+        const char *name = avcodec_get_name(par->codec_id);
+        return fail(QStringLiteral("この映像の圧縮形式には対応していません（%1）")
+                        .arg(QString::fromLatin1(name ? name : "?")));
+    }
+    file->m_info.width = par->width;
+    file->m_info.height = par->height;
+    setRate(file->m_info, st->time_base);
+
+    file->capturePalette();
+    if (!file->buildIndexFromDemuxer() && !file->scanPackets())
+        return fail(QStringLiteral("映像のフレームが見つかりません"));
+    file->m_info.frameCount = file->m_index.slotCount();
+    if (!file->rewind())
+        return fail(QStringLiteral("ファイルが壊れています"));
+    return file;
+}
+
+bool MediaFile::openDemuxer(QString *error)
+{
+    AVFormatContext *raw = nullptr;
+    const QByteArray name = m_path.toLocal8Bit();
+    // Probe rather than force the AVI demuxer: forced on a file that is something else, it
+    // reads the whole file looking for chunks.
+    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
+        *error = QStringLiteral("AVI ファイルではありません");
+        return false;
+    }
+    m_format.reset(raw);
+    if (!m_format->iformat || std::strcmp(m_format->iformat->name, "avi") != 0) {
+        *error = QStringLiteral("AVI ファイルではありません");
+        return false;
+    }
+    return true;
+}
+
+const AVCodecParameters *MediaFile::codecParameters() const
+{
+    return m_format->streams[m_stream]->codecpar;
+}
+
+// The demuxer's index has one entry per non-empty chunk, stamped with its slot; null frames
+// are the slots no entry has. Used as it is only when it is sound and covers the stream.
+bool MediaFile::buildIndexFromDemuxer()
+{
+    AVStream *st = m_format->streams[m_stream];
+    const int entries = avformat_index_get_entries_count(st);
+    if (entries <= 0)
+        return false;
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    packets.reserve(size_t(entries));
+    int64_t lastSlot = -1;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        if (!e || e->timestamp <= lastSlot || e->timestamp > INT32_MAX / 2 || e->pos < 0 ||
+            e->pos + 8 + e->size > m_fileSize || e->size <= 0)
+            return false;
+        FrameIndex::Packet p;
+        p.pos = e->pos + 8; // the entry points at the chunk header, packets at the payload
+        p.size = e->size;
+        p.slot = int(e->timestamp);
+        p.keyframe = allKey || (e->flags & AVINDEX_KEYFRAME);
+        packets.push_back(p);
+        lastSlot = e->timestamp;
+    }
+    // The header's frame count also counts trailing null frames; an index that stops well
+    // short of it is one that ffmpeg made from the first packets it read, not the file's.
+    const int64_t declared = st->nb_frames;
+    int64_t slotTotal = lastSlot + 1;
+    if (declared > slotTotal) {
+        if (declared > slotTotal + 2)
+            return false;
+        slotTotal = declared;
+    }
+    packets.front().keyframe = true;
+    m_index = FrameIndex(std::move(packets), int(slotTotal));
+    return true;
+}
+
+bool MediaFile::scanPackets()
+{
+    if (!rewind())
+        return false;
+    AVStream *st = m_format->streams[m_stream];
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    auto packet = ff::makePacket();
+    int64_t lastSlot = -1;
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0) {
+            FrameIndex::Packet p;
+            p.pos = packet->pos;
+            p.size = packet->size;
+            int64_t slot = packet->dts;
+            if (slot == AV_NOPTS_VALUE || slot <= lastSlot || slot > lastSlot + 1000)
+                slot = lastSlot + 1;
+            p.slot = int(slot);
+            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+            const bool seen = !packets.empty() && packets.back().pos >= p.pos;
+            if (!seen && slot < INT32_MAX / 2) {
+                packets.push_back(p);
+                lastSlot = slot;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (packets.empty())
+        return false;
+    // Without an index the demuxer calls every chunk of some codecs a keyframe; for a codec
+    // with inter frames that cannot be so, and only the first packet is a safe start.
+    const bool everyKey = std::all_of(packets.begin(), packets.end(),
+        [](const FrameIndex::Packet &p) { return p.keyframe; });
+    if (everyKey && !allKey && packets.size() > 1) {
+        for (FrameIndex::Packet &p : packets)
+            p.keyframe = false;
+    }
+    packets.front().keyframe = true;
+    // Make the demuxer's own index match, so that seeking by slot lands on these packets.
+    for (const FrameIndex::Packet &p : packets) {
+        av_add_index_entry(st, p.pos - 8, p.slot, p.size, 0,
+            p.keyframe ? AVINDEX_KEYFRAME : 0);
+    }
+    m_index = FrameIndex(std::move(packets), int(lastSlot + 1));
+    return true;
+}
+
+void MediaFile::capturePalette()
+{
+    // The demuxer attaches it to the first packet it reads and never again, not even after
+    // a seek back to the start.
+    auto packet = ff::makePacket();
+    for (int i = 0; i < 64 && av_read_frame(m_format.get(), packet.get()) >= 0; ++i) {
+        const bool video = packet->stream_index == m_stream;
+        size_t size = 0;
+        const uint8_t *data = av_packet_get_side_data(packet.get(), AV_PKT_DATA_PALETTE, &size);
+        if (video && data && size == AVPALETTE_SIZE)
+            m_palette.assign(data, data + size);
+        av_packet_unref(packet.get());
+        if (video)
+            break;
+    }
+}
+
+bool MediaFile::rewind()
+{
+    m_skipBefore = 0;
+    if (av_seek_frame(m_format.get(), m_stream, 0, AVSEEK_FLAG_BACKWARD) >= 0)
+        return true;
+    // Some damaged files cannot seek at all: start reading them afresh.
+    QString error;
+    m_format.reset();
+    if (!openDemuxer(&error))
+        return false;
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        if (int(i) != m_stream)
+            m_format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    return int(m_format->nb_streams) > m_stream;
+}
+
+bool MediaFile::seekToPacket(int packetIndex)
+{
+    m_rewoundForSkip = false;
+    if (packetIndex <= 0)
+        return rewind();
+    const int slot = m_index.packet(packetIndex).slot;
+    if (av_seek_frame(m_format.get(), m_stream, slot, AVSEEK_FLAG_BACKWARD) < 0) {
+        if (!rewind())
+            return false;
+    }
+    m_skipBefore = packetIndex;
+    return true;
+}
+
+bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
+{
+    for (int guard = 0; guard < 1000000; ++guard) {
+        av_packet_unref(packet);
+        if (av_read_frame(m_format.get(), packet) < 0)
+            return false;
+        if (packet->stream_index != m_stream || packet->size <= 0)
+            continue;
+        const int i = m_index.packetAtPos(packet->pos);
+        if (i >= 0) {
+            if (i < m_skipBefore)
+                continue;
+            if (m_skipBefore > 0 && i > m_skipBefore && !m_rewoundForSkip) {
+                // The seek went past the packet asked for: read from the beginning instead.
+                const int wanted = m_skipBefore;
+                if (!rewind())
+                    return false;
+                m_skipBefore = wanted;
+                m_rewoundForSkip = true;
+                continue;
+            }
+            m_rewoundForSkip = false;
+            m_skipBefore = 0;
+            packet->dts = m_index.packet(i).slot;
+        } else if (m_skipBefore > 0) {
+            continue;
+        }
+        packet->pts = AV_NOPTS_VALUE;
+        *packetIndex = i;
+        return true;
+    }
+    return false;
+}
+
+bool MediaFile::unchanged() const
+{
+    const QFileInfo now(m_path);
+    return now.exists() && now.size() == m_fileSize && now.lastModified() == m_modified;
+}
+
+} // namespace avi

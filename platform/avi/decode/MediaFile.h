@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/avi/FrameSource.h"
+#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/decode/FrameIndex.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+
+namespace avi {
+
+// An open AVI file's demuxer, its video stream and the slot table of that stream.
+//
+// Opening refuses anything whose container is not AVI, files without video and frame sizes
+// the rest of the device cannot hold. The slot table comes from the file's index; when the
+// index is missing or does not cover the stream (a truncated file, a damaged idx1), the
+// packets are scanned once instead.
+class MediaFile {
+public:
+    static constexpr int kMaxSide = 16384;
+
+    static std::unique_ptr<MediaFile> open(const QString &path, QString *error);
+
+    const VideoInfo &info() const { return m_info; }
+    const FrameIndex &index() const { return m_index; }
+    const AVCodecParameters *codecParameters() const;
+
+    // Positions the demuxer so that readVideoPacket() returns this packet next.
+    bool seekToPacket(int packetIndex);
+    // The next packet of the video stream with its number in the index (-1 when the index
+    // does not know it: the packet's dts is then its slot). False at the end or on an error.
+    bool readVideoPacket(AVPacket *packet, int *packetIndex);
+
+    // The palette (AVPALETTE_SIZE bytes) that a palettised stream carries on its first
+    // packet only; empty for other streams.
+    const std::vector<uint8_t> &palette() const { return m_palette; }
+
+    // False once the file on disk has been deleted or rewritten since it was opened.
+    bool unchanged() const;
+
+private:
+    MediaFile() = default;
+    bool openDemuxer(QString *error);
+    bool buildIndexFromDemuxer();
+    bool scanPackets();
+    bool rewind();
+    void capturePalette();
+
+    QString m_path;
+    qint64 m_fileSize = 0;
+    QDateTime m_modified;
+    ff::FormatPtr m_format;
+    int m_stream = -1;
+    VideoInfo m_info;
+    FrameIndex m_index;
+    std::vector<uint8_t> m_palette;
+    int m_skipBefore = 0; // packets below this number are dropped after a seek
+    bool m_rewoundForSkip = false;
+};
+
+} // namespace avi

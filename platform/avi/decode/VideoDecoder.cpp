@@ -1,0 +1,128 @@
+#include "platform/avi/decode/VideoDecoder.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstring>
+
+namespace avi {
+
+std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, QString *error)
+{
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    std::unique_ptr<VideoDecoder> decoder(new VideoDecoder);
+    if (codec)
+        decoder->m_context.reset(avcodec_alloc_context3(codec));
+    if (!codec || !decoder->m_context ||
+        avcodec_parameters_to_context(decoder->m_context.get(), par) < 0) {
+        if (error)
+            *error = QStringLiteral("この映像の圧縮形式には対応していません");
+        return nullptr;
+    }
+    AVCodecContext *c = decoder->m_context.get();
+    c->thread_count = 1;
+    c->pkt_timebase = AVRational{1, 1};
+    if (avcodec_open2(c, codec, nullptr) < 0) {
+        if (error)
+            *error = QStringLiteral("映像のデコーダーを開けません");
+        return nullptr;
+    }
+    decoder->m_frame = ff::makeFrame();
+    return decoder;
+}
+
+void VideoDecoder::rememberPalette(const AVPacket *packet)
+{
+    size_t size = 0;
+    const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, &size);
+    if (data && size == AVPALETTE_SIZE)
+        m_palette.assign(data, data + size);
+}
+
+bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)> &onFrame)
+{
+    if (packet) {
+        rememberPalette(packet);
+        size_t size = 0;
+        const bool hasPalette = av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, &size);
+        if (!hasPalette && !m_paletteSent && !m_palette.empty()) {
+            uint8_t *side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            if (side)
+                std::memcpy(side, m_palette.data(), AVPALETTE_SIZE);
+        }
+        m_paletteSent = true;
+    }
+    auto drain = [&] {
+        while (avcodec_receive_frame(m_context.get(), m_frame.get()) == 0) {
+            onFrame(m_frame.get());
+            av_frame_unref(m_frame.get());
+        }
+    };
+    int sent = avcodec_send_packet(m_context.get(), packet);
+    if (sent == AVERROR(EAGAIN)) {
+        drain();
+        sent = avcodec_send_packet(m_context.get(), packet);
+    }
+    drain();
+    return sent >= 0 || sent == AVERROR_EOF;
+}
+
+void VideoDecoder::reset()
+{
+    avcodec_flush_buffers(m_context.get());
+    m_paletteSent = false;
+}
+
+QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
+{
+    if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
+        return {};
+    auto format = AVPixelFormat(frame->format);
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    // The deprecated J formats are the plain ones at full range.
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ411P: format = AV_PIX_FMT_YUV411P; fullRange = true; break;
+    default: break;
+    }
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    if (!desc)
+        return {};
+    m_scaler.reset(sws_getCachedContext(m_scaler.release(), frame->width, frame->height,
+        format, width, height, AV_PIX_FMT_BGRA,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+    if (!m_scaler)
+        return {};
+    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
+        int space = SWS_CS_DEFAULT;
+        if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
+            frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
+            space = int(frame->colorspace);
+        sws_setColorspaceDetails(m_scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
+            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    const int rows = sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height,
+        dst, dstStride);
+    if (rows <= 0)
+        return {};
+    if (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
+        // DIB alpha bytes are reserved, not transparency.
+        for (int y = 0; y < height; ++y) {
+            auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+            for (int x = 0; x < width; ++x)
+                line[x] |= 0xff000000u;
+        }
+    }
+    return image;
+}
+
+} // namespace avi

@@ -1,0 +1,175 @@
+#include "platform/avi/FrameSource.h"
+#include "tests/decode/ReferenceDecode.h"
+#include "tests/support/AviCorpus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Kind = AviCorpus::Kind;
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QString openError(const QString &path)
+{
+    QString error;
+    auto source = avi::openFrameSource(path, &error);
+    EXPECT_FALSE(source) << path.toStdString();
+    return error;
+}
+
+bool sameImage(const QImage &a, const QImage &b)
+{
+    return !a.isNull() && a.convertToFormat(QImage::Format_RGB32) ==
+        b.convertToFormat(QImage::Format_RGB32);
+}
+
+class BadInput : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString at(const QString &name) const { return dir.filePath(name); }
+};
+
+TEST_F(BadInput, RefusesWhatIsNotAnAviVideoWithAJapaneseMessage)
+{
+    EXPECT_EQ(openError(at("missing.avi")), QStringLiteral("ファイルが見つかりません"));
+
+    ASSERT_TRUE(writeAll(at("empty.avi"), {}));
+    EXPECT_EQ(openError(at("empty.avi")), QStringLiteral("ファイルが空です"));
+
+    ASSERT_TRUE(writeAll(at("text.avi"), "This is not a video, only text.\n"));
+    EXPECT_EQ(openError(at("text.avi")), QStringLiteral("AVI ファイルではありません"));
+
+    ASSERT_TRUE(writeAll(at("garbage.avi"), QByteArray(5000, '\x5a')));
+    EXPECT_FALSE(openError(at("garbage.avi")).isEmpty());
+
+    // A real video in another container is still not an AVI.
+    QString error;
+    const QString mkv = AviCorpus::generate("notavi", {"-f", "lavfi", "-i",
+        "testsrc2=size=64x48:rate=25", "-frames:v", "5", "-c:v", "mjpeg", "-f", "matroska"},
+        &error);
+    ASSERT_FALSE(mkv.isEmpty()) << error.toStdString();
+    EXPECT_EQ(openError(mkv), QStringLiteral("AVI ファイルではありません"));
+
+    const QString soundOnly = AviCorpus::generate("soundonly", {"-f", "lavfi", "-i",
+        "sine=frequency=440:duration=1", "-c:a", "pcm_s16le"}, &error);
+    ASSERT_FALSE(soundOnly.isEmpty()) << error.toStdString();
+    EXPECT_EQ(openError(soundOnly), QStringLiteral("映像が入っていません"));
+}
+
+TEST_F(BadInput, RefusesFrameSizesBeyond16384)
+{
+    AviCorpus::RawAvi avi;
+    avi.width = 20000;
+    avi.height = 2;
+    avi.bitCount = 24;
+    avi.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true});
+    ASSERT_TRUE(AviCorpus::writeAvi(at("wide.avi"), avi));
+    const QString error = openError(at("wide.avi"));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("映像の大きさを扱えません"))) <<
+        error.toStdString();
+}
+
+TEST_F(BadInput, TruncatedFileGivesTheFramesItHolds)
+{
+    for (Kind kind : {Kind::Mjpeg, Kind::H264, Kind::Rle8}) {
+        SCOPED_TRACE(AviCorpus::name(kind).toStdString());
+        const QString original = AviCorpus::file(kind);
+        ASSERT_FALSE(original.isEmpty());
+        const QByteArray bytes = readAll(original);
+        const QString cut = at(AviCorpus::name(kind) + "-cut.avi");
+        ASSERT_TRUE(writeAll(cut, bytes.left(bytes.size() * 6 / 10)));
+
+        QString error;
+        auto source = avi::openFrameSource(cut, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const int count = source->info().frameCount;
+        EXPECT_GT(count, AviCorpus::spec(kind).frameCount / 3);
+        EXPECT_LT(count, AviCorpus::spec(kind).frameCount);
+        // What is there is what the whole file shows at the same places, up to the last
+        // frame or two, which the cut may have damaged.
+        const ReferenceDecode whole = referenceDecode(original);
+        for (int p : {0, count / 2, count - 3}) {
+            EXPECT_TRUE(sameImage(source->frameAt(p), whole.framesByPosition[size_t(p)])) << p;
+        }
+        EXPECT_FALSE(source->frameAt(count).isNull());
+    }
+}
+
+TEST_F(BadInput, FileWithoutIndexIsOpenedByScanningItsPackets)
+{
+    for (Kind kind : {Kind::H264, Kind::Dib8, Kind::Mpeg4Packed}) {
+        SCOPED_TRACE(AviCorpus::name(kind).toStdString());
+        const QString original = AviCorpus::file(kind);
+        QByteArray bytes = readAll(original);
+        const int idx1 = int(bytes.lastIndexOf("idx1"));
+        ASSERT_GT(idx1, 0);
+        bytes.replace(idx1, 4, "JUNK");
+        const QString stripped = at(AviCorpus::name(kind) + "-noindex.avi");
+        ASSERT_TRUE(writeAll(stripped, bytes));
+
+        QString error;
+        auto source = avi::openFrameSource(stripped, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const ReferenceDecode whole = referenceDecode(original);
+        const int count = source->info().frameCount;
+        EXPECT_GE(count, int(whole.framesByPosition.size()) - 2);
+        EXPECT_LE(count, int(whole.framesByPosition.size()));
+        for (int p : {count - 1, count / 2, 5, 0}) {
+            EXPECT_TRUE(sameImage(source->frameAt(p), whole.framesByPosition[size_t(p)])) << p;
+        }
+    }
+}
+
+TEST_F(BadInput, DamagedIndexIsReplacedByAScan)
+{
+    const QString original = AviCorpus::file(Kind::Mjpeg);
+    QByteArray bytes = readAll(original);
+    const int idx1 = int(bytes.lastIndexOf("idx1"));
+    ASSERT_GT(idx1, 0);
+    // Point the third entry's offset far beyond the end of the file.
+    bytes[idx1 + 8 + 2 * 16 + 8 + 3] = '\x7f';
+    ASSERT_TRUE(writeAll(at("badindex.avi"), bytes));
+    QString error;
+    auto source = avi::openFrameSource(at("badindex.avi"), &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->info().frameCount, AviCorpus::spec(Kind::Mjpeg).frameCount);
+    const ReferenceDecode whole = referenceDecode(original);
+    EXPECT_TRUE(sameImage(source->frameAt(30), whole.framesByPosition[30]));
+}
+
+TEST_F(BadInput, FileChangedOrDeletedWhileOpenGivesNullFrames)
+{
+    const QString original = AviCorpus::file(Kind::Mjpeg);
+    ASSERT_TRUE(QFile::copy(original, at("changing.avi")));
+    ASSERT_TRUE(QFile::copy(original, at("deleted.avi")));
+    QString error;
+    auto changing = avi::openFrameSource(at("changing.avi"), &error);
+    auto deleted = avi::openFrameSource(at("deleted.avi"), &error);
+    ASSERT_TRUE(changing && deleted);
+    EXPECT_FALSE(changing->frameAt(3).isNull());
+    EXPECT_FALSE(deleted->frameAt(3).isNull());
+
+    ASSERT_TRUE(writeAll(at("changing.avi"), QByteArray("RIFF") + QByteArray(3000, '\0')));
+    ASSERT_TRUE(QFile::remove(at("deleted.avi")));
+    EXPECT_TRUE(changing->frameAt(40).isNull());
+    EXPECT_TRUE(deleted->frameAt(40).isNull());
+    // Frames already decoded stay available; nothing crashes either way.
+    EXPECT_FALSE(changing->frameAt(3).isNull());
+}
+
+} // namespace

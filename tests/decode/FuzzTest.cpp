@@ -1,0 +1,106 @@
+#include "platform/avi/FrameSource.h"
+#include "tests/support/AviCorpus.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+using Kind = AviCorpus::Kind;
+
+// xorshift64*: the same mutations on every run and machine.
+struct Random {
+    uint64_t state;
+    uint64_t next()
+    {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        return state * 2685821657736338717ull;
+    }
+    int below(int n) { return n > 0 ? int(next() % uint64_t(n)) : 0; }
+};
+
+QByteArray mutate(const QByteArray &original, Random &random)
+{
+    QByteArray data = original;
+    switch (random.below(4)) {
+    case 0: // a few flipped bytes anywhere
+        for (int i = 0, n = 1 + random.below(8); i < n; ++i)
+            data[random.below(int(data.size()))] = char(random.next());
+        break;
+    case 1: // flips in the headers, where sizes and counts live
+        for (int i = 0, n = 1 + random.below(4); i < n; ++i)
+            data[random.below(std::min(int(data.size()), 1200))] = char(random.next());
+        break;
+    case 2: // cut short
+        data.truncate(random.below(int(data.size())));
+        break;
+    default: // a damaged run of bytes and a cut
+        for (int i = random.below(int(data.size())), n = 0; i < data.size() && n < 64; ++i, ++n)
+            data[i] = char(random.next());
+        data.truncate(data.size() - random.below(int(data.size()) / 4 + 1));
+        break;
+    }
+    return data;
+}
+
+// Opens each mutated copy and asks for frames all over it: every outcome is acceptable
+// (an error message, null frames, odd pictures) except a crash, a hang or, under
+// AddressSanitizer, a bad memory access.
+TEST(DecodeFuzz, MutatedFilesNeverCrash)
+{
+    const QList<Kind> kinds{Kind::Dib8, Kind::Rle8, Kind::MsVideo1, Kind::Cinepak, Kind::Mjpeg,
+        Kind::Huffyuv, Kind::Mpeg4Packed, Kind::H264, Kind::NullFrames, Kind::WithAudio};
+    const int perKind = 30;
+    QTemporaryDir dir;
+    Random random{0x9e3779b97f4a7c15ull};
+    int opened = 0;
+    int refused = 0;
+    for (Kind kind : kinds) {
+        QString error;
+        const QString path = AviCorpus::file(kind, &error);
+        ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+        QFile in(path);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const QByteArray original = in.readAll();
+        for (int i = 0; i < perKind; ++i) {
+            const QString name = dir.filePath(QStringLiteral("m%1.avi").arg(i));
+            {
+                QFile out(name);
+                ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                out.write(mutate(original, random));
+            }
+            SCOPED_TRACE((AviCorpus::name(kind) + QStringLiteral(" #%1").arg(i)).toStdString());
+            error.clear();
+            auto source = avi::openFrameSource(name, &error);
+            if (!source) {
+                EXPECT_FALSE(error.isEmpty());
+                ++refused;
+                continue;
+            }
+            ++opened;
+            const int count = source->info().frameCount;
+            EXPECT_GT(count, 0);
+            EXPECT_LE(source->info().width, 16384);
+            for (int p : {count / 2, count / 2 + 1, count / 2 - 1, count - 1, 0, count + 5, -3,
+                     count / 3 + 10, count / 3}) {
+                const QImage image = source->frameAt(p);
+                if (!image.isNull()) {
+                    EXPECT_EQ(image.width(), source->info().width);
+                    EXPECT_EQ(image.height(), source->info().height);
+                }
+            }
+        }
+    }
+    // Most mutations leave a playable file: the test must really exercise the decoder.
+    EXPECT_GT(opened, refused);
+    RecordProperty("opened", opened);
+    RecordProperty("refused", refused);
+}
+
+} // namespace
