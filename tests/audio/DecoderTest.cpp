@@ -1,0 +1,253 @@
+#include "platform/avi/audio/AudioDecoder.h"
+#include "tests/audio/AudioFiles.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using avi::audio::AudioDecoder;
+using avi::audio::OutputFormat;
+using namespace audiotest;
+
+namespace {
+
+// Everything the decoder gives from a time at a speed, in whole frames.
+std::vector<int16_t> decodeAll(AudioDecoder &d, double from, int speed, OutputFormat format)
+{
+    QString error;
+    EXPECT_TRUE(d.begin(from, speed, format, &error)) << error.toStdString();
+    std::vector<int16_t> all;
+    std::vector<int16_t> chunk(size_t(1000) * size_t(format.channels));
+    // Far more than any test file holds: a decoder that never ends fails instead of hanging.
+    const size_t limit = size_t(format.rate) * size_t(format.channels) * 60;
+    for (;;) {
+        const int got = d.pull(chunk.data(), 1000);
+        if (got == 0 || all.size() > limit)
+            break;
+        all.insert(all.end(), chunk.begin(), chunk.begin() + got * format.channels);
+    }
+    return all;
+}
+
+// Frequency of one channel over frames [first, last), from its upward zero crossings.
+double frequencyHz(const std::vector<int16_t> &s, int channels, int channel, size_t first,
+                   size_t last, int rate)
+{
+    size_t firstCross = 0, lastCross = 0;
+    int crossings = 0;
+    for (size_t i = first + 1; i < last; ++i) {
+        const int16_t before = s[(i - 1) * channels + channel];
+        const int16_t now = s[i * channels + channel];
+        if (before < 0 && now >= 0) {
+            if (crossings++ == 0)
+                firstCross = i;
+            lastCross = i;
+        }
+    }
+    if (crossings < 2)
+        return 0;
+    return double(crossings - 1) * rate / double(lastCross - firstCross);
+}
+
+std::unique_ptr<AudioDecoder> openOrFail(const QString &path)
+{
+    QString error;
+    auto d = AudioDecoder::open(path, &error);
+    EXPECT_TRUE(d) << path.toStdString() << ": " << error.toStdString();
+    return d;
+}
+
+struct CodecCase {
+    const char *encoder;
+    const char *decoder;
+    bool lossless; // decoding from any block gives the very same samples
+};
+
+const CodecCase kCodecs[] = {
+    {"pcm_s16le", "pcm_s16le", true},     {"pcm_u8", "pcm_u8", true},
+    {"adpcm_ima_wav", "adpcm_ima_wav", true}, {"adpcm_ms", "adpcm_ms", true},
+    {"libmp3lame", "mp3", false},         {"mp2", "mp2", false},
+};
+
+class EveryCodec : public ::testing::TestWithParam<CodecCase> {
+protected:
+    void SetUp() override
+    {
+        if (!canEncode(GetParam().encoder))
+            GTEST_SKIP() << "this ffmpeg has no " << GetParam().encoder << " encoder";
+        m_path = aviWith(Sound::Sweep, GetParam().encoder);
+        ASSERT_FALSE(m_path.isEmpty());
+    }
+    QString file() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+} // namespace
+
+// Each codec decodes to the whole sweep, resampled to the device's rate: right length, and
+// the right pitch at two places.
+TEST_P(EveryCodec, DecodesTheWholeSound)
+{
+    auto d = openOrFail(file());
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->codecName().toStdString(), GetParam().decoder);
+    EXPECT_EQ(d->sourceRate(), 44100);
+
+    const OutputFormat out{48000, 2};
+    const auto s = decodeAll(*d, 0, 1000, out);
+    const double seconds = double(s.size()) / out.channels / out.rate;
+    EXPECT_NEAR(seconds, 4.0, 0.1);
+    for (double t : {1.0, 3.0}) {
+        const auto at = size_t(t * out.rate);
+        // Lossy encoders put up to ~50 ms of delay in front of the sound; the sweep rises
+        // 600 Hz per second.
+        const double tolerance = GetParam().lossless ? 15 : 40;
+        EXPECT_NEAR(frequencyHz(s, 2, 1, at - 2400, at + 2400, out.rate), sweepHz(t), tolerance)
+            << t;
+    }
+}
+
+// Starting at a time gives what a decode from the start gives at that time: the samples
+// before the time in the packet the seek lands on are dropped.
+TEST_P(EveryCodec, StartsExactlyAtTheAskedTime)
+{
+    auto d = openOrFail(file());
+    ASSERT_TRUE(d);
+    const OutputFormat out{44100, 1}; // the source's own rate: no resampling to blur samples
+    const auto whole = decodeAll(*d, 0, 1000, out);
+
+    for (double from : {1.0, 1.2345, 2.71, 3.9}) {
+        const auto part = decodeAll(*d, from, 1000, out);
+        const auto offset = size_t(std::llround(from * out.rate));
+        ASSERT_GT(whole.size(), offset);
+        EXPECT_NEAR(double(part.size()), double(whole.size() - offset), 2) << from;
+        const size_t n = std::min({part.size(), whole.size() - offset, size_t(out.rate / 2)});
+        int worst = 0;
+        size_t firstDiff = n;
+        for (size_t i = 0; i < n; ++i) {
+            const int diff = std::abs(int(part[i]) - int(whole[offset + i]));
+            if (diff > 0 && firstDiff == n)
+                firstDiff = i;
+            worst = std::max(worst, diff);
+        }
+        if (GetParam().lossless)
+            EXPECT_EQ(worst, 0) << "from " << from << ", first difference at " << firstDiff;
+        else
+            EXPECT_LT(worst, 600) << "from " << from; // of 16384 (half scale)
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Audio, EveryCodec, ::testing::ValuesIn(kCodecs),
+                         [](const auto &info) { return std::string(info.param.encoder); });
+
+class Speeds : public ::testing::TestWithParam<int> {};
+
+// At any speed the sound lasts the media time divided by the speed, and a 440 Hz tone stays
+// 440 Hz in both channels.
+TEST_P(Speeds, StretchesTimeAndKeepsPitch)
+{
+    const int speed = GetParam();
+    auto d = openOrFail(aviWith(Sound::Tone, "pcm_s16le"));
+    ASSERT_TRUE(d);
+    const OutputFormat out{48000, 2};
+    const auto s = decodeAll(*d, 0, speed, out);
+    const double frames = double(s.size()) / out.channels;
+    const double expected = 4.0 * out.rate * 1000 / speed;
+    EXPECT_NEAR(frames, expected, expected * 0.02);
+    const auto quarter = size_t(frames / 4);
+    for (int channel : {0, 1})
+        EXPECT_NEAR(frequencyHz(s, 2, channel, quarter, 3 * quarter, out.rate), 440, 440 * 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(Audio, Speeds, ::testing::Values(250, 500, 1000, 2000, 3000),
+                         [](const auto &info) { return "speed" + std::to_string(info.param); });
+
+// A start at a time and a speed hears the sweep at that time, with its pitch.
+TEST(AudioDecoder, StartAtSpeedHearsTheRightPlace)
+{
+    auto d = openOrFail(aviWith(Sound::Sweep, "pcm_s16le"));
+    ASSERT_TRUE(d);
+    const OutputFormat out{48000, 2};
+    for (int speed : {250, 500, 2000, 3000}) {
+        const double from = 2.0;
+        const auto s = decodeAll(*d, from, speed, out);
+        // The first 0.1 s heard holds media time from .. from + 0.1 * speed.
+        const double window = 0.1;
+        const double mid = from + window / 2 * speed / 1000;
+        const double hz = frequencyHz(s, 2, 0, 0, size_t(window * out.rate), out.rate);
+        EXPECT_NEAR(sweepTimeAt(hz), mid, 0.05) << "speed " << speed << ": " << hz << " Hz";
+    }
+}
+
+TEST(AudioDecoder, StartPastTheEndGivesNothing)
+{
+    auto d = openOrFail(aviWith(Sound::Sweep, "adpcm_ima_wav"));
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(decodeAll(*d, 10.0, 1000, {48000, 2}).empty());
+    EXPECT_TRUE(decodeAll(*d, 10.0, 2000, {48000, 2}).size() < 4800); // at most what the filter held
+    // and the decoder still works afterwards
+    EXPECT_GT(decodeAll(*d, 3.5, 1000, {48000, 2}).size(), size_t(2 * 48000 * 0.45));
+}
+
+TEST(AudioDecoder, RefusesBadSpeedAndFormat)
+{
+    auto d = openOrFail(aviWith(Sound::Tone, "pcm_s16le"));
+    ASSERT_TRUE(d);
+    QString error;
+    EXPECT_FALSE(d->begin(0, 249, {48000, 2}, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(d->begin(0, 3001, {48000, 2}, &error));
+    EXPECT_FALSE(d->begin(0, 1000, {0, 2}, &error));
+    int16_t buffer[64];
+    EXPECT_EQ(d->pull(buffer, 32), 0) << "nothing to hear after a refused start";
+}
+
+// Files with no sound to play are refused with a reason, never a crash.
+TEST(AudioDecoder, RefusesFilesWithoutPlayableSound)
+{
+    struct Case {
+        QString path;
+        QString reason; // expected message, or empty for any
+    };
+    QByteArray garbage(4096, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) >> 3);
+    QByteArray fakeHeader = QByteArray("RIFF\x10\0\0\0AVI LIST", 16) + garbage;
+    const Case cases[] = {
+        {aviWithoutSound(), QStringLiteral("音声がありません")},
+        {wavFile(), QStringLiteral("AVI ファイルではありません")},
+        {fileWithBytes("text.avi", "this is not a video\n"), {}},
+        {fileWithBytes("garbage.avi", garbage), {}},
+        {fileWithBytes("header-only.avi", fakeHeader), {}},
+        {fileWithBytes("empty.avi", {}), {}},
+        {QStringLiteral("/nonexistent/none.avi"), QStringLiteral("ファイルを開けません")},
+    };
+    for (const Case &c : cases) {
+        ASSERT_FALSE(c.path.isEmpty());
+        QString error;
+        EXPECT_FALSE(AudioDecoder::open(c.path, &error)) << c.path.toStdString();
+        EXPECT_FALSE(error.isEmpty()) << c.path.toStdString();
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(error, c.reason) << c.path.toStdString();
+        }
+    }
+}
+
+// A file cut short plays what it holds and then ends.
+TEST(AudioDecoder, TruncatedFileEnds)
+{
+    QFile whole(aviWith(Sound::Sweep, "pcm_s16le"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    auto d = openOrFail(fileWithBytes("truncated.avi", bytes.left(bytes.size() * 6 / 10)));
+    ASSERT_TRUE(d);
+    const auto s = decodeAll(*d, 0, 1000, {48000, 2});
+    const double seconds = double(s.size()) / 2 / 48000;
+    EXPECT_GT(seconds, 1.0);
+    EXPECT_LT(seconds, 3.5);
+    EXPECT_TRUE(decodeAll(*d, 3.0, 1000, {48000, 2}).size() < 48000 * 2 / 2);
+}
