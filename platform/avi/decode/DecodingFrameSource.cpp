@@ -1,6 +1,7 @@
 #include "platform/avi/decode/DecodingFrameSource.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace avi {
 
@@ -47,8 +48,11 @@ QImage DecodingFrameSource::frameAt(int position)
             return {};
         for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
             const int start = chooseStart(p);
+            // Carrying on costs a decode per frame up to p; a restart at the keyframe costs
+            // about as much from there, plus a seek and the risk of an open GOP.
+            const int startSlot = m_file->index().packet(start).slot;
             const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
-                m_lastTrusted >= m_file->index().packet(start).slot;
+                p - m_lastTrusted <= p - startSlot + kRestartCost;
             if (!carryOn && !startRun(start))
                 return {};
             const RunEnd end = runUntil(p);
@@ -152,6 +156,10 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
 
 void DecodingFrameSource::finishRun()
 {
+    // A start that gave no keyframe before the end (a keyframe flag on a chunk that holds
+    // none, like the empty VOP Xvid flags after its keyframes) is never used again.
+    if (!m_trusted && m_runStart >= 0)
+        m_firstTrusted[m_runStart] = INT_MAX;
     if (m_trusted && m_lastTrusted >= 0) {
         for (int s = m_lastTrusted + 1; s < int(m_shown.size()); ++s)
             m_shown[size_t(s)] = m_lastTrusted;

@@ -34,6 +34,9 @@ namespace avi {
 class DecodingFrameSource : public FrameSource {
 public:
     static constexpr qint64 kDefaultCacheCap = 192ll * 1024 * 1024;
+    // In decoded frames: how much further than a keyframe the decoder may be and still be
+    // carried on rather than restarted at that keyframe.
+    static constexpr int kRestartCost = 12;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
 
