@@ -25,6 +25,8 @@ frmMain::frmMain(CommandChannel &channel, MciControl &control, QWidget *parent)
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       mciAVI(control), channel(channel), geometry(this)
 {
+    // The artwork lives in a static library: make sure its resources are registered.
+    Q_INIT_RESOURCE(assets);
     setWindowTitle(QStringLiteral("Kurimo"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/kurimo-icon.png")));
     m_background.load(QStringLiteral(":/assets/panel-background.jpg"));

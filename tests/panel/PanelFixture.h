@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/windowing/CommonDialog.h"
+#include "platform/windowing/EventPump.h"
+#include "shell/Controls.h"
+#include "shell/frmMain.h"
+#include "tests/support/FixedScreen.h"
+#include "tests/support/RecordingChannel.h"
+#include "tests/support/RecordingMessages.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <utility>
+
+// The loaded panel on the 1024 by 768 screen at 15 twips a pixel, with the recording channel,
+// control and message box. Nothing here blocks: the open dialog answers from chosenPath.
+class PanelFixture : public ::testing::Test {
+protected:
+    PanelFixture()
+    {
+        windowing::CommonDialog::setResponder(
+            [this](const windowing::CommonDialog::Request &request) {
+                dialogRequests.push_back(request);
+                return chosenPath;
+            });
+        form = std::make_unique<frmMain>(channel, control);
+        form->Form_Load();
+    }
+
+    ~PanelFixture() override
+    {
+        form.reset();
+        windowing::CommonDialog::setResponder({});
+        windowing::setEventPump({});
+        frmMain::setExitHandler({});
+    }
+
+    // Opens a video through the file button and forgets what that sent.
+    void openVideo(qint32 length = 250, const QString &where = QStringLiteral("0 0 320 240"))
+    {
+        chosenPath = path;
+        control.mediaLength = length;
+        control.playable = true;
+        channel.whereReply = where;
+        form->Command8_Click();
+        ASSERT_EQ(form->DeviceError, 0);
+        channel.commands.clear();
+        control.log.clear();
+        control.seeks.clear();
+        messages.events.clear();
+    }
+
+    std::pair<int, int> pair() const
+    {
+        return {form->state.ForwardPlayState, form->state.ReversePlayState};
+    }
+
+    const QString path = QStringLiteral("/videos/my clip.avi");
+    QString chosenPath;
+    std::vector<windowing::CommonDialog::Request> dialogRequests;
+    FixedScreen screen;
+    RecordingMessages messages;
+    RecordingChannel channel;
+    RecordingControl control;
+    std::unique_ptr<frmMain> form;
+};
