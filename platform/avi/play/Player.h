@@ -1,0 +1,121 @@
+#pragma once
+
+#include "platform/avi/play/ClockSource.h"
+#include "platform/avi/play/DecodeAhead.h"
+#include "platform/avi/play/PlayPlan.h"
+#include "platform/avi/play/PlaybackClock.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace avi {
+
+class AudioTrack;
+class FrameSource;
+
+// The playback engine of the AVI device. Knows nothing of windows or command text: it holds
+// the position, the picture at that position, and plays a PlayPlan in real time.
+//
+// Threads. Everything here runs on the thread that owns the Player (the user-interface
+// thread) except DecodeAhead's decode thread, which only calls FrameSource::frameAt and
+// fills a bounded queue. Presentation is driven by a 4 ms precise timer (or by tick() in
+// tests): each tick asks the clock which ordinal is due, takes the latest decoded frame up
+// to it from the queue and never waits for the decoder. A frame the decoder did not deliver
+// in time is skipped and counted. Only seek() and the very last frame of a play that the
+// decoder has not reached yet are decoded on this thread, each a single frameAt call.
+//
+// Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
+// the audio clock leads and the picture follows AudioTrack::clockSeconds(); the
+// PlaybackClock is re-anchored to it on every tick so that losing the sound (audio off, a
+// speed out of its range) continues from the same place. Otherwise the PlaybackClock leads,
+// reading "now" from the injected ClockSource.
+//
+// States. Stopped, Playing, Paused and Seeking (with the play's direction in the plan); all
+// changes go through transition(), which does the entry and exit work and tells listeners.
+class Player : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Stopped, Playing, Paused, Seeking };
+
+    struct Options {
+        bool autoTick = true; // drive tick() from a timer; tests may tick by hand
+        int queueCapacity = 6;
+    };
+
+    // The source must outlive the player; audio may be null (silent picture).
+    Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const ClockSource> clock,
+        Options options);
+    ~Player() override;
+
+    Mode mode() const { return m_mode; }
+    bool backward() const { return m_plan.backward; }
+    int position() const { return m_position; }
+    qint64 framesSkipped() const { return m_skipped; }
+    double framesPerSecond() const { return m_fps; }
+    int speed() const { return m_speed; }
+    bool audioOn() const { return m_audioOn; }
+    // Whether the sound's clock leads the picture right now.
+    bool audioLeads() const { return m_audioLeads; }
+
+    // The picture at position(), at source size; decoded here if nothing is held yet. Null
+    // only when the frame cannot be decoded.
+    const QImage &picture();
+
+    // Show exactly this frame now, ending any play. False (and nothing changes but the end of
+    // a play) when the frame cannot be decoded.
+    bool seek(int position);
+    // Start a play (replacing one in progress). The plan's positions must be valid.
+    void play(const PlayPlan &plan);
+    void pause();
+    void stop();
+    void setSpeed(int speed);
+    void setAudioOn(bool on);
+
+    // One presentation step: what the timer runs.
+    void tick();
+    // Tests: let the decode thread finish what it can do now.
+    void waitForDecoder() { m_decoder.waitIdle(); }
+
+signals:
+    void pictureChanged();
+    void modeChanged(Player::Mode mode);
+
+private:
+    void transition(Mode to);
+    void present(qint64 ordinal, int position, QImage image);
+    double progressAt(SteadyTime now);
+    void startAudioIfDue(SteadyTime now);
+    void stopAudio();
+    double rate() const { return m_fps * m_speed / 1000.0; }
+
+    FrameSource &m_source;
+    AudioTrack *m_audio;
+    std::shared_ptr<const ClockSource> m_clockSource;
+    Options m_options;
+    double m_fps = 25.0;
+
+    Mode m_mode = Mode::Stopped;
+    int m_position = 0;
+    QImage m_picture;
+    int m_speed = 1000;
+    bool m_audioOn = true;
+
+    PlayPlan m_plan;
+    PlaybackClock m_clock;
+    qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
+    qint64 m_skipped = 0;
+
+    bool m_audioLeads = false;
+    double m_audioAnchorProgress = 0.0; // progress (in frames) when the sound started
+    double m_audioAnchorSeconds = 0.0;  // media time the sound started from
+    qint64 m_audioCycle = 0;            // repeat cycle the sound belongs to
+
+    QTimer m_timer;
+    DecodeAhead m_decoder; // last: its thread stops before anything it uses goes
+};
+
+} // namespace avi

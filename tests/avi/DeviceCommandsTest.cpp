@@ -1,0 +1,240 @@
+#include "platform/avi/device/VideoWindow.h"
+#include "tests/avi/DeviceRig.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+using mci::StatusItem;
+
+namespace {
+
+TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForAndStaysInRange)
+{
+    DeviceRig rig(120);
+    for (int p : {37, 0, 120, 1, 119}) {
+        ASSERT_TRUE(rig.device->seek(seekTo(p)).ok);
+        EXPECT_EQ(rig.position(), p);
+        EXPECT_EQ(rig.shownPosition(), p);
+        EXPECT_EQ(rig.mode(), "stopped");
+    }
+    EXPECT_TRUE(rig.device->seek({mci::SeekRequest::Kind::Start, 0}).ok);
+    EXPECT_EQ(rig.shownPosition(), 0);
+    EXPECT_TRUE(rig.device->seek({mci::SeekRequest::Kind::End, 0}).ok);
+    EXPECT_EQ(rig.shownPosition(), 120);
+
+    rig.device->seek(seekTo(50));
+    for (int bad : {121, -1, 2147483647}) {
+        const mci::Result r = rig.device->seek(seekTo(bad));
+        EXPECT_FALSE(r.ok) << bad;
+        EXPECT_FALSE(r.error.isEmpty());
+        EXPECT_EQ(rig.position(), 50);
+    }
+}
+
+TEST(AviDeviceSeek, AnUndecodableFrameIsAnErrorAndKeepsThePicture)
+{
+    DeviceRig rig(50);
+    rig.source->breakFrame(30);
+    rig.device->seek(seekTo(20));
+    EXPECT_FALSE(rig.device->seek(seekTo(30)).ok);
+    EXPECT_EQ(rig.position(), 20);
+    EXPECT_EQ(rig.shownPosition(), 20);
+}
+
+TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
+{
+    auto fake = std::make_unique<FakeFrameSource>(300, 64, 48, 30000, 1001);
+    avi::AviVideoDevice::Options options;
+    options.clock = std::make_shared<avi::ManualClock>();
+    options.player.autoTick = false;
+    avi::AviVideoDevice device("x.avi", std::move(fake), nullptr, options);
+    EXPECT_TRUE(device.canPlay());
+    EXPECT_EQ(device.status(StatusItem::Length).reply, "300");
+    EXPECT_EQ(device.status(StatusItem::FrameRate).reply, "29970");
+    EXPECT_EQ(device.status(StatusItem::Mode).reply, "stopped");
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1000");
+    EXPECT_EQ(device.status(StatusItem::Audio).reply, "on");
+    EXPECT_EQ(device.status(StatusItem::TimeFormat).reply, "frames");
+    EXPECT_EQ(device.status(StatusItem::FramesSkipped).reply, "0");
+
+    device.seek(seekTo(100));
+    ASSERT_TRUE(device.setTimeFormat(mci::TimeFormat::Milliseconds).ok);
+    EXPECT_EQ(device.status(StatusItem::TimeFormat).reply, "milliseconds");
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "3337"); // 3336.67
+    EXPECT_EQ(device.status(StatusItem::Length).reply, "10010");
+    // A position read in milliseconds seeks back to the very same frame.
+    device.seek(seekTo(3337));
+    device.setTimeFormat(mci::TimeFormat::Frames);
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "100");
+    device.setTimeFormat(mci::TimeFormat::Milliseconds);
+    device.seek(seekTo(1000)); // 29.97 frames
+    device.setTimeFormat(mci::TimeFormat::Frames);
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "30");
+    device.setTimeFormat(mci::TimeFormat::Milliseconds);
+    EXPECT_FALSE(device.seek(seekTo(10030)).ok); // 300.6 frames: past the end
+
+    EXPECT_FALSE(device.setSpeed(0).ok);
+    EXPECT_FALSE(device.setSpeed(3001).ok);
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1000");
+    EXPECT_TRUE(device.setSpeed(1).ok);
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1");
+    device.setAudio(false);
+    EXPECT_EQ(device.status(StatusItem::Audio).reply, "off");
+}
+
+TEST(AviDeviceStatus, AFileWithoutFramesCannotPlay)
+{
+    avi::AviVideoDevice::Options options;
+    options.player.autoTick = false;
+    avi::AviVideoDevice device("empty.avi", std::make_unique<FakeFrameSource>(0), nullptr,
+        options);
+    EXPECT_FALSE(device.canPlay());
+    EXPECT_FALSE(device.play({}).ok);
+    EXPECT_FALSE(device.seek(seekTo(0)).ok);
+}
+
+TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAllowance)
+{
+    DeviceRig rig(10, false, false, 320, 240);
+    EXPECT_EQ(rig.device->whereSource().reply, "0 0 320 240");
+    avi::VideoWindow &window = rig.device->window();
+    EXPECT_FALSE(window.isVisible());
+    rig.device->seek(seekTo(7));
+    EXPECT_FALSE(window.isVisible()); // a seek alone does not show it
+
+    ASSERT_TRUE(rig.device->putWindow({352, 254, 384, 308}).ok);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), "clip.avi");
+    EXPECT_EQ(window.geometry(), QRect(352, 274, 384, 288));
+    EXPECT_EQ(rig.device->pictureSize(), QSize(384, 288));
+    const QImage shot = window.grab().toImage();
+    EXPECT_EQ(FakeFrameSource::positionOf(shot), 7);
+    EXPECT_EQ(shot.pixelColor(300, 20), QColor(250, 0, 0)); // top right quadrant, scaled
+
+    // Negative corners (a picture larger than the screen) are placed as given.
+    EXPECT_TRUE(rig.device->putWindow({-128, -106, 1280, 980}).ok);
+    EXPECT_EQ(window.geometry(), QRect(-128, -86, 1280, 960));
+
+    for (const mci::Rect bad : {mci::Rect{0, 0, 0, 100}, mci::Rect{0, 0, 100, 20},
+             mci::Rect{0, 0, 100, -5}, mci::Rect{2147483647, 0, 100, 100},
+             mci::Rect{0, 0, 2147483647, 2147483647}}) {
+        EXPECT_FALSE(rig.device->putWindow(bad).ok);
+    }
+    EXPECT_EQ(window.geometry(), QRect(-128, -86, 1280, 960));
+}
+
+TEST(AviDeviceWindow, TheCloseBoxHidesAndTheDeviceStaysOpen)
+{
+    DeviceRig rig(10);
+    rig.device->putWindow({10, 10, 64, 68});
+    ASSERT_TRUE(rig.device->window().close());
+    EXPECT_FALSE(rig.device->window().isVisible());
+    EXPECT_TRUE(rig.device->seek(seekTo(4)).ok);
+    EXPECT_EQ(rig.shownPosition(), 4);
+    EXPECT_TRUE(rig.device->play(range(0, 5)).ok);
+    EXPECT_TRUE(rig.device->window().isVisible()); // play shows it again
+}
+
+TEST(AviDeviceWindow, ASeekIsPaintedByTheNextEventPump)
+{
+    DeviceRig rig(30);
+    rig.device->putWindow({0, 0, 64, 68});
+    QCoreApplication::processEvents();
+    struct Spy : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } spy;
+    rig.device->window().installEventFilter(&spy);
+    rig.device->seek(seekTo(12));
+    QCoreApplication::processEvents();
+    EXPECT_GE(spy.paints, 1);
+    rig.device->window().removeEventFilter(&spy);
+}
+
+TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
+{
+    DeviceRig rig(30, false, false, 64, 48);
+    rig.device->seek(seekTo(21));
+    rig.device->putWindow({0, 0, 128, 116}); // picture 128 x 96, twice the source
+
+    QImage surface(200, 150, QImage::Format_RGB32);
+    surface.fill(Qt::white);
+    ASSERT_TRUE(rig.device->update({10, 20, 100, 90}, surface).ok);
+    // Drawn at 128 x 96 from (10, 20), cut at x 110 and y 110 by the rectangle.
+    EXPECT_EQ(FakeFrameSource::positionOf(surface.copy(10, 20, 128, 96)), 21);
+    EXPECT_EQ(surface.pixelColor(100, 40), QColor(250, 0, 0));  // scaled top-right quadrant
+    EXPECT_EQ(surface.pixelColor(30, 100), QColor(0, 250, 0));  // scaled bottom-left
+    EXPECT_EQ(surface.pixelColor(109, 109), QColor(0, 0, 250)); // last pixel inside the clip
+    EXPECT_EQ(surface.pixelColor(110, 100), QColor(Qt::white));
+    EXPECT_EQ(surface.pixelColor(100, 110), QColor(Qt::white));
+    EXPECT_EQ(surface.pixelColor(9, 50), QColor(Qt::white));
+    EXPECT_EQ(surface.pixelColor(50, 19), QColor(Qt::white));
+
+    // Hanging off the image, and far outside 32-bit sums: clipped, no crash.
+    QImage small(50, 40, QImage::Format_ARGB32_Premultiplied);
+    small.fill(Qt::black);
+    EXPECT_TRUE(rig.device->update({-64, -48, 500, 500}, small).ok);
+    EXPECT_EQ(small.pixelColor(10, 10), QColor(0, 0, 250)); // bottom-right quadrant lands here
+    EXPECT_TRUE(rig.device->update({2147483600, 2147483600, 2147483647, 100}, small).ok);
+    QImage null;
+    EXPECT_FALSE(rig.device->update({0, 0, 10, 10}, null).ok);
+}
+
+uint16_t bmpBitCount(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = f.read(30);
+    return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
+}
+
+TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSize)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30, false, false, 64, 48);
+    rig.device->putWindow({0, 0, 128, 116}); // the capture ignores the window's size
+    rig.device->seek(seekTo(17));
+    const QString path = dir.filePath("frame.bmp");
+    ASSERT_TRUE(rig.device->capture(path).ok);
+    EXPECT_EQ(bmpBitCount(path), 24);
+    const QImage back(path);
+    ASSERT_EQ(back.size(), QSize(64, 48));
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32),
+        FakeFrameSource::picture(17, 64, 48));
+}
+
+TEST(AviDeviceCapture, AFailedWriteLeavesAnExistingFileAlone)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30);
+    // A name of 250 characters is a valid file, but the temporary written beside it (the name
+    // plus a suffix) is too long for the file system: the write fails before the rename.
+    const QString path = dir.filePath(QString(246, QLatin1Char('k')) + ".bmp");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("precious");
+    }
+    const mci::Result r = rig.device->capture(path);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "precious");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no half file left
+
+    EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
+}
+
+} // namespace
