@@ -9,8 +9,20 @@
 // and the window is shown 500 twips below the middle of the screen.
 
 namespace {
+
 constexpr double kTitleAndMenuTwips = 500;
 constexpr double kPictureTrimPixels = 6;
+
+void placeCaptureWindow(Form1 *form, const PlayerState &state)
+{
+    const windowing::ScreenMetrics screen = windowing::screenMetrics();
+    form->geometry.setWidth(state.VideoWidth * screen.twipsPerPixelX);
+    form->geometry.setHeight(state.VideoHeight * screen.twipsPerPixelY + kTitleAndMenuTwips);
+    form->geometry.setTop((screen.heightTwips - form->geometry.height()) / 2
+                          + kTitleAndMenuTwips);
+    form->geometry.setLeft((screen.widthTwips - form->geometry.width()) / 2);
+}
+
 } // namespace
 
 void frmMain::Command19_Click()
@@ -19,11 +31,7 @@ void frmMain::Command19_Click()
         return;
     const windowing::ScreenMetrics screen = windowing::screenMetrics();
     Form1 *form = Form1::instance();
-    form->geometry.setWidth(state.VideoWidth * screen.twipsPerPixelX);
-    form->geometry.setHeight(state.VideoHeight * screen.twipsPerPixelY + kTitleAndMenuTwips);
-    form->geometry.setTop((screen.heightTwips - form->geometry.height()) / 2
-                          + kTitleAndMenuTwips);
-    form->geometry.setLeft((screen.widthTwips - form->geometry.width()) / 2);
+    placeCaptureWindow(form, state);
     form->Picture1->setTwipsGeometry(0, 0,
                                      (state.VideoWidth - kPictureTrimPixels)
                                          * screen.twipsPerPixelX,
@@ -34,5 +42,7 @@ void frmMain::Command19_Click()
                                          form->Picture1->hDC()));
     // Drawn first, shown after: the window never shows an empty picture.
     form->show();
+    // A window shown for the first time only now has its frame, which its outer size counts.
+    placeCaptureWindow(form, state);
     form->raise();
 }

@@ -15,6 +15,12 @@ QPointer<Form1> g_form1;
 capture::BitmapWriter g_writer;
 } // namespace
 
+// The icon lives in a static library; naming its initialiser keeps the linker from dropping it.
+static void initAssets()
+{
+    Q_INIT_RESOURCE(assets);
+}
+
 Form1 *Form1::instance()
 {
     if (!g_form1)
@@ -37,6 +43,7 @@ Form1::Form1()
                                | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       geometry(this)
 {
+    initAssets();
     setWindowTitle(QStringLiteral("画像コピー"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/kurimo-icon.png")));
 

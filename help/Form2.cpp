@@ -1,5 +1,6 @@
 #include "help/Form2.h"
 
+#include "help/HelpLine.h"
 #include "platform/windowing/Fonts.h"
 
 #include <QFrame>
@@ -30,7 +31,7 @@ QFont mincho()
 
 // The instruction column: one line of text each, wrapped inside its rectangle.
 struct Instruction {
-    QLabel *Form2::*member;
+    HelpLine *Form2::*member;
     const char *name;
     double top;
     double height;
@@ -71,6 +72,13 @@ const Instruction kInstructions[] = {
 
 } // namespace
 
+// The artwork lives in a static library; naming its initialiser keeps the linker from
+// dropping it, and registers the pictures before the first window needs them.
+static void initAssets()
+{
+    Q_INIT_RESOURCE(assets);
+}
+
 Form2 *Form2::instance()
 {
     if (!g_form2)
@@ -88,6 +96,7 @@ Form2::Form2()
                            | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       geometry(this)
 {
+    initAssets();
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Kurimo　ヘルプ"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/kurimo-icon.png")));
@@ -139,10 +148,11 @@ Form2::Form2()
     Label17->setPalette(red);
 
     for (const Instruction &line : kInstructions) {
-        QLabel *label = addLabel(line.name, QString::fromUtf8(line.text), kInstructionLeft,
-                                 line.top, kInstructionWidth, line.height);
+        auto *label = new HelpLine(QString::fromUtf8(line.text), this);
+        label->setObjectName(QString::fromLatin1(line.name));
         label->setFont(mincho());
-        label->setWordWrap(true);
+        label->setGeometry(
+            windowing::twipsRect(kInstructionLeft, line.top, kInstructionWidth, line.height));
         this->*line.member = label;
     }
 }

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class HelpLine;
 class QFrame;
 class QLabel;
 
@@ -34,19 +35,19 @@ public:
     QLabel *Image3 = nullptr;
     QLabel *Image2 = nullptr;
     // Instruction lines, top to bottom.
-    QLabel *Label22 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label6 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Label21 = nullptr;
-    QLabel *Label5 = nullptr;
-    QLabel *Label7 = nullptr;
-    QLabel *Label8 = nullptr;
-    QLabel *Label9 = nullptr;
-    QLabel *Label10 = nullptr;
-    QLabel *Label11 = nullptr;
+    HelpLine *Label22 = nullptr;
+    HelpLine *Label1 = nullptr;
+    HelpLine *Label6 = nullptr;
+    HelpLine *Label2 = nullptr;
+    HelpLine *Label3 = nullptr;
+    HelpLine *Label4 = nullptr;
+    HelpLine *Label21 = nullptr;
+    HelpLine *Label5 = nullptr;
+    HelpLine *Label7 = nullptr;
+    HelpLine *Label8 = nullptr;
+    HelpLine *Label9 = nullptr;
+    HelpLine *Label10 = nullptr;
+    HelpLine *Label11 = nullptr;
 
     // The window's outer position and size in twips.
     windowing::FormGeometry geometry;
