@@ -71,7 +71,7 @@ void frmMain::createControls()
 
     // Top to bottom, as the panel reads.
     Label1 = label(QStringLiteral("時間"), 0, 45, 990, 180);
-    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Slider1 = slider(120, 195, 735, 255);
     Slider1->setRange(0, 10);
     Slider1->setProgramValue(0);
@@ -89,7 +89,7 @@ void frmMain::createControls()
         Label4->setPalette(red);
     }
     Label2 = label(QStringLiteral("速度"), 120, 600, 735, 255);
-    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Slider2 = slider(120, 750, 735, 255);
     Slider2->setRange(1, 3000);
     Slider2->setProgramValue(1000);
