@@ -24,8 +24,9 @@ namespace {
 std::atomic<bool> g_silentOnly{false};
 
 constexpr int kQueueMs = 500;      // decoded sound kept ready ahead of the output
-constexpr int kPrebufferMs = 100;  // waited for before the output starts, so it starts smoothly
-constexpr int kPrebufferWaitMs = 300;
+// Waited for before the output starts: a sound card takes a few hundred milliseconds at once.
+constexpr int kPrebufferMs = 300;
+constexpr int kPrebufferWaitMs = 400;
 constexpr int kPullFrames = 2048;
 
 // The device's own rate and channel count (mono or stereo), as signed 16-bit; invalid when

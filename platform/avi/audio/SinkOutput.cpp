@@ -7,18 +7,18 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 namespace avi::audio {
 
 namespace {
 
-// How much the sink holds ahead of the listener: the delay of a mute, and the margin
-// against a busy machine.
-constexpr int kBufferMs = 150;
 constexpr int kPollMs = 10;
 
-// What the sink reads: the queue, silenced while muted. Never blocks: a dry queue gives
-// nothing and the sink waits, as it does for any slow source.
+// What the sink reads: the queue, silenced while muted. Never blocks. When the queue runs dry
+// before the end of the sound it gives silence instead of nothing (a short read makes
+// PulseAudio stop the stream and refill for about a second), and remembers where, so that the
+// silence is not taken for sound heard.
 class QueueDevice final : public QIODevice {
 public:
     explicit QueueDevice(SinkOutput::Shared &shared) : m_shared(shared) {}
@@ -30,21 +30,49 @@ public:
                + QIODevice::bytesAvailable();
     }
 
+    // Frames of sound (not stand-in silence) among the first `played` frames given out.
+    int64_t soundFramesWithin(int64_t played)
+    {
+        played = std::min(played, m_given);
+        while (!m_gaps.empty() && m_gaps.front().start + m_gaps.front().length <= played) {
+            m_silencePassed += m_gaps.front().length;
+            m_gaps.pop_front();
+        }
+        int64_t silence = m_silencePassed;
+        if (!m_gaps.empty() && m_gaps.front().start < played)
+            silence += played - m_gaps.front().start;
+        return played - silence;
+    }
+
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
         const int frames = int(std::min<qint64>(maxSize / m_shared.bytesPerFrame, 1 << 20));
         const int got = m_shared.queue.pop(reinterpret_cast<int16_t *>(data), frames);
-        const qint64 bytes = qint64(got) * m_shared.bytesPerFrame;
         if (m_shared.muted.load())
-            std::memset(data, 0, size_t(bytes));
-        m_shared.delivered += got;
-        return bytes;
+            std::memset(data, 0, size_t(got) * size_t(m_shared.bytesPerFrame));
+        int given = got;
+        if (got < frames && !m_shared.queue.drained()) {
+            const int pad = frames - got;
+            std::memset(data + qint64(got) * m_shared.bytesPerFrame, 0,
+                        size_t(pad) * size_t(m_shared.bytesPerFrame));
+            m_gaps.push_back({m_given + got, pad});
+            given = frames;
+        }
+        m_given += given;
+        return qint64(given) * m_shared.bytesPerFrame;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
+    struct Gap {
+        int64_t start;
+        int64_t length;
+    };
     SinkOutput::Shared &m_shared;
+    int64_t m_given = 0; // frames handed to the sink, sound and silence
+    std::deque<Gap> m_gaps;
+    int64_t m_silencePassed = 0;
 };
 
 } // namespace
@@ -56,8 +84,9 @@ public:
 
     bool open(const QAudioDevice &device, const QAudioFormat &format)
     {
+        // The sink's own buffer size: a set one (150 or 400 ms) made PulseAudio stall for
+        // about a second after the first tenth of a second.
         m_sink = std::make_unique<QAudioSink>(device, format);
-        m_sink->setBufferSize(format.bytesForDuration(kBufferMs * 1000));
         m_io = std::make_unique<QueueDevice>(m_shared);
         m_io->open(QIODevice::ReadOnly);
         m_sink->start(m_io.get());
@@ -87,9 +116,10 @@ private:
     {
         if (!m_sink)
             return;
-        // processedUSecs() is the stream's playback time: what has reached the listener.
+        // processedUSecs() is the stream's playback time (PulseAudio's, latency included):
+        // what has reached the listener.
         const int64_t played = int64_t(m_sink->processedUSecs()) * m_shared.rate / 1000000;
-        const int64_t heard = std::min(played, m_shared.delivered.load());
+        const int64_t heard = m_io->soundFramesWithin(played);
         const bool drained = m_shared.queue.drained();
         std::lock_guard lock(m_shared.mutex);
         if (m_shared.position.ended)

@@ -36,7 +36,6 @@ public:
         int rate;
         int bytesPerFrame;
         std::atomic<bool> muted{false};
-        std::atomic<int64_t> delivered{0}; // frames handed to the sink
         mutable std::mutex mutex;
         OutputPosition position;
     };
