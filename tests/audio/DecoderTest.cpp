@@ -65,6 +65,11 @@ struct CodecCase {
     bool lossless; // decoding from any block gives the very same samples
 };
 
+void PrintTo(const CodecCase &c, std::ostream *os)
+{
+    *os << c.encoder;
+}
+
 const CodecCase kCodecs[] = {
     {"pcm_s16le", "pcm_s16le", true},     {"pcm_u8", "pcm_u8", true},
     {"adpcm_ima_wav", "adpcm_ima_wav", true}, {"adpcm_ms", "adpcm_ms", true},
