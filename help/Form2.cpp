@@ -3,6 +3,7 @@
 #include "help/HelpLine.h"
 #include "platform/windowing/Fonts.h"
 
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -20,6 +21,20 @@ QFont gothic(double points, bool bold)
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
+}
+
+// A one-line label whose text is wider than its place has its letters set closer together
+// until it fits; font, size and place stay as designed. The full-width product name needs it.
+void fitToWidth(QLabel *label)
+{
+    QFont font = label->font();
+    const QString text = label->text();
+    const double natural = QFontMetricsF(font).horizontalAdvance(text);
+    const double room = label->width() - 1;
+    if (natural <= room || text.size() < 2)
+        return;
+    font.setLetterSpacing(QFont::AbsoluteSpacing, (room - natural) / (text.size() - 1));
+    label->setFont(font);
 }
 
 QFont mincho()
@@ -123,6 +138,7 @@ Form2::Form2()
     // About block.
     Label14 = addLabel("Label14", QStringLiteral("Ｋｕｒｉｍｏ"), 240, 60, 975, 375);
     Label14->setFont(gothic(14.25, true));
+    fitToWidth(Label14);
     Label20 = addLabel("Label20", QStringLiteral("（クリモ）"), 1100, 120, 1335, 255);
     Label20->setFont(gothic(9.75, true));
     Label15 = addLabel("Label15", QStringLiteral("Ver 0.1"), 2520, 110, 855, 255);

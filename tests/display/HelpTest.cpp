@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QTest>
@@ -131,6 +132,12 @@ TEST_F(HelpTest, AboutBlockAndPicturesAtTheirPlaces)
             << p.widget->objectName().toStdString();
 
     EXPECT_EQ(help->Label14->text(), QStringLiteral("Ｋｕｒｉｍｏ"));
+    // Every one-line label shows its whole text inside its place.
+    for (QLabel *label : {help->Label14, help->Label20, help->Label15, help->Label16,
+                          help->Label19, help->Label18, help->Label17, help->Label12,
+                          help->Label13})
+        EXPECT_LE(QFontMetricsF(label->font()).horizontalAdvance(label->text()), label->width())
+            << label->objectName().toStdString();
     EXPECT_TRUE(help->Label20->text().startsWith(QStringLiteral("（")));
     EXPECT_TRUE(help->Label20->text().endsWith(QStringLiteral("）")));
     EXPECT_EQ(help->Label15->text(), QStringLiteral("Ver 0.1"));
