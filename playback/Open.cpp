@@ -64,13 +64,13 @@ void frmMain::Command8_Click()
     const double span = double(qint64(Slider1->maximum()) - Slider1->minimum());
     Slider1->setTickInterval(int(std::nearbyint(span / 10)));
 
-    const auto left = qint64(state.VideoLeft);
-    const auto top = qint64(state.VideoTop);
-    const auto videoWidth = qint64(state.VideoWidth);
+    const QString put = Catalogue::putWindow(MediaPath, qint64(state.VideoLeft),
+                                             qint64(state.VideoTop), qint64(state.VideoWidth),
+                                             state.PutHeightText);
     channel.mciExecute(Catalogue::audioAllOff(MediaPath));
-    channel.mciExecute(Catalogue::putWindow(MediaPath, left, top, videoWidth, state.PutHeightText));
+    channel.mciExecute(put);
     channel.mciExecute(Catalogue::playToZero(MediaPath));
-    channel.mciExecute(Catalogue::putWindow(MediaPath, left, top, videoWidth, state.PutHeightText));
+    channel.mciExecute(put);
     channel.mciExecute(Catalogue::stop(MediaPath));
     channel.mciExecute(Catalogue::audioAll(MediaPath, state.SoundState));
     channel.mciExecute(Catalogue::speed(MediaPath, state.PlaybackSpeed));

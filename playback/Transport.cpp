@@ -8,8 +8,9 @@ namespace {
 
 QString forwardRangePlay(const QString &path, const PlayerState &state)
 {
-    return state.RepeatMode == 0 ? Catalogue::playRange(path, state.RangeFrom, state.RangeTo)
-                                 : Catalogue::playRangeRepeat(path, state.RangeFrom, state.RangeTo);
+    return state.RepeatMode == 0
+               ? Catalogue::playRange(path, state.RangeFrom, state.RangeTo)
+               : Catalogue::playRangeRepeat(path, state.RangeFrom, state.RangeTo);
 }
 
 QString reverseRangePlay(const QString &path, const PlayerState &state)

@@ -10,6 +10,11 @@ struct Row {
     std::pair<int, int> after; // from (1, 0)
 };
 
+std::ostream &operator<<(std::ostream &os, const Row &row)
+{
+    return os << row.name << " at " << row.position;
+}
+
 } // namespace
 
 class SeekTest : public PanelFixture, public ::testing::WithParamInterface<Row> {};
