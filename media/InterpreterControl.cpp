@@ -42,8 +42,8 @@ bool InterpreterControl::canPlay() const
 {
     if (!isOpen())
         return false;
-    const mci::Result result =
-        m_interpreter.send(QStringLiteral("capability ") + m_openedFile + QStringLiteral(" can play"));
+    const mci::Result result = m_interpreter.send(QStringLiteral("capability ") + m_openedFile
+                                                  + QStringLiteral(" can play"));
     return result.ok && result.reply == QLatin1String("true");
 }
 

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QFile>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +22,14 @@ void chooseHeadlessPlatform()
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+// Started with standard input closed, the first file Qt opens would become descriptor 0 and
+// be read as commands; /dev/null there makes it plain empty input.
+void keepStandardInputSlot()
+{
+    if (::fcntl(STDIN_FILENO, F_GETFD) == -1)
+        ::open("/dev/null", O_RDONLY);
+}
+
 int usage()
 {
     std::fputs("使い方: kurimo-mci [スクリプト]\n", stderr);
@@ -30,6 +40,7 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    keepStandardInputSlot();
     chooseHeadlessPlatform();
     QApplication app(argc, argv);
     // Closing a device window is not the end of the input.

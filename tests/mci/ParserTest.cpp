@@ -28,7 +28,8 @@ QString describe(const mci::Command &c)
     const QString what = std::visit(
         Overloaded{
             [](const OpenAction &a) {
-                return QStringLiteral("open path=%1 type=%2 alias=%3").arg(a.path, a.type, a.alias);
+                return QStringLiteral("open path=%1 type=%2 alias=%3")
+                    .arg(a.path, a.type, a.alias);
             },
             [](const CloseAction &) { return QStringLiteral("close"); },
             [](const PlayAction &a) {
@@ -62,7 +63,8 @@ QString describe(const mci::Command &c)
             [](const CanPlayAction &) { return QStringLiteral("can play"); },
         },
         c.action);
-    QString target = c.all ? QStringLiteral("<all>") : QLatin1Char('<') + c.device + QLatin1Char('>');
+    const QString target =
+        c.all ? QStringLiteral("<all>") : QLatin1Char('<') + c.device + QLatin1Char('>');
     return what + QLatin1Char(' ') + target + (c.wait ? QStringLiteral(" wait") : QString());
 }
 
