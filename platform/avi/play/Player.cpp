@@ -151,10 +151,10 @@ void Player::tick()
     if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due))
         present(frame->ordinal, frame->position, std::move(frame->image));
     if (ending) {
-        // The end of a play is exact: if the decoder is not there yet, decode it here.
-        if (m_presented < last)
-            present(last, m_plan.to, m_source.frameAt(m_plan.to));
-        transition(Mode::Stopped);
+        // The end of a play is exact: a play whose last frame the decoder has not delivered
+        // yet goes on until it has (it is decoding it now), rather than blocking this thread.
+        if (m_presented >= last)
+            transition(Mode::Stopped);
         return;
     }
     if (m_audioLeads && m_plan.repeat && m_plan.cycleOf(due) != m_audioCycle) {

@@ -25,8 +25,8 @@ class FrameSource;
 // fills a bounded queue. Presentation is driven by a 4 ms precise timer (or by tick() in
 // tests): each tick asks the clock which ordinal is due, takes the latest decoded frame up
 // to it from the queue and never waits for the decoder. A frame the decoder did not deliver
-// in time is skipped and counted. Only seek() and the very last frame of a play that the
-// decoder has not reached yet are decoded on this thread, each a single frameAt call.
+// in time is skipped and counted; the last frame of a play is never skipped (the play ends
+// when it is on screen). Only seek() decodes on this thread, a single frameAt call.
 //
 // Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
 // the audio clock leads and the picture follows AudioTrack::clockSeconds(); the

@@ -1,0 +1,125 @@
+#include "platform/avi/Registration.h"
+#include "platform/avi/device/AviVideoDevice.h"
+#include "platform/mci/Interpreter.h"
+#include "tests/avi/DeviceRig.h"
+#include "tests/support/AviCorpus.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The device over the real decoding core, on files the corpus generates.
+
+QString corpusFile(AviCorpus::Kind kind)
+{
+    QString error;
+    const QString path = AviCorpus::file(kind, &error);
+    if (path.isEmpty())
+        ADD_FAILURE() << "cannot make the test file: " << error.toStdString();
+    return path;
+}
+
+QImage referenceFrame(const QString &path, int position)
+{
+    QString error;
+    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
+    return source ? source->frameAt(position).convertToFormat(QImage::Format_RGB32) : QImage();
+}
+
+class OnInterpreter : public ::testing::Test {
+protected:
+    OnInterpreter() { avi::registerAviVideo(interpreter); }
+    QString send(const QString &command)
+    {
+        const mci::Result r = interpreter.send(command);
+        EXPECT_TRUE(r.ok) << command.toStdString() << ": " << r.error.toStdString();
+        return r.reply;
+    }
+    mci::Interpreter interpreter;
+    QTemporaryDir dir;
+};
+
+TEST_F(OnInterpreter, SeeksAndCapturesTheExactFrameOfAnH264File)
+{
+    const QString path = corpusFile(AviCorpus::Kind::H264);
+    ASSERT_FALSE(path.isEmpty());
+    send("open " + path + " type AVIVideo");
+    EXPECT_EQ(send("status " + path + " length"), "150");
+    EXPECT_EQ(send("status " + path + " frame rate"), "29970");
+    EXPECT_EQ(send("where " + path + " source"), "0 0 160 120");
+
+    const QString shot = dir.filePath("77.bmp");
+    send("seek " + path + " to 77");
+    send("capture " + path + " as " + shot);
+    const QImage captured = QImage(shot).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(captured, referenceFrame(path, 77));
+    EXPECT_NE(captured, referenceFrame(path, 78));
+
+    // The same frame by milliseconds: 77 frames at 29.97 fps are 2569 ms.
+    send("seek " + path + " to 0");
+    send("set " + path + " time format ms");
+    EXPECT_EQ(send("status " + path + " length"), "5005");
+    send("seek " + path + " to 2569");
+    EXPECT_EQ(send("status " + path + " position"), "2569");
+    send("set " + path + " time format frames");
+    EXPECT_EQ(send("status " + path + " position"), "77");
+    send("close " + path);
+}
+
+TEST_F(OnInterpreter, AFileThatIsNoVideoDoesNotOpen)
+{
+    const QString text = dir.filePath("notes.avi");
+    QFile f(text);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("just some words, not a video\n");
+    f.close();
+    const mci::Result r = interpreter.send("open " + text + " type avivideo");
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.error.isEmpty());
+    EXPECT_TRUE(interpreter.openDevices().isEmpty());
+}
+
+TEST(AviRealPlayback, ReversePlayOfAnH264FileShowsEveryFrameExactly)
+{
+    const QString path = corpusFile(AviCorpus::Kind::H264);
+    ASSERT_FALSE(path.isEmpty());
+    QString error;
+    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    std::unique_ptr<avi::FrameSource> reference = avi::openFrameSource(path, &error);
+    ASSERT_TRUE(reference);
+
+    auto clock = std::make_shared<avi::ManualClock>();
+    avi::AviVideoDevice::Options options;
+    options.clock = clock;
+    options.player.autoTick = false;
+    avi::AviVideoDevice device(path, std::move(source), nullptr, options);
+    avi::Player &player = device.player();
+
+    // Across two keyframe boundaries (50, 100) and B-frames, backwards.
+    ASSERT_TRUE(device.play(range(120, 30, true)).ok);
+    // One frame period, rounded up so that whole periods never fall short of a frame.
+    const auto period = std::chrono::nanoseconds(1001000000LL / 30 + 1);
+    int expected = 120;
+    int mismatches = 0;
+    for (int n = 0; n <= 90 && player.mode() == avi::Player::Mode::Playing; ++n) {
+        if (n > 0)
+            clock->advance(period);
+        player.waitForDecoder();
+        player.tick();
+        EXPECT_EQ(player.position(), expected);
+        if (player.picture().convertToFormat(QImage::Format_RGB32)
+            != reference->frameAt(expected).convertToFormat(QImage::Format_RGB32))
+            ++mismatches;
+        --expected;
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(player.mode(), avi::Player::Mode::Stopped);
+    EXPECT_EQ(player.position(), 30);
+    EXPECT_EQ(player.framesSkipped(), 0);
+}
+
+} // namespace
