@@ -49,7 +49,10 @@ protected:
         flushDeletes();
     }
 
-    static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static void flushDeletes()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     // Answers the save dialog with this name and keeps what the dialog was asked.
     void answerSaveWith(const QString &name)
@@ -272,7 +275,8 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
         EXPECT_EQ(bytesOf(oldPath), oldBytes) << c.what;
         EXPECT_TRUE(QFileInfo(folderPath).isDir()) << c.what;
         EXPECT_TRUE(QFileInfo::exists(folderPath + QStringLiteral("/inside.txt"))) << c.what;
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        EXPECT_EQ(QDir(dir.path()).entryList(all),
                   QStringList({QStringLiteral("folder.bmp"), QStringLiteral("kept.bmp")}))
             << c.what;
     }

@@ -27,11 +27,9 @@ protected:
         form.state.VideoHeight = height;
         form.state.PutHeightText = QString::number(height + form.state.WindowHeightMargin);
         form.Slider1->setRange(0, length);
-        for (QWidget *w : {static_cast<QWidget *>(form.Slider1),
-                           static_cast<QWidget *>(form.Slider2),
-                           static_cast<QWidget *>(form.Label1),
-                           static_cast<QWidget *>(form.Label2)})
-            w->setEnabled(true);
+        for (QWidget *control : QList<QWidget *>{form.Slider1, form.Slider2, form.Label1,
+                                                 form.Label2})
+            control->setEnabled(true);
         control.isOpen = true;
         control.mediaLength = length;
         channel.commands.clear();

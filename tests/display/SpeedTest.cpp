@@ -26,7 +26,8 @@ TEST_F(SpeedTest, DoubleClickOnSpeedSendsOneThousandOnceAndStartsThePoll)
     channel.commands.clear();
     ASSERT_FALSE(form.Timer1.isActive());
     form.Label2_DblClick();
-    EXPECT_EQ(channel.commands, QStringList({QStringLiteral("set /videos/my clip.avi speed 1000")}));
+    EXPECT_EQ(channel.commands,
+              QStringList({QStringLiteral("set /videos/my clip.avi speed 1000")}));
     EXPECT_EQ(form.state.PlaybackSpeed, 1000);
     EXPECT_EQ(form.Slider2->value(), 1000);
     EXPECT_TRUE(form.Timer1.isActive());
