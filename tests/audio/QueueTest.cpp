@@ -1,3 +1,4 @@
+#include "platform/avi/audio/QueueDevice.h"
 #include "platform/avi/audio/SampleQueue.h"
 
 #include <gtest/gtest.h>
@@ -63,4 +64,43 @@ TEST(SampleQueue, CloseReleasesAWaitingProducer)
     EXPECT_FALSE(result);
     EXPECT_FALSE(queue.drained()) << "closed is not the end of the sound";
     EXPECT_EQ(queue.discard(100), 8);
+}
+
+// What the sound card reads. A dry queue before the end gives silence (a short read stalls
+// PulseAudio), and that silence is not counted as sound heard; at the end it gives nothing.
+TEST(QueueDevice, StandsInSilenceForADryQueueAndKeepsItOutOfTheCount)
+{
+    SampleQueue queue(2, 1000);
+    std::atomic<bool> muted{false};
+    avi::audio::QueueDevice device(queue, 4, muted);
+    ASSERT_TRUE(device.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    std::vector<int16_t> sound(200, 7); // 100 frames
+    ASSERT_TRUE(queue.push(sound.data(), 100));
+
+    std::vector<int16_t> out(2 * 300, -1);
+    // 100 frames of sound, then 200 of silence.
+    ASSERT_EQ(device.read(reinterpret_cast<char *>(out.data()), 300 * 4), 300 * 4);
+    EXPECT_EQ(out[199], 7);
+    EXPECT_EQ(out[200], 0);
+    EXPECT_EQ(out[599], 0);
+
+    ASSERT_TRUE(queue.push(sound.data(), 100));
+    muted = true;
+    ASSERT_EQ(device.read(reinterpret_cast<char *>(out.data()), 50 * 4), 50 * 4);
+    EXPECT_EQ(out[0], 0) << "muted";
+    muted = false;
+    ASSERT_EQ(device.read(reinterpret_cast<char *>(out.data()), 50 * 4), 50 * 4);
+    EXPECT_EQ(out[0], 7);
+
+    // Given out: 100 sound, 200 silence, 100 sound.
+    EXPECT_EQ(device.soundFramesWithin(50), 50);
+    EXPECT_EQ(device.soundFramesWithin(100), 100);
+    EXPECT_EQ(device.soundFramesWithin(250), 100);
+    EXPECT_EQ(device.soundFramesWithin(300), 100);
+    EXPECT_EQ(device.soundFramesWithin(350), 150);
+    EXPECT_EQ(device.soundFramesWithin(400), 200);
+    EXPECT_EQ(device.soundFramesWithin(10000), 200) << "never more than was given";
+
+    queue.finish();
+    EXPECT_EQ(device.read(reinterpret_cast<char *>(out.data()), 300 * 4), 0) << "the end";
 }

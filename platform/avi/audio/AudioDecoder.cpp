@@ -138,7 +138,7 @@ int AudioDecoder::pull(int16_t *out, int maxFrames)
     while (m_readyPos >= m_ready.size()) {
         m_ready.clear();
         m_readyPos = 0;
-        if (m_fileEnded)
+        if (m_fileEnded || (m_cancel && m_cancel->load()))
             return 0;
         produce();
     }

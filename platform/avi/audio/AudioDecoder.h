@@ -4,6 +4,7 @@
 #include "platform/avi/audio/TempoFilter.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -38,6 +39,10 @@ public:
     // 0 only at the end of the sound, or when the stream cannot be read any further.
     int pull(int16_t *out, int maxFrames);
 
+    // While *flag is set, pull() gives up at once (returning 0) instead of decoding on: a
+    // start far into a file whose index is missing may decode a long way before sounding.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
+
 private:
     AudioDecoder() = default;
     void produce();
@@ -71,6 +76,7 @@ private:
     bool m_positioned = false;
     bool m_fileEnded = true;
 
+    const std::atomic<bool> *m_cancel = nullptr;
     std::vector<int16_t> m_converted; // scratch for the resampler's output
     std::vector<int16_t> m_ready;     // output samples waiting for pull()
     size_t m_readyPos = 0;

@@ -50,6 +50,7 @@ public:
     explicit FileAudioTrack(std::unique_ptr<audio::AudioDecoder> decoder)
         : m_decoder(std::move(decoder))
     {
+        m_decoder->setCancelFlag(&m_stopping);
     }
     ~FileAudioTrack() override { stop(); }
 
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<audio::SampleQueue> m_queue;
     std::unique_ptr<audio::AudioOutput> m_output;
     std::thread m_decodeThread;
+    std::atomic<bool> m_stopping{false};
     bool m_muted = false;
     bool m_audible = false;
 
@@ -93,6 +95,7 @@ bool FileAudioTrack::start(double fromSeconds, int speed)
     if (deviceFormat.isValid())
         format = {deviceFormat.sampleRate(), deviceFormat.channelCount()};
 
+    m_stopping = false;
     if (!m_decoder->begin(fromSeconds, speed, format, nullptr))
         return false;
     m_queue = std::make_unique<audio::SampleQueue>(format.channels,
@@ -142,6 +145,7 @@ void FileAudioTrack::stop()
         std::lock_guard lock(m_clockMutex);
         m_playing = false;
     }
+    m_stopping = true;
     if (m_queue)
         m_queue->close();
     if (m_output)

@@ -1,79 +1,17 @@
 #include "platform/avi/audio/SinkOutput.h"
 
+#include "platform/avi/audio/QueueDevice.h"
 #include "platform/avi/audio/SampleQueue.h"
 
 #include <QAudioSink>
-#include <QIODevice>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
-#include <deque>
 
 namespace avi::audio {
 
 namespace {
 
 constexpr int kPollMs = 10;
-
-// What the sink reads: the queue, silenced while muted. Never blocks. When the queue runs dry
-// before the end of the sound it gives silence instead of nothing (a short read makes
-// PulseAudio stop the stream and refill for about a second), and remembers where, so that the
-// silence is not taken for sound heard.
-class QueueDevice final : public QIODevice {
-public:
-    explicit QueueDevice(SinkOutput::Shared &shared) : m_shared(shared) {}
-
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        return qint64(m_shared.queue.availableFrames()) * m_shared.bytesPerFrame
-               + QIODevice::bytesAvailable();
-    }
-
-    // Frames of sound (not stand-in silence) among the first `played` frames given out.
-    int64_t soundFramesWithin(int64_t played)
-    {
-        played = std::min(played, m_given);
-        while (!m_gaps.empty() && m_gaps.front().start + m_gaps.front().length <= played) {
-            m_silencePassed += m_gaps.front().length;
-            m_gaps.pop_front();
-        }
-        int64_t silence = m_silencePassed;
-        if (!m_gaps.empty() && m_gaps.front().start < played)
-            silence += played - m_gaps.front().start;
-        return played - silence;
-    }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        const int frames = int(std::min<qint64>(maxSize / m_shared.bytesPerFrame, 1 << 20));
-        const int got = m_shared.queue.pop(reinterpret_cast<int16_t *>(data), frames);
-        if (m_shared.muted.load())
-            std::memset(data, 0, size_t(got) * size_t(m_shared.bytesPerFrame));
-        int given = got;
-        if (got < frames && !m_shared.queue.drained()) {
-            const int pad = frames - got;
-            std::memset(data + qint64(got) * m_shared.bytesPerFrame, 0,
-                        size_t(pad) * size_t(m_shared.bytesPerFrame));
-            m_gaps.push_back({m_given + got, pad});
-            given = frames;
-        }
-        m_given += given;
-        return qint64(given) * m_shared.bytesPerFrame;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    struct Gap {
-        int64_t start;
-        int64_t length;
-    };
-    SinkOutput::Shared &m_shared;
-    int64_t m_given = 0; // frames handed to the sink, sound and silence
-    std::deque<Gap> m_gaps;
-    int64_t m_silencePassed = 0;
-};
 
 } // namespace
 
@@ -87,8 +25,11 @@ public:
         // The sink's own buffer size: a set one (150 or 400 ms) made PulseAudio stall for
         // about a second after the first tenth of a second.
         m_sink = std::make_unique<QAudioSink>(device, format);
-        m_io = std::make_unique<QueueDevice>(m_shared);
-        m_io->open(QIODevice::ReadOnly);
+        m_io = std::make_unique<QueueDevice>(m_shared.queue, m_shared.bytesPerFrame,
+                                             m_shared.muted);
+        // Unbuffered: QIODevice would otherwise read ahead 16 KB, padding silence and delaying
+        // a mute.
+        m_io->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         m_sink->start(m_io.get());
         if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
             close();
