@@ -1,0 +1,209 @@
+// play_bench: how well the AVI device keeps time on a large file.
+//
+//   play_bench [FILE]
+//
+// Without FILE it makes a 1920x1080 H.264 AVI (25 fps, 10 s, keyframe every 50, 2 B-frames,
+// PCM sound) with ffmpeg under the build tree. Every measurement runs in a child process of
+// its own, so that its CPU time and peak memory (from wait4) are its alone:
+//
+//   forward/reverse at a speed: the device plays the whole file in real time with the program's
+//     steady clock and the silent sound stand-in ("play ... wait"); reported are the frames it
+//     had to skip, the wall time against the ideal, CPU time and peak resident memory.
+//   untimed: the frames of the whole file fetched one after another as fast as they come,
+//     in play order, as the decode thread asks for them (RGB32 at source size).
+//   mpv: mpv --untimed --vo=null --ao=null --no-audio, forwards and with --play-dir=backward
+//     (mpv decodes to its own formats and converts nothing for a null output).
+
+#include "platform/avi/FrameSource.h"
+#include "platform/avi/Registration.h"
+#include "platform/avi/audio/AudioTrack.h"
+#include "platform/mci/Interpreter.h"
+#include "tests/support/AviCorpus.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Usage {
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    long peakKiB = 0;
+    std::string output;
+    int status = -1;
+};
+
+// Runs argv as a child; its stdout, wall time, CPU time and peak memory.
+Usage runChild(const std::vector<std::string> &args)
+{
+    Usage usage;
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return usage;
+    QElapsedTimer wall;
+    wall.start();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        usage.output.append(buffer, std::size_t(n));
+    ::close(fds[0]);
+    rusage ru{};
+    ::wait4(pid, &usage.status, 0, &ru);
+    usage.wallSeconds = wall.nsecsElapsed() / 1e9;
+    usage.cpuSeconds = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec
+        + ru.ru_stime.tv_usec / 1e6;
+    usage.peakKiB = ru.ru_maxrss;
+    return usage;
+}
+
+// Child: one timed play through the interpreter, as the panel sends it.
+int timedPlay(const QString &path, bool reverse, int speed)
+{
+    avi::setSilentAudioOnly(true);
+    mci::Interpreter interpreter;
+    avi::registerAviVideo(interpreter);
+    const auto must = [&](const QString &command) {
+        const mci::Result r = interpreter.send(command);
+        if (!r.ok)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(command), qPrintable(r.error));
+        return r;
+    };
+    if (!must("open " + path + " type avivideo alias v").ok)
+        return 1;
+    const int length = must("status v length").reply.toInt();
+    const double fps = must("status v frame rate").reply.toDouble() / 1000.0;
+    must("put v window at 0 0 1920 1100");
+    must(reverse ? QStringLiteral("seek v to end") : QStringLiteral("seek v to start"));
+    must("set v speed " + QString::number(speed));
+    QElapsedTimer timer;
+    timer.start();
+    must(reverse ? QStringLiteral("play v from %1 to 0 reverse wait").arg(length)
+                 : QStringLiteral("play v from 0 to %1 wait").arg(length));
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("%d %.3f %.3f %s\n", length, seconds, length / fps / (speed / 1000.0),
+        qPrintable(must("status v frames skipped").reply));
+    must("close v");
+    return 0;
+}
+
+// Child: every frame in play order, untimed.
+int untimed(const QString &path, bool reverse)
+{
+    QString error;
+    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
+    if (!source) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const int count = source->info().frameCount;
+    QElapsedTimer timer;
+    timer.start();
+    int bad = 0;
+    for (int i = 0; i < count; ++i)
+        bad += source->frameAt(reverse ? count - 1 - i : i).isNull();
+    std::printf("%d %.3f %d\n", count, timer.nsecsElapsed() / 1e9, bad);
+    return 0;
+}
+
+QString makeFile()
+{
+    QString error;
+    const QString path = AviCorpus::generate(QStringLiteral("play-1080p-h264"),
+        {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-f", "lavfi", "-i",
+            "sine=frequency=440:sample_rate=44100", "-frames:v", "250", "-t", "10", "-c:v",
+            "libx264", "-bf", "2", "-g", "50", "-keyint_min", "50", "-sc_threshold", "0",
+            "-pix_fmt", "yuv420p", "-preset", "fast", "-c:a", "pcm_s16le", "-ac", "2"},
+        &error, QStringLiteral(KURIMO_BENCH_DATA_DIR));
+    if (path.isEmpty())
+        std::fprintf(stderr, "cannot make the bench file: %s\n", qPrintable(error));
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+
+    // Children.
+    if (args.size() >= 4 && args[1] == "--timed")
+        return timedPlay(args[2], args[3] == "reverse", args.value(4).toInt());
+    if (args.size() >= 4 && args[1] == "--untimed")
+        return untimed(args[2], args[3] == "reverse");
+
+    const QString path = args.size() >= 2 ? args[1] : makeFile();
+    if (path.isEmpty())
+        return 1;
+    const std::string self = QFileInfo(args[0]).absoluteFilePath().toStdString();
+    const std::string file = path.toStdString();
+    std::printf("file: %s\n\n", qPrintable(QFileInfo(path).fileName()));
+
+    std::printf("| run | frames | wall s | ideal s | skipped | CPU s | CPU %% | peak MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const auto &[direction, speed] :
+        {std::pair{"forward", 1000}, {"forward", 3000}, {"reverse", 1000}}) {
+        const Usage u = runChild({self, "--timed", file, direction, std::to_string(speed)});
+        int frames = 0, skipped = 0;
+        double wall = 0, ideal = 0;
+        std::sscanf(u.output.c_str(), "%d %lf %lf %d", &frames, &wall, &ideal, &skipped);
+        std::printf("| kurimo %s speed %d | %d | %.2f | %.2f | %d | %.2f | %.0f | %.0f |\n",
+            direction, speed, frames, wall, ideal, skipped, u.cpuSeconds,
+            100.0 * u.cpuSeconds / u.wallSeconds, u.peakKiB / 1024.0);
+    }
+
+    int fileFrames = 0;
+    std::printf("\n| untimed run | frames | s | frames/s | CPU s | peak MiB |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    for (const char *direction : {"forward", "reverse"}) {
+        const Usage u = runChild({self, "--untimed", file, direction});
+        int frames = 0, bad = 0;
+        double seconds = 0;
+        std::sscanf(u.output.c_str(), "%d %lf %d", &frames, &seconds, &bad);
+        fileFrames = frames;
+        std::printf("| kurimo frameAt, %s | %d | %.2f | %.1f | %.2f | %.0f |\n", direction,
+            frames, seconds, frames / seconds, u.cpuSeconds, u.peakKiB / 1024.0);
+    }
+    for (const bool backward : {false, true}) {
+        // Without --no-audio the null audio output still runs in real time and sets the pace.
+        std::vector<std::string> mpv{"mpv", "--no-config", "--untimed", "--vo=null",
+            "--ao=null", "--no-audio", "--really-quiet"};
+        if (backward)
+            mpv.push_back("--play-dir=backward");
+        mpv.push_back(file);
+        const Usage u = runChild(mpv);
+        if (u.status != 0) {
+            std::printf("| mpv %s | (mpv failed or missing) | | | | |\n",
+                backward ? "backward" : "forward");
+            continue;
+        }
+        std::printf("| mpv %s (whole run) | %d | %.2f | %.1f | %.2f | %.0f |\n",
+            backward ? "--play-dir=backward" : "forward", fileFrames, u.wallSeconds,
+            fileFrames / u.wallSeconds,
+            u.cpuSeconds, u.peakKiB / 1024.0);
+    }
+    return 0;
+}
