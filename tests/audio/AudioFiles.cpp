@@ -43,7 +43,8 @@ QString make(const QString &stem, const QString &suffix, const QStringList &args
     const QString path = dataDir() + '/' + stem + '-' + QString::fromLatin1(key) + suffix;
     if (QFile::exists(path))
         return path;
-    const QString temp = path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid());
+    const QString temp =
+        path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid());
     QStringList all{"-nostdin", "-loglevel", "error", "-y"};
     all << args << temp;
     QProcess p;
@@ -65,10 +66,10 @@ QStringList picture()
 
 QStringList sound(Sound s)
 {
-    const QString expr = s == Sound::Sweep
-                             ? QStringLiteral("aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100")
-                             : QStringLiteral("aevalsrc=exprs=0.5*sin(2*PI*440*t)|"
-                                              "0.5*sin(2*PI*440*t):s=44100");
+    const QString expr =
+        s == Sound::Sweep
+            ? QStringLiteral("aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100")
+            : QStringLiteral("aevalsrc=exprs=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100");
     return {"-f", "lavfi", "-i", expr};
 }
 

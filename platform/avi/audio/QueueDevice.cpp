@@ -39,7 +39,8 @@ qint64 QueueDevice::readData(char *data, qint64 maxSize)
     int given = got;
     if (got < frames && !m_queue.drained()) {
         const int pad = frames - got;
-        std::memset(data + qint64(got) * m_bytesPerFrame, 0, size_t(pad) * size_t(m_bytesPerFrame));
+        std::memset(data + qint64(got) * m_bytesPerFrame, 0,
+                    size_t(pad) * size_t(m_bytesPerFrame));
         m_gaps.push_back({m_given + got, pad});
         given = frames;
     }

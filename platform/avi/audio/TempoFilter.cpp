@@ -24,7 +24,8 @@ std::string decimal(int value)
 
 AVFilterContext *addTempo(AVFilterGraph *graph, const char *name, double factor)
 {
-    AVFilterContext *ctx = avfilter_graph_alloc_filter(graph, avfilter_get_by_name("atempo"), name);
+    AVFilterContext *ctx =
+        avfilter_graph_alloc_filter(graph, avfilter_get_by_name("atempo"), name);
     if (!ctx)
         return nullptr;
     if (av_opt_set_double(ctx, "tempo", factor, AV_OPT_SEARCH_CHILDREN) < 0
@@ -85,7 +86,8 @@ std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channe
             return fail("音の速度変換を準備できません");
         last = only;
     }
-    if (avfilter_link(last, 0, f->m_sink, 0) < 0 || avfilter_graph_config(f->m_graph.get(), nullptr) < 0)
+    if (avfilter_link(last, 0, f->m_sink, 0) < 0
+        || avfilter_graph_config(f->m_graph.get(), nullptr) < 0)
         return fail("音の速度変換を準備できません");
     return f;
 }
