@@ -193,6 +193,7 @@ TEST(AudioDecoder, StartPastTheEndGivesNothing)
     auto d = openOrFail(aviWith(Sound::Sweep, "adpcm_ima_wav"));
     ASSERT_TRUE(d);
     EXPECT_TRUE(decodeAll(*d, 10.0, 1000, {48000, 2}).empty());
+    EXPECT_TRUE(decodeAll(*d, 1e300, 1000, {48000, 2}).empty());
     // at most what the filter held
     EXPECT_TRUE(decodeAll(*d, 10.0, 2000, {48000, 2}).size() < 4800);
     // and the decoder still works afterwards

@@ -19,6 +19,7 @@ constexpr double kPreroll = 0.5;
 // A stream that starts later than asked is padded with silence, but never with more than
 // this: a broken timestamp must not make minutes of nothing.
 constexpr double kMaxLeadingSilence = 60.0;
+constexpr double kLatestStart = 1e7;
 
 bool isPcm(AVCodecID id)
 {
@@ -101,6 +102,8 @@ bool AudioDecoder::begin(double fromSeconds, int speed, OutputFormat format, QSt
         return fail(QStringLiteral("この速度では音を再生できません"));
     if (!std::isfinite(fromSeconds) || fromSeconds < 0)
         fromSeconds = 0;
+    // Far past any file's end, and small enough for sample counts and timestamps.
+    fromSeconds = std::min(fromSeconds, kLatestStart);
 
     m_out = format;
     m_tempo.reset();
