@@ -1,4 +1,5 @@
 #include "tests/mci/TraceFile.h"
+#include "tests/support/AviCorpus.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -97,6 +98,23 @@ TEST_F(Console, OpeningWhatIsNoVideoIsAnErrorLine)
     ASSERT_EQ(r.lines.size(), 2);
     EXPECT_TRUE(r.lines[0].startsWith(QStringLiteral("error: "))) << qPrintable(r.lines[0]);
     EXPECT_EQ(r.lines[1], QString());
+}
+
+TEST_F(Console, DrivesTheAviDeviceByAPathWithBlanks)
+{
+    QString why;
+    const QString clip = AviCorpus::file(AviCorpus::Kind::Dib24, &why);
+    if (clip.isEmpty())
+        GTEST_SKIP() << qPrintable(why);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("my 動画 from here.avi"));
+    ASSERT_TRUE(QFile::copy(clip, path));
+    const QByteArray p = path.toUtf8();
+    const ConsoleRun r = run({script("open " + p + "\nstatus " + p + " length\nwhere " + p
+                                     + " source\ncapability " + p + " can play\nseek " + p
+                                     + " to 10\nstatus " + p + " position\nclose " + p + "\n")});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.lines.join(QLatin1Char('|')));
+    EXPECT_EQ(r.lines, QStringList({"", "60", "0 0 160 120", "true", "", "10", ""}));
 }
 
 TEST_F(Console, RunsWithoutADisplayWhenNoPlatformIsChosen)
