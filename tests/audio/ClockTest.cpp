@@ -34,11 +34,16 @@ struct Rig {
 
 } // namespace
 
-TEST(AudioClock, StaysAtTheStartUntilTheOutputReports)
+// Until the first sample reaches the listener (a device's latency) the clock waits.
+TEST(AudioClock, StaysAtTheStartUntilSoundIsHeard)
 {
     Rig rig(12.5, 1000);
     EXPECT_DOUBLE_EQ(rig.read(0ms), 12.5);
     EXPECT_DOUBLE_EQ(rig.read(300ms), 12.5);
+    rig.report(0ms, 310ms);
+    EXPECT_DOUBLE_EQ(rig.read(330ms), 12.5);
+    rig.report(10ms, 340ms);
+    EXPECT_NEAR(rig.read(345ms), 12.515, 1e-9);
 }
 
 // An output that moves in coarse steps (every 20 ms) read every millisecond: each reading

@@ -16,7 +16,9 @@ void AudioClock::restart(double fromSeconds, int speed, int rate)
 
 double AudioClock::target(const OutputPosition &position, TimePoint now) const
 {
-    if (!position.reported)
+    // Before the first sample is heard there is nothing to run on from: a device takes its
+    // latency to start.
+    if (!position.reported || (position.framesHeard == 0 && !position.ended))
         return m_from;
     auto since = std::max(now - position.at, SteadyClock::duration::zero());
     if (!position.ended)

@@ -107,9 +107,11 @@ bool FileAudioTrack::start(double fromSeconds, int speed)
         std::lock_guard lock(m_clockMutex);
         m_clock.restart(fromSeconds, speed, format.rate);
     }
+    // Muted before the first sample goes out: a device takes a few hundred ms at once.
     m_audible = false;
     if (deviceFormat.isValid()) {
         auto sink = std::make_unique<audio::SinkOutput>(*m_queue, device, deviceFormat);
+        sink->setMuted(m_muted);
         if (sink->start()) {
             m_output = std::move(sink);
             m_audible = true;
@@ -117,9 +119,9 @@ bool FileAudioTrack::start(double fromSeconds, int speed)
     }
     if (!m_output) {
         m_output = std::make_unique<audio::SilentOutput>(*m_queue, format.rate);
+        m_output->setMuted(m_muted);
         m_output->start();
     }
-    m_output->setMuted(m_muted);
 
     std::lock_guard lock(m_clockMutex);
     m_playing = true;
