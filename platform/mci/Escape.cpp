@@ -25,9 +25,16 @@ QString escapeLine(QStringView text)
 
 QString shownToken(QStringView token)
 {
-    if (token.size() <= kShownTokenLength)
-        return escapeLine(token);
-    return escapeLine(token.left(kShownTokenLength)) + QStringLiteral("…");
+    QString out = token.left(kShownTokenLength).toString();
+    for (QChar &c : out) {
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7f)
+            c = QChar(0x2421);
+    }
+    if (token.size() > kShownTokenLength)
+        out += QStringLiteral("…");
+    return out;
 }
 
 } // namespace mci

@@ -9,8 +9,10 @@ namespace mci {
 // becomes \0, so that a trace or console line can always be read back as one command.
 QString escapeLine(QStringView text);
 
-// A token as an error message shows it: escaped like a line and cut to a readable length, so
-// that a megabyte of garbage does not become a megabyte of message box.
+// A token as an error message shows it: control characters as their visible pictures (a tab
+// as U+2409, a NUL as U+2400), cut to a readable length so that a megabyte of garbage does not
+// become a megabyte of message box. No backslashes are added, so a trace or console line that
+// escapes the message shows the token once, as it was.
 QString shownToken(QStringView token);
 
 } // namespace mci

@@ -19,6 +19,9 @@ namespace mci {
 //
 // Device names are found by matching the text after the verb against the names of the open
 // devices, longest first, so that an unquoted path with blanks still reaches its device.
+//
+// With KURIMO_TRACE naming a file when the interpreter is built, every command it receives
+// (send and execute alike) is appended there with its reply or error, one line each.
 class Interpreter {
 public:
     Interpreter();

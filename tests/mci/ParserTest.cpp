@@ -235,11 +235,11 @@ TEST(Parser, HugeAndControlCharactersGiveShortReadableMessages)
     ASSERT_FALSE(parsed.command);
     EXPECT_LT(parsed.error.size(), 100);
 
-    // A NUL and a newline in a token are shown escaped, not cut short or split.
+    // A NUL in a token is shown as its picture, not cut short.
     const QString withNul = QStringLiteral("play /a from 1") + QChar(0) + QStringLiteral("2");
     parsed = mci::parseCommand(withNul, kOpen);
     ASSERT_FALSE(parsed.command);
-    EXPECT_EQ(parsed.error, QStringLiteral("数値が正しくありません: 1\\02"));
+    EXPECT_EQ(parsed.error, QStringLiteral("数値が正しくありません: 1␀2"));
     parsed = mci::parseCommand(QStringLiteral("play /a\nstop /a"), kOpen);
     ASSERT_TRUE(parsed.command); // no such device: the dispatcher says so
     EXPECT_EQ(parsed.command->device, QStringLiteral("/a\nstop /a"));

@@ -82,8 +82,7 @@ TEST(Trace, TabsLineBreaksAndBackslashesAreEscaped)
               QStringList({
                   "open C:\\\\v\\\\a.avi type recording\t",
                   "where\\tC:\\\\v\\\\a.avi\\tsource\t0\\t0\\n320\\r240",
-                  // The message shows the token escaped; the trace escapes that text again.
-                  "stop x\\r\\nstop y\terror: デバイスが開かれていません: x\\\\r\\\\nstop y",
+                  "stop x\\r\\nstop y\terror: デバイスが開かれていません: x␍␊stop y",
               }));
 }
 
