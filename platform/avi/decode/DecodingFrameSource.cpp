@@ -149,6 +149,12 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
     }
     m_shown[size_t(slot)] = slot;
     m_lastTrusted = slot;
+    // Frames too far before the target would only be evicted again; not holding them lets
+    // the decoder reuse their buffers.
+    const qint64 frameBytes = qint64(frame->width) * frame->height * 4 + 1;
+    const qint64 keepWindow = std::max<qint64>(16, m_cache.cap() / frameBytes);
+    if (slot < m_target - keepWindow)
+        return;
     m_cache.put(slot, frame);
     if (m_cache.bytes() > m_cache.cap())
         m_cache.trim(m_target, m_direction, slot <= m_target ? slot : m_shown[size_t(m_target)]);

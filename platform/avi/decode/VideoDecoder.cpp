@@ -21,7 +21,10 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, Q
         return nullptr;
     }
     AVCodecContext *c = decoder->m_context.get();
-    c->thread_count = 1;
+    // Frame threads keep each frame's pkt_dts that of the packet whose decode released it,
+    // as one thread does; slices are not threaded (x264 and Xvid write one slice a frame).
+    c->thread_count = 2;
+    c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = AVRational{1, 1};
     if (avcodec_open2(c, codec, nullptr) < 0) {
         if (error)

@@ -1,0 +1,330 @@
+// Seek bench: exact seeks, steps and wind steps on generated AVI files of several codecs and
+// sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
+//
+//   seek_bench [--quick] [--trials N] [--no-mpv]
+//
+// Prints a Markdown table (times in milliseconds, medians and worst cases) for
+// docs/performance.md.
+
+#include "bench/seek/MpvClient.h"
+#include "platform/avi/FrameSource.h"
+#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/decode/VideoDecoder.h"
+#include "tests/support/AviCorpus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct BenchFile {
+    QString name;
+    int width;
+    int height;
+    QStringList codecArgs;
+};
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+uint64_t hashImage(const QImage &image)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int x = 0; x < image.width() * 4; ++x) {
+            h ^= line[x];
+            h *= 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+// The hash of the frame a plain sequential decode shows at each position.
+std::vector<uint64_t> referenceHashes(const QString &path)
+{
+    std::vector<uint64_t> result;
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.toLocal8Bit().constData(), nullptr, nullptr) < 0)
+        return result;
+    avi::ff::FormatPtr format(raw);
+    avformat_find_stream_info(format.get(), nullptr);
+    const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVStream *st = format->streams[stream];
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    avi::ff::CodecPtr context(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(context.get(), st->codecpar);
+    context->thread_count = 1;
+    avcodec_open2(context.get(), codec, nullptr);
+    std::map<int, uint64_t> bySlot;
+    avi::FrameConverter converter;
+    auto frame = avi::ff::makeFrame();
+    int last = -1;
+    auto drain = [&] {
+        while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
+            int slot = last + 1;
+            if (frame->pkt_dts != AV_NOPTS_VALUE && frame->pkt_dts - context->has_b_frames > last)
+                slot = int(frame->pkt_dts - context->has_b_frames);
+            last = slot;
+            bySlot[slot] = hashImage(
+                converter.convert(frame.get(), st->codecpar->width, st->codecpar->height));
+            av_frame_unref(frame.get());
+        }
+    };
+    auto packet = avi::ff::makePacket();
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream) {
+            avcodec_send_packet(context.get(), packet.get());
+            drain();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(context.get(), nullptr);
+    drain();
+    const int count = int(std::max<int64_t>(st->nb_frames, bySlot.empty() ? 0 :
+        bySlot.rbegin()->first + 1));
+    for (int p = 0; p < count && !bySlot.empty(); ++p) {
+        auto it = bySlot.upper_bound(p);
+        result.push_back(it == bySlot.begin() ? it->second : std::prev(it)->second);
+    }
+    return result;
+}
+
+long long peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toLongLong();
+    }
+    return -1;
+}
+
+void resetPeakRss()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+struct Series {
+    std::vector<double> ms;
+    int wrong = 0;
+    void add(double t, bool right)
+    {
+        ms.push_back(t);
+        wrong += right ? 0 : 1;
+    }
+    double median() const
+    {
+        if (ms.empty())
+            return 0;
+        std::vector<double> s = ms;
+        std::sort(s.begin(), s.end());
+        return s[s.size() / 2];
+    }
+    double worst() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
+};
+
+const char *kOps[] = {"open", "seek", "step fwd", "step back 1st", "step back", "wind +10",
+    "wind -10"};
+
+struct Result {
+    std::map<QString, Series> ours;
+    std::map<QString, Series> mpv;
+    long long peakKb = 0;
+    long long capMb = 0;
+    int frames = 0;
+};
+
+// A trial: an exact seek to t, a step forward, two steps back, a wind step forward (+10)
+// and one back (-10): positions t, t+1, t, t-1, t+9, t-1.
+struct Move {
+    const char *op;
+    int delta; // from the previous position
+};
+const Move kMoves[] = {{"step fwd", 1}, {"step back 1st", -1}, {"step back", -1},
+    {"wind +10", 10}, {"wind -10", -10}};
+
+void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
+    const std::vector<int> &targets, Result &r)
+{
+    resetPeakRss();
+    auto start = Clock::now();
+    QString error;
+    auto source = avi::openFrameSource(path, &error);
+    if (!source) {
+        std::fprintf(stderr, "open failed: %s\n", qPrintable(error));
+        return;
+    }
+    QImage first = source->frameAt(0);
+    const double openMs = msSince(start);
+    r.ours["open"].add(openMs, hashImage(first) == ref[0]);
+    for (int t : targets) {
+        start = Clock::now();
+        QImage image = source->frameAt(t);
+        const double seekMs = msSince(start);
+        r.ours["seek"].add(seekMs, hashImage(image) == ref[size_t(t)]);
+        int p = t;
+        for (const Move &m : kMoves) {
+            p += m.delta;
+            start = Clock::now();
+            image = source->frameAt(p);
+            const double ms = msSince(start);
+            r.ours[m.op].add(ms, hashImage(image) == ref[size_t(p)]);
+        }
+    }
+    r.peakKb = peakRssKb();
+    r.capMb = source->stats().cacheCapBytes / (1024 * 1024);
+}
+
+void benchMpv(const QString &path, double fps, const std::vector<int> &targets, Result &r)
+{
+    using namespace std::chrono_literals;
+    MpvClient mpv;
+    const QString socket = QDir::tempPath() + QStringLiteral("/kurimo-seek-bench.sock");
+    if (!mpv.start(socket)) {
+        std::fprintf(stderr, "mpv did not start\n");
+        return;
+    }
+    // time-pos is reported as it changes; estimated-frame-number only when asked.
+    mpv.observe(1, QStringLiteral("time-pos"));
+    auto frameNow = [&] { return mpv.getProperty("estimated-frame-number", 5000ms); };
+    // Done when time-pos shows the frame and, for commands that seek (all but frame-step),
+    // mpv has also announced the restart of playback; a frame-step sent before that is lost.
+    auto waitFrame = [&](int frame, bool seeks) {
+        const auto deadline = Clock::now() + 15000ms;
+        bool there = false;
+        bool restarted = !seeks;
+        while (!(there && restarted)) {
+            const auto message = mpv.readMessage(deadline);
+            if (!message)
+                return false;
+            if (message->value("event").toString() == "playback-restart")
+                restarted = true;
+            if (message->value("event").toString() == "property-change" &&
+                message->value("name").toString() == "time-pos" &&
+                message->value("data").isDouble())
+                there = std::lround(message->value("data").toDouble() * fps) == frame;
+        }
+        return true;
+    };
+    auto start = Clock::now();
+    mpv.command({"loadfile", path});
+    const bool loaded = mpv.waitEvent("playback-restart", 30000ms);
+    r.mpv["open"].add(msSince(start), loaded && frameNow() == 0.0);
+    int at = 0;
+    for (int t : targets) {
+        start = Clock::now();
+        mpv.command({"seek", QString::number(t / fps, 'f', 6), "absolute+exact"});
+        const bool landed = t == at || waitFrame(t, true);
+        r.mpv["seek"].add(msSince(start), landed && frameNow() == double(t));
+        int p = t;
+        for (const Move &m : kMoves) {
+            p += m.delta;
+            start = Clock::now();
+            if (m.delta == 1)
+                mpv.command({"frame-step"});
+            else if (m.delta == -1)
+                mpv.command({"frame-back-step"});
+            else
+                mpv.command({"seek", QString::number(m.delta / fps, 'f', 6), "relative+exact"});
+            const bool seen = waitFrame(p, m.delta != 1);
+            const double ms = msSince(start);
+            r.mpv[m.op].add(ms, seen && frameNow() == double(p));
+        }
+        at = p;
+    }
+    mpv.stop();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains("--quick");
+    const bool withMpv = !args.contains("--no-mpv");
+    int trials = 8;
+    if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
+        trials = args[i + 1].toInt();
+
+    const QStringList h264{"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "250",
+        "-keyint_min", "250", "-sc_threshold", "0", "-pix_fmt", "yuv420p"};
+    const QStringList xvid{"-c:v", "libxvid", "-bf", "2", "-g", "250", "-q:v", "4"};
+    const QStringList mjpeg{"-c:v", "mjpeg", "-q:v", "4"};
+    std::vector<BenchFile> files;
+    for (auto [w, h] : {std::pair{320, 240}, std::pair{1280, 720}, std::pair{1920, 1080}}) {
+        if (quick && w == 1280)
+            continue;
+        files.push_back({"h264", w, h, h264});
+        files.push_back({"mpeg4-xvid", w, h, xvid});
+        files.push_back({"mjpeg", w, h, mjpeg});
+        if (w == 320) {
+            files.push_back({"dib24", w, h, {"-c:v", "rawvideo", "-pix_fmt", "bgr24"}});
+            files.push_back({"msvideo1", w, h, {"-c:v", "msvideo1", "-g", "250"}});
+            files.push_back({"cinepak", w, h, {"-c:v", "cinepak", "-g", "250"}});
+            files.push_back({"huffyuv", w, h, {"-c:v", "huffyuv"}});
+        }
+    }
+
+    const QString dir = QStringLiteral(KURIMO_BENCH_DATA_DIR);
+    std::printf("| file | frames | op | ours median | ours worst | mpv median | mpv worst | "
+                "mpv/ours (median) | wrong frames ours/mpv |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    for (const BenchFile &f : files) {
+        // 12 s at 25 fps: keyframes at 0 and 250.
+        const QStringList recipe = QStringList{"-f", "lavfi", "-i",
+            QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(f.width).arg(f.height),
+            "-frames:v", "300", "-an"} + f.codecArgs;
+        const QString label = QStringLiteral("%1 %2x%3").arg(f.name).arg(f.width).arg(f.height);
+        QString error;
+        const QString path = AviCorpus::generate(
+            QStringLiteral("%1-%2x%3").arg(f.name).arg(f.width).arg(f.height), recipe, &error,
+            dir);
+        if (path.isEmpty()) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(label), qPrintable(error));
+            continue;
+        }
+        const std::vector<uint64_t> ref = referenceHashes(path);
+        std::mt19937 random(42);
+        std::vector<int> targets;
+        for (int i = 0; i < trials; ++i)
+            targets.push_back(20 + int(random() % unsigned(ref.size() - 40)));
+        Result r;
+        r.frames = int(ref.size());
+        benchOurs(path, ref, targets, r);
+        if (withMpv)
+            benchMpv(path, 25.0, targets, r);
+        for (const char *op : kOps) {
+            const Series &o = r.ours[op];
+            const Series &m = r.mpv[op];
+            std::printf("| %s | %d | %s | %.1f | %.1f | %s | %s | %s | %d/%s |\n",
+                qPrintable(label), r.frames, op, o.median(), o.worst(),
+                m.ms.empty() ? "-" : qPrintable(QString::number(m.median(), 'f', 1)),
+                m.ms.empty() ? "-" : qPrintable(QString::number(m.worst(), 'f', 1)),
+                m.ms.empty() || o.median() <= 0 ? "-" :
+                    qPrintable(QString::number(m.median() / o.median(), 'f', 1)),
+                o.wrong, m.ms.empty() ? "-" : qPrintable(QString::number(m.wrong)));
+        }
+        std::printf("| %s | %d | peak RSS / cache cap | %lld MB / %lld MB | | | | | |\n",
+            qPrintable(label), r.frames, r.peakKb / 1024, r.capMb);
+        std::fflush(stdout);
+    }
+    return 0;
+}
