@@ -72,25 +72,31 @@ TEST_F(AudioTrackTest, SilentClockKeepsRealTimeAndIgnoresMute)
         EXPECT_FALSE(track->audible());
         const double factor = speed / 1000.0;
         const auto begin = Clock::now();
+        auto previousAt = begin;
         double previous = *track->clockSeconds();
         double first = previous;
         bool muted = false;
+        double mutedAt = 0;
         while (Clock::now() - begin < std::chrono::milliseconds(300)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             if (!muted && Clock::now() - begin > std::chrono::milliseconds(150)) {
                 track->setMuted(true);
                 muted = true;
+                mutedAt = previous;
             }
+            const auto at = Clock::now();
             const double now = *track->clockSeconds();
             ASSERT_GE(now, previous);
-            EXPECT_LT(now - previous, 0.06 * factor) << "a jump";
+            EXPECT_LE(now - previous, (seconds(at - previousAt) + 0.03) * factor) << "a jump";
             previous = now;
+            previousAt = at;
         }
         const double elapsed = seconds(Clock::now() - begin);
         EXPECT_GE(first, from);
+        EXPECT_GT(previous, mutedAt + 0.1 * factor) << "muted, the clock runs on";
         // The output starts within a few milliseconds of start(); a loaded machine may delay
-        // it a little more, never make it run fast.
-        EXPECT_NEAR(previous - from, elapsed * factor, 0.08 * factor) << speed;
+        // it somewhat, never make it run fast.
+        EXPECT_NEAR(previous - from, elapsed * factor, 0.12 * factor) << speed;
         EXPECT_LE(previous - from, (elapsed + 0.04) * factor) << speed;
         track->setMuted(false);
     }
