@@ -75,12 +75,13 @@ QStringList sound(Sound s)
 
 } // namespace
 
-QString aviWith(Sound s, const QString &encoder)
+QString aviWith(Sound s, const QString &encoder, const QString &options)
 {
     if (!canEncode(encoder))
         return {};
     QStringList args = picture() + sound(s);
-    args << "-t" << "4" << "-c:v" << "mjpeg" << "-c:a" << encoder << "-f" << "avi";
+    args << "-t" << "4" << "-c:v" << "mjpeg" << "-c:a" << encoder;
+    args << options.split(' ', Qt::SkipEmptyParts) << "-f" << "avi";
     return make(QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder),
                 QStringLiteral(".avi"), args);
 }

@@ -16,7 +16,8 @@ enum class Sound {
 bool canEncode(const QString &encoder);
 // The sound, in the audio codec named as ffmpeg calls its encoder, next to an MJPEG picture;
 // an empty string when this ffmpeg has no such encoder.
-QString aviWith(Sound sound, const QString &encoder);
+// Extra encoder options (e.g. "-q:a 4") go in `options`, blank-separated.
+QString aviWith(Sound sound, const QString &encoder, const QString &options = {});
 // An AVI with a picture and no sound.
 QString aviWithoutSound();
 // The sweep in a WAV file: sound, but not an AVI.

@@ -60,20 +60,26 @@ std::unique_ptr<AudioDecoder> openOrFail(const QString &path)
 }
 
 struct CodecCase {
+    const char *name;
     const char *encoder;
+    const char *options;
     const char *decoder;
     bool lossless; // decoding from any block gives the very same samples
 };
 
 void PrintTo(const CodecCase &c, std::ostream *os)
 {
-    *os << c.encoder;
+    *os << c.name;
 }
 
 const CodecCase kCodecs[] = {
-    {"pcm_s16le", "pcm_s16le", true},     {"pcm_u8", "pcm_u8", true},
-    {"adpcm_ima_wav", "adpcm_ima_wav", true}, {"adpcm_ms", "adpcm_ms", true},
-    {"libmp3lame", "mp3", false},         {"mp2", "mp2", false},
+    {"pcm_s16le", "pcm_s16le", "", "pcm_s16le", true},
+    {"pcm_u8", "pcm_u8", "", "pcm_u8", true},
+    {"adpcm_ima_wav", "adpcm_ima_wav", "", "adpcm_ima_wav", true},
+    {"adpcm_ms", "adpcm_ms", "", "adpcm_ms", true},
+    {"mp3", "libmp3lame", "", "mp3", false},
+    {"mp3_vbr", "libmp3lame", "-q:a 4", "mp3", false}, // variable bit rate
+    {"mp2", "mp2", "", "mp2", false},
 };
 
 class EveryCodec : public ::testing::TestWithParam<CodecCase> {
@@ -82,7 +88,7 @@ protected:
     {
         if (!canEncode(GetParam().encoder))
             GTEST_SKIP() << "this ffmpeg has no " << GetParam().encoder << " encoder";
-        m_path = aviWith(Sound::Sweep, GetParam().encoder);
+        m_path = aviWith(Sound::Sweep, GetParam().encoder, GetParam().options);
         ASSERT_FALSE(m_path.isEmpty());
     }
     QString file() const { return m_path; }
@@ -147,7 +153,7 @@ TEST_P(EveryCodec, StartsExactlyAtTheAskedTime)
 }
 
 INSTANTIATE_TEST_SUITE_P(Audio, EveryCodec, ::testing::ValuesIn(kCodecs),
-                         [](const auto &info) { return std::string(info.param.encoder); });
+                         [](const auto &info) { return std::string(info.param.name); });
 
 class Speeds : public ::testing::TestWithParam<int> {};
 
