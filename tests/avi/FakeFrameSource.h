@@ -10,9 +10,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 // A frame source whose every frame says which position it is: the top-left quadrant's red
@@ -35,6 +37,10 @@ public:
     QImage frameAt(int position) override
     {
         m_calls.fetch_add(1);
+        if (std::this_thread::get_id() != m_owner) {
+            std::unique_lock lock(m_holdMutex);
+            m_holdChanged.wait(lock, [this] { return !m_held; });
+        }
         if (m_clock && m_cost.count() > 0)
             m_clock->advance(m_cost); // decoding "takes" this long on the test's clock
         {
@@ -75,6 +81,15 @@ public:
         m_clock = std::move(clock);
         m_cost = cost;
     }
+    // While held, decodes on any thread but the one that made the source do not return.
+    void hold(bool held)
+    {
+        {
+            std::lock_guard lock(m_holdMutex);
+            m_held = held;
+        }
+        m_holdChanged.notify_all();
+    }
     void breakFrame(int position)
     {
         std::lock_guard lock(m_mutex);
@@ -95,6 +110,10 @@ private:
     std::vector<int> m_requested;
     std::set<int> m_broken;
     std::atomic<int> m_calls{0};
+    const std::thread::id m_owner = std::this_thread::get_id();
+    std::mutex m_holdMutex;
+    std::condition_variable m_holdChanged;
+    bool m_held = false;
 };
 
 // A sound track on the test's clock: after start(from, speed) its clock reads

@@ -228,6 +228,27 @@ TEST(AviPlayback, ASlowDecoderSkipsFramesAndCountsThem)
     EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
 }
 
+TEST(AviPlayback, PresentationNeverWaitsForAStuckDecoder)
+{
+    DeviceRig rig(100);
+    rig.device->seek(seekTo(0));
+    rig.source->hold(true);
+    rig.device->play(range(0, 50));
+    for (int i = 0; i < 10; ++i) { // ticks return although the decode thread is stuck
+        rig.clock->advance(std::chrono::milliseconds(40));
+        rig.player().tick();
+    }
+    EXPECT_EQ(rig.mode(), "playing");
+    EXPECT_EQ(rig.position(), 0);
+    // Once free, the decode thread jumps to the due frame; the ones between are skipped.
+    rig.source->hold(false);
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "9");
+    EXPECT_EQ(rig.periodsUntilStopped(), 40);
+    EXPECT_EQ(rig.position(), 50);
+}
+
 TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
 {
     DeviceRig rig(200, true);
