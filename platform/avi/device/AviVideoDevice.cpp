@@ -36,7 +36,10 @@ QString modeText(Player::Mode mode)
 struct Span {
     qint64 begin;
     qint64 end;
-    Span operator&(const Span &o) const { return {std::max(begin, o.begin), std::min(end, o.end)}; }
+    Span operator&(const Span &o) const
+    {
+        return {std::max(begin, o.begin), std::min(end, o.end)};
+    }
     bool empty() const { return end <= begin; }
 };
 

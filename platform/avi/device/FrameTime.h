@@ -15,7 +15,10 @@ public:
     {
     }
 
-    qint64 toMilliseconds(qint64 frame) const { return divideRounded(frame * 1000 * m_den, m_num); }
+    qint64 toMilliseconds(qint64 frame) const
+    {
+        return divideRounded(frame * 1000 * m_den, m_num);
+    }
     qint64 toFrames(qint64 milliseconds) const
     {
         return divideRounded(milliseconds * m_num, qint64(1000) * m_den);

@@ -10,7 +10,10 @@ inline QString rangeReversed()
 {
     return QStringLiteral("再生範囲の開始位置が終了位置を越えています");
 }
-inline QString speedOutOfRange() { return QStringLiteral("速度は1から3000の範囲で指定してください"); }
+inline QString speedOutOfRange()
+{
+    return QStringLiteral("速度は1から3000の範囲で指定してください");
+}
 inline QString badWindowPlacement()
 {
     return QStringLiteral("ウィンドウの位置または大きさが正しくありません");
