@@ -256,3 +256,21 @@ TEST(NullFrames, ShowTheFrameBeforeThem)
 }
 
 } // namespace
+
+namespace {
+
+// With every frame a keyframe, a wind step goes straight to its target.
+TEST(StepCostIntraOnly, WindStepDecodesOneFrame)
+{
+    const QString path = AviCorpus::file(AviCorpus::Kind::Mjpeg);
+    ASSERT_FALSE(path.isEmpty());
+    QString error;
+    auto source = avi::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    ASSERT_FALSE(source->frameAt(20).isNull());
+    const qint64 before = source->stats().framesDecoded;
+    ASSERT_FALSE(source->frameAt(30).isNull());
+    EXPECT_EQ(source->stats().framesDecoded - before, 1);
+}
+
+} // namespace

@@ -51,8 +51,11 @@ QImage DecodingFrameSource::frameAt(int position)
             // Carrying on costs a decode per frame up to p; a restart at the keyframe costs
             // about as much from there, plus a seek and the risk of an open GOP.
             const int startSlot = m_file->index().packet(start).slot;
+            const bool certain = m_file->index().everyPacketIsKeyframe() ||
+                m_firstTrusted.count(start) != 0;
+            const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
             const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
-                p - m_lastTrusted <= p - startSlot + kRestartCost;
+                p - m_lastTrusted <= p - startSlot + restartCost;
             if (!carryOn && !startRun(start))
                 return {};
             const RunEnd end = runUntil(p);

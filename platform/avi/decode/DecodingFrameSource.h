@@ -34,9 +34,11 @@ namespace avi {
 class DecodingFrameSource : public FrameSource {
 public:
     static constexpr qint64 kDefaultCacheCap = 192ll * 1024 * 1024;
-    // In decoded frames: how much further than a keyframe the decoder may be and still be
-    // carried on rather than restarted at that keyframe.
-    static constexpr int kRestartCost = 12;
+    // In decoded frames: what a restart at a keyframe costs beyond decoding from there, when
+    // the files's keyframes are all real (intra-only codecs: a wind step then decodes one
+    // frame), and when a start may turn out to hold only B-frames of an open GOP.
+    static constexpr int kRestartCost = 2;
+    static constexpr int kUncertainRestartCost = 12;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
 

@@ -33,6 +33,7 @@ public:
     // or -1 when there is none.
     int keyframeAtOrBefore(int slot, int beforePacket) const;
     bool isKeyframeSlot(int slot) const;
+    bool everyPacketIsKeyframe() const { return m_keyPackets.size() == m_packets.size(); }
     std::vector<int> keyframeSlots() const;
 
 private:

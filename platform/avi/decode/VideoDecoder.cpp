@@ -97,7 +97,7 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
         return {};
     m_scaler.reset(sws_getCachedContext(m_scaler.release(), frame->width, frame->height,
         format, width, height, AV_PIX_FMT_BGRA,
-        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!m_scaler)
         return {};
     if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
