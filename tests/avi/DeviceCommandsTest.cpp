@@ -88,7 +88,7 @@ TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
     EXPECT_EQ(device.status(StatusItem::Audio).reply, "off");
 }
 
-TEST(AviDeviceStatus, AFileWithoutFramesCannotPlay)
+TEST(AviDeviceStatus, AFileWithoutFramesOrWithAnUndecodableFirstFrameCannotPlay)
 {
     avi::AviVideoDevice::Options options;
     options.player.autoTick = false;
@@ -97,6 +97,11 @@ TEST(AviDeviceStatus, AFileWithoutFramesCannotPlay)
     EXPECT_FALSE(device.canPlay());
     EXPECT_FALSE(device.play({}).ok);
     EXPECT_FALSE(device.seek(seekTo(0)).ok);
+
+    auto broken = std::make_unique<FakeFrameSource>(10);
+    broken->breakFrame(0);
+    avi::AviVideoDevice unreadable("broken.avi", std::move(broken), nullptr, options);
+    EXPECT_FALSE(unreadable.canPlay());
 }
 
 TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAllowance)

@@ -65,6 +65,12 @@ AviVideoDevice::AviVideoDevice(const QString &path, std::unique_ptr<FrameSource>
         m_window->resize(m_pictureSize);
     QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
         qOverload<>(&QWidget::update));
+
+    // Playable when it has frames and the first of them decodes; that picture is the one
+    // the window shows first anyway.
+    const VideoInfo &info = m_source->info();
+    m_canPlay = info.frameCount > 0 && info.width > 0 && info.height > 0
+        && !m_player->picture().isNull();
 }
 
 AviVideoDevice::~AviVideoDevice()
@@ -80,8 +86,7 @@ AviVideoDevice::~AviVideoDevice()
 
 bool AviVideoDevice::canPlay() const
 {
-    const VideoInfo &info = m_source->info();
-    return info.frameCount > 0 && info.width > 0 && info.height > 0;
+    return m_canPlay;
 }
 
 std::optional<int> AviVideoDevice::framesFromRequest(qint64 value) const

@@ -90,6 +90,7 @@ private:
     void showWindow();
 
     QString m_path;
+    bool m_canPlay = false;
     std::unique_ptr<FrameSource> m_source;
     std::unique_ptr<AudioTrack> m_audio;
     FrameTime m_frameTime;
