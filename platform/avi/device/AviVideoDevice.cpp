@@ -283,7 +283,9 @@ mci::Result AviVideoDevice::capture(const QString &path)
 
 void AviVideoDevice::waitForPlayEnd()
 {
-    if (m_player->mode() != Player::Mode::Playing)
+    // A repeating play has no end to wait for: waiting would hang whoever asked, so it
+    // returns at once and the play goes on.
+    if (m_player->mode() != Player::Mode::Playing || m_player->repeating())
         return;
     // Closing the device inside the loop destroys this object: after exec() only the
     // local token may be touched until it says the device is still there.

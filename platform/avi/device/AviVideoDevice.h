@@ -28,6 +28,11 @@
 // title bar: the picture area is W x (H - 20) and its top-left corner on the screen is
 // (L, T + 20). Qt places the client area, so the widget's geometry is exactly that; a window
 // manager draws its frame around it. update() draws at that picture size.
+//
+// Waiting. waitForPlayEnd() runs a local event loop until the play is no longer playing: it
+// reached its end, or a stop, pause, seek or new play came from inside the loop, or the
+// device was destroyed (then it returns without touching it), or the application quit. A
+// repeating play never ends, so waiting for it returns at once.
 
 #include "platform/avi/FrameSource.h"
 #include "platform/avi/device/FrameTime.h"

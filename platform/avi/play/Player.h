@@ -53,6 +53,7 @@ public:
 
     Mode mode() const { return m_mode; }
     bool backward() const { return m_plan.backward; }
+    bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
     int position() const { return m_position; }
     qint64 framesSkipped() const { return m_skipped; }
     double framesPerSecond() const { return m_fps; }
