@@ -283,6 +283,9 @@ TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
     EXPECT_EQ(rig.position(), 65);
     rig.device->setSpeed(2000);
     EXPECT_TRUE(audio.playing());
+    const int starts = audio.starts;
+    rig.device->setSpeed(2000); // resent unchanged: the sound runs on uninterrupted
+    EXPECT_EQ(audio.starts, starts);
 
     rig.device->pause();
     EXPECT_FALSE(*audio.soundOn);

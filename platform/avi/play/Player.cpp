@@ -107,6 +107,9 @@ void Player::stop()
 
 void Player::setSpeed(int speed)
 {
+    // The same speed again (the panel resends it freely) must not restart the sound.
+    if (speed == m_speed)
+        return;
     if (m_mode != Mode::Playing) {
         m_speed = speed;
         return;
