@@ -1,7 +1,10 @@
 // Seek bench: exact seeks, steps and wind steps on generated AVI files of several codecs and
 // sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
 //
-//   seek_bench [--quick] [--trials N] [--no-mpv]
+//   seek_bench [--quick] [--trials N] [--no-mpv] [--only TEXT]
+//
+// --quick leaves out 1280x720; --only keeps the files whose label ("h264 1920x1080")
+// contains TEXT.
 //
 // Prints a Markdown table (times in milliseconds, medians and worst cases) for
 // docs/performance.md.
@@ -283,6 +286,9 @@ int main(int argc, char **argv)
         }
     }
 
+    QString only;
+    if (const int i = int(args.indexOf("--only")); i >= 0 && i + 1 < args.size())
+        only = args[i + 1];
     const QString dir = QStringLiteral(KURIMO_BENCH_DATA_DIR);
     std::printf("| file | frames | op | ours median | ours worst | mpv median | mpv worst | "
                 "mpv/ours (median) | wrong frames ours/mpv |\n");
@@ -293,6 +299,8 @@ int main(int argc, char **argv)
             QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(f.width).arg(f.height),
             "-frames:v", "300", "-an"} + f.codecArgs;
         const QString label = QStringLiteral("%1 %2x%3").arg(f.name).arg(f.width).arg(f.height);
+        if (!label.contains(only))
+            continue;
         QString error;
         const QString path = AviCorpus::generate(
             QStringLiteral("%1-%2x%3").arg(f.name).arg(f.width).arg(f.height), recipe, &error,
