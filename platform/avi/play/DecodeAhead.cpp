@@ -2,11 +2,12 @@
 
 #include "platform/avi/FrameSource.h"
 
+#include <algorithm>
+
 namespace avi {
 
-DecodeAhead::DecodeAhead(FrameSource &source, int capacity)
+DecodeAhead::DecodeAhead(FrameSource &source)
     : m_source(source)
-    , m_capacity(std::size_t(capacity < 1 ? 1 : capacity))
     , m_thread([this] { run(); })
 {
 }
@@ -21,11 +22,12 @@ DecodeAhead::~DecodeAhead()
     m_thread.join();
 }
 
-void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal)
+void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity)
 {
     {
         std::lock_guard lock(m_mutex);
         m_plan = plan;
+        m_capacity = std::size_t(std::max(capacity, 1));
         ++m_generation;
         m_queue.clear();
         m_next = firstOrdinal;

@@ -29,13 +29,14 @@ public:
         QImage image;
     };
 
-    explicit DecodeAhead(FrameSource &source, int capacity = 6);
+    explicit DecodeAhead(FrameSource &source);
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead &) = delete;
     DecodeAhead &operator=(const DecodeAhead &) = delete;
 
-    // Start decoding a new play from `firstOrdinal`; what was queued for the old one is gone.
-    void begin(const PlayPlan &plan, qint64 firstOrdinal);
+    // Start decoding a new play from `firstOrdinal`, holding up to `capacity` frames; what
+    // was queued for the old one is gone.
+    void begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity);
     // No play: the thread goes idle and drops its queue.
     void halt();
     void setDue(qint64 ordinal);
@@ -49,13 +50,13 @@ private:
     bool hasWorkLocked() const;
 
     FrameSource &m_source;
-    const std::size_t m_capacity;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Frame> m_queue;
     std::optional<PlayPlan> m_plan;
+    std::size_t m_capacity = 1;
     quint64 m_generation = 0;
     qint64 m_next = 0; // next ordinal to decode
     qint64 m_due = 0;

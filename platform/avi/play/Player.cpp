@@ -5,6 +5,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcPlay, "kurimo.avi.play", QtWarningMsg)
@@ -40,7 +42,7 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     , m_audio(audio)
     , m_clockSource(std::move(clock))
     , m_options(options)
-    , m_decoder(source, options.queueCapacity)
+    , m_decoder(source)
 {
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
@@ -89,8 +91,19 @@ void Player::play(const PlayPlan &plan)
     const SteadyTime now = m_clockSource->now();
     m_clock = PlaybackClock(now, plan.from, rate(),
         plan.backward ? PlaybackClock::Direction::Backward : PlaybackClock::Direction::Forward);
-    m_decoder.begin(plan, m_presented + 1);
+    m_decoder.begin(plan, m_presented + 1, queueCapacity(plan));
     transition(Mode::Playing);
+}
+
+int Player::queueCapacity(const PlayPlan &plan) const
+{
+    if (!plan.backward)
+        return m_options.queueCapacity;
+    const VideoInfo &info = m_source.info();
+    const qint64 frameBytes = std::max<qint64>(qint64(info.width) * info.height * 4, 1);
+    const qint64 byBytes = m_options.reverseQueueBytes / frameBytes;
+    return int(std::clamp<qint64>(byBytes, m_options.queueCapacity,
+        std::max(m_options.reverseQueueCapacity, m_options.queueCapacity)));
 }
 
 void Player::pause()

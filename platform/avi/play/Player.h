@@ -44,6 +44,10 @@ public:
     struct Options {
         bool autoTick = true; // drive tick() from a timer; tests may tick by hand
         int queueCapacity = 6;
+        // Backwards the frames come a keyframe range at a time; a deeper queue evens that
+        // out. Bounded in bytes as well, so a large picture does not take too much memory.
+        int reverseQueueCapacity = 16;
+        qint64 reverseQueueBytes = qint64(160) << 20;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
@@ -87,6 +91,7 @@ signals:
 
 private:
     void transition(Mode to);
+    int queueCapacity(const PlayPlan &plan) const;
     void present(qint64 ordinal, int position, QImage image);
     double progressAt(SteadyTime now);
     void startAudioIfDue(SteadyTime now);
