@@ -20,6 +20,13 @@ void setRate(VideoInfo &info, AVRational timeBase)
     }
 }
 
+// Null frames are dropped frames: a few per real one at most. A slot table far larger than
+// that comes from damaged timestamps and would only cost memory (one entry per slot).
+bool plausibleSlotCount(int64_t slotTotal, int packets)
+{
+    return slotTotal <= 4 * int64_t(packets) + 1024;
+}
+
 bool intraOnly(AVCodecID id)
 {
     const AVCodecDescriptor *d = avcodec_descriptor_get(id);
@@ -143,6 +150,8 @@ bool MediaFile::buildIndexFromDemuxer()
         packets.push_back(p);
         lastSlot = e->timestamp;
     }
+    if (!plausibleSlotCount(lastSlot + 1, entries))
+        return false;
     // The header's frame count also counts trailing null frames; an index that stops well
     // short of it is one that ffmpeg made from the first packets it read, not the file's.
     const int64_t declared = st->nb_frames;
@@ -186,6 +195,12 @@ bool MediaFile::scanPackets()
     }
     if (packets.empty())
         return false;
+    if (!plausibleSlotCount(lastSlot + 1, int(packets.size()))) {
+        // Timestamps that leave more gaps than frames are damage, not null frames.
+        for (int i = 0; i < int(packets.size()); ++i)
+            packets[size_t(i)].slot = i;
+        lastSlot = int64_t(packets.size()) - 1;
+    }
     // Without an index the demuxer calls every chunk of some codecs a keyframe; for a codec
     // with inter frames that cannot be so, and only the first packet is a safe start.
     const bool everyKey = std::all_of(packets.begin(), packets.end(),
