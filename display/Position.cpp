@@ -11,7 +11,10 @@ void frmMain::Timer1_Timer()
 {
     // No gate: only gated handlers switch the poll on. A device that went away simply reports
     // its position as the control sees it.
-    Slider1->setProgramValue(mciAVI.position());
+    // While the user holds the thumb the poll leaves it alone; the release seeks to where the
+    // user put it.
+    if (!Slider1->isSliderDown())
+        Slider1->setProgramValue(mciAVI.position());
     UpdateTimeLabel();
 }
 
@@ -32,7 +35,7 @@ void frmMain::Slider1_Change()
 {
     if (DeviceError == -1)
         return;
-    Timer1.stop();
+    Timer1.setEnabled(false);
     mciAVI.setTo(qint32(Slider1->value()));
     mciAVI.setCommand(QStringLiteral("seek"));
     // Paused both ways, so the next press of either play button resumes from here.

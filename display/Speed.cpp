@@ -22,6 +22,5 @@ void frmMain::Label2_DblClick()
     Slider2->setProgramValue(1000);
     channel.mciExecute(Catalogue::speed(MediaPath, state.PlaybackSpeed));
     // Enabling a running timer leaves its rhythm alone.
-    if (!Timer1.isActive())
-        Timer1.start();
+    Timer1.setEnabled(true);
 }

@@ -28,7 +28,9 @@ void InterpreterControl::setCommand(const QString &command)
         if (isOpen())
             m_interpreter.send(QStringLiteral("close ") + m_openedFile);
     } else if (command.compare(QLatin1String("seek"), Qt::CaseInsensitive) == 0) {
-        m_interpreter.execute(QStringLiteral("seek ") + m_openedFile + QStringLiteral(" to ")
+        // The control reports nothing of its own: a refused seek must not stop a wind with a
+        // box at every step.
+        m_interpreter.send(QStringLiteral("seek ") + m_openedFile + QStringLiteral(" to ")
                               + QString::number(m_to));
     }
 }

@@ -13,7 +13,7 @@
 void frmMain::Command8_Click()
 {
     QString reply(1024, QChar(u'\0'));
-    Timer1.stop();
+    Timer1.setEnabled(false);
     closeMedia();
     CommonDialog1.setDialogTitle(QStringLiteral("データロード"));
     CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi"));

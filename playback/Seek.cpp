@@ -11,7 +11,7 @@ void frmMain::Command3_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     mciAVI.setTo(0);
     mciAVI.setCommand(QStringLiteral("seek"));
     state.ForwardPlayState = 0;
@@ -22,7 +22,7 @@ void frmMain::Command4_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     mciAVI.setTo(MediaLength);
     mciAVI.setCommand(QStringLiteral("seek"));
     state.ForwardPlayState = 0;
@@ -33,7 +33,7 @@ void frmMain::Command9_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     const qint32 P = mciAVI.position();
     if (P >= MediaLength)
         return;
@@ -47,7 +47,7 @@ void frmMain::Command10_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     const qint32 P = mciAVI.position();
     if (P <= 0)
         return;
@@ -66,7 +66,7 @@ void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, 
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     if (state.FastForwardState == 0) {
         state.FastForwardState = 1;
         const quint64 epoch = m_mediaEpoch;
@@ -96,7 +96,7 @@ void frmMain::Command7_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, 
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     if (state.RewindState == 0) {
         state.RewindState = 1;
         const quint64 epoch = m_mediaEpoch;

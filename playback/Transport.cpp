@@ -26,7 +26,7 @@ void frmMain::Command1_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     state.ReversePlayState = 0;
     if (state.ForwardPlayState == 0) {
         state.ForwardPlayState = 1;
@@ -40,7 +40,7 @@ void frmMain::Command1_Click()
             channel.mciExecute(Catalogue::pause(MediaPath));
             state.ForwardPlayState = 2;
             state.ReversePlayState = 2;
-            Timer1.stop();
+            Timer1.setEnabled(false);
         }
     } else if (state.ForwardPlayState == 2) {
         const qint32 P = mciAVI.position();
@@ -55,7 +55,7 @@ void frmMain::Command15_Click()
 {
     if (DeviceError == -1)
         return;
-    Timer1.start();
+    Timer1.setEnabled(true);
     state.ForwardPlayState = 0;
     if (state.ReversePlayState == 0) {
         state.ReversePlayState = 1;
@@ -69,7 +69,7 @@ void frmMain::Command15_Click()
             channel.mciExecute(Catalogue::pause(MediaPath));
             state.ReversePlayState = 2;
             state.ForwardPlayState = 2;
-            Timer1.stop();
+            Timer1.setEnabled(false);
         }
     } else if (state.ReversePlayState == 2) {
         const qint32 P = mciAVI.position();
@@ -85,7 +85,7 @@ void frmMain::Command2_Click()
     if (DeviceError == -1)
         return;
     channel.mciExecute(Catalogue::stop(MediaPath));
-    Timer1.stop();
+    Timer1.setEnabled(false);
     state.ForwardPlayState = 0;
     state.ReversePlayState = 0;
 }

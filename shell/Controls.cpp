@@ -54,7 +54,14 @@ Slider::Slider(QWidget *parent) : QSlider(Qt::Horizontal, parent)
         if (!m_programSetting && !isSliderDown())
             emit change();
     });
-    connect(this, &QSlider::sliderReleased, this, [this] { emit change(); });
+    connect(this, &QSlider::sliderPressed, this, [this] { m_valueAtPress = value(); });
+    connect(this, &QSlider::sliderReleased, this, [this] {
+        if (value() != m_valueAtPress)
+            emit change();
+    });
+    // A press the slider does not use (the right button, say) is still the slider's: it must
+    // not reach the panel's background and warp it.
+    setAttribute(Qt::WA_NoMousePropagation);
 }
 
 void Slider::setProgramValue(int value)

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 // The panel's kinds of control, each a thin Qt widget with the events the handlers use.
 
@@ -20,6 +21,22 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+};
+
+// The panel's timer: switched on and off. Switching on a timer that already runs keeps its
+// rhythm, so quick clicks never hold back the poll.
+class PanelTimer : public QTimer {
+    Q_OBJECT
+public:
+    using QTimer::QTimer;
+    void setEnabled(bool enabled)
+    {
+        if (!enabled)
+            stop();
+        else if (!isActive())
+            start();
+    }
+    bool isEnabled() const { return isActive(); }
 };
 
 // A label with a transparent background that reports double-clicks.
@@ -56,4 +73,5 @@ signals:
 
 private:
     bool m_programSetting = false;
+    int m_valueAtPress = 0;
 };

@@ -41,6 +41,9 @@ void frmMain::Form_Load()
 
 void frmMain::Form_Unload()
 {
+    // The poll belongs to the panel: once the panel has gone it must not go on asking a
+    // closed device (each failed read would raise the layer's error box).
+    Timer1.setEnabled(false);
     closeMedia();
 }
 

@@ -3,6 +3,7 @@
 #include "platform/windowing/CommonDialog.h"
 #include "platform/windowing/Twips.h"
 #include "playback/PlayerState.h"
+#include "shell/Controls.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -111,7 +112,7 @@ public:
     PanelButton *Command19 = nullptr;
     PanelButton *Command20 = nullptr;
     PanelButton *Command21 = nullptr;
-    QTimer Timer1;
+    PanelTimer Timer1;
     windowing::CommonDialog CommonDialog1;
     MciControl &mciAVI;
     CommandChannel &channel;

@@ -2,6 +2,7 @@
 
 #include "platform/windowing/ScreenMetrics.h"
 
+#include <QEvent>
 #include <QWidget>
 #include <cmath>
 
@@ -48,7 +49,44 @@ float pixelsToPanelUnitsY(double pixels)
     return float(pixelsToTwipsY(pixels) / kPanelUnitTwipsY);
 }
 
-FormGeometry::FormGeometry(QWidget *window) : m_window(window) {}
+// Until a window is first shown it has no frame, so an outer size set before the show would go
+// to the client area and the frame would come on top. At the first show the geometry the form
+// asked for is applied again, frame and all.
+class FormGeometryFilter final : public QObject {
+public:
+    FormGeometryFilter(FormGeometry *geometry, QWidget *window)
+        : QObject(window), m_geometry(geometry)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && !m_done) {
+            m_done = true;
+            m_geometry->reapply();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    FormGeometry *m_geometry;
+    bool m_done = false;
+};
+
+FormGeometry::FormGeometry(QWidget *window) : m_window(window)
+{
+    new FormGeometryFilter(this, window);
+}
+
+void FormGeometry::reapply()
+{
+    if (m_hasWidth || m_hasHeight)
+        applySize();
+    const QRect frame = outerPixels();
+    m_window->move(m_hasLeft ? twipsToPixelsX(m_left) : frame.x(),
+                   m_hasTop ? twipsToPixelsY(m_top) : frame.y());
+}
 
 QRect FormGeometry::outerPixels() const
 {

@@ -50,6 +50,8 @@ public:
 private:
     QRect outerPixels() const;
     void applySize();
+    void reapply();
+    friend class FormGeometryFilter;
 
     QWidget *m_window;
     double m_left = 0, m_top = 0, m_width = 0, m_height = 0;

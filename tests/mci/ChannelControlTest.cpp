@@ -121,11 +121,10 @@ TEST_F(OnInterpreter, ControlReadsFallBackToZeroOnBadReplies)
     EXPECT_EQ(control.length(), 0);
     device->playable = false;
     EXPECT_FALSE(control.canPlay());
-    // Reads are quiet; a failing seek is told.
-    EXPECT_TRUE(reported.isEmpty());
+    // Reads and seeks are quiet: a wind over refused seeks must not raise a box at each step.
     control.setTo(5);
     control.setCommand(QStringLiteral("seek"));
-    EXPECT_EQ(reported, QStringList({"seek /v/a.avi to 5|壊れています"}));
+    EXPECT_TRUE(reported.isEmpty());
 }
 
 TEST_F(OnInterpreter, ControlUsesTheFileOfTheLastOpen)
