@@ -2,7 +2,11 @@
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <map>
 #include <random>
@@ -271,6 +275,48 @@ TEST(StepCostIntraOnly, WindStepDecodesOneFrame)
     const qint64 before = source->stats().framesDecoded;
     ASSERT_FALSE(source->frameAt(30).isNull());
     EXPECT_EQ(source->stats().framesDecoded - before, 1);
+}
+
+} // namespace
+
+namespace {
+
+// A long run of null frames: the frame before it is shown all along, however small the
+// cache and however far the run reaches.
+TEST(NullFrames, LongRunShowsTheFrameBeforeItWithASmallCache)
+{
+    const int width = 64;
+    const int height = 48;
+    AviCorpus::RawAvi avi;
+    avi.width = width;
+    avi.height = height;
+    avi.bitCount = 8;
+    avi.palette = AviCorpus::patternPalette();
+    std::vector<QByteArray> pictures;
+    for (int n = 0; n < 80; ++n) {
+        QByteArray rows(width * height, '\0');
+        const QByteArray frame = AviCorpus::patternFrame(width, height, n);
+        for (int y = 0; y < height; ++y) // bottom-up
+            memcpy(rows.data() + (height - 1 - y) * width, frame.constData() + y * width, width);
+        const bool dropped = n >= 10 && n < 60;
+        avi.chunks.push_back({dropped ? QByteArray() : rows, !dropped});
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("gap.avi");
+    ASSERT_TRUE(AviCorpus::writeAvi(path, avi));
+    QString error;
+    auto source = avi::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_EQ(source->info().frameCount, 80);
+    source->setCacheCapBytes(width * height * 4 * 3);
+    const ReferenceDecode reference = referenceDecode(path);
+    ASSERT_EQ(reference.framesByPosition.size(), 80u);
+    for (int p : {59, 35, 9, 60, 10}) {
+        EXPECT_EQ(maxDifference(source->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
+            << p;
+    }
+    EXPECT_EQ(maxDifference(source->frameAt(59), source->frameAt(9)), 0);
+    EXPECT_GT(maxDifference(source->frameAt(60), source->frameAt(59)), 8);
 }
 
 } // namespace

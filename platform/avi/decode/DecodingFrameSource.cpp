@@ -94,6 +94,7 @@ bool DecodingFrameSource::startRun(int keyPacket)
     m_runStart = keyPacket;
     m_lastOut = -1;
     m_lastTrusted = -1;
+    m_lastFar = -1;
     return m_positioned;
 }
 
@@ -154,10 +155,12 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
     m_lastTrusted = slot;
     // Frames too far before the target would only be evicted again; not holding them lets
     // the decoder reuse their buffers.
+    // The latest of them is held all the same: null frames up to the target would show it.
     const qint64 frameBytes = qint64(frame->width) * frame->height * 4 + 1;
     const qint64 keepWindow = std::max<qint64>(16, m_cache.cap() / frameBytes);
-    if (slot < m_target - keepWindow)
-        return;
+    if (m_lastFar >= 0 && m_lastFar != m_shown[size_t(m_target)])
+        m_cache.erase(m_lastFar);
+    m_lastFar = slot < m_target - keepWindow ? slot : -1;
     m_cache.put(slot, frame);
     if (m_cache.bytes() > m_cache.cap())
         m_cache.trim(m_target, m_direction, slot <= m_target ? slot : m_shown[size_t(m_target)]);

@@ -76,6 +76,7 @@ private:
     int m_runStart = -1;
     int m_lastOut = -1;     // slot of the last frame out of the decoder in this run
     int m_lastTrusted = -1; // slot of the last trusted frame in this run
+    int m_lastFar = -1;     // a frame held though far before the target, or -1
     int m_target = 0;
     int m_direction = 1;
     int m_lastRequest = 0;

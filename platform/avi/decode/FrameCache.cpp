@@ -30,6 +30,15 @@ void FrameCache::put(int slot, const AVFrame *frame)
     m_entries.emplace(slot, std::move(entry));
 }
 
+void FrameCache::erase(int slot)
+{
+    const auto it = m_entries.find(slot);
+    if (it == m_entries.end())
+        return;
+    m_bytes -= it->second.bytes;
+    m_entries.erase(it);
+}
+
 QImage FrameCache::image(int slot, FrameConverter &converter, int width, int height)
 {
     const auto it = m_entries.find(slot);

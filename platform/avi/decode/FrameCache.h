@@ -27,6 +27,7 @@ public:
     bool contains(int slot) const { return m_entries.count(slot) != 0; }
 
     void put(int slot, const AVFrame *frame);
+    void erase(int slot);
     QImage image(int slot, FrameConverter &converter, int width, int height);
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);
