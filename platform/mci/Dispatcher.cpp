@@ -35,15 +35,25 @@ Result open(const OpenAction &action, DeviceTable &devices)
     return Result::success();
 }
 
+// A device closed while a "wait" still holds it must not play on until its play ends by
+// itself: closing stops it at once, picture and sound.
+void stopAndRemove(const QString &name, DeviceTable &devices)
+{
+    if (const std::shared_ptr<Device> device = devices.find(name))
+        device->stop();
+    devices.remove(name);
+}
+
 Result close(const Command &command, DeviceTable &devices)
 {
     if (command.all) {
-        devices.removeAll();
+        for (const QString &name : devices.names())
+            stopAndRemove(name, devices);
         return Result::success();
     }
     if (!devices.find(command.device))
         return Result::failure(errortext::notOpen(command.device));
-    devices.remove(command.device);
+    stopAndRemove(command.device, devices);
     return Result::success();
 }
 
@@ -92,6 +102,10 @@ Result dispatch(const Command &command, DeviceTable &devices)
     const std::shared_ptr<Device> device = devices.find(command.device);
     if (!device)
         return Result::failure(errortext::notOpen(command.device));
+    // A play round and round never ends: waiting for it would hold the caller for ever.
+    if (const auto *play = std::get_if<PlayAction>(&command.action);
+        play && play->request.repeat && command.wait)
+        return Result::failure(errortext::conflict(QStringLiteral("repeat wait")));
     Result result = onDevice(command.action, *device);
     if (result.ok && command.wait)
         device->waitForPlayEnd();

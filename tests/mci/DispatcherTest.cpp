@@ -185,7 +185,7 @@ TEST_F(Dispatcher, CloseAndCloseAll)
     EXPECT_TRUE(send("open /v/a.avi type recording").ok);
 }
 
-TEST_F(Dispatcher, DeviceClosedInsideItsOwnWaitLivesUntilTheWaitReturns)
+TEST_F(Dispatcher, DeviceClosedInsideItsOwnWaitStopsAndLivesUntilTheWaitReturns)
 {
     device->onWait = [this] {
         EXPECT_TRUE(send("close /v/a.avi").ok);
@@ -193,8 +193,16 @@ TEST_F(Dispatcher, DeviceClosedInsideItsOwnWaitLivesUntilTheWaitReturns)
     };
     EXPECT_TRUE(send("play /v/a.avi wait").ok);
     EXPECT_EQ(devices.journal().mid(1),
-              QStringList({"/v/a.avi play", "/v/a.avi wait", "/v/a.avi waited",
-                           "/v/a.avi destroyed"}));
+              QStringList({"/v/a.avi play", "/v/a.avi wait", "/v/a.avi stop",
+                           "/v/a.avi waited", "/v/a.avi destroyed"}));
+}
+
+TEST_F(Dispatcher, RepeatWithWaitIsRefusedBeforeTheDeviceHearsOfIt)
+{
+    const Result r = send("play /v/a.avi from 0 to 10 repeat wait");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, QStringLiteral("同時には指定できません: repeat wait"));
+    EXPECT_EQ(devices.journal().size(), 1); // the open only
 }
 
 TEST_F(Dispatcher, ExecuteReportsFailuresSendDoesNot)
