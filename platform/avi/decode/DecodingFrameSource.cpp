@@ -156,8 +156,8 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
     // Frames too far before the target would only be evicted again; not holding them lets
     // the decoder reuse their buffers.
     // The latest of them is held all the same: null frames up to the target would show it.
-    const qint64 frameBytes = qint64(frame->width) * frame->height * 4 + 1;
-    const qint64 keepWindow = std::max<qint64>(16, m_cache.cap() / frameBytes);
+    const qint64 keepWindow =
+        std::max<qint64>(16, m_cache.cap() / std::max<qint64>(1, FrameCache::frameBytes(frame)));
     if (m_lastFar >= 0 && m_lastFar != m_shown[size_t(m_target)])
         m_cache.erase(m_lastFar);
     m_lastFar = slot < m_target - keepWindow ? slot : -1;

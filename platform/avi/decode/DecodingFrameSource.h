@@ -33,7 +33,7 @@ namespace avi {
 // forwards once and then walks through what it kept.
 class DecodingFrameSource : public FrameSource {
 public:
-    static constexpr qint64 kDefaultCacheCap = 192ll * 1024 * 1024;
+    static constexpr qint64 kDefaultCacheCap = 160ll * 1024 * 1024;
     // In decoded frames: what a restart at a keyframe costs beyond decoding from there, when
     // the files's keyframes are all real (intra-only codecs: a wind step then decodes one
     // frame), and when a start may turn out to hold only B-frames of an open GOP.

@@ -70,7 +70,7 @@ void FrameCache::trim(int center, int direction, int keep)
         qint64 lowScore = qint64(center) - low->first;
         qint64 highScore = qint64(high->first) - center;
         if (direction < 0)
-            highScore *= 2;
+            highScore *= 16;
         auto victim = std::abs(lowScore) >= std::abs(highScore) ? low : high;
         if (victim->first == keep)
             break;

@@ -14,7 +14,7 @@ namespace avi {
 // are never shown) and converted to an image the first time it is asked for.
 //
 // Eviction keeps what is near the position being shown: the frame farthest from it goes
-// first, and when the position moves backwards the frames already passed count double, so
+// first, and when the position moves backwards the frames already passed count 16 times, so
 // that a backward walk keeps the stretch still ahead of it.
 class FrameCache {
 public:
@@ -32,6 +32,8 @@ public:
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);
     void clear();
+    // What holding this decoded frame costs.
+    static qint64 frameBytes(const AVFrame *frame);
 
 private:
     struct Entry {
@@ -39,8 +41,6 @@ private:
         QImage image;
         qint64 bytes = 0;
     };
-    static qint64 frameBytes(const AVFrame *frame);
-
     std::map<int, Entry> m_entries;
     qint64 m_cap;
     qint64 m_bytes = 0;
