@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Uses Kurimo the way a person does, on a virtual screen: opens a test clip through the file
-# dialog, plays, pauses, winds, steps, marks a range, plays it backwards, enlarges the video,
-# warps the panel into each corner, copies a frame and opens the help. After each step it
-# takes a screenshot and checks where the windows stand against what the program told the
-# multimedia layer (read back from the layer's trace).
+# Uses Kurimo the way a person does, on a virtual screen: tries a file that is no video, opens
+# a test clip through the file dialog, plays, pauses, winds, steps, marks a range, plays it
+# backwards, enlarges the video, warps the panel into each corner, copies a frame and opens the
+# help. After each step it takes a screenshot and checks where the windows stand against what
+# the program told the multimedia layer (read back from the layer's trace).
 #
 #   docs/walkthrough/NN-what.png   the steps of the walk
 #   docs/placement/NN-what.png     the video sizes and the panel warps
@@ -21,7 +21,8 @@ place_dir=$here/docs/placement
 # The clip lives under a path with a blank and Japanese letters: the device name of every
 # text command is that path.
 work=$(mktemp -d "/tmp/kurimo walk.XXXXXX")
-clip="$work/テスト 動画.avi"
+mkdir -p "$work/video" "$work/broken"
+clip="$work/video/テスト 動画.avi"
 clip_name="テスト 動画.avi"
 trace="$work/trace.txt"
 xvfb_pid=""
@@ -65,13 +66,29 @@ shot() { # DIR NAME
     echo "   screenshot ${1#"$here"/}/$2.png"
 }
 
-# Waits up to $2 seconds (default 10) for a visible window whose name matches; prints its id.
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+
+# Waits up to $2 seconds (default 10) for a shown window whose name matches; prints its id.
+# Windows that are on their way out may still be listed: only one still viewable counts.
 wait_window() {
     local id tries=$(( ${2:-10} * 10 ))
     for _ in $(seq "$tries"); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
+            if viewable "$id"; then echo "$id"; return 0; fi
+        done
         sleep 0.1
+    done
+    return 1
+}
+
+# Presses Return in a dialog or message box until it closes (a file dialog's completion list
+# may take the first press); fails when it stays.
+return_until_gone() { # ID
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$1" 2>/dev/null
+        xdotool key Return
+        sleep 0.7
+        viewable "$1" || return 0
     done
     return 1
 }
@@ -84,11 +101,12 @@ geometry_of() {
 
 # Clicks the centre of a panel control given by its design rectangle in twips, 15 a pixel,
 # relative to where the panel stands now.
-click_control() { # LEFT TOP WIDTH HEIGHT [BUTTON]
+click_control() { # LEFT TOP WIDTH HEIGHT [BUTTON [MORE XDOTOOL COMMANDS]]
     local x y
     x=$(awk -v l="$1" -v w="$3" 'BEGIN { printf "%d", (l + w / 2) / 15 + 0.5 }')
     y=$(awk -v t="$2" -v h="$4" 'BEGIN { printf "%d", (t + h / 2) / 15 + 0.5 }')
-    xdotool mousemove --window "$panel" "$x" "$y" click "${5:-1}"
+    # shellcheck disable=SC2086 # the last argument may chain more xdotool commands
+    xdotool mousemove --window "$panel" "$x" "$y" click ${5:-1}
 }
 
 # Presses on the panel's background at a point given in panel units (24.6 twips across,
@@ -98,6 +116,44 @@ press_panel_units() { # X Y
     x=$(awk -v u="$1" 'BEGIN { printf "%d", u * 24.6 / 15 + 0.5 }')
     y=$(awk -v u="$2" 'BEGIN { printf "%d", u + 0.5 }')
     xdotool mousemove --window "$panel" "$x" "$y" click 1
+}
+
+# Chooses a file in the open dialog as a person does: its full path typed into the file name
+# field (which has the focus), then Return. xdotool types letters that the keyboard map lacks,
+# such as Japanese ones, by remapping a key for a moment, and on a busy machine the program
+# may read the key before the new map and lose the letter; the dialog then says it cannot
+# find the file. Then the file is chosen the other way a person would: its folder (plain
+# letters) typed, the file clicked in the list, where it is the only AVI file, and Return.
+choose_file() { # DIALOG PATH [SCREENSHOT]
+    local box
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    xdotool type --delay 60 "$2"
+    sleep 0.5
+    [ -n "${3:-}" ] && shot "$walk_dir" "$3"
+    return_until_gone "$1" && return 0
+    echo "   the typed path lost letters; choosing the file from its folder"
+    for box in $(xdotool search --onlyvisible --name '^データロード$'); do
+        [ "$box" != "$1" ] && viewable "$box" && return_until_gone "$box"
+    done
+    xdotool mousemove --window "$1" 310 358 click 1        # the file name field
+    xdotool key ctrl+a
+    xdotool type --delay 60 "$(dirname "$2")"
+    xdotool key Return                                      # goes into the folder, stays open
+    # The folder is read in the background: click the first row until it shows selected.
+    for _ in $(seq 10); do
+        sleep 0.5
+        xdotool mousemove --window "$1" 150 70 click 1      # the first row: the file
+        sleep 0.3
+        selected_row "$1" && break
+    done
+    return_until_gone "$1"
+}
+
+# Whether the first row of the file dialog's list is drawn in a selection colour (blue).
+selected_row() { # DIALOG
+    import -window "$1" -crop 1x1+300+70 +repage "$work/row.png" 2>/dev/null
+    convert "$work/row.png" -format '%[fx:int(255*b)-int(255*r) > 60]' info: 2>/dev/null |
+        grep -q 1
 }
 
 # Trace lines written since mark_trace.
@@ -138,8 +194,7 @@ close_error_boxes() { # STEP
         n=$((n + 1))
         shot "$walk_dir" "error-$1-$n"
         check "$1: no error box" 1 "box \"$(xdotool getwindowname "$id")\", see $last_shot"
-        xdotool key --window "$id" Return
-        sleep 0.5
+        return_until_gone "$id"
         [ "$n" -ge 5 ] && break
     done
 }
@@ -187,7 +242,7 @@ check_panel_at() { # STEP X Y
     check "$1: panel at $2, $3 px" $? "panel x y w h: $gx $gy $gw $gh"
 }
 
-# --- build, clip, screen ---------------------------------------------------------------
+# --- build, clip, screen -----------------------------------------------------------------
 say "building kurimo in $build"
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$here" -B "$build" -G Ninja -DKURIMO_BENCH=OFF -DKURIMO_TESTS=OFF >/dev/null ||
@@ -201,32 +256,56 @@ ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=fr
     -t 60 -c:v mjpeg -q:v 3 -c:a pcm_s16le "$clip" || exit 2
 
 # Xvfb picks a free display itself and writes its number: others run Xvfb on this machine too.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -br 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=$(head -1 "$work/display")
-if [ -z "$display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2
-    exit 2
-fi
-say "Xvfb on :$display"
-export DISPLAY=":$display"
-xdpyinfo >/dev/null 2>&1 || { echo "no display :$display" >&2; exit 2; }
+start_screen() {
+    : >"$work/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -br 3>"$work/display" \
+        >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    display=$(head -1 "$work/display")
+    [ -n "$display" ] && kill -0 "$xvfb_pid" 2>/dev/null || return 1
+    export DISPLAY=":$display"
+    xdpyinfo >/dev/null 2>&1
+}
+
+start_kurimo() {
+    : >"$trace"
+    KURIMO_TRACE="$trace" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$build/kurimo" \
+        >"$work/kurimo.log" 2>&1 &
+    kurimo_pid=$!
+    panel=$(wait_window '^Kurimo$')
+}
+
+stop_all() {
+    [ -n "$kurimo_pid" ] && kill "$kurimo_pid" 2>/dev/null && wait "$kurimo_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    kurimo_pid=""
+    xvfb_pid=""
+}
 
 rm -f "$walk_dir"/*.png "$place_dir"/*.png
-: >"$trace"
-KURIMO_TRACE="$trace" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$build/kurimo" \
-    >"$work/kurimo.log" 2>&1 &
-kurimo_pid=$!
-mark_trace
 
-# --- 1. start ---------------------------------------------------------------------------
+# --- 1. start ----------------------------------------------------------------------------
+# A screen that vanishes under the program (another process taking the display away) is no
+# fault of the program: that gets two more tries, each told on stderr.
 say "start"
-if ! panel=$(wait_window '^Kurimo$'); then
-    check "start: panel shown" 1 "no window named Kurimo; log: $(head -c 500 "$work/kurimo.log")"
+started=0
+for attempt in 1 2 3; do
+    if start_screen && start_kurimo; then
+        started=1
+        break
+    fi
+    xvfb_state=$(kill -0 "$xvfb_pid" 2>/dev/null && echo running || echo ended)
+    echo "start $attempt failed: Xvfb :${display:-?} $xvfb_state; Xvfb said: $(cat "$work/xvfb.log")" \
+        "kurimo said: $(head -c 400 "$work/kurimo.log")" >&2
+    stop_all
+done
+if [ "$started" = 0 ]; then
+    check "start: panel shown" 1 "no window named Kurimo after 3 starts"
     exit 1
 fi
+say "Xvfb on :$display"
+mark_trace
 sleep 0.5
 shot "$walk_dir" 01-start
 # Right edge 15 twips in: 15360 - 1070 - 15 = 14275 twips; centred: (11520 - 6200) / 2.
@@ -237,20 +316,46 @@ read -r _ _ pw ph <<<"$(geometry_of "$panel")"
 near "$pw" 71.33 && near "$ph" 413.33
 check "start: panel 1070 x 6200 twips" $? "$pw x $ph px"
 
-# --- 2. open ----------------------------------------------------------------------------
+# --- 2. a file that is no video ----------------------------------------------------------
+say "open a file that is no video"
+broken="$work/broken/壊れた 動画.avi"
+echo "no video in here" >"$broken"
+mark_trace
+click_control 150 1080 689 255                          # "ﾌｧｲﾙ"
+if dialog=$(wait_window '^データロード$'); then
+    sleep 0.7
+    choose_file "$dialog" "$broken"
+fi
+# The layer tells why it cannot open the file, then the panel's own box says the device cannot
+# be used; each waits for its OK.
+boxes=()
+for n in 1 2 3; do
+    id=$(wait_window 'エラー|ＲＴミミ' 3) || break
+    sleep 0.5
+    boxes+=("$(xdotool getwindowname "$id")")
+    shot "$walk_dir" "02-broken-file-box-$n"
+    return_until_gone "$id"
+done
+[ "${#boxes[@]}" -ge 1 ] && [ "${boxes[-1]}" = "ＲＴミミ" ]
+check "broken file: the device error box \"ＲＴミミ\" comes last" $? \
+    "boxes: $(IFS=,; echo "${boxes[*]:-none}")"
+line=$(new_trace | grep "^open " | head -1)
+[[ "$line" == *$'\t'error:* ]]
+check "broken file: the layer refused to open it" $? "$(printf '%s' "$line" | tr '\t' '|')"
+[ -z "$(new_trace | grep -v -e '^open ' -e '^status ' -e '^capability ')" ]
+check "broken file: nothing placed or played" $?
+kill -0 "$kurimo_pid" 2>/dev/null && xdotool search --onlyvisible --name '^Kurimo$' >/dev/null
+check "broken file: the program goes on" $?
+
+# --- 3. open -----------------------------------------------------------------------------
 say "open"
 mark_trace
 click_control 150 1080 689 255                          # "ﾌｧｲﾙ"
 if dialog=$(wait_window '^データロード$'); then
     check "open: file dialog \"データロード\" shown" 0
     sleep 0.7
-    shot "$walk_dir" 02-open-dialog
-    xdotool windowfocus --sync "$dialog" 2>/dev/null
-    # The file name field has the focus; a full path there opens that file.
-    xdotool type --delay 30 "$clip"
-    sleep 0.5
-    shot "$walk_dir" 03-open-path-typed
-    xdotool key Return
+    shot "$walk_dir" 03-open-dialog
+    choose_file "$dialog" "$clip" 04-open-path-typed
 else
     check "open: file dialog \"データロード\" shown" 1
 fi
@@ -261,7 +366,7 @@ else
 fi
 sleep 1
 close_error_boxes open
-shot "$walk_dir" 04-opened
+shot "$walk_dir" 05-opened
 check_command "open: source size read" "where $clip source"
 check_command "open: window centred (320x240 -> 352 254 320 260)" \
     "put $clip window at 352 254 320 260"
@@ -290,7 +395,7 @@ not_poll() {
     new_trace | grep -v -e "^status $clip position"$'\t' -e "^set $clip time format "
 }
 
-# --- 3. play, pause ---------------------------------------------------------------------
+# --- 4. play, pause ----------------------------------------------------------------------
 say "play"
 mark_trace
 click_control 150 2730 689 255                          # "正再生"
@@ -298,7 +403,7 @@ sleep 1
 close_error_boxes play
 import -window root "$work/play-a.png"
 sleep 1.5
-shot "$walk_dir" 05-playing
+shot "$walk_dir" 06-playing
 check_command "play: forward range play" "play $clip from 0 to ${length:-?}"
 if [ -n "${video_geometry[*]:-}" ]; then
     changed=$(pixels_changed "$work/play-a.png" "$last_shot" "${video_geometry[@]}")
@@ -314,7 +419,7 @@ sleep 0.7
 close_error_boxes pause
 import -window root "$work/pause-a.png"
 sleep 1
-shot "$walk_dir" 06-paused
+shot "$walk_dir" 07-paused
 check_command "pause: pause sent" "pause $clip"
 if [ -n "${video_geometry[*]:-}" ]; then
     changed=$(pixels_changed "$work/pause-a.png" "$last_shot" "${video_geometry[@]}")
@@ -323,23 +428,21 @@ if [ -n "${video_geometry[*]:-}" ]; then
 fi
 check_no_errors pause
 
-# --- 4. to start, wind ------------------------------------------------------------------
+# --- 5. to start, wind -------------------------------------------------------------------
 say "to start"
 mark_trace
 click_control 150 1350 689 255                          # "最初へ"
 sleep 0.7
 close_error_boxes "to start"
-shot "$walk_dir" 07-to-start
+shot "$walk_dir" 08-to-start
 check_command "to start: seek to 0" "seek $clip to 0"
 check_no_errors "to start"
 
-# The wind seeks as fast as the device answers, so the second press comes soon.
+# The wind seeks as fast as the device answers: a minute of this clip in a fraction of a
+# second. So the second press follows the first at once, in one xdotool call.
 say "fast forward"
 mark_trace
-click_control 150 3270 689 255                          # "早送り" press: wind starts
-sleep 0.3
-shot "$walk_dir" 08-winding
-click_control 150 3270 689 255                          # "早送り" again: wind stops
+click_control 150 3270 689 255 "1 sleep 0.03 click 1"  # "早送り" twice: wind starts, stops
 sleep 0.7
 close_error_boxes wind
 shot "$walk_dir" 09-wind-stopped
@@ -358,7 +461,7 @@ last_seek=$(printf '%s\n' "$seeks" | tail -1)
 check "wind: stopped before the end" $? "last seek to ${last_seek:-none} of ${length:-?}"
 check_no_errors wind
 
-# --- 5. step ----------------------------------------------------------------------------
+# --- 6. step -----------------------------------------------------------------------------
 say "step"
 mark_trace
 click_control 150 3000 689 255                          # "一送り"
@@ -370,7 +473,7 @@ p=$(new_trace | awk -F'\t' -v c="status $clip position" -v s="seek $clip to " '
 check_command "step: seek one frame on from ${p:-?}" "seek $clip to $(( ${p:-0} + 1 ))"
 check_no_errors step
 
-# --- 6. range marks, stop, reverse ------------------------------------------------------
+# --- 7. range marks, stop, reverse -------------------------------------------------------
 say "range start mark"
 mark_trace
 click_control 150 3810 197 255                          # "S" (range start)
@@ -432,7 +535,7 @@ p=$(last_position)
 [ -n "$p" ] && [ "$p" = "$range_from" ]
 check "reverse: stops at the range start" $? "position ${p:-?}, range start ${range_from:-?}"
 
-# --- 7. video sizes ---------------------------------------------------------------------
+# --- 8. video sizes ----------------------------------------------------------------------
 say "L"
 mark_trace
 click_control 640 4635 197 255                          # "L"
@@ -470,7 +573,7 @@ shot "$place_dir" 04-middle
 check_command "M: back to the source size" "put $clip window at 352 254 320 260"
 check_device_window M
 
-# --- 8. warps ---------------------------------------------------------------------------
+# --- 9. warps ----------------------------------------------------------------------------
 # Presses on the background, clear of every control: across, 3 units lies left of the
 # button column and 38 units right of it; down, 20 units lies below the time label and
 # beside the position slider, 395 units below the exit button.
@@ -492,7 +595,7 @@ warp 08-warp-top-right 38 20 "$panel_right" 1
 # Across in the dead band (18 to 21 units), down in the bottom zone: only the top moves.
 warp 09-warp-dead-band-across 19.5 395 "$panel_right" "$bottom"
 
-# --- 9. copy, help ----------------------------------------------------------------------
+# --- 10. copy, help ----------------------------------------------------------------------
 say "copy"
 mark_trace
 click_control 148 4905 689 255                          # "コピー"
@@ -527,7 +630,7 @@ fi
 sleep 0.8
 shot "$walk_dir" 16-help
 
-# --- 10. exit ---------------------------------------------------------------------------
+# --- 11. exit ----------------------------------------------------------------------------
 say "exit"
 click_control 148 5475 689 255                          # "終了"
 for _ in $(seq 30); do kill -0 "$kurimo_pid" 2>/dev/null || break; sleep 0.1; done
@@ -540,6 +643,9 @@ else
 fi
 
 if [ -n "${SAVE_TRACE:-}" ]; then cp "$trace" "$SAVE_TRACE"; fi
+if [ -n "$xvfb_pid" ] && ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "Xvfb ended during the walk; later checks may have failed for that: $(cat "$work/xvfb.log")"
+fi
 echo
 echo "$checks checks, $failures failed"
 [ "$failures" = 0 ]
