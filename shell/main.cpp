@@ -7,12 +7,22 @@
 #include "shell/frmMain.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 // Kurimo: the control panel with the multimedia layer behind it.
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     windowing::installFontSubstitutes();
+    // Qt's own dialogs (the file dialog, the boxes' buttons) speak Japanese like the panel,
+    // whatever the system's locale.
+    QTranslator qtTranslations;
+    if (qtTranslations.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                            QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslations);
 
     mci::Interpreter interpreter;
     avi::registerAviVideo(interpreter);
