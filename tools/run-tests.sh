@@ -7,6 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
 
 if [ "${KURIMO_SKIP_ASAN:-0}" != 1 ]; then
+  export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
   cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKURIMO_ASAN=ON -DKURIMO_BENCH=OFF >/dev/null
   cmake --build "$here/build-asan" --target decode_fuzz_tests -j "$(nproc)"
