@@ -320,3 +320,26 @@ TEST(NullFrames, LongRunShowsTheFrameBeforeItWithASmallCache)
 }
 
 } // namespace
+
+namespace {
+
+// Converted images share recycled pixel memory: an image handed out must keep its picture
+// while later frames are converted and evicted, and after the source itself is gone.
+TEST(ConvertedImages, KeepTheirPicturesAfterLaterCallsAndTheSourceIsGone)
+{
+    const Fixture &f = fixture(Kind::H264);
+    ASSERT_FALSE(f.path.isEmpty());
+    QString error;
+    auto source = avi::openFrameSource(f.path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    // Two frames' room: nearly every call evicts an image and frees its buffer for reuse.
+    source->setCacheCapBytes(qint64(f.spec.width) * f.spec.height * 4 * 2);
+    std::vector<std::pair<int, QImage>> kept;
+    for (int p : {30, 31, 90, 5, 6, 7, 60, 120, 121, 2})
+        kept.emplace_back(p, source->frameAt(p));
+    source.reset();
+    for (const auto &[p, image] : kept)
+        EXPECT_EQ(maxDifference(image, f.reference.framesByPosition[size_t(p)]), 0) << p;
+}
+
+} // namespace

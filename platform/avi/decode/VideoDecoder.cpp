@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <new>
 
 namespace avi {
 
@@ -77,6 +78,66 @@ void VideoDecoder::reset()
     m_paletteSent = false;
 }
 
+namespace {
+
+struct PooledBuffer {
+    std::weak_ptr<ImageBufferPool> pool;
+    std::unique_ptr<uchar[]> data;
+    size_t size = 0;
+};
+
+} // namespace
+
+std::shared_ptr<ImageBufferPool> ImageBufferPool::create()
+{
+    return std::shared_ptr<ImageBufferPool>(new ImageBufferPool);
+}
+
+QImage ImageBufferPool::makeImage(int width, int height)
+{
+    const qsizetype bytesPerLine = qsizetype(width) * 4;
+    const size_t size = size_t(bytesPerLine) * size_t(height);
+    auto buffer = std::make_unique<PooledBuffer>();
+    buffer->pool = weak_from_this();
+    buffer->size = size;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_size == size && !m_spare.empty()) {
+            buffer->data = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    if (!buffer->data)
+        buffer->data.reset(new (std::nothrow) uchar[size]);
+    if (!buffer->data)
+        return {};
+    uchar *bits = buffer->data.get();
+    QImage image(bits, width, height, bytesPerLine, QImage::Format_RGB32, &release,
+        buffer.get());
+    if (image.isNull())
+        return {};
+    buffer.release(); // owned by the image now: release() frees it
+    return image;
+}
+
+void ImageBufferPool::release(void *buffer)
+{
+    std::unique_ptr<PooledBuffer> owned(static_cast<PooledBuffer *>(buffer));
+    if (auto pool = owned->pool.lock())
+        pool->giveBack(std::move(owned->data), owned->size);
+}
+
+void ImageBufferPool::giveBack(std::unique_ptr<uchar[]> data, size_t size)
+{
+    std::lock_guard lock(m_mutex);
+    if (size != m_size) {
+        m_spare.clear();
+        m_size = size;
+    }
+    if (int(m_spare.size()) < kSpare)
+        m_spare.push_back(std::move(data));
+}
+
 QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
@@ -108,7 +169,7 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
         sws_setColorspaceDetails(m_scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image = m_pool->makeImage(width, height);
     if (image.isNull())
         return {};
     uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
