@@ -222,7 +222,8 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error
             *error = message;
         return nullptr;
     }
-    auto decoder = VideoDecoder::open(file->codecParameters(), &message);
+    auto decoder = VideoDecoder::open(file->codecParameters(),
+        file->index().everyPacketIsKeyframe(), &message);
     if (!decoder) {
         if (error)
             *error = message;

@@ -4,12 +4,15 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace avi {
 
-std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, QString *error)
+std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
+    QString *error)
 {
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     std::unique_ptr<VideoDecoder> decoder(new VideoDecoder);
@@ -24,7 +27,12 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, Q
     AVCodecContext *c = decoder->m_context.get();
     // Frame threads keep each frame's pkt_dts that of the packet whose decode released it,
     // as one thread does; slices are not threaded (x264 and Xvid write one slice a frame).
-    c->thread_count = 2;
+    // They pay off on a run of dependent frames. Where every packet is a keyframe, a seek
+    // decodes one packet, and frame threads would only hold it back until the next packet
+    // is in and make every restart wait for the other thread; small pictures decode faster
+    // than threads hand them over.
+    const bool small = qint64(par->width) * par->height <= 640 * 480;
+    c->thread_count = intraOnly || small ? 1 : 2;
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = AVRational{1, 1};
     if (avcodec_open2(c, codec, nullptr) < 0) {
@@ -78,11 +86,28 @@ void VideoDecoder::reset()
     m_paletteSent = false;
 }
 
+void ImageBufferPool::FreeDeleter::operator()(uchar *p) const
+{
+    std::free(p);
+}
+
+ImageBufferPool::Buffer ImageBufferPool::allocate(size_t size)
+{
+    constexpr size_t kHugePage = size_t(2) << 20;
+    if (size < kHugePage)
+        return Buffer(static_cast<uchar *>(std::malloc(size)));
+    const size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
+    Buffer buffer(static_cast<uchar *>(std::aligned_alloc(kHugePage, rounded)));
+    if (buffer) // only advice: without huge pages the buffer works all the same
+        madvise(buffer.get(), rounded, MADV_HUGEPAGE);
+    return buffer;
+}
+
 namespace {
 
 struct PooledBuffer {
     std::weak_ptr<ImageBufferPool> pool;
-    std::unique_ptr<uchar[]> data;
+    uchar *data = nullptr;
     size_t size = 0;
 };
 
@@ -97,37 +122,41 @@ QImage ImageBufferPool::makeImage(int width, int height)
 {
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
-    auto buffer = std::make_unique<PooledBuffer>();
-    buffer->pool = weak_from_this();
-    buffer->size = size;
+    Buffer data;
     {
         std::lock_guard lock(m_mutex);
         if (m_size == size && !m_spare.empty()) {
-            buffer->data = std::move(m_spare.back());
+            data = std::move(m_spare.back());
             m_spare.pop_back();
         }
     }
-    if (!buffer->data)
-        buffer->data.reset(new (std::nothrow) uchar[size]);
-    if (!buffer->data)
+    if (!data)
+        data = allocate(size);
+    if (!data)
         return {};
-    uchar *bits = buffer->data.get();
-    QImage image(bits, width, height, bytesPerLine, QImage::Format_RGB32, &release,
-        buffer.get());
+    auto pooled = std::make_unique<PooledBuffer>();
+    pooled->pool = weak_from_this();
+    pooled->data = data.get();
+    pooled->size = size;
+    QImage image(data.get(), width, height, bytesPerLine, QImage::Format_RGB32, &release,
+        pooled.get());
     if (image.isNull())
         return {};
-    buffer.release(); // owned by the image now: release() frees it
+    // Owned by the image now: release() hands it back or frees it.
+    data.release();
+    pooled.release();
     return image;
 }
 
 void ImageBufferPool::release(void *buffer)
 {
-    std::unique_ptr<PooledBuffer> owned(static_cast<PooledBuffer *>(buffer));
-    if (auto pool = owned->pool.lock())
-        pool->giveBack(std::move(owned->data), owned->size);
+    std::unique_ptr<PooledBuffer> pooled(static_cast<PooledBuffer *>(buffer));
+    Buffer data(pooled->data);
+    if (auto pool = pooled->pool.lock())
+        pool->giveBack(std::move(data), pooled->size);
 }
 
-void ImageBufferPool::giveBack(std::unique_ptr<uchar[]> data, size_t size)
+void ImageBufferPool::giveBack(Buffer data, size_t size)
 {
     std::lock_guard lock(m_mutex);
     if (size != m_size) {

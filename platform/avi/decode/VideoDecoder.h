@@ -12,16 +12,18 @@
 
 namespace avi {
 
-// One libavcodec video decoder, single-threaded so that every output frame carries the dts of
-// the packet that pushed it out (which is how frames are told apart in an AVI, whose packets
-// have no presentation times).
+// One libavcodec video decoder. Every output frame carries the dts of the packet that pushed
+// it out, which is how frames are told apart in an AVI, whose packets have no presentation
+// times; frame threads keep that as one thread does.
 //
 // Palettised streams get their palette as side data on the file's first packet only; the
 // decoder keeps the last palette it saw and hands it in again after every reset, so a decode
 // that starts in the middle of the file still has its colours.
 class VideoDecoder {
 public:
-    static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, QString *error);
+    // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
+    static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
+        QString *error);
 
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.
@@ -45,8 +47,9 @@ private:
 
 // Pixel memory for converted images, handed back when the last copy of an image goes. A
 // fresh 1920x1080 RGB32 image is 8 MB that the system maps anew and faults in page by page
-// on the first write (about 10 ms here, as much as the conversion itself); a few recycled
-// buffers make a seek or a step pay for that only once. Thread-safe: images die wherever
+// on the first write: about 20 ms on this kind of virtual machine, twice the conversion.
+// Large buffers are therefore asked for in transparent huge pages (a few faults instead of
+// two thousand), and a few spare buffers are recycled. Thread-safe: images die wherever
 // their last copy does.
 class ImageBufferPool : public std::enable_shared_from_this<ImageBufferPool> {
 public:
@@ -57,13 +60,19 @@ public:
     QImage makeImage(int width, int height);
 
 private:
+    struct FreeDeleter {
+        void operator()(uchar *p) const;
+    };
+    using Buffer = std::unique_ptr<uchar, FreeDeleter>;
+
     ImageBufferPool() = default;
+    static Buffer allocate(size_t size);
     static void release(void *buffer);
-    void giveBack(std::unique_ptr<uchar[]> data, size_t size);
+    void giveBack(Buffer data, size_t size);
 
     std::mutex m_mutex;
     size_t m_size = 0; // of the spare buffers; another size empties the pool
-    std::vector<std::unique_ptr<uchar[]>> m_spare;
+    std::vector<Buffer> m_spare;
 };
 
 // Turns decoded pictures into RGB32 images at a fixed size with swscale, keeping full-range
