@@ -1,4 +1,5 @@
 #include "platform/avi/FrameSource.h"
+#include "platform/avi/decode/VideoDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
@@ -341,5 +342,44 @@ TEST(ConvertedImages, KeepTheirPicturesAfterLaterCallsAndTheSourceIsGone)
     for (const auto &[p, image] : kept)
         EXPECT_EQ(maxDifference(image, f.reference.framesByPosition[size_t(p)]), 0) << p;
 }
+
+} // namespace
+
+namespace {
+
+// Pictures from 640x480 up are converted in two bands on two threads; the seam must not show
+// and the colour must be the one-pass colour: full-range MJPEG (4:2:0 and 4:2:2) and limited
+// range BT.709 H.264, every frame against the one-pass reference.
+class LargePictures : public ::testing::TestWithParam<int> {};
+
+TEST_P(LargePictures, ConvertInBandsToTheOnePassPicture)
+{
+    const QStringList recipes[] = {
+        {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p"},
+        {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj422p"},
+        {"-c:v", "libx264", "-preset", "ultrafast", "-g", "4", "-bf", "2", "-pix_fmt",
+            "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
+            "bt709"},
+    };
+    // An odd height puts the last chroma row and the band boundary off the usual grid.
+    const QStringList input{"-f", "lavfi", "-i", "testsrc2=size=656x497:rate=25",
+        "-frames:v", "8", "-an"};
+    QString error;
+    const QString path = AviCorpus::generate(QStringLiteral("large-%1").arg(GetParam()),
+        input + recipes[GetParam()], &error);
+    ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+    const ReferenceDecode reference = referenceDecode(path);
+    auto source = avi::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    ASSERT_GE(qint64(source->info().width) * source->info().height,
+        avi::FrameConverter::kBandedPixels);
+    ASSERT_EQ(int(reference.framesByPosition.size()), source->info().frameCount);
+    for (int p = source->info().frameCount - 1; p >= 0; --p) {
+        EXPECT_EQ(maxDifference(source->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
+            << p;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, LargePictures, ::testing::Values(0, 1, 2));
 
 } // namespace

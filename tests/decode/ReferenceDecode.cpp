@@ -1,9 +1,57 @@
 #include "tests/decode/ReferenceDecode.h"
 
 #include "platform/avi/decode/FFmpegHandles.h"
-#include "platform/avi/decode/VideoDecoder.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 #include <map>
+
+namespace {
+
+// The picture as one plain swscale pass over the whole frame gives it, with the colour rules
+// of the frame source (full-range JPEG pictures, BT.709 where the stream says so, opaque
+// alpha) but none of its machinery: no recycled memory, no splitting into bands.
+QImage referenceConvert(const AVFrame *frame, int width, int height)
+{
+    auto format = AVPixelFormat(frame->format);
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ411P: format = AV_PIX_FMT_YUV411P; fullRange = true; break;
+    default: break;
+    }
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    avi::ff::ScalerPtr scaler(sws_getContext(frame->width, frame->height, format, width,
+        height, AV_PIX_FMT_BGRA, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+        nullptr, nullptr));
+    if (!desc || !scaler)
+        return {};
+    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
+        int space = SWS_CS_DEFAULT;
+        if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
+            frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
+            space = int(frame->colorspace);
+        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
+            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    QImage image(width, height, QImage::Format_RGB32);
+    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] |= 0xff000000u;
+    }
+    return image;
+}
+
+} // namespace
 
 ReferenceDecode referenceDecode(const QString &path)
 {
@@ -27,7 +75,6 @@ ReferenceDecode referenceDecode(const QString &path)
     // Each picture's slot: the dts of the packet that pushed it out less the reorder delay;
     // pictures flushed at the end follow on one slot each.
     std::map<int, QImage> bySlot;
-    avi::FrameConverter converter;
     auto frame = avi::ff::makeFrame();
     int last = -1;
     auto drain = [&] {
@@ -36,7 +83,7 @@ ReferenceDecode referenceDecode(const QString &path)
             if (frame->pkt_dts != AV_NOPTS_VALUE && frame->pkt_dts - context->has_b_frames > last)
                 slot = int(frame->pkt_dts - context->has_b_frames);
             last = slot;
-            bySlot[slot] = converter.convert(frame.get(), st->codecpar->width,
+            bySlot[slot] = referenceConvert(frame.get(), st->codecpar->width,
                 st->codecpar->height);
             ++result.decodedFrames;
             av_frame_unref(frame.get());

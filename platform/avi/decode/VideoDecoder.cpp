@@ -6,8 +6,11 @@ extern "C" {
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace avi {
 
@@ -185,26 +188,36 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
     const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
     if (!desc)
         return {};
-    m_scaler.reset(sws_getCachedContext(m_scaler.release(), frame->width, frame->height,
-        format, width, height, AV_PIX_FMT_BGRA,
-        SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
-    if (!m_scaler)
-        return {};
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
+    const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL);
+    auto setUp = [&](ff::ScalerPtr &scaler) {
+        scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
+            format, width, height, AV_PIX_FMT_BGRA,
+            SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+        if (!scaler || !yuv)
+            return bool(scaler);
         int space = SWS_CS_DEFAULT;
         if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
             frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
             space = int(frame->colorspace);
-        sws_setColorspaceDetails(m_scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
+        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    }
+        return true;
+    };
+    if (!setUp(m_scaler))
+        return {};
     QImage image = m_pool->makeImage(width, height);
     if (image.isNull())
         return {};
-    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    const int rows = sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height,
-        dst, dstStride);
+    const bool banded = yuv && width == frame->width && height == frame->height &&
+        qint64(width) * height >= kBandedPixels && setUp(m_lowerScaler) &&
+        convertInBands(frame, format, image);
+    int rows = height;
+    if (!banded) {
+        uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+        rows = sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height, dst,
+            dstStride);
+    }
     if (rows <= 0)
         return {};
     if (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
@@ -216,6 +229,60 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
         }
     }
     return image;
+}
+
+bool FrameConverter::convertInBands(const AVFrame *frame, AVPixelFormat format, QImage &image)
+{
+    const int height = image.height();
+    const int middle = (height / 2) & ~15;
+    const int align = std::max(sws_receive_slice_alignment(m_scaler.get()),
+        sws_receive_slice_alignment(m_lowerScaler.get()));
+    if (middle <= 0 || align <= 0 || middle % align != 0)
+        return false;
+    ff::FramePtr source(av_frame_clone(frame));
+    if (!source)
+        return false;
+    source->format = format; // the plain format the scalers were set up for
+    uchar *bits = image.bits();
+    // The image owns its memory; the frames only borrow it (and must have a buffer, or
+    // swscale would allocate one of its own to write into).
+    auto borrow = [&]() -> ff::FramePtr {
+        ff::FramePtr dst = ff::makeFrame();
+        if (!dst)
+            return nullptr;
+        dst->width = image.width();
+        dst->height = height;
+        dst->format = AV_PIX_FMT_BGRA;
+        dst->data[0] = bits;
+        dst->linesize[0] = int(image.bytesPerLine());
+        dst->buf[0] = av_buffer_create(bits, size_t(image.sizeInBytes()),
+            [](void *, uint8_t *) {}, nullptr, 0);
+        return dst->buf[0] ? std::move(dst) : nullptr;
+    };
+    ff::FramePtr upperDst = borrow();
+    ff::FramePtr lowerDst = borrow();
+    if (!upperDst || !lowerDst)
+        return false;
+    const auto run = [&source](SwsContext *scaler, AVFrame *dst, int firstRow, int rows) {
+        if (sws_frame_start(scaler, dst, source.get()) < 0)
+            return false;
+        const bool done = sws_send_slice(scaler, 0, unsigned(source->height)) >= 0 &&
+            sws_receive_slice(scaler, unsigned(firstRow), unsigned(rows)) >= 0;
+        sws_frame_end(scaler);
+        return done;
+    };
+    bool lowerDone = false;
+    std::thread lower;
+    try {
+        lower = std::thread([&] {
+            lowerDone = run(m_lowerScaler.get(), lowerDst.get(), middle, height - middle);
+        });
+    } catch (const std::system_error &) {
+        return false; // no thread to be had: one pass instead
+    }
+    const bool upperDone = run(m_scaler.get(), upperDst.get(), 0, middle);
+    lower.join();
+    return upperDone && lowerDone;
 }
 
 } // namespace avi
