@@ -3,7 +3,7 @@
 #include "media/Catalogue.h"
 #include "platform/mci/Surfaces.h"
 #include "platform/windowing/CommonDialog.h"
-#include "tests/display/PanelFixture.h"
+#include "tests/support/PanelFixture.h"
 
 #include <algorithm>
 #include <QApplication>
@@ -20,7 +20,7 @@
 // The copy button and the capture window, with a device that draws into the registered
 // surface the way the real one does: a frame of VideoWidth by PutHeightText pixels at 0 0,
 // cut off at the image's edges.
-class CaptureTest : public PanelTest {
+class CaptureTest : public PanelFixture {
 protected:
     CaptureTest()
     {
@@ -35,8 +35,8 @@ protected:
             if (!image)
                 return;
             QPainter painter(image);
-            painter.fillRect(0, 0, int(form.state.VideoWidth), 100, frameColour);
-            painter.fillRect(0, 100, int(form.state.VideoWidth), 1000, Qt::blue);
+            painter.fillRect(0, 0, int(form->state.VideoWidth), 100, frameColour);
+            painter.fillRect(0, 100, int(form->state.VideoWidth), 1000, Qt::blue);
         };
     }
 
@@ -78,7 +78,7 @@ protected:
 
 TEST_F(CaptureTest, CopyBeforeAnyVideoDoesNothing)
 {
-    form.Command19_Click();
+    form->Command19_Click();
     EXPECT_EQ(Form1::existing(), nullptr);
     EXPECT_TRUE(channel.commands.isEmpty());
 }
@@ -86,7 +86,7 @@ TEST_F(CaptureTest, CopyBeforeAnyVideoDoesNothing)
 TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
 {
     haveVideo(320, 240);
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *capture = Form1::existing();
     ASSERT_NE(capture, nullptr);
     const quint32 hdc = capture->Picture1->hDC();
@@ -117,12 +117,12 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
 TEST_F(CaptureTest, ASecondCopyReusesTheWindowAtTheNewSize)
 {
     haveVideo(320, 240);
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *first = Form1::existing();
     const quint32 hdc = first->Picture1->hDC();
-    form.Command11_Click();  // "L": 384 by 288
+    form->Command11_Click();  // "L": 384 by 288
     frameColour = QColor(10, 220, 10);
-    form.Command19_Click();
+    form->Command19_Click();
     EXPECT_EQ(Form1::existing(), first);
     EXPECT_EQ(first->Picture1->hDC(), hdc);
     EXPECT_EQ(channel.commands.last(),
@@ -144,7 +144,7 @@ TEST_F(CaptureTest, ASecondCopyReusesTheWindowAtTheNewSize)
 TEST_F(CaptureTest, MenuHoldsItsThreeItemsInOrder)
 {
     haveVideo();
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *capture = Form1::existing();
     EXPECT_EQ(capture->mn->title(), QStringLiteral("メニュー"));
     QStringList items;
@@ -160,7 +160,7 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePictureAndTheWindowCloses)
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("frame.bmp"));
     haveVideo(320, 240);
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *capture = Form1::existing();
     const QImage picture = capture->Picture1->image();
     const quint32 hdc = capture->Picture1->hDC();
@@ -196,7 +196,7 @@ TEST_F(CaptureTest, SaveReplacesAnExistingFile)
     old.write("an older file, longer than nothing");
     old.close();
     haveVideo(64, 48);
-    form.Command19_Click();
+    form->Command19_Click();
     answerSaveWith(target);
     Form1::existing()->tofile_Click();
     EXPECT_TRUE(bytesOf(target).startsWith("BM"));
@@ -209,7 +209,7 @@ TEST_F(CaptureTest, AnEmptyNameWritesNothingAndKeepsTheWindow)
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     haveVideo();
-    form.Command19_Click();
+    form->Command19_Click();
     answerSaveWith(QString());
     Form1::existing()->tofile_Click();
     ASSERT_NE(Form1::existing(), nullptr);
@@ -236,7 +236,7 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
     QFile(folderPath + QStringLiteral("/inside.txt")).open(QIODevice::WriteOnly);
 
     haveVideo(320, 240);
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *capture = Form1::existing();
     const QImage picture = capture->Picture1->image();
 
@@ -285,7 +285,7 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
 TEST_F(CaptureTest, ClipboardGetsThePictureAndTheWindowCloses)
 {
     haveVideo(160, 120);
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *capture = Form1::existing();
     const QImage picture = capture->Picture1->image();
     QApplication::clipboard()->setText(QStringLiteral("something else"));
@@ -299,13 +299,13 @@ TEST_F(CaptureTest, ClipboardGetsThePictureAndTheWindowCloses)
 TEST_F(CaptureTest, ClosingDestroysTheWindowAndTheNextCopyMakesANewOne)
 {
     haveVideo();
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *first = Form1::existing();
     const quint32 firstHdc = first->Picture1->hDC();
     first->toend->trigger();
     EXPECT_EQ(Form1::existing(), nullptr);
     // Even before the old window is gone for good, a copy gets a window of its own.
-    form.Command19_Click();
+    form->Command19_Click();
     Form1 *second = Form1::existing();
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second->Picture1->hDC(), firstHdc);

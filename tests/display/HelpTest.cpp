@@ -1,7 +1,7 @@
 #include "help/Form2.h"
 #include "help/HelpLine.h"
 #include "platform/windowing/Twips.h"
-#include "tests/display/PanelFixture.h"
+#include "tests/support/PanelFixture.h"
 
 #include <algorithm>
 #include <QApplication>
@@ -12,7 +12,7 @@
 #include <QTest>
 
 // The help window on the 1024 by 768 screen (15360 by 11520 twips).
-class HelpTest : public PanelTest {
+class HelpTest : public PanelFixture {
 protected:
     ~HelpTest() override
     {
@@ -23,8 +23,8 @@ protected:
 
 TEST_F(HelpTest, OpensCentredAtItsSizeBeforeAnyVideoAndAgainAfterAMove)
 {
-    ASSERT_EQ(form.DeviceError, -1);
-    form.Command21_Click();
+    ASSERT_EQ(form->DeviceError, -1);
+    form->Command21_Click();
     Form2 *help = Form2::existing();
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->isVisible());
@@ -38,7 +38,7 @@ TEST_F(HelpTest, OpensCentredAtItsSizeBeforeAnyVideoAndAgainAfterAMove)
 
     help->move(12, 34);
     help->resize(300, 200);
-    form.Command21_Click();
+    form->Command21_Click();
     EXPECT_EQ(Form2::existing(), help);
     EXPECT_EQ(help->geometry.left(), 3230);
     EXPECT_EQ(help->geometry.top(), 2510);
@@ -48,7 +48,7 @@ TEST_F(HelpTest, OpensCentredAtItsSizeBeforeAnyVideoAndAgainAfterAMove)
     // Closed with its close box and opened again: the same window, centred once more.
     help->close();
     EXPECT_FALSE(help->isVisible());
-    form.Command21_Click();
+    form->Command21_Click();
     EXPECT_EQ(Form2::existing(), help);
     EXPECT_TRUE(help->isVisible());
     const QWidgetList windows = QApplication::topLevelWidgets();
@@ -61,14 +61,14 @@ TEST_F(HelpTest, OpensCentredAtItsSizeBeforeAnyVideoAndAgainAfterAMove)
 TEST_F(HelpTest, CentresOnTheScreenOfTheMoment)
 {
     windowing::setFixedScreen(windowing::ScreenMetrics{19200, 14400, 15, 15});  // 1280 x 960
-    form.Command21_Click();
+    form->Command21_Click();
     EXPECT_EQ(Form2::existing()->geometry.left(), (19200 - 8900) / 2);
     EXPECT_EQ(Form2::existing()->geometry.top(), (14400 - 6500) / 2);
 }
 
 TEST_F(HelpTest, InstructionLinesWordForWordInMinchoAtTheirPlaces)
 {
-    form.Command21_Click();
+    form->Command21_Click();
     Form2 *help = Form2::existing();
     const struct {
         HelpLine *label;
@@ -113,7 +113,7 @@ TEST_F(HelpTest, InstructionLinesWordForWordInMinchoAtTheirPlaces)
 
 TEST_F(HelpTest, AboutBlockAndPicturesAtTheirPlaces)
 {
-    form.Command21_Click();
+    form->Command21_Click();
     Form2 *help = Form2::existing();
     const struct {
         QWidget *widget;
@@ -167,7 +167,7 @@ TEST_F(HelpTest, AboutBlockAndPicturesAtTheirPlaces)
 
 TEST_F(HelpTest, ClicksAndKeysOnTheHelpWindowChangeNothing)
 {
-    form.Command21_Click();
+    form->Command21_Click();
     Form2 *help = Form2::existing();
     const QRect before = help->frameGeometry();
     const QString text = help->Label22->text();

@@ -1,4 +1,4 @@
-#include "tests/panel/PanelFixture.h"
+#include "tests/support/PanelFixture.h"
 
 #include <QMouseEvent>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "tests/panel/PanelFixture.h"
+#include "tests/support/PanelFixture.h"
 
 // Marker left edges in pixels at 15 twips a pixel, one panel unit being 24.6 twips across:
 // 6 units 147.6 twips (10 px), 11.5 units 282.9 (19 px), 22.5 units 553.5 (37 px),

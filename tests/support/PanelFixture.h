@@ -44,6 +44,33 @@ protected:
         channel.whereReply = where;
         form->Command8_Click();
         ASSERT_EQ(form->DeviceError, 0);
+        forget();
+    }
+
+    // The state an open of a usable video leaves, set directly so that sizes other than the
+    // reply of the open can be tried: source size, picture at source size, sliders enabled
+    // over the video's length. Nothing is recorded from it.
+    void haveVideo(int width = 320, int height = 240, qint32 length = 250)
+    {
+        form->DeviceError = 0;
+        form->MediaPath = path;
+        form->MediaLength = length;
+        form->state.SourceWidth = width;
+        form->state.SourceHeight = height;
+        form->state.VideoWidth = width;
+        form->state.VideoHeight = height;
+        form->state.PutHeightText = QString::number(height + form->state.WindowHeightMargin);
+        form->Slider1->setRange(0, length);
+        for (QWidget *widget : QList<QWidget *>{form->Slider1, form->Slider2, form->Label1,
+                                                form->Label2})
+            widget->setEnabled(true);
+        control.isOpen = true;
+        control.mediaLength = length;
+        forget();
+    }
+
+    void forget()
+    {
         channel.commands.clear();
         control.log.clear();
         control.seeks.clear();
