@@ -1,16 +1,7 @@
 #include "capture/Form1.h"
 #include "capture/PictureBox.h"
-#include "media/InterpreterChannel.h"
-#include "media/InterpreterControl.h"
-#include "platform/avi/Registration.h"
-#include "platform/avi/audio/AudioTrack.h"
-#include "platform/mci/Interpreter.h"
-#include "platform/windowing/CommonDialog.h"
-#include "shell/Controls.h"
-#include "shell/frmMain.h"
 #include "tests/support/AviCorpus.h"
-#include "tests/support/FixedScreen.h"
-#include "tests/support/RecordingMessages.h"
+#include "tests/support/RealLayerFixture.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -19,33 +10,25 @@
 
 // The poll, the time label and the copy button in front of the real AVI device: a lossless
 // 160 by 120 clip at 25 frames a second, so a frame is 40 ms and pixels compare exactly.
-class WithDeviceTest : public ::testing::Test {
+class WithDeviceTest : public RealLayerFixture {
 protected:
     void SetUp() override
     {
-        avi::setSilentAudioOnly(true);
-        avi::registerAviVideo(interpreter);
-        interpreter.setErrorReporter([this](const QString &command, const QString &message) {
-            layerErrors << command + QLatin1String(" -> ") + message;
-        });
+        RealLayerFixture::SetUp();
         QString error;
         path = AviCorpus::file(AviCorpus::Kind::Dib24, &error);
         ASSERT_FALSE(path.isEmpty()) << error.toStdString();
-        windowing::CommonDialog::setResponder(
-            [this](const windowing::CommonDialog::Request &) { return path; });
-        panel.Form_Load();
         panel.Command8_Click();
         ASSERT_EQ(panel.DeviceError, 0);
     }
 
     void TearDown() override
     {
-        windowing::CommonDialog::setResponder({});
         if (Form1 *capture = Form1::existing())
             capture->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         panel.Form_Unload();
-        avi::setSilentAudioOnly(false);
+        RealLayerFixture::TearDown();
         EXPECT_TRUE(layerErrors.isEmpty()) << layerErrors.join(QLatin1Char('\n')).toStdString();
     }
 
@@ -71,15 +54,6 @@ protected:
         return QImage::fromData(ffmpeg.readAllStandardOutput(), "PNG")
             .convertToFormat(QImage::Format_RGB32);
     }
-
-    FixedScreen screen;
-    RecordingMessages messages;
-    QString path;
-    QStringList layerErrors;
-    mci::Interpreter interpreter;
-    InterpreterChannel channel{interpreter};
-    InterpreterControl control{interpreter};
-    frmMain panel{channel, control};
 };
 
 TEST_F(WithDeviceTest, TimeLabelReadsMillisecondsAndLeavesTheDeviceInFrames)

@@ -1,14 +1,5 @@
-#include "media/InterpreterChannel.h"
-#include "media/InterpreterControl.h"
-#include "platform/avi/Registration.h"
-#include "platform/avi/audio/AudioTrack.h"
-#include "platform/mci/Interpreter.h"
-#include "platform/windowing/CommonDialog.h"
-#include "shell/Controls.h"
-#include "shell/frmMain.h"
 #include "tests/support/AviCorpus.h"
-#include "tests/support/FixedScreen.h"
-#include "tests/support/RecordingMessages.h"
+#include "tests/support/RealLayerFixture.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,15 +12,11 @@ namespace {
 
 // The real panel in front of the real layer, headless: what a person does with the mouse,
 // checked against what the device says it is doing.
-class PanelWithLayer : public ::testing::Test {
+class PanelWithLayer : public RealLayerFixture {
 protected:
     void SetUp() override
     {
-        avi::setSilentAudioOnly(true);
-        avi::registerAviVideo(interpreter);
-        interpreter.setErrorReporter([this](const QString &command, const QString &message) {
-            layerErrors << command + QLatin1String(" -> ") + message;
-        });
+        RealLayerFixture::SetUp();
         QString error;
         const QString source = AviCorpus::file(AviCorpus::Kind::Mjpeg, &error);
         ASSERT_FALSE(source.isEmpty()) << error.toStdString();
@@ -38,15 +25,6 @@ protected:
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("my videos")));
         path = dir.path() + QStringLiteral("/my videos/テスト 1.avi");
         ASSERT_TRUE(QFile::copy(source, path));
-        windowing::CommonDialog::setResponder(
-            [this](const windowing::CommonDialog::Request &) { return path; });
-        panel.Form_Load();
-    }
-
-    void TearDown() override
-    {
-        windowing::CommonDialog::setResponder({});
-        avi::setSilentAudioOnly(false);
     }
 
     QString status(const char *item)
@@ -71,15 +49,7 @@ protected:
         return false;
     }
 
-    FixedScreen screen;
-    RecordingMessages messages;
     QTemporaryDir dir;
-    QString path;
-    QStringList layerErrors;
-    mci::Interpreter interpreter;
-    InterpreterChannel channel{interpreter};
-    InterpreterControl control{interpreter};
-    frmMain panel{channel, control};
 };
 
 TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
