@@ -1,4 +1,3 @@
-#include "placement/Centring.h"
 #include "tests/support/PanelFixture.h"
 
 // The three video sizes on the 1024 by 768 screen at 15 twips a pixel.
@@ -94,18 +93,4 @@ TEST_F(SizesTest, TheScreenIsReadAtEveryClick)
     form->Command20_Click();
     EXPECT_EQ(channel.commands,
               QStringList({put("352 254 320 260"), put("240 170 320 260")}));
-}
-
-TEST_F(SizesTest, CentringForTheOpenHandlerSendsNothing)
-{
-    PlayerState state;
-    state.WindowHeightMargin = 20;
-    state.VideoWidth = 1280;
-    state.VideoHeight = 960;
-    ComputeCentring(state);
-    EXPECT_EQ(state.VideoLeft, -128);
-    EXPECT_EQ(state.VideoTop, -106);
-    EXPECT_EQ(state.PutHeightText, QStringLiteral("980"));
-    EXPECT_EQ(state.VideoWidth, 1280);
-    EXPECT_TRUE(channel.commands.isEmpty());
 }
