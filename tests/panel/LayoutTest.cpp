@@ -56,13 +56,7 @@ TEST_F(LayoutTest, LoadStepGivesTheDefaults)
 
 TEST_F(LayoutTest, LoadStepDisablesEverythingThatNeedsAVideo)
 {
-    const QList<QWidget *> disabled = {
-        form->Command1,  form->Command2,  form->Command3,  form->Command4,  form->Command6,
-        form->Command7,  form->Command9,  form->Command10, form->Command11, form->Command12,
-        form->Command13, form->Command14, form->Command15, form->Command16, form->Command17,
-        form->Command18, form->Command20, form->Slider1,   form->Slider2,   form->Label1,
-        form->Label2};
-    for (QWidget *w : disabled)
+    for (QWidget *w : mediaControls())
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     const QList<QWidget *> enabled = {form->Command5, form->Command8, form->Command19,
                                       form->Command21, form->Label3, form->Label4};

@@ -77,6 +77,24 @@ protected:
         messages.events.clear();
     }
 
+    // Everything that needs a video: disabled by the load step and by a failed open.
+    QList<QWidget *> mediaControls() const
+    {
+        const frmMain &f = *form;
+        return {f.Command1,  f.Command2,  f.Command3,  f.Command4,  f.Command6,  f.Command7,
+                f.Command9,  f.Command10, f.Command11, f.Command12, f.Command13, f.Command14,
+                f.Command15, f.Command16, f.Command17, f.Command18, f.Command20, f.Slider1,
+                f.Slider2,   f.Label1,    f.Label2};
+    }
+
+    bool mediaControlsEnabled(bool enabled) const
+    {
+        for (QWidget *w : mediaControls())
+            if (w->isEnabled() != enabled)
+                return false;
+        return true;
+    }
+
     std::pair<int, int> pair() const
     {
         return {form->state.ForwardPlayState, form->state.ReversePlayState};
