@@ -17,25 +17,6 @@ QRect pixelsOf(int left, int top, int width, int height)
 
 using LayoutTest = PanelFixture;
 
-TEST(PanelCreation, StartsEmptyBeforeItsLoadStep)
-{
-    FixedScreen screen;
-    RecordingChannel channel;
-    RecordingControl control;
-    frmMain form(channel, control);
-    EXPECT_EQ(form.DeviceError, 0);
-    EXPECT_EQ(form.MediaLength, 0);
-    EXPECT_TRUE(form.MediaPath.isEmpty());
-    EXPECT_EQ(form.state.PlaybackSpeed, 0);
-    EXPECT_TRUE(form.state.SoundState.isEmpty());
-    EXPECT_EQ(form.state.TimeDisplayMode, 0);
-    EXPECT_EQ(form.state.WindowHeightMargin, 0);
-    EXPECT_FALSE(form.Timer1.isActive());
-    EXPECT_EQ(form.Timer1.interval(), 100);
-    EXPECT_TRUE(channel.commands.isEmpty());
-    EXPECT_TRUE(control.log.isEmpty());
-}
-
 TEST_F(LayoutTest, LoadStepGivesTheDefaults)
 {
     EXPECT_EQ(form->DeviceError, -1);
