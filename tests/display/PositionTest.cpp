@@ -45,15 +45,10 @@ TEST_F(PositionTest, FramesModeShowsThePositionAndSendsNothing)
 {
     haveVideo();
     form->state.TimeDisplayMode = 0;
-    const struct {
-        qint32 position;
-        const char *text;
-    } cases[] = {{0, "0Fm"}, {1234, "1234Fm"}, {123456, "123456Fm"}};
-    for (const auto &c : cases) {
-        control.currentPosition = c.position;
-        form->UpdateTimeLabel();
-        EXPECT_EQ(form->Label1->text(), QString::fromLatin1(c.text));
-    }
+    // The frame texts themselves are checked with the time texts.
+    control.currentPosition = 1234;
+    form->UpdateTimeLabel();
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("1234Fm"));
     EXPECT_TRUE(channel.commands.isEmpty());
 }
 
