@@ -40,7 +40,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
     AVFormatContext *raw = nullptr;
     if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0)
         return fail(QStringLiteral("ファイルを開けません"));
-    FormatContextPtr format(raw);
+    ff::FormatPtr format(raw);
     if (!format->iformat || std::strcmp(format->iformat->name, "avi") != 0)
         return fail(QStringLiteral("AVI ファイルではありません"));
 
@@ -57,7 +57,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
         const AVCodec *codec = avcodec_find_decoder(par->codec_id);
         if (!codec || par->sample_rate <= 0)
             continue;
-        CodecContextPtr ctx(avcodec_alloc_context3(codec));
+        ff::CodecPtr ctx(avcodec_alloc_context3(codec));
         if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0)
             continue;
         ctx->pkt_timebase = stream->time_base;
@@ -243,20 +243,20 @@ bool AudioDecoder::configureResampler(const AVFrame *frame)
         finishResampler();
 
     // Files often leave the layout unspecified (no channel mask): take the usual one.
-    ChannelLayout inLayout;
+    ff::ChannelLayout inLayout;
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC
         || av_channel_layout_check(&frame->ch_layout) == 0)
         av_channel_layout_default(inLayout.get(), channels);
     else if (av_channel_layout_copy(inLayout.get(), &frame->ch_layout) < 0)
         return false;
-    ChannelLayout outLayout(m_out.channels);
+    ff::ChannelLayout outLayout(m_out.channels);
 
     SwrContext *raw = nullptr;
     if (swr_alloc_set_opts2(&raw, outLayout.get(), AV_SAMPLE_FMT_S16, m_out.rate, inLayout.get(),
                             AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr)
         < 0)
         return false;
-    SwrPtr swr(raw);
+    ff::ResamplerPtr swr(raw);
     if (swr_init(swr.get()) < 0)
         return false;
     m_swr = std::move(swr);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/avi/audio/FfmpegPtr.h"
+#include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/audio/TempoFilter.h"
 
 #include <QString>
@@ -54,11 +54,11 @@ private:
     void deliver(const int16_t *samples, int frames);
     void finishStream();
 
-    FormatContextPtr m_format;
-    CodecContextPtr m_codec;
-    PacketPtr m_packet;
-    FramePtr m_frame;
-    SwrPtr m_swr;
+    ff::FormatPtr m_format;
+    ff::CodecPtr m_codec;
+    ff::PacketPtr m_packet;
+    ff::FramePtr m_frame;
+    ff::ResamplerPtr m_swr;
     std::unique_ptr<TempoFilter> m_tempo;
     int m_streamIndex = -1;
 

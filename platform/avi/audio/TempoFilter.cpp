@@ -96,7 +96,7 @@ bool TempoFilter::push(const int16_t *samples, int frames, std::vector<int16_t> 
 {
     if (frames <= 0)
         return true;
-    FramePtr in(av_frame_alloc());
+    ff::FramePtr in(av_frame_alloc());
     if (!in)
         return false;
     in->format = AV_SAMPLE_FMT_S16;

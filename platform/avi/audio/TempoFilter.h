@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/avi/audio/FfmpegPtr.h"
+#include "platform/avi/FFmpegHandles.h"
 
 #include <QString>
 #include <cstdint>
@@ -29,11 +29,11 @@ private:
     TempoFilter() = default;
     bool drain(std::vector<int16_t> *out);
 
-    FilterGraphPtr m_graph;
+    ff::FilterGraphPtr m_graph;
     AVFilterContext *m_source = nullptr; // owned by m_graph
     AVFilterContext *m_sink = nullptr;   // owned by m_graph
-    FramePtr m_frame;
-    ChannelLayout m_layout;
+    ff::FramePtr m_frame;
+    ff::ChannelLayout m_layout;
     int m_rate = 0;
     int m_channels = 0;
     int64_t m_nextPts = 0;

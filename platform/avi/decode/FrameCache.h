@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/decode/VideoDecoder.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/avi/FrameSource.h"
-#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/decode/FrameIndex.h"
 
 #include <QDateTime>
