@@ -11,7 +11,7 @@
 
 #include "bench/seek/MpvClient.h"
 #include "platform/avi/FrameSource.h"
-#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/decode/VideoDecoder.h"
 #include "tests/support/AviCorpus.h"
 

@@ -1,6 +1,6 @@
 #include "tests/decode/ReferenceDecode.h"
 
-#include "platform/avi/decode/FFmpegHandles.h"
+#include "platform/avi/FFmpegHandles.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
