@@ -53,28 +53,27 @@ QImage referenceConvert(const AVFrame *frame, int width, int height)
 
 } // namespace
 
-ReferenceDecode referenceDecode(const QString &path)
+int walkReferenceDecode(const QString &path,
+    const std::function<void(int slot, const AVFrame *picture, int width, int height)> &onPicture)
 {
-    ReferenceDecode result;
     AVFormatContext *raw = nullptr;
     if (avformat_open_input(&raw, path.toLocal8Bit().constData(), nullptr, nullptr) < 0)
-        return result;
+        return -1;
     avi::ff::FormatPtr format(raw);
     avformat_find_stream_info(format.get(), nullptr);
     const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (stream < 0)
-        return result;
+        return -1;
     AVStream *st = format->streams[stream];
     const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
     avi::ff::CodecPtr context(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(context.get(), st->codecpar);
     context->thread_count = 1;
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
-        return result;
+        return -1;
 
     // Each picture's slot: the dts of the packet that pushed it out less the reorder delay;
     // pictures flushed at the end follow on one slot each.
-    std::map<int, QImage> bySlot;
     auto frame = avi::ff::makeFrame();
     int last = -1;
     auto drain = [&] {
@@ -83,9 +82,7 @@ ReferenceDecode referenceDecode(const QString &path)
             if (frame->pkt_dts != AV_NOPTS_VALUE && frame->pkt_dts - context->has_b_frames > last)
                 slot = int(frame->pkt_dts - context->has_b_frames);
             last = slot;
-            bySlot[slot] = referenceConvert(frame.get(), st->codecpar->width,
-                st->codecpar->height);
-            ++result.decodedFrames;
+            onPicture(slot, frame.get(), st->codecpar->width, st->codecpar->height);
             av_frame_unref(frame.get());
         }
     };
@@ -99,13 +96,18 @@ ReferenceDecode referenceDecode(const QString &path)
     }
     avcodec_send_packet(context.get(), nullptr);
     drain();
+    return int(std::max<int64_t>(st->nb_frames, last + 1));
+}
 
-    const int slotCount = int(std::max<int64_t>(st->nb_frames, bySlot.empty() ? 0 :
-        bySlot.rbegin()->first + 1));
-    for (int p = 0; p < slotCount && !bySlot.empty(); ++p) {
-        auto it = bySlot.upper_bound(p);
-        result.framesByPosition.push_back(
-            it == bySlot.begin() ? it->second : std::prev(it)->second);
-    }
+ReferenceDecode referenceDecode(const QString &path)
+{
+    ReferenceDecode result;
+    std::map<int, QImage> bySlot;
+    const int slotCount = walkReferenceDecode(
+        path, [&](int slot, const AVFrame *picture, int width, int height) {
+            bySlot[slot] = referenceConvert(picture, width, height);
+            ++result.decodedFrames;
+        });
+    result.framesByPosition = byPosition(bySlot, slotCount);
     return result;
 }
