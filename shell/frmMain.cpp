@@ -63,21 +63,23 @@ void frmMain::createControls()
         control->setFont(font);
         return control;
     };
-    auto slider = [&](double l, double t, double w, double h) {
+    // Design range, value, tick spacing; small step 1 and large step 5 on both sliders.
+    auto slider = [&](double l, double t, double w, double h, int min, int max, int value,
+                      int tick) {
         auto *control = new Slider(this);
         control->setGeometry(windowing::twipsRect(l, t, w, h));
+        control->setRange(min, max);
+        control->setProgramValue(value);
+        control->setTickInterval(tick);
+        control->setSingleStep(1);
+        control->setPageStep(5);
         return control;
     };
 
     // Top to bottom, as the panel reads.
     Label1 = label(QStringLiteral("時間"), 0, 45, 990, 180);
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Slider1 = slider(120, 195, 735, 255);
-    Slider1->setRange(0, 10);
-    Slider1->setProgramValue(0);
-    Slider1->setTickInterval(1);
-    Slider1->setSingleStep(1);
-    Slider1->setPageStep(5);
+    Slider1 = slider(120, 195, 735, 255, 0, 10, 0, 1);
     Label3 = label(QStringLiteral("▲"), 172, 450, 105, 255);
     Label4 = label(QStringLiteral("▲"), 664, 450, 105, 255);
     {
@@ -90,12 +92,7 @@ void frmMain::createControls()
     }
     Label2 = label(QStringLiteral("速度"), 120, 600, 735, 255);
     Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Slider2 = slider(120, 750, 735, 255);
-    Slider2->setRange(1, 3000);
-    Slider2->setProgramValue(1000);
-    Slider2->setTickInterval(300);
-    Slider2->setSingleStep(1);
-    Slider2->setPageStep(5);
+    Slider2 = slider(120, 750, 735, 255, 1, 3000, 1000, 300);
 
     Command8 = button(QStringLiteral("ﾌｧｲﾙ"), 0xC0C0FF, 150, 1080, 689, 255, panelFont(9));
     Command3 = button(QStringLiteral("最初へ"), 0xFFC0FF, 150, 1350, 689, 255, small);

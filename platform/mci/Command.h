@@ -32,6 +32,14 @@ struct UpdateAction {
 struct CaptureAction { QString path; };
 struct CanPlayAction {};
 
+// Visit an Action with one lambda per alternative.
+template<class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template<class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
 using Action = std::variant<OpenAction, CloseAction, PlayAction, PauseAction, StopAction,
                             SeekAction, StatusAction, SetTimeFormatAction, SetSpeedAction,
                             SetAudioAction, WhereSourceAction, PutWindowAction, UpdateAction,

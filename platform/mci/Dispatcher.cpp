@@ -7,13 +7,6 @@ namespace mci {
 
 namespace {
 
-template<class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-template<class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
-
 Result open(const OpenAction &action, DeviceTable &devices)
 {
     const DeviceFactory *factory = devices.factory(action.type);

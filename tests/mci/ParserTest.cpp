@@ -4,13 +4,6 @@
 
 namespace {
 
-template<class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-template<class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
-
 QString number(const std::optional<qint32> &value)
 {
     return value ? QString::number(*value) : QStringLiteral("-");
