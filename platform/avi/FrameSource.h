@@ -19,6 +19,27 @@ struct VideoInfo {
     bool hasAudio = false;
 };
 
+// A decoded frame not yet turned into an image. Holding one keeps the frame's memory alive,
+// whatever the cache does; toImage() converts on the calling thread, so the decode thread can
+// hand frames on at once and leave the conversion to a thread of its own.
+class Picture {
+public:
+    virtual ~Picture() = default;
+    // RGB32 at source size; null when the frame cannot be converted.
+    virtual QImage toImage() const = 0;
+};
+using PicturePtr = std::shared_ptr<const Picture>;
+
+// A picture that already is an image.
+class ReadyPicture : public Picture {
+public:
+    explicit ReadyPicture(QImage image) : m_image(std::move(image)) {}
+    QImage toImage() const override { return m_image; }
+
+private:
+    QImage m_image;
+};
+
 // Exact frames of an AVI file's video stream, by position.
 //
 // frameAt(p) is exactly the picture a full sequential decode shows at position p, whatever
@@ -31,6 +52,14 @@ public:
     virtual const VideoInfo &info() const = 0;
     // RGB32 at source size; a null image only when the frame cannot be decoded at all.
     virtual QImage frameAt(int position) = 0;
+    // The same frame, left unconverted where the source can; null when it cannot be decoded.
+    virtual PicturePtr pictureAt(int position)
+    {
+        QImage image = frameAt(position);
+        return image.isNull() ? nullptr : std::make_shared<ReadyPicture>(std::move(image));
+    }
+    // What one decoded frame held unconverted costs, for sizing queues of them.
+    virtual qint64 pictureBytes() const { return qint64(info().width) * info().height * 4; }
 
     // Optional queries, with harmless defaults so that stand-ins need not implement them.
     struct Stats {

@@ -1,5 +1,9 @@
 #include "platform/avi/decode/DecodingFrameSource.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include <algorithm>
 #include <climits>
 
@@ -27,11 +31,10 @@ bool DecodingFrameSource::knownAndCached(int position) const
     return shown >= 0 && m_cache.contains(shown);
 }
 
-QImage DecodingFrameSource::frameAt(int position)
+int DecodingFrameSource::locate(int position)
 {
-    std::lock_guard lock(m_mutex);
     if (m_shown.empty())
-        return {};
+        return -1;
     const int p = clampPosition(position);
     if (p != m_lastRequest)
         m_direction = p < m_lastRequest ? -1 : 1;
@@ -40,35 +43,62 @@ QImage DecodingFrameSource::frameAt(int position)
 
     if (knownAndCached(p)) {
         ++m_hits;
-    } else {
-        ++m_misses;
-        // A file rewritten under us no longer matches its index; a deleted one will soon
-        // stop reading. Either way its frames can no longer be trusted.
-        if (!m_file->unchanged())
-            return {};
-        for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
-            const int start = chooseStart(p);
-            // Carrying on costs a decode per frame up to p; a restart at the keyframe costs
-            // about as much from there, plus a seek and the risk of an open GOP.
-            const int startSlot = m_file->index().packet(start).slot;
-            const bool certain = m_file->index().everyPacketIsKeyframe() ||
-                m_firstTrusted.count(start) != 0;
-            const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
-            const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
-                p - m_lastTrusted <= p - startSlot + restartCost;
-            if (!carryOn && !startRun(start))
-                return {};
-            const RunEnd end = runUntil(p);
-            if (end == RunEnd::Failed)
-                return {};
-        }
-        if (!knownAndCached(p))
-            return {};
+        return p;
     }
+    ++m_misses;
+    // A file rewritten under us no longer matches its index; a deleted one will soon stop
+    // reading. Either way its frames can no longer be trusted.
+    if (!m_file->unchanged())
+        return -1;
+    for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
+        const int start = chooseStart(p);
+        // Carrying on costs a decode per frame up to p; a restart at the keyframe costs
+        // about as much from there, plus a seek and the risk of an open GOP.
+        const int startSlot = m_file->index().packet(start).slot;
+        const bool certain = m_file->index().everyPacketIsKeyframe() ||
+            m_firstTrusted.count(start) != 0;
+        const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
+        const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
+            p - m_lastTrusted <= p - startSlot + restartCost;
+        if (!carryOn && !startRun(start))
+            return -1;
+        if (runUntil(p) == RunEnd::Failed)
+            return -1;
+    }
+    return knownAndCached(p) ? p : -1;
+}
+
+QImage DecodingFrameSource::frameAt(int position)
+{
+    std::lock_guard lock(m_mutex);
+    const int p = locate(position);
+    if (p < 0)
+        return {};
     const int shown = m_shown[size_t(p)];
     const QImage image = m_cache.image(shown, m_converter, info().width, info().height);
     m_cache.trim(p, m_direction, shown);
     return image;
+}
+
+PicturePtr DecodingFrameSource::pictureAt(int position)
+{
+    std::lock_guard lock(m_mutex);
+    const int p = locate(position);
+    if (p < 0)
+        return nullptr;
+    const int shown = m_shown[size_t(p)];
+    PicturePtr picture = m_cache.picture(shown, info().width, info().height);
+    m_cache.trim(p, m_direction, shown);
+    return picture;
+}
+
+qint64 DecodingFrameSource::pictureBytes() const
+{
+    const AVCodecParameters *par = m_file->codecParameters();
+    const int bytes = par->format >= 0
+        ? av_image_get_buffer_size(AVPixelFormat(par->format), par->width, par->height, 1)
+        : -1;
+    return bytes > 0 ? bytes : FrameSource::pictureBytes();
 }
 
 int DecodingFrameSource::chooseStart(int position) const

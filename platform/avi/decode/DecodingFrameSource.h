@@ -44,6 +44,8 @@ public:
 
     const VideoInfo &info() const override { return m_file->info(); }
     QImage frameAt(int position) override;
+    PicturePtr pictureAt(int position) override;
+    qint64 pictureBytes() const override;
     Stats stats() const override;
     bool isCached(int position) const override;
     bool isKeyframe(int position) const override;
@@ -53,6 +55,8 @@ private:
     enum class RunEnd { Reached, Overshot, EndOfStream, Failed };
 
     int clampPosition(int position) const;
+    // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
+    int locate(int position);
     int chooseStart(int position) const;
     bool startRun(int keyPacket);
     RunEnd runUntil(int position);

@@ -33,8 +33,14 @@ void FrameCache::put(int slot, const AVFrame *frame)
 void FrameCache::erase(int slot)
 {
     const auto it = m_entries.find(slot);
-    if (it == m_entries.end())
-        return;
+    if (it != m_entries.end())
+        drop(it);
+}
+
+void FrameCache::drop(std::map<int, Entry>::iterator it)
+{
+    if (!it->second.image.isNull())
+        std::erase(m_imageSlots, it->first);
     m_bytes -= it->second.bytes;
     m_entries.erase(it);
 }
@@ -49,12 +55,57 @@ QImage FrameCache::image(int slot, FrameConverter &converter, int width, int hei
         e.image = converter.convert(e.frame.get(), width, height);
         if (e.image.isNull())
             return {};
-        e.frame.reset();
-        m_bytes -= e.bytes;
-        e.bytes = e.image.sizeInBytes();
-        m_bytes += e.bytes;
+        e.bytes += e.image.sizeInBytes();
+        m_bytes += e.image.sizeInBytes();
+        m_imageSlots.push_back(slot);
+        while (m_imageSlots.size() > kImagesKept) {
+            const auto old = m_entries.find(m_imageSlots.front());
+            m_imageSlots.pop_front();
+            if (old != m_entries.end() && !old->second.image.isNull()) {
+                old->second.bytes -= old->second.image.sizeInBytes();
+                m_bytes -= old->second.image.sizeInBytes();
+                old->second.image = QImage();
+            }
+        }
     }
     return e.image;
+}
+
+namespace {
+
+// Converts on whichever thread asks: each thread has scalers of its own.
+class DecodedPicture : public Picture {
+public:
+    DecodedPicture(ff::FramePtr frame, int width, int height)
+        : m_frame(std::move(frame)), m_width(width), m_height(height)
+    {
+    }
+    QImage toImage() const override
+    {
+        thread_local FrameConverter converter;
+        return converter.convert(m_frame.get(), m_width, m_height);
+    }
+
+private:
+    ff::FramePtr m_frame;
+    int m_width;
+    int m_height;
+};
+
+} // namespace
+
+PicturePtr FrameCache::picture(int slot, int width, int height) const
+{
+    const auto it = m_entries.find(slot);
+    if (it == m_entries.end())
+        return nullptr;
+    const Entry &e = it->second;
+    if (!e.image.isNull())
+        return std::make_shared<ReadyPicture>(e.image);
+    ff::FramePtr ref = ff::makeFrame();
+    if (!e.frame || !ref || av_frame_ref(ref.get(), e.frame.get()) < 0)
+        return nullptr;
+    return std::make_shared<DecodedPicture>(std::move(ref), width, height);
 }
 
 void FrameCache::trim(int center, int direction, int keep)
@@ -74,14 +125,14 @@ void FrameCache::trim(int center, int direction, int keep)
         auto victim = std::abs(lowScore) >= std::abs(highScore) ? low : high;
         if (victim->first == keep)
             break;
-        m_bytes -= victim->second.bytes;
-        m_entries.erase(victim);
+        drop(victim);
     }
 }
 
 void FrameCache::clear()
 {
     m_entries.clear();
+    m_imageSlots.clear();
     m_bytes = 0;
 }
 

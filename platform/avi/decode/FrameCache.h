@@ -1,17 +1,22 @@
 #pragma once
 
 #include "platform/avi/FFmpegHandles.h"
+#include "platform/avi/FrameSource.h"
 #include "platform/avi/decode/VideoDecoder.h"
 
 #include <QImage>
 
+#include <deque>
 #include <map>
 
 namespace avi {
 
 // Decoded frames by display slot, within a byte cap. A frame is kept as the decoder gave it
 // (planar YUV is a third the size of RGB32, and most frames decoded on the way to a target
-// are never shown) and converted to an image the first time it is asked for.
+// are never shown) and converted to an image when it is asked for. The images of the last two
+// frames asked for are kept beside their frames, so that a step forward and back again, or a
+// window redrawn, does not convert twice; more would cost three times the memory of a frame
+// each.
 //
 // Eviction keeps what is near the position being shown: the frame farthest from it goes
 // first, and when the position moves backwards the frames already passed count 16 times, so
@@ -29,6 +34,8 @@ public:
     void put(int slot, const AVFrame *frame);
     void erase(int slot);
     QImage image(int slot, FrameConverter &converter, int width, int height);
+    // The frame unconverted (or its image, when it has one); null when not held.
+    PicturePtr picture(int slot, int width, int height) const;
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);
     void clear();
@@ -41,7 +48,12 @@ private:
         QImage image;
         qint64 bytes = 0;
     };
+    static constexpr std::size_t kImagesKept = 2;
+
+    void drop(std::map<int, Entry>::iterator it);
+
     std::map<int, Entry> m_entries;
+    std::deque<int> m_imageSlots; // entries that hold an image, oldest first
     qint64 m_cap;
     qint64 m_bytes = 0;
 };

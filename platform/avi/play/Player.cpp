@@ -97,13 +97,10 @@ void Player::play(const PlayPlan &plan)
 
 int Player::queueCapacity(const PlayPlan &plan) const
 {
-    if (!plan.backward)
-        return m_options.queueCapacity;
-    const VideoInfo &info = m_source.info();
-    const qint64 frameBytes = std::max<qint64>(qint64(info.width) * info.height * 4, 1);
-    const qint64 byBytes = m_options.reverseQueueBytes / frameBytes;
-    return int(std::clamp<qint64>(byBytes, m_options.queueCapacity,
-        std::max(m_options.reverseQueueCapacity, m_options.queueCapacity)));
+    const qint64 frameBytes = std::max<qint64>(m_source.pictureBytes(), 1);
+    const qint64 bytes = plan.backward ? m_options.reverseQueueBytes : m_options.queueBytes;
+    const int frames = plan.backward ? m_options.reverseQueueCapacity : m_options.queueCapacity;
+    return int(std::clamp<qint64>(bytes / frameBytes, 2, std::max(frames, 2)));
 }
 
 void Player::pause()

@@ -43,11 +43,15 @@ public:
 
     struct Options {
         bool autoTick = true; // drive tick() from a timer; tests may tick by hand
-        int queueCapacity = 6;
-        // Backwards the frames come a keyframe range at a time; a deeper queue evens that
-        // out. Bounded in bytes as well, so a large picture does not take too much memory.
-        int reverseQueueCapacity = 16;
-        qint64 reverseQueueBytes = qint64(160) << 20;
+        // Frames queued ahead of the picture, decoded but not yet converted, bounded in
+        // frames and in bytes (a third of an image's size for the usual 4:2:0 video).
+        // Backwards the frames come a keyframe-bounded stretch at a time, each stretch
+        // decoded forwards from its keyframe; a deep queue carries the picture while the
+        // next stretch decodes (about 1.5 s of 1920x1080 at 25 frames a second).
+        int queueCapacity = 12;
+        qint64 queueBytes = qint64(48) << 20;
+        int reverseQueueCapacity = 128;
+        qint64 reverseQueueBytes = qint64(112) << 20;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
