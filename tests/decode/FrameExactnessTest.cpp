@@ -183,6 +183,38 @@ TEST_P(FrameExactness, WalksBackwardsThroughTheWholeFileWithASmallCache)
     EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
 }
 
+// What the play queue does: it holds decoded frames long after the cache has let them go
+// and the decoder has reused its buffers, and converts them on a thread of its own.
+TEST_P(FrameExactness, PicturesHeldPastTheCacheConvertElsewhereToTheSequentialFrames)
+{
+    auto source = open();
+    ASSERT_TRUE(source);
+    source->setCacheCapBytes(qint64(f().spec.width) * f().spec.height * 4 * 2);
+    const int count = source->info().frameCount;
+    std::vector<avi::PicturePtr> held;
+    for (int p = count - 1; p >= 0; --p) {
+        held.push_back(source->pictureAt(p));
+        ASSERT_TRUE(held.back()) << p;
+    }
+    for (int p = 0; p < count; ++p) // forwards too, the decoder running on
+        held.push_back(source->pictureAt(p));
+    EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
+
+    std::vector<QImage> images(held.size());
+    std::thread converter([&] {
+        for (size_t i = 0; i < held.size(); ++i)
+            images[i] = held[i] ? held[i]->toImage() : QImage();
+    });
+    converter.join();
+    const auto &ref = f().reference.framesByPosition;
+    for (size_t i = 0; i < held.size(); ++i) {
+        const int p = i < size_t(count) ? count - 1 - int(i) : int(i) - count;
+        ASSERT_FALSE(images[i].isNull()) << p;
+        EXPECT_EQ(images[i].format(), QImage::Format_RGB32);
+        EXPECT_EQ(maxDifference(images[i], ref[size_t(p)]), 0) << p;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllCodecs, FrameExactness,
     ::testing::ValuesIn(AviCorpus::allKinds()),
     [](const ::testing::TestParamInfo<Kind> &info) {
