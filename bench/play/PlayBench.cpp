@@ -1,6 +1,6 @@
-// play_bench: how well the AVI device keeps time on a large file.
+// play_bench: how well the AVI device keeps time on large files, and what reverse play costs.
 //
-//   play_bench [FILE]
+//   play_bench [FILE...]
 //
 // Without FILE it makes a 1920x1080 H.264 AVI (25 fps, 10 s, keyframe every 50, 2 B-frames,
 // PCM sound) with ffmpeg under the build tree. Every measurement runs in a child process of
@@ -9,14 +9,19 @@
 //   forward/reverse at a speed: the device plays the whole file in real time with the program's
 //     steady clock and the silent sound stand-in ("play ... wait"); reported are the frames it
 //     had to skip, the wall time against the ideal, CPU time and peak resident memory.
-//   untimed: the frames of the whole file fetched one after another as fast as they come,
-//     in play order, as the decode thread asks for them (RGB32 at source size).
+//   untimed frameAt: the frames of the whole file fetched one after another as fast as they
+//     come, in play order (RGB32 at source size), on one thread.
+//   untimed play: the play's own decode side (decode thread, queue of decoded frames, convert
+//     thread) with each frame due as soon as the one before is taken; every frame is checked
+//     to come out at its position.
 //   mpv: mpv --untimed --vo=null --ao=null --no-audio, forwards and with --play-dir=backward
 //     (mpv decodes to its own formats and converts nothing for a null output).
 
 #include "platform/avi/FrameSource.h"
 #include "platform/avi/Registration.h"
 #include "platform/avi/audio/AudioTrack.h"
+#include "platform/avi/play/DecodeAhead.h"
+#include "platform/avi/play/Player.h"
 #include "platform/mci/Interpreter.h"
 #include "tests/support/AviCorpus.h"
 
@@ -28,7 +33,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -127,6 +135,43 @@ int untimed(const QString &path, bool reverse)
     return 0;
 }
 
+// Child: the play's own decode side (decode thread, queue, convert thread) untimed: each
+// frame is due as soon as the one before it is taken, so nothing is skipped; counts frames
+// that came out at the wrong position or without a picture.
+int pipelined(const QString &path, bool reverse)
+{
+    QString error;
+    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
+    if (!source) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const int count = source->info().frameCount;
+    avi::PlayPlan plan;
+    plan.from = reverse ? count - 1 : 0;
+    plan.to = reverse ? 0 : count - 1;
+    plan.backward = reverse;
+    const int capacity =
+        avi::Player::queueCapacityFor(avi::Player::Options{}, source->pictureBytes(), reverse);
+    QElapsedTimer timer;
+    timer.start();
+    int bad = 0;
+    {
+        avi::DecodeAhead ahead(*source);
+        ahead.begin(plan, 0, capacity);
+        for (qint64 ordinal = 0; ordinal <= plan.lastOrdinal(); ++ordinal) {
+            ahead.setDue(ordinal);
+            std::optional<avi::DecodeAhead::Frame> frame;
+            while (!(frame = ahead.takeUpTo(ordinal)))
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            bad += frame->ordinal != ordinal || frame->position != plan.positionOf(ordinal) ||
+                frame->image.isNull();
+        }
+    }
+    std::printf("%d %.3f %d %d\n", count, timer.nsecsElapsed() / 1e9, bad, capacity);
+    return 0;
+}
+
 QString makeFile()
 {
     QString error;
@@ -139,6 +184,81 @@ QString makeFile()
     if (path.isEmpty())
         std::fprintf(stderr, "cannot make the bench file: %s\n", qPrintable(error));
     return path;
+}
+
+double perGiB(double framesPerSecond, long peakKiB)
+{
+    return peakKiB > 0 ? framesPerSecond / (peakKiB / 1024.0 / 1024.0) : 0;
+}
+
+void benchFile(const std::string &self, const QString &path)
+{
+    const std::string file = path.toStdString();
+    std::printf("file: %s\n\n", qPrintable(QFileInfo(path).fileName()));
+
+    std::printf("| run | frames | wall s | ideal s | skipped | CPU s | CPU %% | peak MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const auto &[direction, speed] : {std::pair{"forward", 1000}, {"forward", 3000},
+             {"reverse", 1000}, {"reverse", 3000}}) {
+        const Usage u = runChild({self, "--timed", file, direction, std::to_string(speed)});
+        int frames = 0, skipped = 0;
+        double wall = 0, ideal = 0;
+        std::sscanf(u.output.c_str(), "%d %lf %lf %d", &frames, &wall, &ideal, &skipped);
+        std::printf("| kurimo %s speed %d | %d | %.2f | %.2f | %d | %.2f | %.0f | %.0f |\n",
+            direction, speed, frames, wall, ideal, skipped, u.cpuSeconds,
+            100.0 * u.cpuSeconds / u.wallSeconds, u.peakKiB / 1024.0);
+    }
+
+    int fileFrames = 0;
+    double oursReversePerGiB = 0;
+    std::printf("\n| untimed run | frames | s | frames/s | CPU s | peak MiB | frames/s per GiB |"
+                " wrong |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const char *mode : {"--untimed", "--pipelined"}) {
+        for (const char *direction : {"forward", "reverse"}) {
+            const Usage u = runChild({self, mode, file, direction});
+            int frames = 0, bad = 0, capacity = 0;
+            double seconds = 0;
+            std::sscanf(u.output.c_str(), "%d %lf %d %d", &frames, &seconds, &bad, &capacity);
+            fileFrames = frames;
+            const double fps = seconds > 0 ? frames / seconds : 0;
+            const bool pipeline = std::string(mode) == "--pipelined";
+            if (pipeline && std::string(direction) == "reverse")
+                oursReversePerGiB = perGiB(fps, u.peakKiB);
+            const std::string what = pipeline
+                ? "kurimo play, " + std::string(direction) + " (queue " +
+                    std::to_string(capacity) + ")"
+                : "kurimo frameAt, " + std::string(direction);
+            std::printf("| %s | %d | %.2f | %.1f | %.2f | %.0f | %.0f | %d |\n", what.c_str(),
+                frames, seconds, fps, u.cpuSeconds, u.peakKiB / 1024.0,
+                perGiB(fps, u.peakKiB), bad);
+        }
+    }
+    double mpvReversePerGiB = 0;
+    for (const bool backward : {false, true}) {
+        // Without --no-audio the null audio output still runs in real time and sets the pace.
+        std::vector<std::string> mpv{"mpv", "--no-config", "--untimed", "--vo=null",
+            "--ao=null", "--no-audio", "--really-quiet"};
+        if (backward)
+            mpv.push_back("--play-dir=backward");
+        mpv.push_back(file);
+        const Usage u = runChild(mpv);
+        if (u.status != 0) {
+            std::printf("| mpv %s | (mpv failed or missing) | | | | | | |\n",
+                backward ? "backward" : "forward");
+            continue;
+        }
+        const double fps = fileFrames / u.wallSeconds;
+        if (backward)
+            mpvReversePerGiB = perGiB(fps, u.peakKiB);
+        std::printf("| mpv %s (whole run) | %d | %.2f | %.1f | %.2f | %.0f | %.0f | |\n",
+            backward ? "--play-dir=backward" : "forward", fileFrames, u.wallSeconds, fps,
+            u.cpuSeconds, u.peakKiB / 1024.0, perGiB(fps, u.peakKiB));
+    }
+    if (mpvReversePerGiB > 0)
+        std::printf("\nreverse frames/s per GiB, kurimo play / mpv: %.2f\n",
+            oursReversePerGiB / mpvReversePerGiB);
+    std::printf("\n");
 }
 
 } // namespace
@@ -154,56 +274,16 @@ int main(int argc, char **argv)
         return timedPlay(args[2], args[3] == "reverse", args.value(4).toInt());
     if (args.size() >= 4 && args[1] == "--untimed")
         return untimed(args[2], args[3] == "reverse");
+    if (args.size() >= 4 && args[1] == "--pipelined")
+        return pipelined(args[2], args[3] == "reverse");
 
-    const QString path = args.size() >= 2 ? args[1] : makeFile();
-    if (path.isEmpty())
+    QStringList paths = args.mid(1);
+    if (paths.isEmpty())
+        paths << makeFile();
+    if (paths.contains(QString()))
         return 1;
     const std::string self = QFileInfo(args[0]).absoluteFilePath().toStdString();
-    const std::string file = path.toStdString();
-    std::printf("file: %s\n\n", qPrintable(QFileInfo(path).fileName()));
-
-    std::printf("| run | frames | wall s | ideal s | skipped | CPU s | CPU %% | peak MiB |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
-    for (const auto &[direction, speed] :
-        {std::pair{"forward", 1000}, {"forward", 3000}, {"reverse", 1000}}) {
-        const Usage u = runChild({self, "--timed", file, direction, std::to_string(speed)});
-        int frames = 0, skipped = 0;
-        double wall = 0, ideal = 0;
-        std::sscanf(u.output.c_str(), "%d %lf %lf %d", &frames, &wall, &ideal, &skipped);
-        std::printf("| kurimo %s speed %d | %d | %.2f | %.2f | %d | %.2f | %.0f | %.0f |\n",
-            direction, speed, frames, wall, ideal, skipped, u.cpuSeconds,
-            100.0 * u.cpuSeconds / u.wallSeconds, u.peakKiB / 1024.0);
-    }
-
-    int fileFrames = 0;
-    std::printf("\n| untimed run | frames | s | frames/s | CPU s | peak MiB |\n");
-    std::printf("|---|---|---|---|---|---|\n");
-    for (const char *direction : {"forward", "reverse"}) {
-        const Usage u = runChild({self, "--untimed", file, direction});
-        int frames = 0, bad = 0;
-        double seconds = 0;
-        std::sscanf(u.output.c_str(), "%d %lf %d", &frames, &seconds, &bad);
-        fileFrames = frames;
-        std::printf("| kurimo frameAt, %s | %d | %.2f | %.1f | %.2f | %.0f |\n", direction,
-            frames, seconds, frames / seconds, u.cpuSeconds, u.peakKiB / 1024.0);
-    }
-    for (const bool backward : {false, true}) {
-        // Without --no-audio the null audio output still runs in real time and sets the pace.
-        std::vector<std::string> mpv{"mpv", "--no-config", "--untimed", "--vo=null",
-            "--ao=null", "--no-audio", "--really-quiet"};
-        if (backward)
-            mpv.push_back("--play-dir=backward");
-        mpv.push_back(file);
-        const Usage u = runChild(mpv);
-        if (u.status != 0) {
-            std::printf("| mpv %s | (mpv failed or missing) | | | | |\n",
-                backward ? "backward" : "forward");
-            continue;
-        }
-        std::printf("| mpv %s (whole run) | %d | %.2f | %.1f | %.2f | %.0f |\n",
-            backward ? "--play-dir=backward" : "forward", fileFrames, u.wallSeconds,
-            fileFrames / u.wallSeconds,
-            u.cpuSeconds, u.peakKiB / 1024.0);
-    }
+    for (const QString &path : paths)
+        benchFile(self, path);
     return 0;
 }

@@ -97,10 +97,15 @@ void Player::play(const PlayPlan &plan)
 
 int Player::queueCapacity(const PlayPlan &plan) const
 {
-    const qint64 frameBytes = std::max<qint64>(m_source.pictureBytes(), 1);
-    const qint64 bytes = plan.backward ? m_options.reverseQueueBytes : m_options.queueBytes;
-    const int frames = plan.backward ? m_options.reverseQueueCapacity : m_options.queueCapacity;
-    return int(std::clamp<qint64>(bytes / frameBytes, 2, std::max(frames, 2)));
+    return queueCapacityFor(m_options, m_source.pictureBytes(), plan.backward);
+}
+
+int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward)
+{
+    const qint64 bytes = backward ? options.reverseQueueBytes : options.queueBytes;
+    const int frames = backward ? options.reverseQueueCapacity : options.queueCapacity;
+    return int(std::clamp<qint64>(bytes / std::max<qint64>(pictureBytes, 1), 2,
+        std::max(frames, 2)));
 }
 
 void Player::pause()

@@ -51,7 +51,7 @@ public:
         int queueCapacity = 12;
         qint64 queueBytes = qint64(48) << 20;
         int reverseQueueCapacity = 128;
-        qint64 reverseQueueBytes = qint64(112) << 20;
+        qint64 reverseQueueBytes = qint64(96) << 20;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
@@ -88,6 +88,9 @@ public:
     void tick();
     // Tests: let the decode thread finish what it can do now.
     void waitForDecoder() { m_decoder.waitIdle(); }
+
+    // Frames a play's queue holds, for pictures of this many bytes.
+    static int queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward);
 
 signals:
     void pictureChanged();
