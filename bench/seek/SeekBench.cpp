@@ -1,10 +1,13 @@
 // Seek bench: exact seeks, steps and wind steps on generated AVI files of several codecs and
 // sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
 //
-//   seek_bench [--quick] [--trials N] [--no-mpv] [--only TEXT]
+//   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--only TEXT]
 //
 // --quick leaves out 1280x720; --only keeps the files whose label ("h264 1920x1080")
-// contains TEXT.
+// contains TEXT. --repeat runs ours N times over the same trials, each time on a freshly
+// opened source (so with a cold cache), for steadier medians and for profiling. --no-pool
+// gives our decoders libavcodec's own picture memory instead of the recycling pool, for a
+// before/after in one set of conditions.
 //
 // Prints a Markdown table (times in milliseconds, medians and worst cases) for
 // docs/performance.md.
@@ -155,7 +158,7 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
             r.ours[m.op].add(ms, hashImage(image) == ref[size_t(p)]);
         }
     }
-    r.peakKb = peakRssKb();
+    r.peakKb = std::max(r.peakKb, peakRssKb());
     r.capMb = source->stats().cacheCapBytes / (1024 * 1024);
 }
 
@@ -227,9 +230,13 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
     const bool withMpv = !args.contains("--no-mpv");
+    avi::VideoDecoder::setPooledMemory(!args.contains("--no-pool"));
     int trials = 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
         trials = args[i + 1].toInt();
+    int repeat = 1;
+    if (const int i = int(args.indexOf("--repeat")); i >= 0 && i + 1 < args.size())
+        repeat = std::max(1, args[i + 1].toInt());
 
     const QStringList h264{"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "250",
         "-keyint_min", "250", "-sc_threshold", "0", "-pix_fmt", "yuv420p"};
@@ -280,7 +287,8 @@ int main(int argc, char **argv)
             targets.push_back(20 + int(random() % unsigned(ref.size() - 40)));
         Result r;
         r.frames = int(ref.size());
-        benchOurs(path, ref, targets, r);
+        for (int i = 0; i < repeat; ++i)
+            benchOurs(path, ref, targets, r);
         if (withMpv)
             benchMpv(path, 25.0, targets, r);
         for (const char *op : kOps) {

@@ -7,12 +7,24 @@ extern "C" {
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <thread>
 
 namespace avi {
+
+namespace {
+
+std::atomic<bool> pooledMemory{true};
+
+} // namespace
+
+void VideoDecoder::setPooledMemory(bool pooled)
+{
+    pooledMemory = pooled;
+}
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
     QString *error)
@@ -38,12 +50,17 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     c->thread_count = intraOnly || small ? 1 : 2;
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = AVRational{1, 1};
+    if (pooledMemory) {
+        decoder->m_pool = std::make_unique<FramePool>();
+        decoder->m_pool->attach(c);
+    }
     if (avcodec_open2(c, codec, nullptr) < 0) {
         if (error)
             *error = QStringLiteral("映像のデコーダーを開けません");
         return nullptr;
     }
     decoder->m_frame = ff::makeFrame();
+    decoder->m_copy = ff::makeFrame();
     return decoder;
 }
 
@@ -70,8 +87,15 @@ bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)>
     }
     auto drain = [&] {
         while (avcodec_receive_frame(m_context.get(), m_frame.get()) == 0) {
-            onFrame(m_frame.get());
+            // Pictures in memory the decoder got elsewhere are handed on as pooled copies,
+            // so that memory goes back at once; a copy is cheap beside a fresh page fault.
+            const bool copied = m_pool && m_copy && !m_pool->owns(m_frame->buf[0]) &&
+                m_pool->copyFrom(m_frame.get(), m_copy.get());
+            if (copied)
+                av_frame_unref(m_frame.get());
+            onFrame(copied ? m_copy.get() : m_frame.get());
             av_frame_unref(m_frame.get());
+            av_frame_unref(m_copy.get());
         }
     };
     int sent = avcodec_send_packet(m_context.get(), packet);

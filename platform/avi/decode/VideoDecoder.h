@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/avi/FFmpegHandles.h"
+#include "platform/avi/decode/FramePool.h"
 
 #include <QImage>
 #include <QString>
@@ -19,8 +20,15 @@ namespace avi {
 // Palettised streams get their palette as side data on the file's first packet only; the
 // decoder keeps the last palette it saw and hands it in again after every reset, so a decode
 // that starts in the middle of the file still has its colours.
+//
+// Picture memory comes from a FramePool of the decoder's own, so that frames kept by the
+// cache and let go again are reused instead of faulted in afresh.
 class VideoDecoder {
 public:
+    // Whether decoders opened from now on take their picture memory from a FramePool (the
+    // default) or from libavcodec's own pool; for benches and tests that compare the two.
+    static void setPooledMemory(bool pooled);
+
     // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
         QString *error);
@@ -35,12 +43,16 @@ public:
     int delay() const { return m_context->has_b_frames; }
     void rememberPalette(const AVPacket *packet);
     void setPalette(const std::vector<uint8_t> &palette) { m_palette = palette; }
+    // Null when the decoder uses libavcodec's pool.
+    const FramePool *framePool() const { return m_pool.get(); }
 
 private:
     VideoDecoder() = default;
 
+    std::unique_ptr<FramePool> m_pool; // before the context, which asks it for memory
     ff::CodecPtr m_context;
     ff::FramePtr m_frame;
+    ff::FramePtr m_copy; // of a picture in the decoder's own memory, in the pool's
     std::vector<uint8_t> m_palette;
     bool m_paletteSent = false;
 };
