@@ -1,6 +1,7 @@
 #include "tests/decode/ReferenceDecode.h"
 
 #include "platform/avi/FFmpegHandles.h"
+#include "platform/avi/decode/YuvToRgb.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -10,11 +11,17 @@ extern "C" {
 
 namespace {
 
-// The picture as one plain swscale pass over the whole frame gives it, with the colour rules
-// of the frame source (full-range JPEG pictures, BT.709 where the stream says so, opaque
-// alpha) but none of its machinery: no recycled memory, no splitting into bands.
+// The picture as one plain pass over the whole frame gives it, with the colour rules of the
+// frame source (our own conversion for planar YUV, checked against the textbook formulas in
+// its own test; swscale for the rest, full-range JPEG pictures, BT.709 where the stream says
+// so, opaque alpha) but none of its machinery: no recycled memory, no splitting into bands.
 QImage referenceConvert(const AVFrame *frame, int width, int height)
 {
+    if (width == frame->width && height == frame->height && avi::YuvToRgb::handles(frame)) {
+        QImage image(width, height, QImage::Format_RGB32);
+        avi::YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
+        return image;
+    }
     auto format = AVPixelFormat(frame->format);
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
     switch (format) {
