@@ -116,15 +116,21 @@ int timedPlay(const QString &path, bool reverse, int speed)
     return 0;
 }
 
-// Child: every frame in play order, untimed.
-int untimed(const QString &path, bool reverse)
+std::unique_ptr<avi::FrameSource> openOrSay(const QString &path)
 {
     QString error;
     std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
-    if (!source) {
+    if (!source)
         std::fprintf(stderr, "%s\n", qPrintable(error));
+    return source;
+}
+
+// Child: every frame in play order, untimed.
+int untimed(const QString &path, bool reverse)
+{
+    std::unique_ptr<avi::FrameSource> source = openOrSay(path);
+    if (!source)
         return 1;
-    }
     const int count = source->info().frameCount;
     QElapsedTimer timer;
     timer.start();
@@ -140,12 +146,9 @@ int untimed(const QString &path, bool reverse)
 // that came out at the wrong position or without a picture.
 int pipelined(const QString &path, bool reverse)
 {
-    QString error;
-    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
-    if (!source) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    std::unique_ptr<avi::FrameSource> source = openOrSay(path);
+    if (!source)
         return 1;
-    }
     const int count = source->info().frameCount;
     avi::PlayPlan plan;
     plan.from = reverse ? count - 1 : 0;
