@@ -1,6 +1,9 @@
 #include "platform/avi/decode/MediaFile.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -53,7 +56,8 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     std::unique_ptr<MediaFile> file(new MediaFile);
     file->m_path = path;
     file->m_fileSize = fileInfo.size();
-    file->m_modified = fileInfo.lastModified();
+    file->m_localPath = QFile::encodeName(path);
+    file->m_identity = identityOf(file->m_localPath);
     QString message;
     if (!file->openDemuxer(&message))
         return fail(message);
@@ -301,10 +305,22 @@ bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
     return false;
 }
 
+MediaFile::Identity MediaFile::identityOf(const QByteArray &path)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    Identity id;
+    id.size = qint64(st.st_size);
+    id.modifiedSec = qint64(st.st_mtim.tv_sec);
+    id.modifiedNsec = qint64(st.st_mtim.tv_nsec);
+    return id;
+}
+
 bool MediaFile::unchanged() const
 {
-    const QFileInfo now(m_path);
-    return now.exists() && now.size() == m_fileSize && now.lastModified() == m_modified;
+    const Identity now = identityOf(m_localPath);
+    return now.size >= 0 && now.size == m_fileSize && now == m_identity;
 }
 
 } // namespace avi

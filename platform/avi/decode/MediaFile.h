@@ -4,7 +4,7 @@
 #include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/decode/FrameIndex.h"
 
-#include <QDateTime>
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -48,9 +48,21 @@ private:
     bool rewind();
     void capturePalette();
 
+    // What says the file on disk is still the one opened. Checked before every decode, so a
+    // plain stat(): QFileInfo's modification time goes through the local time zone, which
+    // glibc re-reads from /etc/localtime on every call (a tenth of a small picture's decode).
+    struct Identity {
+        qint64 size = -1;
+        qint64 modifiedSec = 0;
+        qint64 modifiedNsec = 0;
+        bool operator==(const Identity &) const = default;
+    };
+    static Identity identityOf(const QByteArray &path);
+
     QString m_path;
+    QByteArray m_localPath;
     qint64 m_fileSize = 0;
-    QDateTime m_modified;
+    Identity m_identity;
     ff::FormatPtr m_format;
     int m_stream = -1;
     VideoInfo m_info;

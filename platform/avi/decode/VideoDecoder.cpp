@@ -1,10 +1,10 @@
 #include "platform/avi/decode/VideoDecoder.h"
 
+#include "platform/avi/decode/YuvToRgb.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
-
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -113,91 +113,37 @@ void VideoDecoder::reset()
     m_paletteSent = false;
 }
 
-void ImageBufferPool::FreeDeleter::operator()(uchar *p) const
-{
-    std::free(p);
-}
-
-ImageBufferPool::Buffer ImageBufferPool::allocate(size_t size)
-{
-    constexpr size_t kHugePage = size_t(2) << 20;
-    if (size < kHugePage)
-        return Buffer(static_cast<uchar *>(std::malloc(size)));
-    const size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
-    Buffer buffer(static_cast<uchar *>(std::aligned_alloc(kHugePage, rounded)));
-    if (buffer) // only advice: without huge pages the buffer works all the same
-        madvise(buffer.get(), rounded, MADV_HUGEPAGE);
-    return buffer;
-}
-
-namespace {
-
-struct PooledBuffer {
-    std::weak_ptr<ImageBufferPool> pool;
-    uchar *data = nullptr;
-    size_t size = 0;
-};
-
-} // namespace
-
-std::shared_ptr<ImageBufferPool> ImageBufferPool::create()
-{
-    return std::shared_ptr<ImageBufferPool>(new ImageBufferPool);
-}
-
 QImage ImageBufferPool::makeImage(int width, int height)
 {
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
-    Buffer data;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_size == size && !m_spare.empty()) {
-            data = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-    }
-    if (!data)
-        data = allocate(size);
-    if (!data)
-        return {};
-    auto pooled = std::make_unique<PooledBuffer>();
-    pooled->pool = weak_from_this();
-    pooled->data = data.get();
-    pooled->size = size;
-    QImage image(data.get(), width, height, bytesPerLine, QImage::Format_RGB32, &release,
-        pooled.get());
-    if (image.isNull())
-        return {};
-    // Owned by the image now: release() hands it back or frees it.
-    data.release();
-    pooled.release();
-    return image;
-}
-
-void ImageBufferPool::release(void *buffer)
-{
-    std::unique_ptr<PooledBuffer> pooled(static_cast<PooledBuffer *>(buffer));
-    Buffer data(pooled->data);
-    if (auto pool = pooled->pool.lock())
-        pool->giveBack(std::move(data), pooled->size);
-}
-
-void ImageBufferPool::giveBack(Buffer data, size_t size)
-{
-    std::lock_guard lock(m_mutex);
     if (size != m_size) {
-        m_spare.clear();
         m_size = size;
+        m_memory.setIdleCap(size * kSpare);
     }
-    if (int(m_spare.size()) < kSpare)
-        m_spare.push_back(std::move(data));
+    AVBufferRef *buffer = m_memory.get(size);
+    if (!buffer)
+        return {};
+    const auto unref = [](void *opaque) {
+        auto *ref = static_cast<AVBufferRef *>(opaque);
+        av_buffer_unref(&ref);
+    };
+    QImage image(buffer->data, width, height, bytesPerLine, QImage::Format_RGB32, unref, buffer);
+    if (image.isNull()) // the cleanup function is only called for images that were made
+        av_buffer_unref(&buffer);
+    return image;
 }
 
 QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
         return {};
+    if (width == frame->width && height == frame->height && YuvToRgb::handles(frame)) {
+        QImage image = m_pool.makeImage(width, height);
+        if (!image.isNull())
+            YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
+        return image;
+    }
     auto format = AVPixelFormat(frame->format);
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
     // The deprecated J formats are the plain ones at full range.
@@ -229,7 +175,7 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
     };
     if (!setUp(m_scaler))
         return {};
-    QImage image = m_pool->makeImage(width, height);
+    QImage image = m_pool.makeImage(width, height);
     if (image.isNull())
         return {};
     const bool banded = yuv && width == frame->width && height == frame->height &&

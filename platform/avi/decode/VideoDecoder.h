@@ -57,44 +57,32 @@ private:
     bool m_paletteSent = false;
 };
 
-// Pixel memory for converted images, handed back when the last copy of an image goes. A
-// fresh 1920x1080 RGB32 image is 8 MB that the system maps anew and faults in page by page
-// on the first write: about 20 ms on this kind of virtual machine, twice the conversion.
-// Large buffers are therefore asked for in transparent huge pages (a few faults instead of
-// two thousand), and a few spare buffers are recycled. Thread-safe: images die wherever
-// their last copy does.
-class ImageBufferPool : public std::enable_shared_from_this<ImageBufferPool> {
+// Pixel memory for converted images, handed back when the last copy of an image goes
+// (wherever that is: images are thread-safe to drop). A fresh 1920x1080 RGB32 image is 8 MB
+// that the system faults in page by page on the first write, about 20 ms on this kind of
+// virtual machine, twice the conversion; a 320x240 one as much as its conversion. Images are
+// therefore cut from huge-page slabs of a FramePool, which keeps the memory of a few spare
+// images for the next ones.
+class ImageBufferPool {
 public:
-    static constexpr int kSpare = 3; // free buffers kept; more go back to the system
+    static constexpr int kSpare = 3; // images' worth of idle memory kept
 
-    static std::shared_ptr<ImageBufferPool> create();
-    // A width x height RGB32 image over a pooled buffer; null when out of memory.
+    // A width x height RGB32 image over pooled memory; null when out of memory.
     QImage makeImage(int width, int height);
 
 private:
-    struct FreeDeleter {
-        void operator()(uchar *p) const;
-    };
-    using Buffer = std::unique_ptr<uchar, FreeDeleter>;
-
-    ImageBufferPool() = default;
-    static Buffer allocate(size_t size);
-    static void release(void *buffer);
-    void giveBack(Buffer data, size_t size);
-
-    std::mutex m_mutex;
-    size_t m_size = 0; // of the spare buffers; another size empties the pool
-    std::vector<Buffer> m_spare;
+    FramePool m_memory{0};
+    size_t m_size = 0; // of the images asked for last
 };
 
-// Turns decoded pictures into RGB32 images at a fixed size with swscale, keeping full-range
-// JPEG pictures full-range and giving palettised and 32-bit DIB pictures an opaque alpha.
-// Accurate rounding and full horizontal chroma give faithful colour; bilinear chroma
-// upsampling costs half of bicubic (about 10 ms against 20 for 1920x1080 on one core).
-// Cheaper settings (no accurate rounding, or point chroma) take 0.5 to 3 ms but put colour
-// edges up to 220 levels off: not worth it.
+// Turns decoded pictures into RGB32 images at a fixed size. Planar 8-bit YUV at source size
+// (nearly every codec's output) goes through YuvToRgb, our own faithful conversion, about 1 ms
+// for 1920x1080. Everything else goes through swscale, keeping full-range JPEG pictures
+// full-range and giving palettised and 32-bit DIB pictures an opaque alpha; accurate rounding
+// and full horizontal chroma give faithful colour (swscale's cheaper settings put colour edges
+// up to 220 levels off).
 //
-// Large YUV pictures are converted as two bands on two threads, each with a scaler of its
+// Large YUV pictures left to swscale are converted as two bands on two threads, each with a scaler of its
 // own set up as for the whole picture and asked for its rows only, so that the result is
 // the one-pass result to the bit (the tests compare with a one-pass conversion).
 class FrameConverter {
@@ -108,7 +96,7 @@ private:
 
     ff::ScalerPtr m_scaler;
     ff::ScalerPtr m_lowerScaler; // the lower band's
-    std::shared_ptr<ImageBufferPool> m_pool = ImageBufferPool::create();
+    ImageBufferPool m_pool;
 };
 
 } // namespace avi
