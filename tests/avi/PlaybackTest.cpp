@@ -51,6 +51,7 @@ TEST(AviPlayback, TheEndFrameIsExactEvenWhenTheDecoderIsBehind)
 {
     DeviceRig rig(100);
     rig.device->play(range(0, 50));
+    rig.player().tick(); // the play's time starts
     rig.clock->advance(std::chrono::seconds(60)); // one late tick, far past the end
     rig.player().tick();
     // The decoder is sent straight to the end; the play ends when that frame is on screen.
@@ -58,6 +59,22 @@ TEST(AviPlayback, TheEndFrameIsExactEvenWhenTheDecoderIsBehind)
     EXPECT_EQ(rig.mode(), "stopped");
     EXPECT_EQ(rig.position(), 50);
     EXPECT_EQ(rig.shownPosition(), 50);
+}
+
+// A play command is followed by work on the same thread (the window's first paint) before
+// the first frame can be shown; that time is not frames gone by.
+TEST(AviPlayback, TheClockStartsAtTheFirstPresentationNotAtThePlayCommand)
+{
+    DeviceRig rig(100);
+    rig.device->seek(seekTo(10));
+    rig.device->play(range(10, 60));
+    rig.clock->advance(std::chrono::milliseconds(90)); // the thread busy elsewhere
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 11);
+    EXPECT_EQ(rig.periodsUntilStopped(), 49);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
 }
 
 TEST(AviPlayback, RepeatWrapsOnTheNextTickInBothDirections)
@@ -126,6 +143,7 @@ TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
     // Reverse resume runs back to 0.
     rig.device->seek(seekTo(30));
     rig.device->play(range(std::nullopt, std::nullopt, true));
+    rig.step();
     EXPECT_EQ(rig.periodsUntilStopped(), 30);
     EXPECT_EQ(rig.position(), 0);
 }
@@ -244,6 +262,7 @@ TEST(AviPlayback, PresentationNeverWaitsForAStuckDecoder)
     rig.device->seek(seekTo(0));
     rig.source->hold(true);
     rig.device->play(range(0, 50));
+    rig.player().tick(); // the play's time starts
     for (int i = 0; i < 10; ++i) { // ticks return although the decode thread is stuck
         rig.clock->advance(std::chrono::milliseconds(40));
         rig.player().tick();

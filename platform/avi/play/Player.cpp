@@ -92,6 +92,7 @@ void Player::play(const PlayPlan &plan)
     m_clock = PlaybackClock(now, plan.from, rate(),
         plan.backward ? PlaybackClock::Direction::Backward : PlaybackClock::Direction::Forward);
     m_decoder.begin(plan, m_presented + 1, queueCapacity(plan));
+    m_startPending = true;
     transition(Mode::Playing);
 }
 
@@ -158,6 +159,13 @@ void Player::tick()
     if (m_mode != Mode::Playing)
         return;
     const SteadyTime now = m_clockSource->now();
+    if (m_startPending) {
+        m_startPending = false;
+        // The picture's time starts when it can first be shown: what held this thread since
+        // the play began (a window's first paint, say) must not count as frames gone by.
+        if (!m_audioLeads)
+            m_clock.reanchor(now, m_plan.from);
+    }
     qint64 due = qint64(std::floor(progressAt(now) + kEpsilon));
     if (due < 0)
         due = 0;

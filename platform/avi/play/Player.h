@@ -121,6 +121,7 @@ private:
     PlaybackClock m_clock;
     qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
     qint64 m_skipped = 0;
+    bool m_startPending = false; // the play's clock starts at its first tick
 
     bool m_audioLeads = false;
     double m_audioAnchorProgress = 0.0; // progress (in frames) when the sound started
