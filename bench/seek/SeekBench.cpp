@@ -1,13 +1,15 @@
 // Seek bench: exact seeks, steps and wind steps on generated AVI files of several codecs and
 // sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
 //
-//   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--only TEXT]
+//   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--no-prefault]
+//              [--only TEXT]
 //
 // --quick leaves out 1280x720; --only keeps the files whose label ("h264 1920x1080")
 // contains TEXT. --repeat runs ours N times over the same trials, each time on a freshly
 // opened source (so with a cold cache), for steadier medians and for profiling. --no-pool
-// gives our decoders libavcodec's own picture memory instead of the recycling pool, for a
-// before/after in one set of conditions.
+// gives our decoders libavcodec's own picture memory instead of the recycling pool, and
+// --no-prefault the pool without its prefaulting thread, for before/after runs in one set
+// of conditions.
 //
 // Prints a Markdown table (times in milliseconds, medians and worst cases) for
 // docs/performance.md.
@@ -230,7 +232,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
     const bool withMpv = !args.contains("--no-mpv");
-    avi::VideoDecoder::setPooledMemory(!args.contains("--no-pool"));
+    avi::VideoDecoder::setPooledMemory(!args.contains("--no-pool"),
+        !args.contains("--no-prefault"));
     int trials = 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
         trials = args[i + 1].toInt();

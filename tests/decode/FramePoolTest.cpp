@@ -11,7 +11,9 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -197,6 +199,56 @@ TEST(FramePool, BuffersOutliveThePool)
     kept.reset(); // takes the last slab, and the pool's books, with it
 }
 
+bool waitFor(const std::function<bool()> &done)
+{
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(FramePool, PrefaultsASlabWhenNoneOfTheSizeIsLeftInMemoryWithinTheCap)
+{
+    constexpr size_t kFrame = 3133440;
+    FramePool pool(size_t(32) << 20, true);
+    std::vector<Buffer> cached;
+    cached.emplace_back(pool.get(kFrame));
+    ASSERT_TRUE(cached.back());
+    ASSERT_TRUE(waitFor([&] { return pool.stats().prefaulted == 1; }));
+    const FramePool::Stats before = pool.stats();
+    EXPECT_EQ(before.fresh, 1);
+    // The slab mapped for the first buffer has more fresh buffers; the prefaulted ones go
+    // first, and they read as fresh memory does.
+    Buffer next(pool.get(kFrame));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(pool.stats().fresh, 1);
+    EXPECT_EQ(pool.stats().reused, 1);
+    for (size_t i = 0; i < kFrame; i += 4096)
+        ASSERT_EQ(next->data[i], 0) << i;
+    cached.push_back(std::move(next));
+    // Holding on to every buffer (a cache filling up): each time the prefaulted ones run out
+    // another slab is faulted in, until one more would put idle memory over the cap.
+    const size_t slab = before.mappedBytes / 2;
+    for (int i = 0; i < 12; ++i) {
+        cached.emplace_back(pool.get(kFrame));
+        ASSERT_TRUE(cached.back());
+        EXPECT_TRUE(waitFor([&] {
+            return pool.ready(kFrame) > 0 || pool.stats().idleBytes + slab > (size_t(32) << 20);
+        })) << i;
+        EXPECT_EQ(pool.stats().fresh, 1) << i;
+    }
+    EXPECT_EQ(pool.stats().prefaulted, 7);
+    EXPECT_LE(pool.stats().idleBytes, size_t(32) << 20);
+}
+
+TEST(FramePool, GoesWhilePrefaulting)
+{
+    for (int i = 0; i < 20; ++i) {
+        FramePool pool(size_t(64) << 20, true);
+        Buffer b(pool.get(size_t(30) << 20)); // a large slab to fault in behind our back
+        ASSERT_TRUE(b);
+    }
+}
+
 // The same decoder with and without the pool: the pictures must be the same to the byte,
 // every one of them in pool memory, and memory let go by the "cache" must be reused.
 class PooledDecoding : public ::testing::TestWithParam<AviCorpus::Kind> {};
@@ -206,7 +258,8 @@ struct Decoded {
     std::unique_ptr<avi::VideoDecoder> decoder;
 };
 
-Decoded decodeAll(const QString &path, bool pooled)
+// `prefaulted` off keeps the pool's books free of the prefaulting thread's timing.
+Decoded decodeAll(const QString &path, bool pooled, bool prefaulted = false)
 {
     Decoded d;
     QString error;
@@ -214,7 +267,7 @@ Decoded decodeAll(const QString &path, bool pooled)
     EXPECT_TRUE(file) << error.toStdString();
     if (!file)
         return d;
-    avi::VideoDecoder::setPooledMemory(pooled);
+    avi::VideoDecoder::setPooledMemory(pooled, prefaulted);
     d.decoder = avi::VideoDecoder::open(file->codecParameters(),
         file->index().everyPacketIsKeyframe(), &error);
     avi::VideoDecoder::setPooledMemory(true);
@@ -312,7 +365,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, PooledDecoding,
         return AviCorpus::name(info.param).toStdString();
     });
 
-// Large long-GOP pictures decode on two frame threads, which ask the pool from both.
+// Large long-GOP pictures decode on two frame threads, which ask the pool from both while
+// its own thread faults memory in.
 TEST(PooledDecoding, FrameThreadsGiveTheSamePictures)
 {
     QString error;
@@ -323,7 +377,7 @@ TEST(PooledDecoding, FrameThreadsGiveTheSamePictures)
         &error);
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
     Decoded plain = decodeAll(path, false);
-    Decoded pooled = decodeAll(path, true);
+    Decoded pooled = decodeAll(path, true, true);
     ASSERT_TRUE(plain.decoder && pooled.decoder);
     ASSERT_EQ(pooled.frames.size(), 24u);
     ASSERT_EQ(plain.frames.size(), 24u);

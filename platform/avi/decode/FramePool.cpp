@@ -5,10 +5,16 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <thread>
 #include <map>
 #include <utility>
 #include <vector>
@@ -75,6 +81,7 @@ struct FramePool::Slab {
     int count = 0;     // buffers the slab holds
     int out = 0;       // handed out now
     int untouched = 0; // never handed out: the last `untouched` of the slab
+    bool faultedIn = false; // its untouched buffers are in memory already (prefaulted)
     std::vector<uint8_t *> returned;
 
     uint8_t *takeUntouched() { return base + std::size_t(count - untouched--) * piece; }
@@ -90,7 +97,35 @@ struct FramePool::State {
     int slabs = 0;
     std::int64_t fresh = 0;
     std::int64_t reused = 0;
+    std::int64_t prefaulted = 0;
     bool closed = false; // the pool is gone; the last slab to go takes this with it
+
+    // The prefaulting thread's work: a slab of buffers of this size, 0 for none.
+    bool prefault = false;
+    std::size_t prefaultPiece = 0;
+    bool stopping = false;
+    std::condition_variable wake;
+
+    // Buffers of this size that can be handed out without a page fault.
+    int ready(std::size_t piece) const
+    {
+        const auto it = bySize.find(piece);
+        int n = 0;
+        if (it != bySize.end()) {
+            for (const Slab *s : it->second)
+                n += int(s->returned.size()) + (s->faultedIn ? s->untouched : 0);
+        }
+        return n;
+    }
+    // Called under the lock after a buffer of this size went out.
+    void maybePrefault(std::size_t piece)
+    {
+        if (prefault && prefaultPiece == 0 && !closed && ready(piece) == 0 &&
+            idle + slabBytesFor(piece) <= idleCap) {
+            prefaultPiece = piece;
+            wake.notify_one();
+        }
+    }
 
     // Takes slabs none of whose buffers is out off the books while more than the cap is idle
     // (all of them once the pool is closed). The caller unmaps them outside the lock.
@@ -149,13 +184,70 @@ void FramePool::release(void *opaque, uint8_t *data)
         delete state;
 }
 
-FramePool::FramePool(std::size_t idleCapBytes) : m_state(new State)
+FramePool::FramePool(std::size_t idleCapBytes, bool prefault) : m_state(new State)
 {
     m_state->idleCap = idleCapBytes;
+    m_state->prefault = prefault;
+    if (prefault)
+        m_prefaulter = std::thread([state = m_state] { prefaultLoop(state); });
+}
+
+// Maps the slab asked for and faults every page of it in, at idle priority: only time no
+// other thread wants goes into it. A prefaulted slab is idle memory like any other.
+void FramePool::prefaultLoop(State *state)
+{
+    sched_param idle{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
+        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    std::unique_lock lock(state->mutex);
+    for (;;) {
+        state->wake.wait(lock, [&] { return state->stopping || state->prefaultPiece != 0; });
+        if (state->stopping)
+            return;
+        const std::size_t piece = state->prefaultPiece;
+        lock.unlock();
+        const std::size_t bytes = slabBytesFor(piece);
+        uint8_t *base = mapSlab(bytes);
+        if (base) {
+            // A zero write faults a page in and leaves it as fresh memory reads: zero.
+            for (std::size_t offset = 0; offset < bytes; offset += 4096)
+                reinterpret_cast<volatile uint8_t *>(base)[offset] = 0;
+        }
+        lock.lock();
+        state->prefaultPiece = 0;
+        if (!base)
+            continue;
+        if (state->stopping) {
+            lock.unlock();
+            munmap(base, bytes);
+            return;
+        }
+        auto *slab = new Slab;
+        slab->state = state;
+        slab->base = base;
+        slab->bytes = bytes;
+        slab->piece = piece;
+        slab->count = int(bytes / piece);
+        slab->untouched = slab->count;
+        slab->faultedIn = true;
+        state->bySize[piece].push_back(slab);
+        ++state->slabs;
+        ++state->prefaulted;
+        state->mapped += bytes;
+        state->idle += bytes / piece * piece;
+    }
 }
 
 FramePool::~FramePool()
 {
+    if (m_prefaulter.joinable()) {
+        {
+            std::lock_guard lock(m_state->mutex);
+            m_state->stopping = true;
+        }
+        m_state->wake.notify_one();
+        m_prefaulter.join();
+    }
     std::vector<std::pair<uint8_t *, std::size_t>> unmap;
     bool last = false;
     {
@@ -190,7 +282,14 @@ FramePool::Stats FramePool::stats() const
     s.slabs = m_state->slabs;
     s.fresh = m_state->fresh;
     s.reused = m_state->reused;
+    s.prefaulted = m_state->prefaulted;
     return s;
+}
+
+int FramePool::ready(std::size_t size) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->ready(roundUp(size, kAlign));
 }
 
 AVBufferRef *FramePool::get(std::size_t size)
@@ -216,19 +315,23 @@ AVBufferRef *FramePool::get(std::size_t size)
                 slab->returned.pop_back();
                 ++st.reused;
             } else {
+                // Prefaulted memory before memory still to be faulted in.
                 for (Slab *s : it->second) {
-                    if (s->untouched > 0 && (!slab || s->out > slab->out))
+                    const bool better = !slab || s->faultedIn > slab->faultedIn ||
+                        (s->faultedIn == slab->faultedIn && s->out > slab->out);
+                    if (s->untouched > 0 && better)
                         slab = s;
                 }
                 if (slab) {
                     data = slab->takeUntouched();
-                    ++st.fresh;
+                    ++(slab->faultedIn ? st.reused : st.fresh);
                 }
             }
             if (slab) {
                 ++slab->out;
                 st.idle -= piece;
                 st.out += piece;
+                st.maybePrefault(piece);
             }
         }
     }
@@ -253,6 +356,7 @@ AVBufferRef *FramePool::get(std::size_t size)
         st.idle += std::size_t(slab->count - 1) * piece;
         st.out += piece;
         ++st.fresh;
+        st.maybePrefault(piece);
     }
     AVBufferRef *ref = av_buffer_create(data, size, &FramePool::release, slab, 0);
     if (!ref)

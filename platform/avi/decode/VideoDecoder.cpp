@@ -18,12 +18,14 @@ namespace avi {
 namespace {
 
 std::atomic<bool> pooledMemory{true};
+std::atomic<bool> prefaultedMemory{true};
 
 } // namespace
 
-void VideoDecoder::setPooledMemory(bool pooled)
+void VideoDecoder::setPooledMemory(bool pooled, bool prefaulted)
 {
     pooledMemory = pooled;
+    prefaultedMemory = prefaulted;
 }
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
@@ -51,7 +53,8 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = AVRational{1, 1};
     if (pooledMemory) {
-        decoder->m_pool = std::make_unique<FramePool>();
+        decoder->m_pool =
+            std::make_unique<FramePool>(FramePool::kDefaultIdleCap, prefaultedMemory.load());
         decoder->m_pool->attach(c);
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {

@@ -26,8 +26,9 @@ namespace avi {
 class VideoDecoder {
 public:
     // Whether decoders opened from now on take their picture memory from a FramePool (the
-    // default) or from libavcodec's own pool; for benches and tests that compare the two.
-    static void setPooledMemory(bool pooled);
+    // default) or from libavcodec's own pool, and whether that pool faults memory in ahead
+    // of need (the default); for benches and tests that compare.
+    static void setPooledMemory(bool pooled, bool prefaulted = true);
 
     // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
