@@ -283,6 +283,8 @@ TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
     DeviceRig rig(200, true);
     FakeAudioTrack &audio = *rig.audio;
     rig.device->play(range(50, 150));
+    EXPECT_FALSE(audio.playing()); // until the first frame can be shown
+    rig.step();
     EXPECT_TRUE(audio.playing());
     EXPECT_DOUBLE_EQ(audio.lastStartSeconds, 2.0);
     EXPECT_FALSE(audio.muted);
@@ -324,9 +326,11 @@ TEST(AviPlaybackSound, SilentBackwardsSlowAndWhenTheTrackRefuses)
     DeviceRig rig(200, true);
     FakeAudioTrack &audio = *rig.audio;
     rig.device->play(range(100, 0, true));
+    rig.step();
     EXPECT_FALSE(audio.playing());
     rig.device->setSpeed(249);
     rig.device->play(range(0, 100));
+    rig.step();
     EXPECT_FALSE(audio.playing());
     rig.device->setSpeed(1000);
     audio.refuse = true;
@@ -356,6 +360,7 @@ TEST(AviPlaybackLifetime, ClosingDuringPlayStopsSoundAndThread)
     std::shared_ptr<bool> soundOn = rig.audio->soundOn;
     rig.source->setCost(rig.clock, std::chrono::milliseconds(1));
     rig.device->play(range(0, 100));
+    rig.step();
     EXPECT_TRUE(*soundOn);
     rig.device.reset(); // the decode thread may be inside frameAt
     EXPECT_FALSE(*soundOn);

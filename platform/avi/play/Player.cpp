@@ -160,11 +160,12 @@ void Player::tick()
         return;
     const SteadyTime now = m_clockSource->now();
     if (m_startPending) {
+        // The play's time starts when its picture can first be shown: what held this thread
+        // since the play command (a window's first paint, say) must not count as frames gone
+        // by. The sound starts here too, in step with it.
         m_startPending = false;
-        // The picture's time starts when it can first be shown: what held this thread since
-        // the play began (a window's first paint, say) must not count as frames gone by.
-        if (!m_audioLeads)
-            m_clock.reanchor(now, m_plan.from);
+        m_clock.reanchor(now, m_plan.from);
+        startAudioIfDue(now);
     }
     qint64 due = qint64(std::floor(progressAt(now) + kEpsilon));
     if (due < 0)
@@ -256,7 +257,8 @@ void Player::transition(Mode to)
     }
     m_mode = to;
     if (to == Mode::Playing) {
-        startAudioIfDue(m_clockSource->now());
+        if (!m_startPending) // a play starts its sound on its first tick
+            startAudioIfDue(m_clockSource->now());
         if (m_options.autoTick)
             m_timer.start();
     }
