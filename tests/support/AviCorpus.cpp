@@ -278,7 +278,7 @@ QString AviCorpus::file(Kind kind, QString *error)
         previous = frame;
     }
     // The recipe version is part of the name: change it when the hand-made content changes.
-    const QString path = dataDir() + QLatin1Char('/') + name(kind) + QStringLiteral("-v1.avi");
+    const QString path = dataDir() + QLatin1Char('/') + name(kind) + QStringLiteral("-v2.avi");
     if (QFileInfo(path).size() > 0)
         return path;
     QDir().mkpath(dataDir());
@@ -344,6 +344,11 @@ QByteArray AviCorpus::encodeRle8(const QByteArray &frame, const QByteArray *prev
                 while (x + same < width && same < 255 &&
                     px(frame, x + same, y) == px(*previous, x + same, y))
                     ++same;
+                // The rest of the line unchanged: the end of the line says so. (A skip
+                // to the line's very end is "beyond the picture" to some decoders, which
+                // then drop the whole frame.)
+                if (x + same == width)
+                    break;
                 if (same > 0) {
                     out.append('\0');
                     out.append('\2');
@@ -433,6 +438,23 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     QByteArray movi;
     QByteArray idx1;
     for (const Chunk &c : avi.chunks) {
+        if (!c.paletteChange.empty()) {
+            QByteArray change;
+            change.append(char(0));                                 // first entry
+            change.append(char(c.paletteChange.size() & 0xff));    // count; 0 is 256
+            put16(change, 0);
+            for (uint32_t rgb : c.paletteChange) {
+                change.append(char((rgb >> 16) & 0xff));
+                change.append(char((rgb >> 8) & 0xff));
+                change.append(char(rgb & 0xff));
+                change.append(char(0));
+            }
+            idx1.append("00pc", 4);
+            put32(idx1, 0x100); // AVIIF_NOTIME
+            put32(idx1, uint32_t(movi.size() + 4));
+            put32(idx1, uint32_t(change.size()));
+            putChunk(movi, "00pc", change);
+        }
         // Offsets count from the 'movi' fourcc.
         idx1.append(chunkId, 4);
         put32(idx1, c.keyframe ? 0x10 : 0);

@@ -71,6 +71,9 @@ public:
     struct Chunk {
         QByteArray data;
         bool keyframe = false;
+        // A whole new palette (0x00RRGGBB) from this frame on, as a palette-change chunk
+        // ("00pc") just before it, indexed with the no-time flag as Video for Windows does.
+        std::vector<uint32_t> paletteChange;
     };
     struct RawAvi {
         int width = 0;

@@ -119,6 +119,7 @@ int DecodingFrameSource::chooseStart(int position) const
 bool DecodingFrameSource::startRun(int keyPacket)
 {
     m_decoder->reset();
+    m_decoder->setPalette(m_file->paletteAt(keyPacket));
     m_positioned = m_file->seekToPacket(keyPacket);
     m_trusted = false;
     m_runStart = keyPacket;

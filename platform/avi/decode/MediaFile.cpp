@@ -101,6 +101,8 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     if (!file->buildIndexFromDemuxer() && !file->scanPackets())
         return fail(QStringLiteral("映像のフレームが見つかりません"));
     file->m_info.frameCount = file->m_index.slotCount();
+    if (!file->m_palette.empty())
+        file->findPaletteChanges();
     if (!file->rewind())
         return fail(QStringLiteral("ファイルが壊れています"));
     return file;
@@ -238,6 +240,38 @@ void MediaFile::capturePalette()
         if (video)
             break;
     }
+}
+
+void MediaFile::findPaletteChanges()
+{
+    // The demuxer hands a palette change on with the next packet it reads, so a decode that
+    // starts after one, by a seek, would never see it. One pass over the packets finds them
+    // all (palettised video is small), so that each start gets the palette in effect there.
+    if (!rewind())
+        return;
+    auto packet = ff::makePacket();
+    std::vector<uint8_t> pending;
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == m_stream) {
+            size_t size = 0;
+            const uint8_t *data =
+                av_packet_get_side_data(packet.get(), AV_PKT_DATA_PALETTE, &size);
+            if (data && size == AVPALETTE_SIZE)
+                pending.assign(data, data + size);
+            const int i = packet->size > 0 ? m_index.packetAtPos(packet->pos) : -1;
+            if (i >= 0 && !pending.empty()) {
+                m_paletteChanges[i] = std::move(pending);
+                pending.clear();
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+}
+
+const std::vector<uint8_t> &MediaFile::paletteAt(int packetIndex) const
+{
+    auto it = m_paletteChanges.upper_bound(packetIndex);
+    return it == m_paletteChanges.begin() ? m_palette : std::prev(it)->second;
 }
 
 bool MediaFile::rewind()

@@ -7,7 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace avi {
 
@@ -36,6 +38,9 @@ public:
     // The palette (AVPALETTE_SIZE bytes) that a palettised stream carries on its first
     // packet only; empty for other streams.
     const std::vector<uint8_t> &palette() const { return m_palette; }
+    // The palette in effect at a packet: the last palette change before it in the file, or
+    // the first palette. Empty for streams without one.
+    const std::vector<uint8_t> &paletteAt(int packetIndex) const;
 
     // False once the file on disk has been deleted or rewritten since it was opened.
     bool unchanged() const;
@@ -47,6 +52,7 @@ private:
     bool scanPackets();
     bool rewind();
     void capturePalette();
+    void findPaletteChanges();
 
     // What says the file on disk is still the one opened. Checked before every decode, so a
     // plain stat(): QFileInfo's modification time goes through the local time zone, which
@@ -68,6 +74,7 @@ private:
     VideoInfo m_info;
     FrameIndex m_index;
     std::vector<uint8_t> m_palette;
+    std::map<int, std::vector<uint8_t>> m_paletteChanges; // packet -> palette from it on
     int m_skipBefore = 0; // packets below this number are dropped after a seek
     bool m_rewoundForSkip = false;
 };
