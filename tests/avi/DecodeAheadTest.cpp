@@ -62,7 +62,10 @@ public:
 private:
     class Pending : public avi::Picture {
     public:
-        Pending(ConvertRecordingSource *source, int position) : m_source(source), m_position(position) {}
+        Pending(ConvertRecordingSource *source, int position)
+            : m_source(source), m_position(position)
+        {
+        }
         QImage toImage() const override { return m_source->convert(m_position); }
 
     private:

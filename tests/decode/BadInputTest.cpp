@@ -132,6 +132,15 @@ TEST_F(BadInput, FileWithoutIndexIsOpenedByScanningItsPackets)
         for (int p : {count - 1, count / 2, 5, 0}) {
             EXPECT_TRUE(sameImage(source->frameAt(p), whole.framesByPosition[size_t(p)])) << p;
         }
+        // The keyframes the scan finds are starts: a seek near the end does not decode the
+        // whole file from its start.
+        auto fresh = avi::openFrameSource(stripped, &error);
+        ASSERT_TRUE(fresh) << error.toStdString();
+        EXPECT_TRUE(
+            sameImage(fresh->frameAt(count - 1), whole.framesByPosition[size_t(count - 1)]));
+        EXPECT_LT(fresh->stats().framesDecoded,
+            count - AviCorpus::spec(kind).keyframeInterval / 2);
+
     }
 }
 

@@ -83,9 +83,9 @@ private:
 // and full horizontal chroma give faithful colour (swscale's cheaper settings put colour edges
 // up to 220 levels off).
 //
-// Large YUV pictures left to swscale are converted as two bands on two threads, each with a scaler of its
-// own set up as for the whole picture and asked for its rows only, so that the result is
-// the one-pass result to the bit (the tests compare with a one-pass conversion).
+// Large YUV pictures left to swscale are converted as two bands on two threads, each with a
+// scaler of its own set up as for the whole picture and asked for its rows only, so that the
+// result is the one-pass result to the bit (the tests compare with a one-pass conversion).
 class FrameConverter {
 public:
     static constexpr qint64 kBandedPixels = 640 * 480;
