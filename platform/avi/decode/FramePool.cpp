@@ -84,6 +84,11 @@ struct FramePool::Slab {
     bool faultedIn = false; // its untouched buffers are in memory already (prefaulted)
     std::vector<uint8_t *> returned;
 
+    Slab(State *owner, uint8_t *memory, std::size_t size, std::size_t pieceSize)
+        : state(owner), base(memory), bytes(size), piece(pieceSize),
+          count(int(size / pieceSize)), untouched(count)
+    {
+    }
     uint8_t *takeUntouched() { return base + std::size_t(count - untouched--) * piece; }
 };
 
@@ -222,13 +227,7 @@ void FramePool::prefaultLoop(State *state)
             munmap(base, bytes);
             return;
         }
-        auto *slab = new Slab;
-        slab->state = state;
-        slab->base = base;
-        slab->bytes = bytes;
-        slab->piece = piece;
-        slab->count = int(bytes / piece);
-        slab->untouched = slab->count;
+        auto *slab = new Slab(state, base, bytes, piece);
         slab->faultedIn = true;
         state->bySize[piece].push_back(slab);
         ++state->slabs;
@@ -340,13 +339,7 @@ AVBufferRef *FramePool::get(std::size_t size)
         uint8_t *base = mapSlab(bytes);
         if (!base)
             return nullptr;
-        slab = new Slab;
-        slab->state = m_state;
-        slab->base = base;
-        slab->bytes = bytes;
-        slab->piece = piece;
-        slab->count = int(bytes / piece);
-        slab->untouched = slab->count;
+        slab = new Slab(m_state, base, bytes, piece);
         data = slab->takeUntouched();
         slab->out = 1;
         std::lock_guard lock(st.mutex);
