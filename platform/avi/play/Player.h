@@ -21,12 +21,14 @@ class FrameSource;
 // the position, the picture at that position, and plays a PlayPlan in real time.
 //
 // Threads. Everything here runs on the thread that owns the Player (the user-interface
-// thread) except DecodeAhead's decode thread, which only calls FrameSource::frameAt and
-// fills a bounded queue. Presentation is driven by a 4 ms precise timer (or by tick() in
-// tests): each tick asks the clock which ordinal is due, takes the latest decoded frame up
-// to it from the queue and never waits for the decoder. A frame the decoder did not deliver
-// in time is skipped and counted; the last frame of a play is never skipped (the play ends
-// when it is on screen). Only seek() decodes on this thread, a single frameAt call.
+// thread) except DecodeAhead's two threads: one only calls FrameSource::pictureAt and fills a
+// bounded queue of decoded frames, the other converts the next few of them to images.
+// Presentation is driven by a 4 ms precise timer (or by tick() in tests): each tick asks the
+// clock which ordinal is due, takes the latest decoded frame up to it from the queue and
+// never waits for the decoder (at most for the conversion of that one frame). A frame the
+// decoder did not deliver in time is skipped and counted; the last frame of a play is never
+// skipped (the play ends when it is on screen). The play's clock, and its sound, start at
+// its first tick. Only seek() decodes on this thread, a single frameAt call.
 //
 // Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
 // the audio clock leads and the picture follows AudioTrack::clockSeconds(); the
