@@ -77,7 +77,7 @@ TEST_F(BadInput, RefusesFrameSizesBeyond16384)
     avi.width = 20000;
     avi.height = 2;
     avi.bitCount = 24;
-    avi.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true});
+    avi.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true, {}});
     ASSERT_TRUE(AviCorpus::writeAvi(at("wide.avi"), avi));
     const QString error = openError(at("wide.avi"));
     EXPECT_TRUE(error.startsWith(QStringLiteral("映像の大きさを扱えません"))) <<

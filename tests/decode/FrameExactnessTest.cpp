@@ -332,7 +332,7 @@ TEST(NullFrames, LongRunShowsTheFrameBeforeItWithASmallCache)
         for (int y = 0; y < height; ++y) // bottom-up
             memcpy(rows.data() + (height - 1 - y) * width, frame.constData() + y * width, width);
         const bool dropped = n >= 10 && n < 60;
-        avi.chunks.push_back({dropped ? QByteArray() : rows, !dropped});
+        avi.chunks.push_back({dropped ? QByteArray() : rows, !dropped, {}});
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("gap.avi");
