@@ -1,6 +1,7 @@
 #include "tests/decode/ReferenceDecode.h"
 
 #include "platform/avi/FFmpegHandles.h"
+#include "platform/avi/decode/VideoDecoder.h"
 #include "platform/avi/decode/YuvToRgb.h"
 
 extern "C" {
@@ -22,30 +23,9 @@ QImage referenceConvert(const AVFrame *frame, int width, int height)
         avi::YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
         return image;
     }
-    auto format = AVPixelFormat(frame->format);
-    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ411P: format = AV_PIX_FMT_YUV411P; fullRange = true; break;
-    default: break;
-    }
-    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
-    avi::ff::ScalerPtr scaler(sws_getContext(frame->width, frame->height, format, width,
-        height, AV_PIX_FMT_BGRA, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-        nullptr, nullptr));
-    if (!desc || !scaler)
+    avi::ff::ScalerPtr scaler;
+    if (!avi::setUpScaler(scaler, frame, width, height, nullptr))
         return {};
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL)) {
-        int space = SWS_CS_DEFAULT;
-        if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
-            frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
-            space = int(frame->colorspace);
-        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
-            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    }
     QImage image(width, height, QImage::Format_RGB32);
     uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};

@@ -137,6 +137,43 @@ QImage ImageBufferPool::makeImage(int width, int height)
     return image;
 }
 
+bool setUpScaler(ff::ScalerPtr &scaler, const AVFrame *frame, int width, int height,
+    SwsSource *source)
+{
+    SwsSource s;
+    s.format = AVPixelFormat(frame->format);
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    // The deprecated J formats are the plain ones at full range.
+    switch (s.format) {
+    case AV_PIX_FMT_YUVJ420P: s.format = AV_PIX_FMT_YUV420P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ422P: s.format = AV_PIX_FMT_YUV422P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ444P: s.format = AV_PIX_FMT_YUV444P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ440P: s.format = AV_PIX_FMT_YUV440P; fullRange = true; break;
+    case AV_PIX_FMT_YUVJ411P: s.format = AV_PIX_FMT_YUV411P; fullRange = true; break;
+    default: break;
+    }
+    s.desc = av_pix_fmt_desc_get(s.format);
+    if (!s.desc)
+        return false;
+    s.yuv = !(s.desc->flags & AV_PIX_FMT_FLAG_RGB) && !(s.desc->flags & AV_PIX_FMT_FLAG_PAL);
+    scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height, s.format,
+        width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
+        nullptr, nullptr, nullptr));
+    if (!scaler)
+        return false;
+    if (s.yuv) {
+        int space = SWS_CS_DEFAULT;
+        if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
+            frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
+            space = int(frame->colorspace);
+        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
+            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    if (source)
+        *source = s;
+    return true;
+}
+
 QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
@@ -147,43 +184,17 @@ QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
             YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
         return image;
     }
-    auto format = AVPixelFormat(frame->format);
-    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-    // The deprecated J formats are the plain ones at full range.
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
-    case AV_PIX_FMT_YUVJ411P: format = AV_PIX_FMT_YUV411P; fullRange = true; break;
-    default: break;
-    }
-    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
-    if (!desc)
+    SwsSource source;
+    if (!setUpScaler(m_scaler, frame, width, height, &source))
         return {};
-    const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL);
-    auto setUp = [&](ff::ScalerPtr &scaler) {
-        scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
-            format, width, height, AV_PIX_FMT_BGRA,
-            SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
-        if (!scaler || !yuv)
-            return bool(scaler);
-        int space = SWS_CS_DEFAULT;
-        if (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_FCC ||
-            frame->colorspace == AVCOL_SPC_SMPTE240M || frame->colorspace == AVCOL_SPC_BT2020_NCL)
-            space = int(frame->colorspace);
-        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), fullRange ? 1 : 0,
-            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        return true;
-    };
-    if (!setUp(m_scaler))
-        return {};
+    const AVPixFmtDescriptor *desc = source.desc;
     QImage image = m_pool.makeImage(width, height);
     if (image.isNull())
         return {};
-    const bool banded = yuv && width == frame->width && height == frame->height &&
-        qint64(width) * height >= kBandedPixels && setUp(m_lowerScaler) &&
-        convertInBands(frame, format, image);
+    const bool banded = source.yuv && width == frame->width && height == frame->height &&
+        qint64(width) * height >= kBandedPixels &&
+        setUpScaler(m_lowerScaler, frame, width, height, nullptr) &&
+        convertInBands(frame, source.format, image);
     int rows = height;
     if (!banded) {
         uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};

@@ -3,6 +3,10 @@
 #include "platform/avi/FFmpegHandles.h"
 #include "platform/avi/decode/FramePool.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 #include <QImage>
 #include <QString>
 
@@ -75,6 +79,20 @@ private:
     FramePool m_memory{0};
     size_t m_size = 0; // of the images asked for last
 };
+
+// What swscale is told of a picture: its plain format (the deprecated J formats are the plain
+// ones at full range), whether it is YUV, and its matrix and range.
+struct SwsSource {
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    const AVPixFmtDescriptor *desc = nullptr;
+    bool yuv = false;
+};
+// Sets `scaler` up (reusing it where it can) to turn the frame into width x height BGRA with
+// faithful colour: accurate rounding, full horizontal chroma, full-range JPEG pictures kept
+// full range, BT.709 and the rarer matrices where the stream says so. False when swscale
+// cannot; `source`, when given, gets what it was told.
+bool setUpScaler(ff::ScalerPtr &scaler, const AVFrame *frame, int width, int height,
+    SwsSource *source);
 
 // Turns decoded pictures into RGB32 images at a fixed size. Planar 8-bit YUV at source size
 // (nearly every codec's output) goes through YuvToRgb, our own faithful conversion, about 1 ms
