@@ -225,6 +225,21 @@ bool MediaFile::scanPackets()
     return true;
 }
 
+namespace {
+
+// A palette the demuxer attached to the packet, if any.
+bool takePalette(const AVPacket *packet, std::vector<uint8_t> *palette)
+{
+    size_t size = 0;
+    const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, &size);
+    if (!data || size != AVPALETTE_SIZE)
+        return false;
+    palette->assign(data, data + size);
+    return true;
+}
+
+} // namespace
+
 void MediaFile::capturePalette()
 {
     // The demuxer attaches it to the first packet it reads and never again, not even after
@@ -232,10 +247,8 @@ void MediaFile::capturePalette()
     auto packet = ff::makePacket();
     for (int i = 0; i < 64 && av_read_frame(m_format.get(), packet.get()) >= 0; ++i) {
         const bool video = packet->stream_index == m_stream;
-        size_t size = 0;
-        const uint8_t *data = av_packet_get_side_data(packet.get(), AV_PKT_DATA_PALETTE, &size);
-        if (video && data && size == AVPALETTE_SIZE)
-            m_palette.assign(data, data + size);
+        if (video)
+            takePalette(packet.get(), &m_palette);
         av_packet_unref(packet.get());
         if (video)
             break;
@@ -253,11 +266,7 @@ void MediaFile::findPaletteChanges()
     std::vector<uint8_t> pending;
     while (av_read_frame(m_format.get(), packet.get()) >= 0) {
         if (packet->stream_index == m_stream) {
-            size_t size = 0;
-            const uint8_t *data =
-                av_packet_get_side_data(packet.get(), AV_PKT_DATA_PALETTE, &size);
-            if (data && size == AVPALETTE_SIZE)
-                pending.assign(data, data + size);
+            takePalette(packet.get(), &pending);
             const int i = packet->size > 0 ? m_index.packetAtPos(packet->pos) : -1;
             if (i >= 0 && !pending.empty()) {
                 m_paletteChanges[i] = std::move(pending);
