@@ -18,6 +18,29 @@ DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
       m_shown(size_t(std::max(0, m_file->info().frameCount)), -1)
 {
     m_decoder->setPalette(m_file->palette());
+    learnReorderDelay();
+}
+
+void DecodingFrameSource::learnReorderDelay()
+{
+    // DivX 5 marks its MPEG-4 streams low-delay although they have B-frames. libavcodec's
+    // decoder finds out at the first B-frame and from then on holds a picture back, but a
+    // decode that starts in a fresh decoder puts out its first P-frame early and then once
+    // more, one slot off until the end of the run: the picture at a position would depend on
+    // whether the decoder had been through a B-frame before. Decoding the file's first
+    // packets once, here, lets every run start with what the decoder knows after them.
+    const AVCodecParameters *par = m_file->codecParameters();
+    if (par->codec_id != AV_CODEC_ID_MPEG4 || !m_file->seekToPacket(0))
+        return;
+    const auto ignore = [](AVFrame *) {};
+    int packetIndex = -1;
+    for (int i = 0; i < kDelayProbePackets && m_decoder->delay() == 0 &&
+         m_file->readVideoPacket(m_packet.get(), &packetIndex); ++i) {
+        m_decoder->decode(m_packet.get(), ignore);
+        av_packet_unref(m_packet.get());
+    }
+    av_packet_unref(m_packet.get());
+    m_decoder->reset();
 }
 
 int DecodingFrameSource::clampPosition(int position) const
@@ -124,6 +147,7 @@ bool DecodingFrameSource::startRun(int keyPacket)
     m_trusted = false;
     m_runStart = keyPacket;
     m_lastOut = -1;
+    m_lastSent = -1;
     m_lastTrusted = -1;
     m_lastFar = -1;
     return m_positioned;
@@ -142,10 +166,12 @@ DecodingFrameSource::RunEnd DecodingFrameSource::runUntil(int position)
             return RunEnd::Reached; // known, but the frame itself was evicted on the way
         int packetIndex = -1;
         if (!m_file->readVideoPacket(m_packet.get(), &packetIndex)) {
+            m_flushDts = m_lastSent + 1;
             m_decoder->decode(nullptr, frameHandler);
             finishRun();
             return RunEnd::EndOfStream;
         }
+        m_lastSent = int(m_packet->dts);
         m_decoder->decode(m_packet.get(), frameHandler);
         av_packet_unref(m_packet.get());
     }
@@ -157,9 +183,16 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
 {
     ++m_framesDecoded;
     const int slotTotal = int(m_shown.size());
+    // Pictures flushed at the end carry no dts; each is pushed out as a packet after the
+    // last one would have pushed it. Counting on from the last picture out instead would
+    // be wrong whenever the decoder dropped one (the B-frames of an open GOP at the start of
+    // a run): the keyframe just before the end would take the run's first slot.
+    int64_t dts = frame->pkt_dts;
+    if (dts == AV_NOPTS_VALUE && m_flushDts >= 0)
+        dts = m_flushDts++;
     int slot = m_lastOut + 1;
-    if (frame->pkt_dts != AV_NOPTS_VALUE) {
-        const int64_t fromDts = frame->pkt_dts - m_decoder->delay();
+    if (dts != AV_NOPTS_VALUE) {
+        const int64_t fromDts = dts - m_decoder->delay();
         if (fromDts > m_lastOut && fromDts < INT32_MAX)
             slot = int(fromDts);
     }
@@ -210,6 +243,7 @@ void DecodingFrameSource::finishRun()
     m_decoder->reset();
     m_positioned = false;
     m_trusted = false;
+    m_flushDts = -1;
 }
 
 FrameSource::Stats DecodingFrameSource::stats() const

@@ -39,6 +39,9 @@ public:
     // frame), and when a start may turn out to hold only B-frames of an open GOP.
     static constexpr int kRestartCost = 2;
     static constexpr int kUncertainRestartCost = 12;
+    // Packets from the start of an MPEG-4 file decoded at open to find B-frames that its
+    // header does not own up to.
+    static constexpr int kDelayProbePackets = 12;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
 
@@ -54,6 +57,7 @@ public:
 private:
     enum class RunEnd { Reached, Overshot, EndOfStream, Failed };
 
+    void learnReorderDelay();
     int clampPosition(int position) const;
     // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
     int locate(int position);
@@ -79,6 +83,8 @@ private:
     bool m_trusted = false;
     int m_runStart = -1;
     int m_lastOut = -1;     // slot of the last frame out of the decoder in this run
+    int m_lastSent = -1;    // slot of the last packet sent in this run
+    int m_flushDts = -1;    // while flushing: the dts the next picture out stands for
     int m_lastTrusted = -1; // slot of the last trusted frame in this run
     int m_lastFar = -1;     // a frame held though far before the target, or -1
     int m_target = 0;

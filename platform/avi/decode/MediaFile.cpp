@@ -36,6 +36,60 @@ bool intraOnly(AVCodecID id)
     return d && (d->props & AV_CODEC_PROP_INTRA_ONLY);
 }
 
+uint32_t le32(const char *p)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
+}
+
+// What the file's idx1 says of one stream's frame chunks; frames < 0 when it has no idx1.
+struct Idx1Count {
+    int64_t frames = -1; // every frame chunk, empty ones (null frames) included
+    int64_t nonEmpty = 0;
+};
+
+// The demuxer leaves empty chunks out of its index, and with them the null frames at the
+// end of a file, which nothing after them stamps; idx1 itself still lists them.
+Idx1Count countIdx1(QFile &file, int stream)
+{
+    Idx1Count count;
+    const qint64 size = file.size();
+    char head[12];
+    if (stream < 0 || stream > 99 || !file.seek(0) || file.read(head, 12) != 12 ||
+        std::memcmp(head, "RIFF", 4) != 0)
+        return count;
+    qint64 pos = 12;
+    while (pos + 8 <= size) {
+        char chunk[12];
+        if (!file.seek(pos) || file.read(chunk, 12) < 8)
+            return count;
+        const qint64 length = le32(chunk + 4);
+        if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "movi", 4) == 0 &&
+            (length == 0 || pos + 8 + length > size))
+            return count; // never finished: nothing follows the data
+        if (std::memcmp(chunk, "idx1", 4) == 0) {
+            const qint64 entries = std::min(length, size - pos - 8) / 16;
+            if (!file.seek(pos + 8))
+                return count;
+            const QByteArray table = file.read(entries * 16);
+            const char id[2] = {char('0' + stream / 10), char('0' + stream % 10)};
+            count.frames = 0;
+            for (qint64 i = 0; i + 16 <= table.size(); i += 16) {
+                const char *e = table.constData() + i;
+                const bool noTime = le32(e + 4) & 0x100; // palette changes and the like
+                if (e[0] != id[0] || e[1] != id[1] || noTime || (e[2] == 'p' && e[3] == 'c'))
+                    continue;
+                ++count.frames;
+                if (le32(e + 12) > 0)
+                    ++count.nonEmpty;
+            }
+            return count;
+        }
+        pos += 8 + length + (length & 1);
+    }
+    return count;
+}
+
 } // namespace
 
 std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
@@ -98,7 +152,8 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     setRate(file->m_info, st->time_base);
 
     file->capturePalette();
-    if (!file->buildIndexFromDemuxer() && !file->scanPackets())
+    const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
+    if (!indexed && !file->scanPackets())
         return fail(QStringLiteral("映像のフレームが見つかりません"));
     file->m_info.frameCount = file->m_index.slotCount();
     if (!file->m_palette.empty())
@@ -158,18 +213,44 @@ bool MediaFile::buildIndexFromDemuxer()
     }
     if (!plausibleSlotCount(lastSlot + 1, entries))
         return false;
-    // The header's frame count also counts trailing null frames; an index that stops well
-    // short of it is one that ffmpeg made from the first packets it read, not the file's.
-    const int64_t declared = st->nb_frames;
     int64_t slotTotal = lastSlot + 1;
-    if (declared > slotTotal) {
-        if (declared > slotTotal + 2)
-            return false;
-        slotTotal = declared;
+    QFile file(m_path);
+    const Idx1Count idx1 = file.open(QIODevice::ReadOnly) ? countIdx1(file, m_stream)
+                                                           : Idx1Count{};
+    if (idx1.frames >= slotTotal && idx1.nonEmpty == entries &&
+        plausibleSlotCount(idx1.frames, entries)) {
+        slotTotal = idx1.frames;
+    } else {
+        // The header's frame count also counts trailing null frames; an index that stops
+        // well short of it is one that ffmpeg made from the first packets it read.
+        const int64_t declared = st->nb_frames;
+        if (declared > slotTotal) {
+            if (declared > slotTotal + 2)
+                return false;
+            slotTotal = declared;
+        }
     }
     packets.front().keyframe = true;
     m_index = FrameIndex(std::move(packets), int(slotTotal));
     return true;
+}
+
+// A recording that was never finished has no index; what the demuxer has then is what it
+// read while probing the start. Frame chunks after the last entry give that away.
+bool MediaFile::indexCoversStream()
+{
+    const FrameIndex::Packet &last = m_index.packet(m_index.packetCount() - 1);
+    if (av_seek_frame(m_format.get(), m_stream, last.slot, AVSEEK_FLAG_BACKWARD) < 0)
+        return true; // nothing to learn; the index is all there is
+    auto packet = ff::makePacket();
+    bool covered = true;
+    for (int i = 0; i < 4096 && covered && av_read_frame(m_format.get(), packet.get()) >= 0;
+         ++i) {
+        covered = packet->stream_index != m_stream || packet->size <= 0 ||
+            packet->pos <= last.pos;
+        av_packet_unref(packet.get());
+    }
+    return covered;
 }
 
 bool MediaFile::scanPackets()
@@ -182,7 +263,9 @@ bool MediaFile::scanPackets()
     auto packet = ff::makePacket();
     int64_t lastSlot = -1;
     while (av_read_frame(m_format.get(), packet.get()) >= 0) {
-        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0) {
+        // A chunk cut off by the end of the file is not a frame.
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole) {
             FrameIndex::Packet p;
             p.pos = packet->pos;
             p.size = packet->size;

@@ -49,6 +49,7 @@ private:
     MediaFile() = default;
     bool openDemuxer(QString *error);
     bool buildIndexFromDemuxer();
+    bool indexCoversStream();
     bool scanPackets();
     bool rewind();
     void capturePalette();
