@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 using Kind = AviCorpus::Kind;
@@ -44,31 +46,41 @@ protected:
     QString at(const QString &name) const { return dir.filePath(name); }
 };
 
-TEST_F(BadInput, RefusesWhatIsNotAnAviVideoWithAJapaneseMessage)
+TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
 {
     EXPECT_EQ(openError(at("missing.avi")), QStringLiteral("ファイルが見つかりません"));
 
     ASSERT_TRUE(writeAll(at("empty.avi"), {}));
     EXPECT_EQ(openError(at("empty.avi")), QStringLiteral("ファイルが空です"));
 
-    ASSERT_TRUE(writeAll(at("text.avi"), "This is not a video, only text.\n"));
-    EXPECT_EQ(openError(at("text.avi")), QStringLiteral("AVI ファイルではありません"));
+    for (const char *name : {"text.avi", "text.mp4"}) {
+        ASSERT_TRUE(writeAll(at(name), "This is not a video, only text.\n"));
+        EXPECT_EQ(openError(at(name)), QStringLiteral("動画ファイルとして読めません")) << name;
+    }
 
     ASSERT_TRUE(writeAll(at("garbage.avi"), QByteArray(5000, '\x5a')));
     EXPECT_FALSE(openError(at("garbage.avi")).isEmpty());
 
-    // A real video in another container is still not an AVI.
     QString error;
-    const QString mkv = AviCorpus::generate("notavi", {"-f", "lavfi", "-i",
-        "testsrc2=size=64x48:rate=25", "-frames:v", "5", "-c:v", "mjpeg", "-f", "matroska"},
-        &error);
-    ASSERT_FALSE(mkv.isEmpty()) << error.toStdString();
-    EXPECT_EQ(openError(mkv), QStringLiteral("AVI ファイルではありません"));
+    for (const char *container : {"avi", "ipod"}) { // .m4a is MP4 as iTunes writes it
+        const QString soundOnly = AviCorpus::generate(QStringLiteral("soundonly-") + container,
+            {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a",
+                container == std::string("avi") ? "pcm_s16le" : "aac", "-f", container},
+            &error);
+        ASSERT_FALSE(soundOnly.isEmpty()) << error.toStdString();
+        EXPECT_EQ(openError(soundOnly), QStringLiteral("映像が入っていません")) << container;
+    }
 
-    const QString soundOnly = AviCorpus::generate("soundonly", {"-f", "lavfi", "-i",
-        "sine=frequency=440:duration=1", "-c:a", "pcm_s16le"}, &error);
-    ASSERT_FALSE(soundOnly.isEmpty()) << error.toStdString();
-    EXPECT_EQ(openError(soundOnly), QStringLiteral("映像が入っていません"));
+    // An MP4 cut off before its index box (written last) has nothing to go by.
+    const QString mp4 = AviCorpus::generate("whole-mp4", {"-f", "lavfi", "-i",
+        "testsrc2=size=64x48:rate=25", "-frames:v", "25", "-c:v", "mjpeg", "-f", "mp4"},
+        &error);
+    ASSERT_FALSE(mp4.isEmpty()) << error.toStdString();
+    QFile whole(mp4);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray data = whole.readAll();
+    ASSERT_TRUE(writeAll(at("cut.mp4"), data.left(data.lastIndexOf("moov") - 4)));
+    EXPECT_FALSE(openError(at("cut.mp4")).isEmpty());
 }
 
 TEST_F(BadInput, RefusesFrameSizesBeyond16384)

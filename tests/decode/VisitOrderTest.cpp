@@ -230,13 +230,37 @@ QString unfinishedRecording(uint32_t size, int cut, QString *error)
         [&](QByteArray &data) { return unfinish(data, size, cut); });
 }
 
+// Any container: `args` after the numbered source, `-f` among them.
+QString container(const QString &name, int frames, const QStringList &args, QString *error)
+{
+    return AviCorpus::generate(name, numberedSource(320, 240, frames) + args, error);
+}
+
+// A copy from 1.3 s on without re-encoding: an MP4 edit list whose first packets, from the
+// keyframe before the cut, are decoded but never shown.
+QString cutWithEditList(QString *error)
+{
+    const QString whole = container(QStringLiteral("cut-source"), 150,
+        {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f", "mp4"}, error);
+    if (whole.isEmpty())
+        return {};
+    return AviCorpus::generate(QStringLiteral("cut-edit-list"),
+        {"-ss", "1.3", "-i", whole, "-c", "copy", "-f", "mp4"}, error);
+}
+
+// Every 7th picture left out (n = 3, 10, 17 ...) and the rest kept at their times: a
+// variable frame rate, as a phone records in poor light.
+int keptNumber(int p) { return p + (p + 3) / 6; }
+
 struct Shape {
     const char *name;
     std::function<QString(QString *)> make;
     int length;
     // The number shown at each position when the file says it plainly; otherwise the
-    // numbers a fresh step-by-step walk shows are the yardstick.
+    // numbers a fresh step-by-step walk shows are the yardstick, and with `consecutive`
+    // they must go up by one from position to position.
     std::function<int(int)> numberAt;
+    bool consecutive = false;
 };
 
 std::ostream &operator<<(std::ostream &out, const Shape &shape) { return out << shape.name; }
@@ -257,6 +281,68 @@ const Shape kShapes[] = {
         [](QString *e) { return unfinishedRecording(0, 0, e); }, 120, positionIsNumber},
     {"unfinished recording, placeholder sizes, last chunk cut",
         [](QString *e) { return unfinishedRecording(0xffffffffu, 100, e); }, 119, nullptr},
+    {"MP4, H.264 with three B-frames",
+        [](QString *e) {
+            return container(QStringLiteral("h264-mp4"), 150,
+                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f", "mp4"},
+                e);
+        },
+        150, positionIsNumber},
+    {"fragmented MP4, as screen recorders write",
+        [](QString *e) {
+            return container(QStringLiteral("h264-fmp4"), 150,
+                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-movflags",
+                    "frag_keyframe+empty_moov", "-f", "mp4"},
+                e);
+        },
+        150, positionIsNumber},
+    {"MP4 cut with an edit list", cutWithEditList, 117, nullptr, true},
+    {"MP4 with a variable frame rate",
+        [](QString *e) {
+            return container(QStringLiteral("vfr-mp4"), 150,
+                {"-vf", "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode", "vfr", "-c:v",
+                    "libx264", "-bf", "2", "-g", "50", "-preset", "veryfast", "-f", "mp4"},
+                e);
+        },
+        150, keptNumber},
+    {"MOV, MPEG-4 part 2 with B-frames",
+        [](QString *e) {
+            return container(QStringLiteral("mpeg4-mov"), 150,
+                {"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "mov"}, e);
+        },
+        150, positionIsNumber},
+    {"MP4, HEVC",
+        [](QString *e) {
+            return container(QStringLiteral("hevc-mp4"), 150,
+                {"-c:v", "libx265", "-g", "50", "-preset", "ultrafast", "-x265-params",
+                    "log-level=none", "-f", "mp4"},
+                e);
+        },
+        150, positionIsNumber},
+    {"MKV without cues or duration, as written to a pipe",
+        [](QString *e) {
+            return container(QStringLiteral("h264-live-mkv"), 150,
+                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-live",
+                    "1", "-f", "matroska"},
+                e);
+        },
+        150, positionIsNumber},
+    {"WebM, VP9 with hidden frames",
+        [](QString *e) {
+            return container(QStringLiteral("vp9-webm"), 150,
+                {"-c:v", "libvpx-vp9", "-g", "50", "-auto-alt-ref", "1", "-lag-in-frames",
+                    "16", "-deadline", "realtime", "-cpu-used", "8", "-f", "webm"},
+                e);
+        },
+        150, positionIsNumber},
+    {"MPEG-TS, no index at all",
+        [](QString *e) {
+            return container(QStringLiteral("h264-ts"), 150,
+                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f",
+                    "mpegts"},
+                e);
+        },
+        150, positionIsNumber},
 };
 
 class VisitOrder : public ::testing::TestWithParam<Shape> {};
@@ -290,6 +376,12 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
             if (p > 0) { // pictures come in the order they were filmed
                 ASSERT_GE(expected[size_t(p)], expected[size_t(p - 1)]) << "walk at " << p;
             }
+            if (GetParam().consecutive && p > 0 && p < length) {
+                ASSERT_EQ(expected[size_t(p)], expected[size_t(p - 1)] + 1) << "walk at " << p;
+            }
+        }
+        if (GetParam().consecutive) { // the start of the cut, not the keyframe before it
+            EXPECT_GT(expected[0], 0);
         }
     }
 

@@ -41,13 +41,21 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
     if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0)
         return fail(QStringLiteral("ファイルを開けません"));
     ff::FormatPtr format(raw);
-    if (!format->iformat || std::strcmp(format->iformat->name, "avi") != 0)
-        return fail(QStringLiteral("AVI ファイルではありません"));
-
-    // No avformat_find_stream_info(): the AVI header describes the sound fully, and probing
-    // would decode the picture too.
+    if (!format->iformat || std::strcmp(format->iformat->name, "tty") == 0)
+        return fail(QStringLiteral("動画ファイルではありません"));
+    // The AVI header describes the sound fully, and probing would decode the picture too;
+    // other containers (a transport stream above all) may say nothing until probed.
+    double origin = 0;
+    if (std::strcmp(format->iformat->name, "avi") != 0) {
+        avformat_find_stream_info(format.get(), nullptr);
+        // Time 0 of the video is the container's start (a transport stream's clock does
+        // not start at 0).
+        if (format->start_time != AV_NOPTS_VALUE && format->start_time > 0)
+            origin = double(format->start_time) / AV_TIME_BASE;
+    }
     bool sawAudio = false;
     std::unique_ptr<AudioDecoder> d(new AudioDecoder);
+    d->m_origin = origin;
     for (unsigned i = 0; i < format->nb_streams && d->m_streamIndex < 0; ++i) {
         AVStream *stream = format->streams[i];
         const AVCodecParameters *par = stream->codecpar;
@@ -121,7 +129,7 @@ bool AudioDecoder::begin(double fromSeconds, int speed, OutputFormat format, QSt
 
     AVStream *stream = m_format->streams[m_streamIndex];
     const double preroll = isPcm(m_codec->codec_id) ? 0.0 : kPreroll;
-    const double seekTo = std::max(0.0, fromSeconds - preroll);
+    const double seekTo = m_origin + std::max(0.0, fromSeconds - preroll);
     const int64_t ts = int64_t(std::floor(seekTo / av_q2d(stream->time_base)));
     if (avformat_seek_file(m_format.get(), m_streamIndex, INT64_MIN, ts, ts, 0) < 0
         && av_seek_frame(m_format.get(), m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0
@@ -197,7 +205,7 @@ void AudioDecoder::takeFrame(const AVFrame *frame)
             ts = frame->pts;
         const double tb = av_q2d(m_format->streams[m_streamIndex]->time_base);
         // Without a timestamp the seek is taken to have landed where it was asked.
-        const double start = ts == AV_NOPTS_VALUE ? m_from : ts * tb;
+        const double start = ts == AV_NOPTS_VALUE ? m_from : ts * tb - m_origin;
         m_nextSample = std::llround(start * rate);
         m_firstWanted = std::llround(m_from * rate);
         m_positioned = true;

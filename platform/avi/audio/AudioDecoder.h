@@ -61,6 +61,7 @@ private:
     ff::ResamplerPtr m_swr;
     std::unique_ptr<TempoFilter> m_tempo;
     int m_streamIndex = -1;
+    double m_origin = 0; // seconds of stream time at the video's time 0
 
     OutputFormat m_out;
     // Resampler input as configured, to notice a change of format within the stream.

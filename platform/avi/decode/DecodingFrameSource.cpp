@@ -145,6 +145,7 @@ bool DecodingFrameSource::startRun(int keyPacket)
     m_decoder->setPalette(m_file->paletteAt(keyPacket));
     m_positioned = m_file->seekToPacket(keyPacket);
     m_trusted = false;
+    m_firstPending = false;
     m_runStart = keyPacket;
     m_lastOut = -1;
     m_lastSent = -1;
@@ -183,25 +184,45 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
 {
     ++m_framesDecoded;
     const int slotTotal = int(m_shown.size());
-    // Pictures flushed at the end carry no dts; each is pushed out as a packet after the
-    // last one would have pushed it. Counting on from the last picture out instead would
-    // be wrong whenever the decoder dropped one (the B-frames of an open GOP at the start of
-    // a run): the keyframe just before the end would take the run's first slot.
-    int64_t dts = frame->pkt_dts;
-    if (dts == AV_NOPTS_VALUE && m_flushDts >= 0)
-        dts = m_flushDts++;
     int slot = m_lastOut + 1;
-    if (dts != AV_NOPTS_VALUE) {
-        const int64_t fromDts = dts - m_decoder->delay();
-        if (fromDts > m_lastOut && fromDts < INT32_MAX)
-            slot = int(fromDts);
+    if (m_file->presentsByTime()) {
+        const int64_t pts =
+            frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+        slot = m_file->slotOfTime(pts); // -1: decoded only to decode others
+    } else {
+        // Pictures flushed at the end carry no dts; each is pushed out as a packet after the
+        // last one would have pushed it. Counting on from the last picture out instead
+        // would be wrong whenever the decoder dropped one (the B-frames of an open GOP at
+        // the start of a run): the keyframe just before the end would take the run's first
+        // slot.
+        int64_t dts = frame->pkt_dts;
+        if (dts == AV_NOPTS_VALUE && m_flushDts >= 0)
+            dts = m_flushDts++;
+        if (dts != AV_NOPTS_VALUE) {
+            const int64_t fromDts = dts - m_decoder->delay();
+            if (fromDts > m_lastOut && fromDts < INT32_MAX)
+                slot = int(fromDts);
+        }
     }
-    m_lastOut = slot;
+    if (slot >= 0)
+        m_lastOut = slot;
     if (!m_trusted) {
         const bool key = frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I;
-        if (!key && m_runStart != 0)
+        // Outside AVI a file may start in the middle of a GOP (a cut transport stream). A
+        // keyframe that is decoded but never shown (an edit list's pre-roll) never comes out
+        // of the decoder: what follows it is what it starts.
+        const bool hiddenStart = m_file->presentsByTime() && m_runStart >= 0 &&
+            m_file->index().packet(m_runStart).slot < 0;
+        if (!key && !hiddenStart && (m_runStart != 0 || m_file->presentsByTime()))
             return;
         m_trusted = true;
+        m_firstPending = true;
+    }
+    // An edit list's pre-roll, keyframe included, is decoded and never shown.
+    if (slot < 0)
+        return;
+    if (m_firstPending) {
+        m_firstPending = false;
         m_firstTrusted[m_runStart] = slot;
         // Before a file's first frame there is nothing else to show.
         if (m_runStart == 0) {
@@ -234,7 +255,7 @@ void DecodingFrameSource::finishRun()
 {
     // A start that gave no keyframe before the end (a keyframe flag on a chunk that holds
     // none, like the empty VOP Xvid flags after its keyframes) is never used again.
-    if (!m_trusted && m_runStart >= 0)
+    if ((!m_trusted || m_firstPending) && m_runStart >= 0)
         m_firstTrusted[m_runStart] = INT_MAX;
     if (m_trusted && m_lastTrusted >= 0) {
         for (int s = m_lastTrusted + 1; s < int(m_shown.size()); ++s)
@@ -243,6 +264,7 @@ void DecodingFrameSource::finishRun()
     m_decoder->reset();
     m_positioned = false;
     m_trusted = false;
+    m_firstPending = false;
     m_flushDts = -1;
 }
 
@@ -287,14 +309,23 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error
             *error = message;
         return nullptr;
     }
+    const bool byTime = file->presentsByTime();
     auto decoder = VideoDecoder::open(file->codecParameters(),
-        file->index().everyPacketIsKeyframe(), &message);
+        file->index().everyPacketIsKeyframe(), &message, file->timeBase());
     if (!decoder) {
         if (error)
             *error = message;
         return nullptr;
     }
-    return std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+    auto source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+    // Outside AVI a file can hold a video stream of which nothing decodes (a broken
+    // bitstream, a missing decoder configuration); it is no video to open.
+    if (byTime && !source->pictureAt(0)) {
+        if (error)
+            *error = QStringLiteral("映像を読めません");
+        return nullptr;
+    }
+    return source;
 }
 
 } // namespace avi

@@ -81,6 +81,7 @@ private:
     // The running decode.
     bool m_positioned = false;
     bool m_trusted = false;
+    bool m_firstPending = false; // trusted, but nothing shown yet in this run
     int m_runStart = -1;
     int m_lastOut = -1;     // slot of the last frame out of the decoder in this run
     int m_lastSent = -1;    // slot of the last packet sent in this run

@@ -9,14 +9,25 @@ FrameIndex::FrameIndex(std::vector<Packet> packets, int slotCount)
 {
     m_byPos.reserve(m_packets.size());
     for (int i = 0; i < int(m_packets.size()); ++i) {
-        m_byPos.emplace(m_packets[size_t(i)].pos, i);
+        const Packet &p = m_packets[size_t(i)];
+        const auto [first, fresh] = m_byPos.emplace(p.pos, i);
+        if (!fresh) {
+            const Packet &earlier = m_packets[size_t(first->second)];
+            m_shared.emplace(std::make_pair(earlier.pos, earlier.pts), first->second);
+            m_shared.emplace(std::make_pair(p.pos, p.pts), i);
+        }
         if (m_packets[size_t(i)].keyframe)
             m_keyPackets.push_back(i);
     }
 }
 
-int FrameIndex::packetAtPos(int64_t pos) const
+int FrameIndex::packetAtPos(int64_t pos, int64_t pts) const
 {
+    if (!m_shared.empty()) {
+        const auto shared = m_shared.find(std::make_pair(pos, pts));
+        if (shared != m_shared.end())
+            return shared->second;
+    }
     const auto it = m_byPos.find(pos);
     return it == m_byPos.end() ? -1 : it->second;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -17,9 +18,13 @@ public:
         int size = 0;
         int slot = 0;
         bool keyframe = false;
+        int64_t dts = 0; // the container's, where positions come from presentation times
+        int64_t pts = INT64_MIN; // likewise; tells apart samples stored once, used twice
     };
 
-    // Packets must come in file order with strictly increasing slots.
+    // Packets must come in file order. In an AVI their slots increase strictly; elsewhere a
+    // slot is the packet's place in presentation order (-1: never shown), and only the
+    // keyframes' slots need increase.
     FrameIndex(std::vector<Packet> packets, int slotCount);
     FrameIndex() = default;
 
@@ -27,8 +32,9 @@ public:
     int packetCount() const { return int(m_packets.size()); }
     const Packet &packet(int i) const { return m_packets[size_t(i)]; }
 
-    // The packet read from this byte position, or -1.
-    int packetAtPos(int64_t pos) const;
+    // The packet read from this byte position (and, where one sample's bytes serve several
+    // packets, with this pts), or -1.
+    int packetAtPos(int64_t pos, int64_t pts = INT64_MIN) const;
     // The last keyframe packet whose slot is at or before `slot` and below `beforePacket`,
     // or -1 when there is none.
     int keyframeAtOrBefore(int slot, int beforePacket) const;
@@ -40,6 +46,7 @@ private:
     std::vector<Packet> m_packets;
     std::vector<int> m_keyPackets;
     std::unordered_map<int64_t, int> m_byPos;
+    std::map<std::pair<int64_t, int64_t>, int> m_shared; // (pos, pts) of bytes used twice
     int m_slotCount = 0;
 };
 

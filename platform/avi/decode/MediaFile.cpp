@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace avi {
 
@@ -34,6 +35,53 @@ bool intraOnly(AVCodecID id)
 {
     const AVCodecDescriptor *d = avcodec_descriptor_get(id);
     return d && (d->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+// Whether a VP8 or VP9 frame (or a VP9 superframe) puts a picture on screen: their encoders
+// send reference frames that are never shown (alternate references) as packets of their own
+// in WebM, and position N is the N-th picture shown. Other codecs show one per packet.
+bool vp9Shows(const uint8_t *d, int size)
+{
+    if (size < 1)
+        return false;
+    const int profile = ((d[0] >> 5) & 1) | (((d[0] >> 4) & 1) << 1);
+    int bit = 4 + (profile == 3 ? 1 : 0);
+    auto at = [&](int b) { return b / 8 < size ? (d[b / 8] >> (7 - b % 8)) & 1 : 0; };
+    if (at(bit)) // show_existing_frame
+        return true;
+    return at(bit + 2); // after frame_type: show_frame
+}
+
+bool showsPicture(AVCodecID codec, const uint8_t *data, int size)
+{
+    if (!data || size <= 0)
+        return true;
+    if (codec == AV_CODEC_ID_VP8)
+        return (data[0] >> 4) & 1;
+    if (codec != AV_CODEC_ID_VP9)
+        return true;
+    const uint8_t marker = data[size - 1];
+    if ((marker & 0xe0) != 0xc0)
+        return vp9Shows(data, size);
+    // A superframe: its index at the end gives each frame's size.
+    const int frames = (marker & 7) + 1;
+    const int sizeBytes = ((marker >> 3) & 3) + 1;
+    const int indexSize = 2 + sizeBytes * frames;
+    if (size < indexSize || data[size - indexSize] != marker)
+        return vp9Shows(data, size);
+    const uint8_t *entry = data + size - indexSize + 1;
+    int offset = 0;
+    for (int f = 0; f < frames; ++f) {
+        int frameSize = 0;
+        for (int b = 0; b < sizeBytes; ++b)
+            frameSize |= int(entry[f * sizeBytes + b]) << (8 * b);
+        if (frameSize <= 0 || offset + frameSize > size - indexSize)
+            return true;
+        if (vp9Shows(data + offset, frameSize))
+            return true;
+        offset += frameSize;
+    }
+    return false;
 }
 
 uint32_t le32(const char *p)
@@ -120,11 +168,15 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
         // Not fatal: the header already told us what the video stream is.
     }
     AVFormatContext *fc = file->m_format.get();
+    // The stream a player would show; cover art in a music file is no video.
+    const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
-        const AVCodecParameters *par = fc->streams[i]->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO && file->m_stream < 0)
+        const AVStream *stream = fc->streams[i];
+        const bool picture = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+        if (picture && (file->m_stream < 0 || int(i) == best))
             file->m_stream = int(i);
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO)
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             file->m_info.hasAudio = true;
     }
     if (file->m_stream < 0)
@@ -149,12 +201,16 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     }
     file->m_info.width = par->width;
     file->m_info.height = par->height;
-    setRate(file->m_info, st->time_base);
 
-    file->capturePalette();
-    const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
-    if (!indexed && !file->scanPackets())
+    if (file->m_avi) {
+        setRate(file->m_info, st->time_base);
+        file->capturePalette();
+        const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
+        if (!indexed && !file->scanPackets())
+            return fail(QStringLiteral("映像のフレームが見つかりません"));
+    } else if (!file->scanTimestamps()) {
         return fail(QStringLiteral("映像のフレームが見つかりません"));
+    }
     file->m_info.frameCount = file->m_index.slotCount();
     if (!file->m_palette.empty())
         file->findPaletteChanges();
@@ -170,14 +226,19 @@ bool MediaFile::openDemuxer(QString *error)
     // Probe rather than force the AVI demuxer: forced on a file that is something else, it
     // reads the whole file looking for chunks.
     if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("AVI ファイルではありません");
+        *error = QStringLiteral("動画ファイルとして読めません");
         return false;
     }
     m_format.reset(raw);
-    if (!m_format->iformat || std::strcmp(m_format->iformat->name, "avi") != 0) {
-        *error = QStringLiteral("AVI ファイルではありません");
+    // Any text opens as "tty", a picture as one of the image demuxers: neither is a video.
+    const char *format = m_format->iformat ? m_format->iformat->name : "";
+    if (!*format || std::strcmp(format, "tty") == 0 || std::strstr(format, "_pipe") ||
+        std::strcmp(format, "image2") == 0) {
+        *error = QStringLiteral("動画ファイルとして読めません");
         return false;
     }
+    m_avi = std::strcmp(format, "avi") == 0;
+    m_byteSeek = std::strcmp(format, "mpegts") == 0 || std::strcmp(format, "mpeg") == 0;
     return true;
 }
 
@@ -308,6 +369,89 @@ bool MediaFile::scanPackets()
     return true;
 }
 
+// Other containers stamp every packet with its presentation time; position N is the N-th
+// picture in that order. Packets the container marks for dropping (before the start of an
+// MP4 edit list) are decoded but never shown. One pass over the packets, no decoding.
+bool MediaFile::scanTimestamps()
+{
+    // No seek first: the packets probing read are still queued, and a seek to "the start"
+    // could land after packets stamped before it (an edit list's pre-roll).
+    AVStream *st = m_format->streams[m_stream];
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    std::vector<std::pair<int64_t, int>> shown; // pts, packet
+    std::set<std::pair<int64_t, int64_t>> seen;  // pos, pts
+    auto packet = ff::makePacket();
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole &&
+            seen.emplace(packet->pos, pts).second) {
+            FrameIndex::Packet p;
+            p.pos = packet->pos;
+            p.size = packet->size;
+            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+            p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+            p.pts = pts;
+            p.slot = -1;
+            if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                showsPicture(st->codecpar->codec_id, packet->data, packet->size))
+                shown.emplace_back(pts, int(packets.size()));
+            packets.push_back(p);
+        }
+        av_packet_unref(packet.get());
+        if (packets.size() > size_t(INT32_MAX / 4))
+            break;
+    }
+    std::stable_sort(shown.begin(), shown.end(),
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+    // Two packets at one time would be one picture shown over another: keep the first.
+    shown.erase(std::unique(shown.begin(), shown.end(),
+                    [](const auto &a, const auto &b) { return a.first == b.first; }),
+        shown.end());
+    if (shown.empty())
+        return false;
+    m_presentation.clear();
+    m_presentation.reserve(shown.size());
+    for (const auto &[pts, i] : shown) {
+        packets[size_t(i)].slot = int(m_presentation.size());
+        m_presentation.push_back(pts);
+    }
+    packets.front().keyframe = true;
+    // A keyframe shown before one earlier in the file (or never shown) is no place to start.
+    int lastKeySlot = -1;
+    for (FrameIndex::Packet &p : packets) {
+        if (p.keyframe && &p != &packets.front()) {
+            if (p.slot <= lastKeySlot)
+                p.keyframe = false;
+            else
+                lastKeySlot = p.slot;
+        }
+    }
+
+    const int count = int(m_presentation.size());
+    AVRational rate = st->avg_frame_rate;
+    const int64_t span = m_presentation.back() - m_presentation.front();
+    if ((rate.num <= 0 || rate.den <= 0) && span > 0 && count > 1) {
+        // The average over the pictures themselves: (count - 1) intervals over the span.
+        av_reduce(&rate.num, &rate.den, int64_t(count - 1) * st->time_base.den,
+            span * st->time_base.num, INT32_MAX);
+    }
+    if (rate.num > 0 && rate.den > 0) {
+        m_info.rateNum = rate.num;
+        m_info.rateDen = rate.den;
+    }
+    m_timeBase = st->time_base;
+    m_index = FrameIndex(std::move(packets), count);
+    return true;
+}
+
+int MediaFile::slotOfTime(int64_t pts) const
+{
+    const auto it = std::lower_bound(m_presentation.begin(), m_presentation.end(), pts);
+    return it != m_presentation.end() && *it == pts ? int(it - m_presentation.begin()) : -1;
+}
+
 namespace {
 
 // A palette the demuxer attached to the packet, if any.
@@ -369,7 +513,15 @@ const std::vector<uint8_t> &MediaFile::paletteAt(int packetIndex) const
 bool MediaFile::rewind()
 {
     m_skipBefore = 0;
-    if (av_seek_frame(m_format.get(), m_stream, 0, AVSEEK_FLAG_BACKWARD) >= 0)
+    int result = -1;
+    if (m_byteSeek)
+        result = av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    else if (m_avi || m_index.packetCount() == 0)
+        result = av_seek_frame(m_format.get(), m_stream, 0, AVSEEK_FLAG_BACKWARD);
+    else
+        result = av_seek_frame(m_format.get(), m_stream, m_index.packet(0).dts,
+            AVSEEK_FLAG_BACKWARD);
+    if (result >= 0)
         return true;
     // Some damaged files cannot seek at all: start reading them afresh.
     QString error;
@@ -388,11 +540,16 @@ bool MediaFile::seekToPacket(int packetIndex)
     m_rewoundForSkip = false;
     if (packetIndex <= 0)
         return rewind();
-    const int slot = m_index.packet(packetIndex).slot;
-    if (av_seek_frame(m_format.get(), m_stream, slot, AVSEEK_FLAG_BACKWARD) < 0) {
-        if (!rewind())
-            return false;
-    }
+    const FrameIndex::Packet &target = m_index.packet(packetIndex);
+    int result = -1;
+    if (m_avi)
+        result = av_seek_frame(m_format.get(), m_stream, target.slot, AVSEEK_FLAG_BACKWARD);
+    else if (m_byteSeek) // a transport stream's timestamps give only a rough place
+        result = av_seek_frame(m_format.get(), -1, target.pos, AVSEEK_FLAG_BYTE);
+    else
+        result = av_seek_frame(m_format.get(), m_stream, target.dts, AVSEEK_FLAG_BACKWARD);
+    if (result < 0 && !rewind())
+        return false;
     m_skipBefore = packetIndex;
     return true;
 }
@@ -405,7 +562,9 @@ bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
             return false;
         if (packet->stream_index != m_stream || packet->size <= 0)
             continue;
-        const int i = m_index.packetAtPos(packet->pos);
+        const int64_t pts = m_avi ? INT64_MIN
+            : packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int i = m_index.packetAtPos(packet->pos, pts);
         if (i >= 0) {
             if (i < m_skipBefore)
                 continue;
@@ -420,11 +579,13 @@ bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
             }
             m_rewoundForSkip = false;
             m_skipBefore = 0;
-            packet->dts = m_index.packet(i).slot;
+            if (m_avi)
+                packet->dts = m_index.packet(i).slot;
         } else if (m_skipBefore > 0) {
             continue;
         }
-        packet->pts = AV_NOPTS_VALUE;
+        if (m_avi)
+            packet->pts = AV_NOPTS_VALUE;
         *packetIndex = i;
         return true;
     }

@@ -42,6 +42,13 @@ public:
     // the first palette. Empty for streams without one.
     const std::vector<uint8_t> &paletteAt(int packetIndex) const;
 
+    // Whether positions come from the packets' presentation times (every container but
+    // AVI, whose packets have none); the picture with this time is at slotOfTime(), -1 when
+    // no position shows it.
+    bool presentsByTime() const { return !m_avi; }
+    int slotOfTime(int64_t pts) const;
+    AVRational timeBase() const { return m_timeBase; }
+
     // False once the file on disk has been deleted or rewritten since it was opened.
     bool unchanged() const;
 
@@ -51,6 +58,7 @@ private:
     bool buildIndexFromDemuxer();
     bool indexCoversStream();
     bool scanPackets();
+    bool scanTimestamps();
     bool rewind();
     void capturePalette();
     void findPaletteChanges();
@@ -72,6 +80,10 @@ private:
     Identity m_identity;
     ff::FormatPtr m_format;
     int m_stream = -1;
+    bool m_avi = true;
+    bool m_byteSeek = false;
+    AVRational m_timeBase{1, 1};
+    std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
     VideoInfo m_info;
     FrameIndex m_index;
     std::vector<uint8_t> m_palette;

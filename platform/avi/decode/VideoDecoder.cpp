@@ -29,7 +29,7 @@ void VideoDecoder::setPooledMemory(bool pooled, bool prefaulted)
 }
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
-    QString *error)
+    QString *error, AVRational timeBase)
 {
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     std::unique_ptr<VideoDecoder> decoder(new VideoDecoder);
@@ -51,7 +51,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     const bool small = qint64(par->width) * par->height <= 640 * 480;
     c->thread_count = intraOnly || small ? 1 : 2;
     c->thread_type = FF_THREAD_FRAME;
-    c->pkt_timebase = AVRational{1, 1};
+    c->pkt_timebase = timeBase;
     if (pooledMemory) {
         decoder->m_pool =
             std::make_unique<FramePool>(FramePool::kDefaultIdleCap, prefaultedMemory.load());

@@ -35,8 +35,9 @@ public:
     static void setPooledMemory(bool pooled, bool prefaulted = true);
 
     // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
+    // `timeBase`: the stream's, where packets carry presentation times.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
-        QString *error);
+        QString *error, AVRational timeBase = AVRational{1, 1});
 
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.
