@@ -16,7 +16,8 @@ void frmMain::Command8_Click()
     Timer1.setEnabled(false);
     closeMedia();
     CommonDialog1.setDialogTitle(QStringLiteral("データロード"));
-    CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi"));
+    CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi|%1|%2").arg(QStringLiteral("動画ファイル"),
+        QStringLiteral("*.mp4;*.m4v;*.mov;*.3gp;*.mkv;*.webm;*.ts;*.m2ts")));
     CommonDialog1.showOpen(this);
     MediaPath = CommonDialog1.fileName();
     if (MediaPath.isEmpty()) {
