@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTransform>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +262,7 @@ struct Shape {
     // they must go up by one from position to position.
     std::function<int(int)> numberAt;
     bool consecutive = false;
+    int clockwise = 0; // how far the file says to turn its pictures to show them upright
 };
 
 std::ostream &operator<<(std::ostream &out, const Shape &shape) { return out << shape.name; }
@@ -305,6 +307,18 @@ const Shape kShapes[] = {
                 e);
         },
         150, keptNumber},
+    {"MP4 from a phone held upright: shown turned a quarter",
+        [](QString *e) {
+            // The display matrix goes in as a copy, as a phone writes it beside the stream.
+            const QString upright = container(QStringLiteral("unrotated-mp4"), 60,
+                {"-c:v", "libx264", "-bf", "2", "-g", "30", "-preset", "veryfast", "-f", "mp4"},
+                e);
+            return upright.isEmpty() ? QString()
+                : AviCorpus::generate(QStringLiteral("rotated-mp4"),
+                      {"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", "-f", "mp4"},
+                      e);
+        },
+        60, positionIsNumber, false, 270},
     {"MOV, MPEG-4 part 2 with B-frames",
         [](QString *e) {
             return container(QStringLiteral("mpeg4-mov"), 150,
@@ -364,6 +378,20 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
     ASSERT_TRUE(first);
     const int length = first->info().frameCount;
     EXPECT_EQ(length, GetParam().length);
+    if (GetParam().clockwise) { // container files are made 320x240
+        const bool sideways = GetParam().clockwise % 180 != 0;
+        EXPECT_EQ(first->info().width, sideways ? 240 : 320);
+        EXPECT_EQ(first->info().height, sideways ? 320 : 240);
+    }
+    // The number is read from the picture as it was filmed.
+    const QTransform back = QTransform().rotate(-GetParam().clockwise);
+    const auto numberAt = [&](avi::FrameSource &source, int p) {
+        const QImage image = source.frameAt(p);
+        if (image.isNull() || !GetParam().clockwise)
+            return numberOf(image);
+        EXPECT_EQ(image.size(), QSize(source.info().width, source.info().height));
+        return numberOf(image.transformed(back));
+    };
 
     std::vector<int> expected(size_t(length) + 1);
     if (GetParam().numberAt) {
@@ -371,7 +399,7 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
             expected[size_t(p)] = GetParam().numberAt(std::min(p, length - 1));
     } else {
         for (int p = 0; p <= length; ++p) {
-            expected[size_t(p)] = numberOf(first->frameAt(p));
+            expected[size_t(p)] = numberAt(*first, p);
             ASSERT_GE(expected[size_t(p)], 0) << "walk at " << p;
             if (p > 0) { // pictures come in the order they were filmed
                 ASSERT_GE(expected[size_t(p)], expected[size_t(p - 1)]) << "walk at " << p;
@@ -404,7 +432,7 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
         auto source = open();
         ASSERT_TRUE(source);
         for (int p : order) {
-            EXPECT_EQ(numberOf(source->frameAt(p)), expected[size_t(p)])
+            EXPECT_EQ(numberAt(*source, p), expected[size_t(p)])
                 << how << " visit, position " << p;
         }
     }

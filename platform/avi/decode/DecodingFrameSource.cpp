@@ -98,7 +98,8 @@ QImage DecodingFrameSource::frameAt(int position)
     if (p < 0)
         return {};
     const int shown = m_shown[size_t(p)];
-    const QImage image = m_cache.image(shown, m_converter, info().width, info().height);
+    const QImage image = m_cache.image(shown, m_converter, m_file->decodedWidth(),
+        m_file->decodedHeight(), m_file->clockwise());
     m_cache.trim(p, m_direction, shown);
     return image;
 }
@@ -110,7 +111,8 @@ PicturePtr DecodingFrameSource::pictureAt(int position)
     if (p < 0)
         return nullptr;
     const int shown = m_shown[size_t(p)];
-    PicturePtr picture = m_cache.picture(shown, info().width, info().height);
+    PicturePtr picture = m_cache.picture(shown, m_file->decodedWidth(), m_file->decodedHeight(),
+        m_file->clockwise());
     m_cache.trim(p, m_direction, shown);
     return picture;
 }

@@ -45,14 +45,15 @@ void FrameCache::drop(std::map<int, Entry>::iterator it)
     m_entries.erase(it);
 }
 
-QImage FrameCache::image(int slot, FrameConverter &converter, int width, int height)
+QImage FrameCache::image(int slot, FrameConverter &converter, int width, int height,
+    int clockwise)
 {
     const auto it = m_entries.find(slot);
     if (it == m_entries.end())
         return {};
     Entry &e = it->second;
     if (e.image.isNull() && e.frame) {
-        e.image = converter.convert(e.frame.get(), width, height);
+        e.image = converter.convert(e.frame.get(), width, height, clockwise);
         if (e.image.isNull())
             return {};
         e.bytes += e.image.sizeInBytes();
@@ -76,25 +77,26 @@ namespace {
 // Converts on whichever thread asks: each thread has scalers of its own.
 class DecodedPicture : public Picture {
 public:
-    DecodedPicture(ff::FramePtr frame, int width, int height)
-        : m_frame(std::move(frame)), m_width(width), m_height(height)
+    DecodedPicture(ff::FramePtr frame, int width, int height, int clockwise)
+        : m_frame(std::move(frame)), m_width(width), m_height(height), m_clockwise(clockwise)
     {
     }
     QImage toImage() const override
     {
         thread_local FrameConverter converter;
-        return converter.convert(m_frame.get(), m_width, m_height);
+        return converter.convert(m_frame.get(), m_width, m_height, m_clockwise);
     }
 
 private:
     ff::FramePtr m_frame;
     int m_width;
     int m_height;
+    int m_clockwise;
 };
 
 } // namespace
 
-PicturePtr FrameCache::picture(int slot, int width, int height) const
+PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise) const
 {
     const auto it = m_entries.find(slot);
     if (it == m_entries.end())
@@ -105,7 +107,7 @@ PicturePtr FrameCache::picture(int slot, int width, int height) const
     ff::FramePtr ref = ff::makeFrame();
     if (!e.frame || !ref || av_frame_ref(ref.get(), e.frame.get()) < 0)
         return nullptr;
-    return std::make_shared<DecodedPicture>(std::move(ref), width, height);
+    return std::make_shared<DecodedPicture>(std::move(ref), width, height, clockwise);
 }
 
 void FrameCache::trim(int center, int direction, int keep)

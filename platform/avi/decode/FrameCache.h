@@ -33,9 +33,9 @@ public:
 
     void put(int slot, const AVFrame *frame);
     void erase(int slot);
-    QImage image(int slot, FrameConverter &converter, int width, int height);
+    QImage image(int slot, FrameConverter &converter, int width, int height, int clockwise = 0);
     // The frame unconverted (or its image, when it has one); null when not held.
-    PicturePtr picture(int slot, int width, int height) const;
+    PicturePtr picture(int slot, int width, int height, int clockwise = 0) const;
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);
     void clear();

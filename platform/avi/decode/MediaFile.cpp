@@ -1,11 +1,16 @@
 #include "platform/avi/decode/MediaFile.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -199,8 +204,17 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
         return fail(QStringLiteral("この映像の圧縮形式には対応していません（%1）")
                         .arg(QString::fromLatin1(name ? name : "?")));
     }
-    file->m_info.width = par->width;
-    file->m_info.height = par->height;
+    file->m_info.width = file->m_decodedWidth = par->width;
+    file->m_info.height = file->m_decodedHeight = par->height;
+    const uint8_t *matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix && !file->m_avi) {
+        // The matrix turns counter-clockwise; pictures are shown turned back.
+        const double turn = -av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+        if (std::isfinite(turn))
+            file->m_clockwise = ((int(std::lround(turn / 90.0)) % 4 + 4) % 4) * 90;
+        if (file->m_clockwise % 180 != 0)
+            std::swap(file->m_info.width, file->m_info.height);
+    }
 
     if (file->m_avi) {
         setRate(file->m_info, st->time_base);

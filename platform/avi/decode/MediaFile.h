@@ -48,6 +48,11 @@ public:
     bool presentsByTime() const { return !m_avi; }
     int slotOfTime(int64_t pts) const;
     AVRational timeBase() const { return m_timeBase; }
+    // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
+    // stream's display matrix says; info() gives the upright size, these the decoded one.
+    int clockwise() const { return m_clockwise; }
+    int decodedWidth() const { return m_decodedWidth; }
+    int decodedHeight() const { return m_decodedHeight; }
 
     // False once the file on disk has been deleted or rewritten since it was opened.
     bool unchanged() const;
@@ -83,6 +88,9 @@ private:
     bool m_avi = true;
     bool m_byteSeek = false;
     AVRational m_timeBase{1, 1};
+    int m_clockwise = 0;
+    int m_decodedWidth = 0;
+    int m_decodedHeight = 0;
     std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
     VideoInfo m_info;
     FrameIndex m_index;

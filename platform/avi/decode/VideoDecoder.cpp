@@ -2,6 +2,8 @@
 
 #include "platform/avi/decode/YuvToRgb.h"
 
+#include <QTransform>
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -174,7 +176,17 @@ bool setUpScaler(ff::ScalerPtr &scaler, const AVFrame *frame, int width, int hei
     return true;
 }
 
-QImage FrameConverter::convert(const AVFrame *frame, int width, int height)
+QImage FrameConverter::convert(const AVFrame *frame, int width, int height, int clockwise)
+{
+    QImage image = convertUnturned(frame, width, height);
+    if (image.isNull() || clockwise == 0)
+        return image;
+    if (clockwise == 180)
+        return image.mirrored(true, true);
+    return image.transformed(QTransform().rotate(clockwise));
+}
+
+QImage FrameConverter::convertUnturned(const AVFrame *frame, int width, int height)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
         return {};

@@ -109,9 +109,12 @@ class FrameConverter {
 public:
     static constexpr qint64 kBandedPixels = 640 * 480;
 
-    QImage convert(const AVFrame *frame, int width, int height);
+    // `clockwise`: 0, 90, 180 or 270 degrees to turn the picture upright (a phone's
+    // portrait video); width and height are the decoded picture's.
+    QImage convert(const AVFrame *frame, int width, int height, int clockwise = 0);
 
 private:
+    QImage convertUnturned(const AVFrame *frame, int width, int height);
     bool convertInBands(const AVFrame *frame, AVPixelFormat format, QImage &image);
 
     ff::ScalerPtr m_scaler;
