@@ -30,5 +30,7 @@ function(kurimo_boundary_probe name side allowed forbidden)
   add_test(NAME ${name}
     COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target ${name})
   string(REGEX REPLACE "[.]" "[.]" pattern "${forbidden}: No such file")
-  set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "${pattern}")
+  # One build of the tree at a time, also under ctest -j.
+  set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "${pattern}"
+    RESOURCE_LOCK kurimo_build_tree)
 endfunction()
