@@ -1,6 +1,6 @@
 #include "capture/PictureBox.h"
 
-#include "platform/mci/Surfaces.h"
+#include "media/DrawingSurface.h"
 #include "platform/windowing/Twips.h"
 
 #include <QPainter>
@@ -15,13 +15,13 @@ PictureBox::PictureBox(QWidget *parent) : QWidget(parent), m_image(1, 1, kSurfac
 {
     m_image.fill(kBlank);
     // The image object stays the same for the box's life, so one handle serves every copy.
-    m_handle = mci::Surfaces::registerSurface(&m_image);
+    m_handle = DrawingSurface::lend(&m_image);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 PictureBox::~PictureBox()
 {
-    mci::Surfaces::unregisterSurface(m_handle);
+    DrawingSurface::giveBack(m_handle);
 }
 
 void PictureBox::setTwipsGeometry(double left, double top, double width, double height)

@@ -48,7 +48,7 @@ click_control() {
 }
 
 cmake -S "$here" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target kurimo display_screenshots
+cmake --build "$build" --target kurimo grab-windows
 
 # A test clip: colour bars that move, a counter, a tone.
 ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=10 \
@@ -112,8 +112,8 @@ kurimo_pid=""
 
 # The help window and the capture window drawn headless, the capture window around the frame
 # the device showed; the help window now holds the new pictures.
-cmake --build "$build" --target display_screenshots
-QT_QPA_PLATFORM=offscreen "$build/tests/display/display_screenshots" "$work" "$work/video.png"
+cmake --build "$build" --target grab-windows
+QT_QPA_PLATFORM=offscreen "$build/tools/grab-windows" "$work" "$work/video.png"
 mkdir -p "$here/docs"
 cp "$work/help-window.png" "$here/docs/help-window.png"
 cp "$work/capture-window.png" "$here/docs/capture-window.png"

@@ -1,24 +1,14 @@
 #include "tests/audio/AudioFiles.h"
 
+#include "tests/support/AviCorpus.h"
+
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
 
 namespace audiotest {
-
-namespace {
-
-QString dataDir()
-{
-    const QString dir = QStringLiteral(KURIMO_TEST_DATA_DIR "/audio");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-} // namespace
 
 bool canEncode(const QString &encoder)
 {
@@ -32,32 +22,6 @@ bool canEncode(const QString &encoder)
 }
 
 namespace {
-
-// Runs ffmpeg with these arguments (output last, added here) unless the file exists.
-QString make(const QString &stem, const QString &suffix, const QStringList &args)
-{
-    const QByteArray key = QCryptographicHash::hash(args.join(' ').toUtf8(),
-                                                    QCryptographicHash::Sha1)
-                               .toHex()
-                               .left(10);
-    const QString path = dataDir() + '/' + stem + '-' + QString::fromLatin1(key) + suffix;
-    if (QFile::exists(path))
-        return path;
-    const QString temp =
-        path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid());
-    QStringList all{"-nostdin", "-loglevel", "error", "-y"};
-    all << args << temp;
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), all);
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        qWarning("ffmpeg failed: %s", p.readAllStandardError().constData());
-        QFile::remove(temp);
-        return {};
-    }
-    QFile::remove(path);
-    QFile::rename(temp, path);
-    return path;
-}
 
 QStringList picture()
 {
@@ -81,28 +45,28 @@ QString aviWith(Sound s, const QString &encoder, const QString &options)
         return {};
     QStringList args = picture() + sound(s);
     args << "-t" << "4" << "-c:v" << "mjpeg" << "-c:a" << encoder;
-    args << options.split(' ', Qt::SkipEmptyParts) << "-f" << "avi";
-    return make(QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder),
-                QStringLiteral(".avi"), args);
+    args << options.split(' ', Qt::SkipEmptyParts);
+    return AviCorpus::generate(
+        QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder), args);
 }
 
 QString aviWithoutSound()
 {
-    QStringList args = picture();
-    args << "-t" << "2" << "-c:v" << "mjpeg" << "-f" << "avi";
-    return make(QStringLiteral("silent"), QStringLiteral(".avi"), args);
+    return AviCorpus::generate(QStringLiteral("silent"),
+                               picture() << "-t" << "2" << "-c:v" << "mjpeg");
 }
 
 QString wavFile()
 {
-    QStringList args = sound(Sound::Sweep);
-    args << "-t" << "1" << "-c:a" << "pcm_s16le" << "-f" << "wav";
-    return make(QStringLiteral("sweep"), QStringLiteral(".wav"), args);
+    // A container of its own after the last input: the file is a WAV, whatever its name.
+    return AviCorpus::generate(QStringLiteral("sweep-wav"), sound(Sound::Sweep)
+                               << "-t" << "1" << "-c:a" << "pcm_s16le" << "-f" << "wav");
 }
 
 QString fileWithBytes(const QString &name, const QByteArray &bytes)
 {
-    const QString path = dataDir() + '/' + name;
+    QDir().mkpath(AviCorpus::dataDir());
+    const QString path = AviCorpus::dataDir() + QStringLiteral("/audio-") + name;
     QFile f(path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid()));
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         return {};

@@ -17,10 +17,7 @@ public:
     explicit ConvertRecordingSource(int frameCount) { m_info.frameCount = frameCount; }
 
     const avi::VideoInfo &info() const override { return m_info; }
-    QImage frameAt(int position) override
-    {
-        return FakeFrameSource::picture(position, m_info.width, m_info.height);
-    }
+    QImage frameAt(int position) override { return FakeFrameSource::picture(position, 64, 48); }
     avi::PicturePtr pictureAt(int position) override
     {
         std::lock_guard lock(m_mutex);
@@ -28,20 +25,12 @@ public:
         return std::make_shared<Pending>(this, position);
     }
 
-    void closeGate()
+    void setGate(bool open)
     {
         std::lock_guard lock(m_mutex);
-        m_gateOpen = false;
-    }
-    void openGate()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_gateOpen = true;
-        }
+        m_gateOpen = open;
         m_changed.notify_all();
     }
-    // Blocks until a conversion is waiting at the closed gate.
     void waitForConversionAtGate()
     {
         std::unique_lock lock(m_mutex);
@@ -52,38 +41,31 @@ public:
         std::lock_guard lock(m_mutex);
         return m_decoded;
     }
-    // Position -> converted on the given thread.
-    std::map<int, std::thread::id> conversions() const
+    std::map<int, std::thread::id> conversions() const // position -> its converting thread
     {
         std::lock_guard lock(m_mutex);
         return m_converted;
     }
 
 private:
-    class Pending : public avi::Picture {
-    public:
-        Pending(ConvertRecordingSource *source, int position)
-            : m_source(source), m_position(position)
+    struct Pending : avi::Picture {
+        Pending(ConvertRecordingSource *source, int position) : source(source), position(position)
         {
         }
-        QImage toImage() const override { return m_source->convert(m_position); }
-
-    private:
-        ConvertRecordingSource *m_source;
-        int m_position;
+        QImage toImage() const override { return source->convert(position); }
+        ConvertRecordingSource *source;
+        int position;
     };
 
     QImage convert(int position)
     {
-        {
-            std::unique_lock lock(m_mutex);
-            ++m_atGate;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return m_gateOpen; });
-            --m_atGate;
-            m_converted.emplace(position, std::this_thread::get_id());
-        }
-        return FakeFrameSource::picture(position, m_info.width, m_info.height);
+        std::unique_lock lock(m_mutex);
+        ++m_atGate;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_gateOpen; });
+        --m_atGate;
+        m_converted.emplace(position, std::this_thread::get_id());
+        return FakeFrameSource::picture(position, 64, 48);
     }
 
     avi::VideoInfo m_info{64, 48, 0, 25, 1, false};
@@ -149,7 +131,7 @@ TEST(DecodeAhead, ALateTakerConvertsItsFrameItselfAndTheSkippedOnesNever)
 TEST(DecodeAhead, ATakerWaitsForTheFrameTheConvertThreadIsOn)
 {
     ConvertRecordingSource source(100);
-    source.closeGate();
+    source.setGate(false);
     avi::DecodeAhead ahead(source);
     ahead.begin(forwardPlan(0, 99), 0, 4);
     source.waitForConversionAtGate(); // the convert thread holds frame 0
@@ -157,7 +139,7 @@ TEST(DecodeAhead, ATakerWaitsForTheFrameTheConvertThreadIsOn)
     std::optional<avi::DecodeAhead::Frame> taken;
     std::thread taker([&] { taken = ahead.takeUpTo(0); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    source.openGate();
+    source.setGate(true);
     taker.join();
     ASSERT_TRUE(taken);
     EXPECT_EQ(FakeFrameSource::positionOf(taken->image), 0);
@@ -167,7 +149,7 @@ TEST(DecodeAhead, ATakerWaitsForTheFrameTheConvertThreadIsOn)
 TEST(DecodeAhead, HaltAndDestructionDuringAConversionEndCleanly)
 {
     ConvertRecordingSource source(100);
-    source.closeGate();
+    source.setGate(false);
     std::thread opener;
     {
         avi::DecodeAhead ahead(source);
@@ -177,7 +159,7 @@ TEST(DecodeAhead, HaltAndDestructionDuringAConversionEndCleanly)
         EXPECT_FALSE(ahead.takeUpTo(50)); // the queue went with the play
         opener = std::thread([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            source.openGate();
+            source.setGate(true);
         });
         // The destructor waits for the conversion in hand, then both threads end: a hang
         // here is the fault (the test's time limit catches it).

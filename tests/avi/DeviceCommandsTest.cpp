@@ -134,22 +134,19 @@ TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAllowance)
     EXPECT_EQ(window.geometry(), QRect(-128, -86, 1280, 960));
 }
 
+// The close box hides the window and the device stays open: a seek is painted by the next
+// event pump, a play shows the window again.
 TEST(AviDeviceWindow, TheCloseBoxHidesAndTheDeviceStaysOpen)
 {
-    DeviceRig rig(10);
-    rig.device->putWindow({10, 10, 64, 68});
+    DeviceRig rig(30);
+    rig.device->putWindow({0, 0, 64, 68});
+    QCoreApplication::processEvents();
     ASSERT_TRUE(rig.device->window().close());
     EXPECT_FALSE(rig.device->window().isVisible());
     EXPECT_TRUE(rig.device->seek(seekTo(4)).ok);
     EXPECT_EQ(rig.shownPosition(), 4);
     EXPECT_TRUE(rig.device->play(range(0, 5)).ok);
-    EXPECT_TRUE(rig.device->window().isVisible()); // play shows it again
-}
-
-TEST(AviDeviceWindow, ASeekIsPaintedByTheNextEventPump)
-{
-    DeviceRig rig(30);
-    rig.device->putWindow({0, 0, 64, 68});
+    EXPECT_TRUE(rig.device->window().isVisible());
     QCoreApplication::processEvents();
     struct Spy : QObject {
         int paints = 0;
@@ -180,10 +177,8 @@ TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
     EXPECT_EQ(surface.pixelColor(100, 40), QColor(250, 0, 0));  // scaled top-right quadrant
     EXPECT_EQ(surface.pixelColor(30, 100), QColor(0, 250, 0));  // scaled bottom-left
     EXPECT_EQ(surface.pixelColor(109, 109), QColor(0, 0, 250)); // last pixel inside the clip
-    EXPECT_EQ(surface.pixelColor(110, 100), QColor(Qt::white));
-    EXPECT_EQ(surface.pixelColor(100, 110), QColor(Qt::white));
-    EXPECT_EQ(surface.pixelColor(9, 50), QColor(Qt::white));
-    EXPECT_EQ(surface.pixelColor(50, 19), QColor(Qt::white));
+    for (QPoint outside : {QPoint(110, 100), QPoint(100, 110), QPoint(9, 50), QPoint(50, 19)})
+        EXPECT_EQ(surface.pixelColor(outside), QColor(Qt::white));
 
     // Hanging off the image, and far outside 32-bit sums: clipped, no crash.
     QImage small(50, 40, QImage::Format_ARGB32_Premultiplied);
@@ -195,50 +190,33 @@ TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
     EXPECT_FALSE(rig.device->update({0, 0, 10, 10}, null).ok);
 }
 
-uint16_t bmpBitCount(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray header = f.read(30);
-    return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
-}
-
-TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSize)
+// The frame at the source size, whatever the window's, as a 24-bit BMP. A write that fails
+// (the temporary beside a 250-character name is too long for the file system; a missing
+// folder) leaves an existing file as it was and nothing beside it.
+TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOrNothing)
 {
     QTemporaryDir dir;
     DeviceRig rig(30, false, false, 64, 48);
-    rig.device->putWindow({0, 0, 128, 116}); // the capture ignores the window's size
+    rig.device->putWindow({0, 0, 128, 116});
     rig.device->seek(seekTo(17));
     const QString path = dir.filePath("frame.bmp");
     ASSERT_TRUE(rig.device->capture(path).ok);
-    EXPECT_EQ(bmpBitCount(path), 24);
-    const QImage back(path);
-    ASSERT_EQ(back.size(), QSize(64, 48));
-    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32),
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(qFromLittleEndian<quint16>(written.read(30).constData() + 28), 24); // bits
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32),
         FakeFrameSource::picture(17, 64, 48));
-}
 
-TEST(AviDeviceCapture, AFailedWriteLeavesAnExistingFileAlone)
-{
-    QTemporaryDir dir;
-    DeviceRig rig(30);
-    // A name of 250 characters is a valid file, but the temporary written beside it (the name
-    // plus a suffix) is too long for the file system: the write fails before the rename.
-    const QString path = dir.filePath(QString(246, QLatin1Char('k')) + ".bmp");
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("precious");
-    }
-    const mci::Result r = rig.device->capture(path);
+    const QString precious = dir.filePath(QString(246, QLatin1Char('k')) + ".bmp");
+    QFile f(precious);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("precious") == 8);
+    f.close();
+    const mci::Result r = rig.device->capture(precious);
     EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.error.contains(path));
-    QFile f(path);
+    EXPECT_TRUE(r.error.contains(precious));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "precious");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no half file left
-
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
     EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
 }
 

@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QPainter>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -36,7 +35,6 @@ public:
 
     QImage frameAt(int position) override
     {
-        m_calls.fetch_add(1);
         if (std::this_thread::get_id() != m_owner) {
             std::unique_lock lock(m_holdMutex);
             m_holdChanged.wait(lock, [this] { return !m_held; });
@@ -52,17 +50,13 @@ public:
         return picture(position, m_info.width, m_info.height);
     }
 
-    static QColor positionColour(int position)
-    {
-        return QColor(position % 256, (position / 256) % 256, 77);
-    }
     static QImage picture(int position, int width, int height)
     {
         QImage image(width, height, QImage::Format_RGB32);
         QPainter p(&image);
         const int w = width / 2;
         const int h = height / 2;
-        p.fillRect(0, 0, w, h, positionColour(position));
+        p.fillRect(0, 0, w, h, QColor(position % 256, (position / 256) % 256, 77));
         p.fillRect(w, 0, width - w, h, QColor(250, 0, 0));
         p.fillRect(0, h, w, height - h, QColor(0, 250, 0));
         p.fillRect(w, h, width - w, height - h, QColor(0, 0, 250));
@@ -100,7 +94,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_requested;
     }
-    int calls() const { return m_calls.load(); }
 
 private:
     avi::VideoInfo m_info;
@@ -109,7 +102,6 @@ private:
     std::mutex m_mutex;
     std::vector<int> m_requested;
     std::set<int> m_broken;
-    std::atomic<int> m_calls{0};
     const std::thread::id m_owner = std::this_thread::get_id();
     std::mutex m_holdMutex;
     std::condition_variable m_holdChanged;

@@ -122,55 +122,42 @@ TEST_F(BadInput, TruncatedFileGivesTheFramesItHolds)
     }
 }
 
-TEST_F(BadInput, FileWithoutIndexIsOpenedByScanningItsPackets)
+// A file without its index, or with an entry pointing past the end, is opened by scanning
+// its packets. The keyframes the scan finds are starts: a seek near the end does not decode
+// the whole file from its start.
+TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
 {
-    for (Kind kind : {Kind::H264, Kind::Dib8, Kind::Mpeg4Packed}) {
+    for (const auto &[kind, strip] : {std::pair{Kind::H264, true}, {Kind::Dib8, true},
+                                      {Kind::Mpeg4Packed, true}, {Kind::Mjpeg, false}}) {
         SCOPED_TRACE(AviCorpus::name(kind).toStdString());
         const QString original = AviCorpus::file(kind);
         QByteArray bytes = readAll(original);
         const int idx1 = int(bytes.lastIndexOf("idx1"));
         ASSERT_GT(idx1, 0);
-        bytes.replace(idx1, 4, "JUNK");
-        const QString stripped = at(AviCorpus::name(kind) + "-noindex.avi");
-        ASSERT_TRUE(writeAll(stripped, bytes));
+        if (strip)
+            bytes.replace(idx1, 4, "JUNK");
+        else
+            bytes[idx1 + 8 + 2 * 16 + 8 + 3] = '\x7f'; // the third entry's offset
+        const QString changed = at(AviCorpus::name(kind) + "-index.avi");
+        ASSERT_TRUE(writeAll(changed, bytes));
 
         QString error;
-        auto source = avi::openFrameSource(stripped, &error);
+        auto source = avi::openFrameSource(changed, &error);
         ASSERT_TRUE(source) << error.toStdString();
         const ReferenceDecode whole = referenceDecode(original);
         const int count = source->info().frameCount;
-        EXPECT_GE(count, int(whole.framesByPosition.size()) - 2);
+        EXPECT_GE(count, int(whole.framesByPosition.size()) - (strip ? 2 : 0));
         EXPECT_LE(count, int(whole.framesByPosition.size()));
         for (int p : {count - 1, count / 2, 5, 0}) {
             EXPECT_TRUE(sameImage(source->frameAt(p), whole.framesByPosition[size_t(p)])) << p;
         }
-        // The keyframes the scan finds are starts: a seek near the end does not decode the
-        // whole file from its start.
-        auto fresh = avi::openFrameSource(stripped, &error);
+        auto fresh = avi::openFrameSource(changed, &error);
         ASSERT_TRUE(fresh) << error.toStdString();
         EXPECT_TRUE(
             sameImage(fresh->frameAt(count - 1), whole.framesByPosition[size_t(count - 1)]));
-        EXPECT_LT(fresh->stats().framesDecoded,
-            count - AviCorpus::spec(kind).keyframeInterval / 2);
-
+        EXPECT_LE(fresh->stats().framesDecoded,
+            std::max(1, count - AviCorpus::spec(kind).keyframeInterval / 2 - 1));
     }
-}
-
-TEST_F(BadInput, DamagedIndexIsReplacedByAScan)
-{
-    const QString original = AviCorpus::file(Kind::Mjpeg);
-    QByteArray bytes = readAll(original);
-    const int idx1 = int(bytes.lastIndexOf("idx1"));
-    ASSERT_GT(idx1, 0);
-    // Point the third entry's offset far beyond the end of the file.
-    bytes[idx1 + 8 + 2 * 16 + 8 + 3] = '\x7f';
-    ASSERT_TRUE(writeAll(at("badindex.avi"), bytes));
-    QString error;
-    auto source = avi::openFrameSource(at("badindex.avi"), &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    EXPECT_EQ(source->info().frameCount, AviCorpus::spec(Kind::Mjpeg).frameCount);
-    const ReferenceDecode whole = referenceDecode(original);
-    EXPECT_TRUE(sameImage(source->frameAt(30), whole.framesByPosition[30]));
 }
 
 TEST_F(BadInput, FileChangedOrDeletedWhileOpenGivesNullFrames)

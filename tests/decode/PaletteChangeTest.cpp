@@ -18,19 +18,14 @@ protected:
     static constexpr int kFrames = 60;
     static constexpr int kKeyEvery = 20;
 
-    static std::vector<uint32_t> shifted(int by)
+    // Changes before frames 10 (between keyframes), 20 (at a keyframe) and 47.
+    static std::vector<uint32_t> paletteAt(int frame)
     {
         std::vector<uint32_t> palette = AviCorpus::patternPalette();
+        const uint32_t by = frame < 10 ? 0 : frame < 20 ? 1 : frame < 47 ? 2 : 3;
         for (uint32_t &rgb : palette)
-            rgb = (rgb + uint32_t(by) * 0x3f1d07u) & 0xffffffu;
+            rgb = (rgb + by * 0x3f1d07u) & 0xffffffu;
         return palette;
-    }
-    // Changes before frames 10 (between keyframes), 20 (at a keyframe) and 47.
-    static const std::vector<uint32_t> &paletteAt(int frame)
-    {
-        static const std::vector<uint32_t> palettes[] = {AviCorpus::patternPalette(),
-            shifted(1), shifted(2), shifted(3)};
-        return palettes[frame < 10 ? 0 : frame < 20 ? 1 : frame < 47 ? 2 : 3];
     }
 
     void SetUp() override
@@ -81,7 +76,7 @@ protected:
         if (image.size() != QSize(kWidth, kHeight))
             return kWidth * kHeight;
         const QByteArray indices = AviCorpus::patternFrame(kWidth, kHeight, n);
-        const std::vector<uint32_t> &palette = paletteAt(n);
+        const std::vector<uint32_t> palette = paletteAt(n);
         int wrong = 0;
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {

@@ -8,7 +8,7 @@
 class PositionTest : public PanelFixture {
 protected:
     // A device that counts in milliseconds between the two time-format commands, as the real
-    // one does: the position read there is framePosition * 40 ms (25 frames a second).
+    // one does: the position read there is frame * 40 ms (25 frames a second) + extraMs.
     void countMillisecondsWhenAsked()
     {
         channel.onExecute = [this](const QString &command) {
@@ -30,70 +30,60 @@ TEST_F(PositionTest, SecondsAreReadBetweenTheTwoTimeFormatCommands)
 {
     haveVideo();
     countMillisecondsWhenAsked();
-    control.currentPosition = 8;  // 320 ms
-    extraMs = 30;                 // 350 ms: the half that rounds up
+    control.currentPosition = 8; // 320 ms
+    extraMs = 30;                // 350 ms: the half that rounds up
     form->UpdateTimeLabel();
     EXPECT_EQ(form->Label1->text(), QStringLiteral("0.4秒"));
-    EXPECT_EQ(channel.commands,
-              QStringList({QStringLiteral("set /videos/my clip.avi time format ms"),
-                           QStringLiteral("set /videos/my clip.avi time format frames")}));
-    // Back in frames for every later reader.
-    EXPECT_EQ(control.currentPosition, 8);
+    EXPECT_EQ(channel.commands, (QStringList{"set /videos/my clip.avi time format ms",
+                                             "set /videos/my clip.avi time format frames"}));
+    EXPECT_EQ(control.currentPosition, 8); // back in frames for every later reader
 }
 
-TEST_F(PositionTest, FramesModeShowsThePositionAndSendsNothing)
-{
-    haveVideo();
-    form->state.TimeDisplayMode = 0;
-    // The frame texts themselves are checked with the time texts.
-    control.currentPosition = 1234;
-    form->UpdateTimeLabel();
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("1234Fm"));
-    EXPECT_TRUE(channel.commands.isEmpty());
-}
-
+// The poll moves the slider and the label, never seeks, and leaves a held thumb alone; a
+// device gone away shows what the control reports, without a box. Real ticks run it.
 TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
 {
     haveVideo(320, 240, 5000);
-    countMillisecondsWhenAsked();
+    form->state.TimeDisplayMode = 0;
     QSignalSpy changes(form->Slider1, &Slider::change);
-    form->Timer1.start();
     for (qint32 position : {0, 120, 4999, 7}) {
         control.currentPosition = position;
         form->Timer1_Timer();
         EXPECT_EQ(form->Slider1->value(), position);
     }
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("0.3秒"));  // frame 7 = 280 ms
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("7Fm"));
+    form->Slider1->setSliderDown(true);
+    form->Slider1->setValue(800); // the user drags to 800 and holds
+    control.currentPosition = 520;
+    form->Timer1_Timer();
+    EXPECT_EQ(form->Slider1->value(), 800);
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("520Fm"));
     EXPECT_EQ(changes.count(), 0);
     EXPECT_TRUE(control.seeks.isEmpty());
-    EXPECT_FALSE(control.log.contains(QStringLiteral("seek")));
-    EXPECT_TRUE(form->Timer1.isActive());
-}
+    form->Slider1->setSliderDown(false); // the release seeks where the user put it
+    EXPECT_EQ(control.seeks, QList<qint32>{800});
 
-TEST_F(PositionTest, TimerTicksRunThePoll)
-{
-    haveVideo();
-    form->state.TimeDisplayMode = 0;
-    control.currentPosition = 42;
-    form->Timer1.start();
-    // A real tick of Timer1, through the panel's own connection.
-    QTRY_COMPARE_WITH_TIMEOUT(form->Label1->text(), QStringLiteral("42Fm"), 2000);
-    EXPECT_EQ(form->Slider1->value(), 42);
-    form->Timer1.stop();
-}
-
-TEST_F(PositionTest, PollOfAGoneDeviceShowsWhatTheControlReportsWithoutABox)
-{
-    haveVideo();
-    form->state.TimeDisplayMode = 0;
-    control.currentPosition = 17;
-    form->Timer1_Timer();
     control.isOpen = false;
     control.currentPosition = 0;
     form->Timer1_Timer();
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("0Fm"));
     EXPECT_EQ(form->Slider1->value(), 0);
+    control.currentPosition = 42;
+    form->Timer1.start();
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label1->text(), QStringLiteral("42Fm"), 2000);
     EXPECT_TRUE(messages.events.empty());
+    EXPECT_TRUE(channel.commands.isEmpty()); // frames need no time-format commands
+}
+
+// Switching the poll on while it runs keeps its rhythm: quick clicks never hold it back.
+TEST_F(PositionTest, SwitchingOnARunningPollKeepsItsRhythm)
+{
+    haveVideo();
+    form->Command3_Click();
+    ASSERT_TRUE(form->Timer1.isActive());
+    QTest::qWait(60);
+    const int left = form->Timer1.remainingTime();
+    form->Command9_Click();
+    EXPECT_LE(form->Timer1.remainingTime(), left);
 }
 
 TEST_F(PositionTest, SliderMoveSeeksPausesBothButtonsAndStopsThePoll)
@@ -101,26 +91,24 @@ TEST_F(PositionTest, SliderMoveSeeksPausesBothButtonsAndStopsThePoll)
     haveVideo();
     countMillisecondsWhenAsked();
     form->state.ForwardPlayState = 1;
-    form->state.ReversePlayState = 0;
     form->Timer1.start();
-    // A user's move: a click on the track or a key, not a value set by the program.
-    form->Slider1->setValue(77);
-    EXPECT_EQ(control.log, QStringList({QStringLiteral("to=77"), QStringLiteral("seek")}));
-    EXPECT_EQ(form->state.ForwardPlayState, 2);
-    EXPECT_EQ(form->state.ReversePlayState, 2);
+    form->Slider1->setValue(77); // a click on the track or a key: not a value the program set
+    EXPECT_EQ(control.log, (QStringList{"to=77", "seek"}));
+    EXPECT_EQ(pair(), std::make_pair(2, 2));
     EXPECT_FALSE(form->Timer1.isActive());
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("3.1秒"));  // 77 x 40 ms = 3080 ms
-    EXPECT_EQ(channel.commands.size(), 2);
-}
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("3.1秒")); // 77 x 40 ms = 3080 ms
 
-TEST_F(PositionTest, KeyOnTheSliderSeeksOneStep)
-{
-    haveVideo();
     form->state.TimeDisplayMode = 0;
-    form->Slider1->setProgramValue(10);
     QTest::keyClick(form->Slider1, Qt::Key_Right);
-    EXPECT_EQ(control.seeks, QList<qint32>({11}));
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("11Fm"));
+    EXPECT_EQ(control.seeks, (QList<qint32>{77, 78}));
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("78Fm"));
+
+    // Pressed and released without a move: no seek, the poll runs on.
+    form->Command1_Click();
+    form->Slider1->setSliderDown(true);
+    form->Slider1->setSliderDown(false);
+    EXPECT_EQ(control.seeks.size(), 2);
+    EXPECT_TRUE(form->Timer1.isActive());
 }
 
 TEST_F(PositionTest, DoubleClickTogglesTheFormOnlyFromTheNextUpdate)
@@ -128,7 +116,6 @@ TEST_F(PositionTest, DoubleClickTogglesTheFormOnlyFromTheNextUpdate)
     haveVideo();
     control.currentPosition = 5;
     form->Label1->setText(QStringLiteral("0.2秒"));
-    ASSERT_EQ(form->state.TimeDisplayMode, 1);
     form->Label1_DblClick();
     EXPECT_EQ(form->state.TimeDisplayMode, 0);
     EXPECT_EQ(form->Label1->text(), QStringLiteral("0.2秒"));

@@ -1,40 +1,48 @@
+#include "capture/Form1.h"
+#include "capture/PictureBox.h"
 #include "tests/support/AviCorpus.h"
 #include "tests/support/RealLayerFixture.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-// The real panel in front of the real layer, headless: what a person does with the mouse,
-// checked against what the device says it is doing.
+// The real panel in front of the real layer, headless, on a lossless 160 by 120 clip of 60
+// frames at 25 a second (a frame is 40 ms, pixels compare exactly) under a path with blanks
+// and Japanese characters, as people name their files.
 class PanelWithLayer : public RealLayerFixture {
 protected:
     void SetUp() override
     {
         RealLayerFixture::SetUp();
         QString error;
-        const QString source = AviCorpus::file(AviCorpus::Kind::Mjpeg, &error);
+        const QString source = AviCorpus::file(AviCorpus::Kind::Dib24, &error);
         ASSERT_FALSE(source.isEmpty()) << error.toStdString();
-        // A path with blanks and Japanese characters, as people name their files.
-        ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("my videos")));
         path = dir.path() + QStringLiteral("/my videos/テスト 1.avi");
         ASSERT_TRUE(QFile::copy(source, path));
     }
+    void TearDown() override
+    {
+        if (Form1 *capture = Form1::existing())
+            capture->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        panel.Form_Unload();
+        RealLayerFixture::TearDown();
+        EXPECT_TRUE(layerErrors.isEmpty()) << layerErrors.join('\n').toStdString();
+    }
 
     QString status(const char *item)
     {
-        const mci::Result r =
-            interpreter.send(QStringLiteral("status ") + path + QLatin1Char(' ') + item);
+        const mci::Result r = interpreter.send("status " + path + ' ' + item);
         EXPECT_TRUE(r.ok) << r.error.toStdString();
         return r.reply;
     }
-
     int position() { return status("position").toInt(); }
 
     // Let the device play on its real clock until it stops by itself, or give up.
@@ -49,19 +57,38 @@ protected:
         return false;
     }
 
+    // What a user's move of the position slider does.
+    void moveSliderTo(int frame)
+    {
+        panel.Slider1->setValue(frame);
+        ASSERT_EQ(position(), frame);
+    }
+
+    // Frame n of the clip as ffmpeg decodes it, cut to the capture window's picture.
+    QImage referenceFrame(int n)
+    {
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     {"-v", "error", "-i", path, "-vf", QStringLiteral("select=eq(n\\,%1)").arg(n),
+                      "-frames:v", "1", "-f", "image2pipe", "-c:v", "png", "-"});
+        if (!ffmpeg.waitForFinished(30000))
+            return {};
+        return QImage::fromData(ffmpeg.readAllStandardOutput(), "PNG")
+            .convertToFormat(QImage::Format_RGB32)
+            .copy(0, 0, 154, 114);
+    }
+
     QTemporaryDir dir;
 };
 
 TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
 {
-    const AviCorpus::Spec spec = AviCorpus::spec(AviCorpus::Kind::Mjpeg);
-
     panel.Command8_Click();
-    ASSERT_EQ(panel.DeviceError, 0) << layerErrors.join('\n').toStdString();
+    ASSERT_EQ(panel.DeviceError, 0);
     EXPECT_EQ(panel.MediaPath, path);
-    EXPECT_EQ(panel.MediaLength, spec.frameCount);
-    EXPECT_EQ(panel.state.SourceWidth, spec.width);
-    EXPECT_EQ(panel.state.SourceHeight, spec.height);
+    EXPECT_EQ(panel.MediaLength, 60);
+    EXPECT_EQ(panel.state.SourceWidth, 160);
+    EXPECT_EQ(panel.state.SourceHeight, 120);
     EXPECT_EQ(status("mode"), QStringLiteral("stopped"));
     EXPECT_EQ(position(), 0);
     EXPECT_EQ(status("speed"), QStringLiteral("1000"));
@@ -73,38 +100,82 @@ TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
     panel.Command1_Click();
     EXPECT_EQ(status("mode"), QStringLiteral("paused"));
     const int held = position();
-    EXPECT_GE(held, 0);
-    EXPECT_LT(held, spec.frameCount);
+    EXPECT_LT(held, 60);
 
-    // One frame on, then to the end.
     panel.Command9_Click();
     EXPECT_EQ(position(), held + 1);
     panel.Command4_Click();
-    EXPECT_EQ(position(), spec.frameCount);
+    EXPECT_EQ(position(), 60);
 
     // Mark 10..30: to the start, ten steps, "S", twenty steps, "E".
     panel.Command3_Click();
-    EXPECT_EQ(position(), 0);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 30; ++i) {
+        if (i == 10)
+            panel.Command16_Click();
         panel.Command9_Click();
-    panel.Command16_Click();
-    for (int i = 0; i < 20; ++i)
-        panel.Command9_Click();
+    }
     panel.Command18_Click();
     EXPECT_EQ(panel.state.RangeFrom, 10);
     EXPECT_EQ(panel.state.RangeTo, 30);
 
-    // Steps leave the pair paused, so reverse would resume down to 0; after a stop it plays
-    // the marked range from its end down to its start, and stops there.
+    // After a stop, reverse plays the marked range from its end down to its start, once:
+    // repeat switched on meanwhile changes the next play, not this one.
     panel.Command2_Click();
     panel.Command15_Click();
     EXPECT_EQ(status("mode"), QStringLiteral("playing"));
-    EXPECT_LE(position(), 30);
+    panel.Command14_Click();
     ASSERT_TRUE(runUntilStopped(10000));
     EXPECT_EQ(position(), 10);
-
-    EXPECT_TRUE(layerErrors.isEmpty()) << layerErrors.join('\n').toStdString();
     EXPECT_EQ(messages.boxCount(), 0);
+}
+
+// The label reads the position in milliseconds and leaves the device counting in frames.
+TEST_F(PanelWithLayer, TimeLabelReadsMillisecondsAndLeavesTheDeviceInFrames)
+{
+    panel.Command8_Click();
+    const struct {
+        int frame;
+        const char *seconds;
+        const char *frames;
+    } cases[] = {{9, "0.4秒", "9Fm"}, {59, "2.4秒", "59Fm"}};
+    for (const auto &c : cases) {
+        panel.state.TimeDisplayMode = 1;
+        moveSliderTo(c.frame);
+        EXPECT_EQ(panel.Label1->text().toStdString(), c.seconds) << c.frame;
+        EXPECT_EQ(panel.mciAVI.position(), c.frame);
+        panel.Label1_DblClick();
+        panel.Timer1_Timer();
+        EXPECT_EQ(panel.Label1->text().toStdString(), c.frames) << c.frame;
+    }
+}
+
+// The copy holds the exact frame of its moment, also while the video plays (slowly here, so
+// the moment is one frame), and keeps it when the video moves on; saved, the file holds it.
+TEST_F(PanelWithLayer, CopyHoldsTheExactFrameAndSavesIt)
+{
+    panel.Command8_Click();
+    moveSliderTo(10);
+    panel.Slider2->setValue(1); // a frame every 40 seconds
+    panel.Command1_Click();
+    panel.Command19_Click();
+    EXPECT_EQ(status("mode"), QStringLiteral("playing"));
+    Form1 *capture = Form1::existing();
+    ASSERT_NE(capture, nullptr);
+    const QImage picture = capture->Picture1->image();
+    EXPECT_EQ(picture, referenceFrame(position()));
+
+    moveSliderTo(40);
+    EXPECT_EQ(capture->Picture1->image(), picture);
+    panel.Command19_Click();
+    EXPECT_EQ(Form1::existing(), capture);
+    EXPECT_EQ(capture->Picture1->image(), referenceFrame(40));
+
+    const QString target = dir.filePath(QStringLiteral("フレーム 40.bmp"));
+    windowing::CommonDialog::setResponder(
+        [&](const windowing::CommonDialog::Request &) { return target; });
+    capture->tofile_Click();
+    EXPECT_EQ(Form1::existing(), nullptr);
+    EXPECT_EQ(QImage(target, "BMP").convertToFormat(QImage::Format_RGB32), referenceFrame(40));
 }
 
 TEST_F(PanelWithLayer, AFileThatIsNotAviLeavesThePanelWithoutMedia)
@@ -123,8 +194,7 @@ TEST_F(PanelWithLayer, AFileThatIsNotAviLeavesThePanelWithoutMedia)
     EXPECT_TRUE(messages.events[messages.events.size() - 2].beep);
     EXPECT_EQ(messages.events.back().box.title, QStringLiteral("ＲＴミミ"));
     EXPECT_FALSE(layerErrors.isEmpty());
-
-    // Every gated button is inert; the panel still works.
+    layerErrors.clear();
     panel.Command1_Click();
     panel.Command9_Click();
     EXPECT_TRUE(interpreter.openDevices().isEmpty());

@@ -26,52 +26,30 @@ void check(const QStringList &open, const std::vector<Case> &cases)
     }
 }
 
-TEST(DeviceNames, UnquotedPathWithBlanksReachesItsDevice)
+// Unquoted paths with blanks reach their device; the longest open name wins, whatever the
+// open order, but only before a blank or the end; keywords and quotes inside names and
+// Japanese names are names; case matters in names, not in verbs.
+TEST(DeviceNames, OpenNamesAreMatchedLongestFirst)
 {
     check({QStringLiteral("/tmp/my videos/a.avi")},
-          {
-              {"play /tmp/my videos/a.avi from 0 to 10", "/tmp/my videos/a.avi", 0},
-              {"play /tmp/my videos/a.avi", "/tmp/my videos/a.avi"},
-              {"play /tmp/my videos/a.avi\tfrom 4", "/tmp/my videos/a.avi", 4},
-              {"play \"/tmp/my videos/a.avi\" from 3", "/tmp/my videos/a.avi", 3},
-          });
-}
-
-TEST(DeviceNames, LongestOpenNameWins)
-{
-    check({QStringLiteral("/v/a"), QStringLiteral("/v/a b"), QStringLiteral("/v/a.avi")},
-          {
-              {"play /v/a b from 1", "/v/a b", 1},
-              {"play /v/a from 2", "/v/a", 2},
-              {"play /v/a.avi from 3", "/v/a.avi", 3},
-              {"stop /v/a", "/v/a"},
-          });
-    // Open order must not matter.
-    check({QStringLiteral("/v/a b"), QStringLiteral("/v/a")},
-          {{"play /v/a b from 1", "/v/a b", 1}, {"play /v/a from 2", "/v/a", 2}});
-}
-
-TEST(DeviceNames, NamePrefixMatchesOnlyBeforeBlankOrEnd)
-{
-    // "/v/ab" is not "/v/a" followed by "b": it is a device that is not open.
-    check({QStringLiteral("/v/a")}, {{"stop /v/ab", "/v/ab"}, {"play /v/ab from 5", "/v/ab", 5}});
-}
-
-TEST(DeviceNames, JapaneseKeywordsAndQuotesInsideNames)
-{
+          {{"play /tmp/my videos/a.avi from 0 to 10", "/tmp/my videos/a.avi", 0},
+           {"play /tmp/my videos/a.avi", "/tmp/my videos/a.avi"},
+           {"play /tmp/my videos/a.avi\tfrom 4", "/tmp/my videos/a.avi", 4},
+           {"play \"/tmp/my videos/a.avi\" from 3", "/tmp/my videos/a.avi", 3}});
+    for (const QStringList &open : {QStringList{"/v/a", "/v/a b", "/v/a.avi"},
+                                    QStringList{"/v/a b", "/v/a"}})
+        check(open, {{"play /v/a b from 1", "/v/a b", 1},
+                     {"play /v/a from 2", "/v/a", 2},
+                     {"stop /v/a", "/v/a"},
+                     {"play /v/ab from 5", "/v/ab", 5}});
     check({QStringLiteral("/ビデオ/猫 の 動画.avi"), QStringLiteral("/v/from here.avi"),
-           QStringLiteral("/v/\"odd\".avi")},
-          {
-              {"play /ビデオ/猫 の 動画.avi from 9", "/ビデオ/猫 の 動画.avi", 9},
-              {"status /ビデオ/猫 の 動画.avi length", "/ビデオ/猫 の 動画.avi"},
-              {"play /v/from here.avi from 1", "/v/from here.avi", 1},
-              {"play /v/\"odd\".avi from 2", "/v/\"odd\".avi", 2},
-          });
-}
-
-TEST(DeviceNames, CaseMattersInNamesNotInVerbs)
-{
-    check({QStringLiteral("/V/A")}, {{"PLAY /V/A FROM 1", "/V/A", 1}, {"play /v/a", "/v/a"}});
+           QStringLiteral("/v/\"odd\".avi"), QStringLiteral("/V/A")},
+          {{"play /ビデオ/猫 の 動画.avi from 9", "/ビデオ/猫 の 動画.avi", 9},
+           {"status /ビデオ/猫 の 動画.avi length", "/ビデオ/猫 の 動画.avi"},
+           {"play /v/from here.avi from 1", "/v/from here.avi", 1},
+           {"play /v/\"odd\".avi from 2", "/v/\"odd\".avi", 2},
+           {"PLAY /V/A FROM 1", "/V/A", 1},
+           {"play /v/a", "/v/a"}});
 }
 
 TEST(DeviceNames, UnknownNameIsCutBeforeTheVerbsKeywords)

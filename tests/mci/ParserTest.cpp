@@ -18,47 +18,42 @@ QString rect(const mci::Rect &r)
 QString describe(const mci::Command &c)
 {
     using namespace mci;
+    using S = QString;
     const QString what = std::visit(
         Overloaded{
             [](const OpenAction &a) {
-                return QStringLiteral("open path=%1 type=%2 alias=%3")
-                    .arg(a.path, a.type, a.alias);
+                return S("open path=%1 type=%2 alias=%3").arg(a.path, a.type, a.alias);
             },
-            [](const CloseAction &) { return QStringLiteral("close"); },
+            [](const CloseAction &) { return S("close"); },
             [](const PlayAction &a) {
-                return QStringLiteral("play from=%1 to=%2%3%4")
-                    .arg(number(a.request.from), number(a.request.to),
-                         a.request.reverse ? QStringLiteral(" reverse") : QString(),
-                         a.request.repeat ? QStringLiteral(" repeat") : QString());
+                return S("play from=%1 to=%2%3%4").arg(number(a.request.from), number(a.request.to),
+                    a.request.reverse ? S(" reverse") : S(), a.request.repeat ? S(" repeat") : S());
             },
-            [](const PauseAction &) { return QStringLiteral("pause"); },
-            [](const StopAction &) { return QStringLiteral("stop"); },
+            [](const PauseAction &) { return S("pause"); },
+            [](const StopAction &) { return S("stop"); },
             [](const SeekAction &a) {
-                switch (a.request.kind) {
-                case SeekRequest::Kind::Start: return QStringLiteral("seek start");
-                case SeekRequest::Kind::End: return QStringLiteral("seek end");
-                default: return QStringLiteral("seek %1").arg(a.request.position);
-                }
+                const SeekRequest::Kind kind = a.request.kind;
+                return kind == SeekRequest::Kind::Start ? S("seek start")
+                    : kind == SeekRequest::Kind::End    ? S("seek end")
+                                                        : S("seek %1").arg(a.request.position);
             },
-            [](const StatusAction &a) { return QStringLiteral("status %1").arg(int(a.item)); },
+            [](const StatusAction &a) { return S("status %1").arg(int(a.item)); },
             [](const SetTimeFormatAction &a) {
-                return a.format == TimeFormat::Frames ? QStringLiteral("format frames")
-                                                      : QStringLiteral("format ms");
+                return a.format == TimeFormat::Frames ? S("format frames") : S("format ms");
             },
-            [](const SetSpeedAction &a) { return QStringLiteral("speed %1").arg(a.speed); },
-            [](const SetAudioAction &a) { return QStringLiteral("audio %1").arg(a.on); },
-            [](const WhereSourceAction &) { return QStringLiteral("where source"); },
-            [](const PutWindowAction &a) { return QStringLiteral("put ") + rect(a.rect); },
+            [](const SetSpeedAction &a) { return S("speed %1").arg(a.speed); },
+            [](const SetAudioAction &a) { return S("audio %1").arg(a.on); },
+            [](const WhereSourceAction &) { return S("where source"); },
+            [](const PutWindowAction &a) { return S("put ") + rect(a.rect); },
             [](const UpdateAction &a) {
-                return QStringLiteral("update %1 hdc %2").arg(rect(a.rect)).arg(a.surface);
+                return S("update %1 hdc %2").arg(rect(a.rect)).arg(a.surface);
             },
-            [](const CaptureAction &a) { return QStringLiteral("capture ") + a.path; },
-            [](const CanPlayAction &) { return QStringLiteral("can play"); },
+            [](const CaptureAction &a) { return S("capture ") + a.path; },
+            [](const CanPlayAction &) { return S("can play"); },
         },
         c.action);
-    const QString target =
-        c.all ? QStringLiteral("<all>") : QLatin1Char('<') + c.device + QLatin1Char('>');
-    return what + QLatin1Char(' ') + target + (c.wait ? QStringLiteral(" wait") : QString());
+    const QString target = c.all ? S("<all>") : '<' + c.device + '>';
+    return what + ' ' + target + (c.wait ? S(" wait") : S());
 }
 
 struct Case {

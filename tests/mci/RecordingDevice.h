@@ -10,7 +10,8 @@
 #include <memory>
 #include <optional>
 
-// A device that answers every call from what the test set and keeps what it was asked, typed.
+// A device that answers every call from what the test set, and writes "PATH CALL" lines to a
+// journal shared with its type, so that devices the interpreter closed still leave theirs.
 class RecordingDevice final : public mci::Device {
 public:
     RecordingDevice(const QString &path, std::shared_ptr<QStringList> journal)
@@ -20,63 +21,26 @@ public:
     ~RecordingDevice() override { note(QStringLiteral("destroyed")); }
 
     bool canPlay() const override { return playable; }
-    mci::Result play(const mci::PlayRequest &request) override
-    {
-        lastPlay = request;
-        return answer(QStringLiteral("play"));
-    }
-    mci::Result pause() override { return answer(QStringLiteral("pause")); }
-    mci::Result stop() override { return answer(QStringLiteral("stop")); }
-    mci::Result seek(const mci::SeekRequest &request) override
-    {
-        lastSeek = request;
-        return answer(QStringLiteral("seek"));
-    }
+    mci::Result play(const mci::PlayRequest &) override { return answer("play"); }
+    mci::Result pause() override { return answer("pause"); }
+    mci::Result stop() override { return answer("stop"); }
+    mci::Result seek(const mci::SeekRequest &) override { return answer("seek"); }
     mci::Result status(mci::StatusItem item) override
     {
-        lastStatus = item;
-        const mci::Result result = answer(QStringLiteral("status"));
-        if (!result.ok)
-            return result;
         const auto it = statusReplies.find(item);
-        return mci::Result::success(it == statusReplies.end() ? QString() : it->second);
+        return answer("status", it == statusReplies.end() ? QString() : it->second);
     }
-    mci::Result setTimeFormat(mci::TimeFormat format) override
+    mci::Result setTimeFormat(mci::TimeFormat) override { return answer("setTimeFormat"); }
+    mci::Result setSpeed(qint32) override { return answer("setSpeed"); }
+    mci::Result setAudio(bool) override { return answer("setAudio"); }
+    mci::Result whereSource() override { return answer("whereSource", sourceReply); }
+    mci::Result putWindow(const mci::Rect &) override { return answer("putWindow"); }
+    mci::Result update(const mci::Rect &, QImage &surface) override
     {
-        lastTimeFormat = format;
-        return answer(QStringLiteral("setTimeFormat"));
-    }
-    mci::Result setSpeed(qint32 speed) override
-    {
-        lastSpeed = speed;
-        return answer(QStringLiteral("setSpeed"));
-    }
-    mci::Result setAudio(bool on) override
-    {
-        lastAudio = on;
-        return answer(QStringLiteral("setAudio"));
-    }
-    mci::Result whereSource() override
-    {
-        const mci::Result result = answer(QStringLiteral("whereSource"));
-        return result.ok ? mci::Result::success(sourceReply) : result;
-    }
-    mci::Result putWindow(const mci::Rect &rect) override
-    {
-        lastRect = rect;
-        return answer(QStringLiteral("putWindow"));
-    }
-    mci::Result update(const mci::Rect &rect, QImage &surface) override
-    {
-        lastRect = rect;
         lastSurface = &surface;
-        return answer(QStringLiteral("update"));
+        return answer("update");
     }
-    mci::Result capture(const QString &path) override
-    {
-        lastCapturePath = path;
-        return answer(QStringLiteral("capture"));
-    }
+    mci::Result capture(const QString &) override { return answer("capture"); }
     void waitForPlayEnd() override
     {
         note(QStringLiteral("wait"));
@@ -85,45 +49,32 @@ public:
         note(QStringLiteral("waited"));
     }
 
-    // Every call by name, in order.
-    QStringList calls;
-    // When set, every call but canPlay and waitForPlayEnd answers this.
-    std::optional<mci::Result> failure;
+    QStringList calls; // every call by name, in order
+    std::optional<mci::Result> failure; // when set, every call answers it
     bool playable = true;
     std::map<mci::StatusItem, QString> statusReplies;
     QString sourceReply = QStringLiteral("0 0 320 240");
     std::function<void()> onWait;
-
-    std::optional<mci::PlayRequest> lastPlay;
-    std::optional<mci::SeekRequest> lastSeek;
-    std::optional<mci::StatusItem> lastStatus;
-    std::optional<mci::TimeFormat> lastTimeFormat;
-    std::optional<qint32> lastSpeed;
-    std::optional<bool> lastAudio;
-    std::optional<mci::Rect> lastRect;
     QImage *lastSurface = nullptr;
-    QString lastCapturePath;
 
 private:
     void note(const QString &what)
     {
         calls << what;
-        if (m_journal)
-            *m_journal << m_path + QLatin1Char(' ') + what;
+        *m_journal << m_path + QLatin1Char(' ') + what;
     }
-    mci::Result answer(const QString &what)
+    mci::Result answer(const char *what, const QString &reply = {})
     {
-        note(what);
-        return failure ? *failure : mci::Result::success();
+        note(QString::fromLatin1(what));
+        return failure ? *failure : mci::Result::success(reply);
     }
 
     QString m_path;
     std::shared_ptr<QStringList> m_journal;
 };
 
-// Registers a recording device type with an interpreter. Files whose name contains "broken"
-// do not open; every device writes "PATH CALL" lines to one journal, shared so that devices
-// the interpreter closes after this is gone still have it.
+// Registers the recording device type with an interpreter. Files whose name contains
+// "broken" do not open.
 class RecordingDevices {
 public:
     explicit RecordingDevices(mci::Interpreter &interpreter,

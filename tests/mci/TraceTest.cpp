@@ -43,50 +43,9 @@ private:
     int m_saved = -1;
 };
 
-TEST(Trace, OneLinePerCommandWithReplyOrError)
-{
-    TraceFile trace;
-    mci::Interpreter interpreter;
-    RecordingDevices devices(interpreter);
-    interpreter.send(QStringLiteral("open /v/my videos/a.avi type recording"));
-    devices[QStringLiteral("/v/my videos/a.avi")]->statusReplies = {
-        {mci::StatusItem::Length, QStringLiteral("250")}};
-    interpreter.send(QStringLiteral("status /v/my videos/a.avi length"));
-    interpreter.send(QStringLiteral("where /v/my videos/a.avi source"));
-    interpreter.execute(QStringLiteral("  play nothing  "));
-    interpreter.send(QString());
-    interpreter.send(QStringLiteral("close all"));
-
-    EXPECT_EQ(trace.lines(),
-              QStringList({
-                  "open /v/my videos/a.avi type recording\t",
-                  "status /v/my videos/a.avi length\t250",
-                  "where /v/my videos/a.avi source\t0 0 320 240",
-                  "  play nothing  \terror: デバイスが開かれていません: nothing",
-                  "\terror: コマンドがありません",
-                  "close all\t",
-              }));
-}
-
-TEST(Trace, TabsLineBreaksAndBackslashesAreEscaped)
-{
-    TraceFile trace;
-    mci::Interpreter interpreter;
-    RecordingDevices devices(interpreter);
-    interpreter.send(QStringLiteral("open C:\\v\\a.avi type recording"));
-    devices[QStringLiteral("C:\\v\\a.avi")]->sourceReply = QStringLiteral("0\t0\n320\r240");
-    interpreter.send(QStringLiteral("where\tC:\\v\\a.avi\tsource"));
-    interpreter.send(QStringLiteral("stop x\r\nstop y"));
-
-    EXPECT_EQ(trace.lines(),
-              QStringList({
-                  "open C:\\\\v\\\\a.avi type recording\t",
-                  "where\\tC:\\\\v\\\\a.avi\\tsource\t0\\t0\\n320\\r240",
-                  "stop x\\r\\nstop y\terror: デバイスが開かれていません: x␍␊stop y",
-              }));
-}
-
-TEST(Trace, AppendsToWhatIsThere)
+// Appended to what is there, one line per command with its reply or error, by every
+// interpreter; tab, CR, LF and backslash escaped so that a command stays one line.
+TEST(Trace, OneEscapedLinePerCommandWithReplyOrError)
 {
     TraceFile trace;
     {
@@ -95,11 +54,30 @@ TEST(Trace, AppendsToWhatIsThere)
         file.write("earlier\t\n");
     }
     mci::Interpreter interpreter;
-    interpreter.send(QStringLiteral("close all"));
+    RecordingDevices devices(interpreter);
+    interpreter.send(QStringLiteral("open C:\\v\\a.avi type recording"));
+    RecordingDevice *device = devices[QStringLiteral("C:\\v\\a.avi")];
+    device->statusReplies = {{mci::StatusItem::Length, QStringLiteral("250")}};
+    device->sourceReply = QStringLiteral("0\t0\n320\r240");
+    interpreter.send(QStringLiteral("status C:\\v\\a.avi length"));
+    interpreter.send(QStringLiteral("where\tC:\\v\\a.avi\tsource"));
+    interpreter.execute(QStringLiteral("  play nothing  "));
+    interpreter.send(QString());
+    interpreter.send(QStringLiteral("stop x\r\nstop y"));
     mci::Interpreter second;
-    second.send(QStringLiteral("xyz"));
-    EXPECT_EQ(trace.lines(), QStringList({"earlier\t", "close all\t",
-                                          "xyz\terror: コマンドが分かりません: xyz"}));
+    second.send(QStringLiteral("close all"));
+
+    EXPECT_EQ(trace.lines(),
+              QStringList({
+                  "earlier\t",
+                  "open C:\\\\v\\\\a.avi type recording\t",
+                  "status C:\\\\v\\\\a.avi length\t250",
+                  "where\\tC:\\\\v\\\\a.avi\\tsource\t0\\t0\\n320\\r240",
+                  "  play nothing  \terror: デバイスが開かれていません: nothing",
+                  "\terror: コマンドがありません",
+                  "stop x\\r\\nstop y\terror: デバイスが開かれていません: x␍␊stop y",
+                  "close all\t",
+              }));
 }
 
 TEST(Trace, UnwritablePlaceIsToldOnceAndNothingStops)

@@ -46,25 +46,3 @@ INSTANTIATE_TEST_SUITE_P(Buttons, SeekTest, ::testing::Values(
     Row{"StepBackAtZero", &frmMain::Command10_Click, 0, {}, {1, 0}}),
     [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 // clang-format on
-
-using SeekSequenceTest = PanelFixture;
-
-TEST_F(SeekSequenceTest, PlayAfterToEndStartsTheRange)
-{
-    openVideo(250);
-    form->Command1_Click();
-    form->Command4_Click();
-    form->Command1_Click();
-    EXPECT_EQ(channel.commands, (QStringList{"play /videos/my clip.avi from 0 to 250",
-                                             "play /videos/my clip.avi from 0 to 250"}));
-}
-
-TEST_F(SeekSequenceTest, PlayAfterAStepResumes)
-{
-    openVideo(250);
-    control.currentPosition = 100;
-    form->Command9_Click();
-    form->Command1_Click();
-    EXPECT_EQ(channel.commands, QStringList{"play /videos/my clip.avi"});
-    EXPECT_EQ(pair(), std::make_pair(1, 0));
-}

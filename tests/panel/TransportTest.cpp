@@ -98,27 +98,25 @@ INSTANTIATE_TEST_SUITE_P(Stop, TransportTest, ::testing::Values(
 
 using TransportSequenceTest = PanelFixture;
 
-TEST_F(TransportSequenceTest, PlayPauseResumeAfterOpening)
+// Play, pause, resume, pause, then Stop while paused: the next Play starts the range again
+// from its start, not from where the pause held.
+TEST_F(TransportSequenceTest, PlayPauseResumeStopPlay)
 {
     openVideo(250);
-    form->Command1_Click();
-    control.currentPosition = 100;
-    form->Command1_Click();
-    form->Command1_Click();
-    EXPECT_EQ(channel.commands, (QStringList{"play /videos/my clip.avi from 0 to 250",
-                                             "pause /videos/my clip.avi",
-                                             "play /videos/my clip.avi"}));
-    EXPECT_EQ(pair(), std::make_pair(1, 0));
-}
-
-TEST_F(TransportSequenceTest, ButtonsAreWiredToTheirHandlers)
-{
-    openVideo(250);
+    form->state.RangeFrom = 50;
+    form->state.RangeTo = 200;
     form->show();
     form->Command1->click();
+    control.currentPosition = 100;
+    for (int click = 0; click < 3; ++click)
+        form->Command1->click();
     form->Command2->click();
+    form->Command1->click();
+    const QString p = QStringLiteral("/videos/my clip.avi");
+    EXPECT_EQ(channel.commands, (QStringList{"play " + p + " from 50 to 200", "pause " + p,
+                                             "play " + p, "pause " + p, "stop " + p,
+                                             "play " + p + " from 50 to 200"}));
+    EXPECT_EQ(pair(), std::make_pair(1, 0));
     form->Command15->click();
-    EXPECT_EQ(channel.commands, (QStringList{"play /videos/my clip.avi from 0 to 250",
-                                             "stop /videos/my clip.avi",
-                                             "play /videos/my clip.avi from 250 to 0 reverse"}));
+    EXPECT_EQ(channel.commands.last(), "play " + p + " from 200 to 50 reverse");
 }

@@ -8,99 +8,71 @@ class WindTest : public PanelFixture {
 protected:
     void script(std::function<void(int turn)> step)
     {
-        windowing::setEventPump([this, step] {
-            ++turns;
-            step(turns);
-        });
+        windowing::setEventPump([this, step] { step(++turns); });
     }
-    void pressFastForward(Qt::MouseButton button = Qt::LeftButton)
+    void press(bool forward, Qt::MouseButton button = Qt::LeftButton)
     {
-        form->Command6_MouseDown(button, {}, 3, 4);
+        forward ? form->Command6_MouseDown(button, {}, 3, 4)
+                : form->Command7_MouseDown(button, {}, 3, 4);
     }
-    void pressRewind(Qt::MouseButton button = Qt::LeftButton)
-    {
-        form->Command7_MouseDown(button, {}, 3, 4);
-    }
-
     int turns = 0;
 };
 
-TEST_F(WindTest, FastForwardRunsToItsBoundInStepsOfTen)
+// Steps of ten up to the length (which a step may land on exactly) or down to above zero,
+// the wind's own flag up meanwhile; the pair and the channel are left alone.
+TEST_F(WindTest, WindsRunToTheirBoundsInStepsOfTen)
 {
+    const struct {
+        bool forward;
+        qint32 from;
+        QList<qint32> seeks;
+    } rows[] = {{true, 95, {95, 105, 115}},
+                {true, 90, {90, 100, 110, 120}},
+                {false, 25, {25, 15, 5}},
+                {false, 0, {}}};
     openVideo(120);
     form->state.ForwardPlayState = 1;
-    control.currentPosition = 95;
-    QList<int> flags;
-    script([&](int) { flags << form->state.FastForwardState; });
-    pressFastForward();
-    EXPECT_EQ(control.seeks, (QList<qint32>{95, 105, 115}));
-    EXPECT_EQ(flags, (QList<int>{1, 1, 1}));
-    EXPECT_EQ(form->state.FastForwardState, 0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.from);
+        control.seeks.clear();
+        control.currentPosition = row.from;
+        QList<int> flags;
+        script([&](int) {
+            flags << (row.forward ? form->state.FastForwardState : form->state.RewindState);
+        });
+        press(row.forward);
+        EXPECT_EQ(control.seeks, row.seeks);
+        EXPECT_EQ(flags, QList<int>(row.seeks.size(), 1));
+        EXPECT_EQ(form->state.FastForwardState, 0);
+        EXPECT_EQ(form->state.RewindState, 0);
+    }
     EXPECT_TRUE(channel.commands.isEmpty());
     EXPECT_EQ(pair(), std::make_pair(1, 0));
     EXPECT_TRUE(form->Timer1.isActive());
 }
 
-TEST_F(WindTest, WindsStopAtTheLengthButNeverSeekToZero)
-{
-    struct Row {
-        bool forward;
-        qint32 from;
-        QList<qint32> seeks;
-    };
-    const Row rows[] = {{true, 90, {90, 100, 110, 120}}, // the length on a multiple of ten
-                        {false, 25, {25, 15, 5}},
-                        {false, 0, {}}};
-    openVideo(120);
-    script([](int) {});
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.from);
-        control.seeks.clear();
-        control.currentPosition = row.from;
-        row.forward ? pressFastForward() : pressRewind();
-        EXPECT_EQ(control.seeks, row.seeks);
-        EXPECT_EQ(form->state.FastForwardState, 0);
-        EXPECT_EQ(form->state.RewindState, 0);
-    }
-    EXPECT_TRUE(channel.commands.isEmpty());
-    EXPECT_EQ(turns, 4 + 3); // a rewind from 0 does not even pump
-}
-
+// A second press, with any button, asks the running wind to stop, and pauses; pressed again
+// while the stop is pending, it asks again.
 TEST_F(WindTest, SecondPressStopsAndPauses)
 {
-    openVideo(120);
-    form->state.ForwardPlayState = 1;
-    control.currentPosition = 20;
-    script([&](int turn) {
-        if (turn == 2) {
-            pressFastForward(Qt::RightButton);
-            EXPECT_EQ(form->state.FastForwardState, 2);
-        }
-    });
-    pressFastForward();
-    EXPECT_EQ(control.seeks, (QList<qint32>{20, 30}));
-    EXPECT_EQ(channel.commands, QStringList{"pause /videos/my clip.avi"});
-    EXPECT_EQ(pair(), std::make_pair(2, 2));
-    EXPECT_EQ(form->state.FastForwardState, 0);
-}
-
-TEST_F(WindTest, PressWhileAStopIsPendingRepeatsTheRequest)
-{
-    openVideo(120);
-    control.currentPosition = 100;
-    script([&](int turn) {
-        if (turn == 1) {
-            pressRewind(Qt::MiddleButton);
-            form->state.ForwardPlayState = 1; // a play clicked in between
-            pressRewind(Qt::MiddleButton);
-        }
-    });
-    pressRewind(Qt::MiddleButton);
-    EXPECT_EQ(control.seeks, QList<qint32>{100});
-    EXPECT_EQ(channel.commands, (QStringList{"pause /videos/my clip.avi",
-                                             "pause /videos/my clip.avi"}));
-    EXPECT_EQ(pair(), std::make_pair(2, 2));
-    EXPECT_EQ(form->state.RewindState, 0);
+    for (bool forward : {true, false}) {
+        openVideo(120);
+        form->state.ForwardPlayState = 1;
+        control.currentPosition = 60;
+        turns = 0;
+        script([&](int turn) {
+            if (turn == 2) {
+                press(forward, Qt::RightButton);
+                form->state.ForwardPlayState = 1; // a play clicked in between
+                press(forward, Qt::MiddleButton);
+            }
+        });
+        press(forward);
+        EXPECT_EQ(control.seeks, (QList<qint32>{60, forward ? 70 : 50}));
+        EXPECT_EQ(channel.commands, QStringList(2, "pause /videos/my clip.avi"));
+        EXPECT_EQ(pair(), std::make_pair(2, 2));
+        EXPECT_EQ(form->state.FastForwardState + form->state.RewindState, 0);
+    }
 }
 
 TEST_F(WindTest, RealPressesOfAnyButtonStartAndStopAWind)
@@ -122,127 +94,68 @@ TEST_F(WindTest, RealPressesOfAnyButtonStartAndStopAWind)
     QTest::mouseRelease(form->Command6, Qt::RightButton);
 }
 
-TEST_F(WindTest, OtherWindNestsInsideAndTheOuterOneGoesOn)
+// Other handlers run inside a wind's pump: another wind nests and the outer one goes on from
+// its own count; a stop does not end it; a mark takes the position wound to.
+TEST_F(WindTest, HandlersInsideAWindAndAfterIt)
 {
     openVideo(120);
     control.currentPosition = 50;
-    QList<std::pair<int, int>> flags;
     script([&](int turn) {
-        flags << std::make_pair(int(form->state.FastForwardState), form->state.RewindState);
         if (turn == 2)
-            pressRewind();
-    });
-    pressFastForward();
-    EXPECT_EQ(control.seeks,
-              (QList<qint32>{50, 60, 60, 50, 40, 30, 20, 10, 70, 80, 90, 100, 110, 120}));
-    EXPECT_EQ(flags[2], std::make_pair(1, 1));
-    EXPECT_EQ(form->state.FastForwardState, 0);
-    EXPECT_EQ(form->state.RewindState, 0);
-    EXPECT_TRUE(channel.commands.isEmpty());
-}
-
-TEST_F(WindTest, StopInsideAWindDoesNotEndIt)
-{
-    openVideo(40);
-    control.currentPosition = 0;
-    script([&](int turn) {
-        if (turn == 1)
+            press(false);
+        if (turn == 4)
+            form->Command16_Click();
+        if (turn == 10)
             form->Command2_Click();
     });
-    pressFastForward();
-    EXPECT_EQ(control.seeks, (QList<qint32>{0, 10, 20, 30, 40}));
-    EXPECT_EQ(channel.commands, QStringList{"stop /videos/my clip.avi"});
-    EXPECT_EQ(pair(), std::make_pair(0, 0));
-    EXPECT_FALSE(form->Timer1.isActive());
-    EXPECT_EQ(form->state.FastForwardState, 0);
-}
-
-TEST_F(WindTest, MarksInsideAWindTakeTheWoundPosition)
-{
-    openVideo(200);
-    control.currentPosition = 30;
-    script([&](int turn) {
-        if (turn == 3)
-            form->Command16_Click();
-    });
-    pressFastForward();
+    press(true);
+    EXPECT_EQ(control.seeks,
+              (QList<qint32>{50, 60, 60, 50, 40, 30, 20, 10, 70, 80, 90, 100, 110, 120}));
     EXPECT_EQ(form->state.RangeFrom, 50);
+    EXPECT_EQ(channel.commands, QStringList{"stop /videos/my clip.avi"});
+    EXPECT_FALSE(form->Timer1.isActive());
+    EXPECT_EQ(form->state.FastForwardState + form->state.RewindState, 0);
 }
 
-TEST_F(WindTest, OpeningAnotherVideoEndsTheWind)
-{
-    openVideo(120);
-    control.currentPosition = 10;
-    script([&](int turn) {
-        if (turn == 2) {
-            chosenPath = QStringLiteral("/videos/second.avi");
-            control.mediaLength = 900;
-            form->Command8_Click();
-        }
-    });
-    pressFastForward();
-    EXPECT_EQ(control.seeks, (QList<qint32>{10, 20}));
-    EXPECT_EQ(form->state.FastForwardState, 0);
-    EXPECT_EQ(form->MediaPath, QStringLiteral("/videos/second.avi"));
-}
-
-TEST_F(WindTest, CancelledOpenInsideAWindEndsIt)
-{
-    openVideo(120);
-    control.currentPosition = 10;
-    script([&](int turn) {
-        if (turn == 1) {
-            chosenPath.clear();
-            form->Command8_Click();
-        }
-    });
-    pressRewind();
-    EXPECT_EQ(control.seeks, QList<qint32>{10});
-    EXPECT_EQ(form->state.RewindState, 0);
-    EXPECT_EQ(form->DeviceError, -1);
-}
-
-TEST_F(WindTest, ClosingThePanelEndsTheWind)
-{
-    openVideo(120);
-    form->show();
-    control.currentPosition = 10;
-    script([&](int turn) {
-        if (turn == 2)
-            form->close();
-    });
-    pressFastForward();
-    EXPECT_EQ(control.seeks, (QList<qint32>{10, 20}));
-    EXPECT_EQ(control.log.count(QStringLiteral("Close")), 1);
-    EXPECT_EQ(form->state.FastForwardState, 0);
-}
-
-TEST_F(WindTest, ExitInsideAWindEndsIt)
+// When the video goes away inside the pump (another open, a cancelled open, the panel
+// closed, exit, the panel deleted) the wind stops at once and touches nothing more.
+TEST_F(WindTest, AWindEndsWhenItsVideoGoes)
 {
     int exits = 0;
     frmMain::setExitHandler([&] { ++exits; });
-    openVideo(120);
-    control.currentPosition = 10;
-    script([&](int turn) {
-        if (turn == 1)
-            form->Command5_Click();
-    });
-    pressFastForward();
-    EXPECT_EQ(exits, 1);
-    EXPECT_EQ(control.seeks, QList<qint32>{10});
-    EXPECT_EQ(control.log.count(QStringLiteral("Close")), 0);
-}
-
-TEST_F(WindTest, PanelDeletedInsideAWindIsNotTouchedAgain)
-{
-    openVideo(120);
-    control.currentPosition = 10;
-    frmMain *panel = form.get();
-    script([&](int turn) {
-        if (turn == 2)
-            form.reset();
-    });
-    panel->Command6_MouseDown(Qt::LeftButton, {}, 1, 1);
-    EXPECT_EQ(form, nullptr);
-    EXPECT_EQ(control.seeks, (QList<qint32>{10, 20}));
+    const std::function<void()> endings[] = {
+        [&] {
+            chosenPath = QStringLiteral("/videos/second.avi");
+            form->Command8_Click();
+        },
+        [&] {
+            chosenPath.clear();
+            form->Command8_Click();
+        },
+        [&] { form->close(); },
+        [&] { form->Command5_Click(); },
+        [&] { form.reset(); },
+    };
+    for (bool forward : {true, false}) {
+        for (size_t i = 0; i < std::size(endings); ++i) {
+            SCOPED_TRACE(i);
+            if (!form) {
+                form = std::make_unique<frmMain>(channel, control);
+                form->Form_Load();
+            }
+            openVideo(120);
+            control.currentPosition = 60;
+            script([&](int turn) {
+                if (turn == 2)
+                    endings[i]();
+            });
+            turns = 0;
+            press(forward);
+            EXPECT_EQ(control.seeks, (QList<qint32>{60, forward ? 70 : 50}));
+            if (form) {
+                EXPECT_EQ(form->state.FastForwardState + form->state.RewindState, 0);
+            }
+        }
+    }
+    EXPECT_EQ(exits, 2);
 }

@@ -8,9 +8,17 @@
 #include "tests/support/RecordingChannel.h"
 #include "tests/support/RecordingMessages.h"
 
+#include <QRawFont>
 #include <gtest/gtest.h>
 #include <memory>
 #include <utility>
+
+// Whether the font the design names lands on an installed font with Japanese glyphs (which
+// one is the font substitution's business).
+inline bool hasJapaneseGlyphs(const QFont &font)
+{
+    return QRawFont::fromFont(font).supportsCharacter(QChar(u'時'));
+}
 
 // The loaded panel on the 1024 by 768 screen at 15 twips a pixel, with the recording channel,
 // control and message box. Nothing here blocks: the open dialog answers from chosenPath.
@@ -21,6 +29,7 @@ protected:
         windowing::CommonDialog::setResponder(
             [this](const windowing::CommonDialog::Request &request) {
                 dialogRequests.push_back(request);
+                atDialog = control.log.join(' ') + (form->Timer1.isActive() ? " poll" : "");
                 return chosenPath;
             });
         form = std::make_unique<frmMain>(channel, control);
@@ -100,9 +109,29 @@ protected:
         return {form->state.ForwardPlayState, form->state.ReversePlayState};
     }
 
+    // Everything a handler may change on the panel, as one text: the same text before and
+    // after a click means the click changed nothing.
+    QString panelState() const
+    {
+        const frmMain &f = *form;
+        const PlayerState &s = f.state;
+        return QStringLiteral("%1%2 %3-%4 wind %5%6 %7 %8 %9")
+                   .arg(s.ForwardPlayState).arg(s.ReversePlayState).arg(s.RangeFrom)
+                   .arg(s.RangeTo).arg(s.FastForwardState).arg(s.RewindState)
+                   .arg(s.SoundState).arg(s.RepeatMode).arg(s.PlaybackSpeed)
+               + QStringLiteral(" time%1 %2x%3 %4 ").arg(s.TimeDisplayMode).arg(s.VideoWidth)
+                     .arg(s.VideoHeight).arg(f.Timer1.isActive() ? "poll" : "-")
+               + QStringList{f.Label1->text(), f.Command13->text(), f.Command14->text(),
+                             QString::number(f.Label3->x()), QString::number(f.Label4->x()),
+                             QString::number(f.Slider1->value()),
+                             QString::number(f.Slider2->value())}
+                     .join(QLatin1Char(' '));
+    }
+
     const QString path = QStringLiteral("/videos/my clip.avi");
     QString chosenPath;
     std::vector<windowing::CommonDialog::Request> dialogRequests;
+    QString atDialog; // what the control had been told, and the poll, when the dialog showed
     FixedScreen screen;
     RecordingMessages messages;
     RecordingChannel channel;

@@ -1,15 +1,15 @@
-// Grabs the help window and the capture window headless, for the docs and for the help
-// pictures. Usage: display_screenshots OUT_DIR [FRAME_IMAGE]
+// grab-windows: draws the help window and the capture window headless, for the docs and for
+// the help pictures (tools/make-help-pictures.sh). Usage: grab-windows OUT_DIR [FRAME_IMAGE]
 //   OUT_DIR/help-window.png      the help window
 //   OUT_DIR/capture-window.png   the capture window holding FRAME_IMAGE (or a test pattern)
 //   OUT_DIR/capture-menu.png     the same with its menu open
 #include "capture/Form1.h"
-#include "capture/PictureBox.h"
 #include "help/Form2.h"
+#include "media/CommandChannel.h"
+#include "media/MciControl.h"
 #include "platform/mci/Surfaces.h"
+#include "platform/windowing/Fonts.h"
 #include "shell/frmMain.h"
-#include "tests/support/QtApp.h"
-#include "tests/support/RecordingChannel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,6 +19,36 @@
 #include <cstdio>
 
 namespace {
+
+// The device's part: draws the frame into the surface an update command names.
+class DrawingChannel final : public CommandChannel {
+public:
+    explicit DrawingChannel(QImage frame) : m_frame(std::move(frame)) {}
+    bool mciExecute(const QString &command) override
+    {
+        if (QImage *image = mci::Surfaces::find(command.section(QLatin1Char(' '), -1).toUInt()))
+            QPainter(image).drawImage(0, 0, m_frame);
+        return true;
+    }
+    int mciSendString(const QString &, QString &, int) override { return 0; }
+
+private:
+    QImage m_frame;
+};
+
+// Nothing is opened: the windows only need the panel's state.
+class NoControl final : public MciControl {
+public:
+    void setDeviceType(const QString &) override {}
+    QString deviceType() const override { return {}; }
+    void setFileName(const QString &) override {}
+    QString fileName() const override { return {}; }
+    void setCommand(const QString &) override {}
+    void setTo(qint32) override {}
+    bool canPlay() const override { return false; }
+    qint32 length() const override { return 0; }
+    qint32 position() const override { return 0; }
+};
 
 QImage testPattern(QSize size)
 {
@@ -43,31 +73,26 @@ void settle()
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: display_screenshots OUT_DIR [FRAME_IMAGE]\n");
+        std::fprintf(stderr, "usage: grab-windows OUT_DIR [FRAME_IMAGE]\n");
         return 2;
     }
-    testApplication();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    windowing::installFontSubstitutes();
     const QDir out(QString::fromLocal8Bit(argv[1]));
-    const QImage frame = argc > 2 ? QImage(QString::fromLocal8Bit(argv[2])) : QImage();
+    const QImage given = argc > 2 ? QImage(QString::fromLocal8Bit(argv[2])) : QImage();
+    const QSize size = given.isNull() ? QSize(320, 240) : given.size();
 
-    RecordingChannel channel;
-    RecordingControl control;
+    DrawingChannel channel(given.isNull() ? testPattern(size) : given);
+    NoControl control;
     frmMain panel(channel, control);
     panel.Form_Load();
     panel.DeviceError = 0;
     panel.MediaPath = QStringLiteral("/videos/clip.avi");
-    const QSize size = frame.isNull() ? QSize(320, 240) : frame.size();
     panel.state.VideoWidth = size.width();
     panel.state.VideoHeight = size.height();
     panel.state.PutHeightText = QString::number(size.height() + panel.state.WindowHeightMargin);
-    // The device's part: draw the frame into the surface named in the update command.
-    channel.onExecute = [&](const QString &command) {
-        QImage *image = mci::Surfaces::find(command.section(QLatin1Char(' '), -1).toUInt());
-        if (image) {
-            QPainter painter(image);
-            painter.drawImage(0, 0, frame.isNull() ? testPattern(size) : frame);
-        }
-    };
 
     panel.Command21_Click();
     settle();
