@@ -5,6 +5,8 @@
 #include "platform/windowing/Fonts.h"
 #include "platform/windowing/Messages.h"
 #include "shell/FileDrop.h"
+#include "shell/PanelKeys.h"
+#include "shell/PanelOnTop.h"
 #include "shell/frmMain.h"
 
 #include <QApplication>
@@ -101,8 +103,11 @@ int main(int argc, char *argv[])
 
     frmMain panel(channel, control);
     panel.Form_Load();
-    panel.show();
+    // Layers over the panel, which its handlers never notice.
     FileDrop fileDrop(panel);
+    PanelKeys keys(panel);
+    PanelOnTop onTop(panel);
+    panel.show();
     // Once the panel is up, as if the file had been chosen with the file button.
     if (!line.file.isEmpty())
         QTimer::singleShot(0, &panel, [&panel, &line] { openAsIfChosen(panel, line.file); });
