@@ -1,6 +1,7 @@
 // Makes the desktop icons from the program's own 32x32 icon: PNGs at the usual hicolor sizes
 // and an SVG that draws the same pixels as squares, so it scales without blur.
-// Usage: make-icons ICON.png OUTDIR NAME  ->  OUTDIR/NxN/apps/NAME.png, OUTDIR/scalable/apps/NAME.svg
+// Usage: make-icons ICON.png OUTDIR NAME
+//   makes OUTDIR/NxN/apps/NAME.png and OUTDIR/scalable/apps/NAME.svg
 
 #include <QColor>
 #include <QDir>

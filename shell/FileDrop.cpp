@@ -31,7 +31,8 @@ QString draggedFile(const QMimeData *data)
 
 void openAsIfChosen(frmMain &panel, const QString &path)
 {
-    const QString whole = path.isEmpty() ? path : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString whole =
+        path.isEmpty() ? path : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     panel.CommonDialog1.answerNextShow(whole);
     panel.Command8_Click();
 }
