@@ -141,7 +141,7 @@ Form2::Form2()
     fitToWidth(Label14);
     Label20 = addLabel("Label20", QStringLiteral("（クリモ）"), 1100, 120, 1335, 255);
     Label20->setFont(gothic(9.75, true));
-    Label15 = addLabel("Label15", QStringLiteral("Ver 0.1"), 2520, 110, 855, 255);
+    Label15 = addLabel("Label15", QStringLiteral("Ver " KURIMO_VERSION_SHORT), 2520, 110, 855, 255);
     Label15->setFont(gothic(11.25, true));
     Label16 = addLabel("Label16", QStringLiteral("(C) 2026 Kurimo 開発チーム"), 720, 360, 3015,
                        180);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Kurimo needs on Debian 12 (through sudo when not root) and builds it.
-# Usage: tools/setup.sh [BUILD_DIR]   (default: build)
+# Usage: tools/setup.sh [BUILD_DIR [CMAKE_OPTION...]]   (default: build; options such as
+# -DCMAKE_BUILD_TYPE=Release override the defaults)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -12,7 +13,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth imagemagick xdotool x11-utils
   fonts-ipafont-gothic fonts-ipafont-mincho
+  desktop-file-utils appstream
 )
+# What only the bench programs compare with, when asked for.
+if [ "${KURIMO_BENCH_PACKAGES:-0}" = 1 ]; then
+  packages+=(mpv)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -27,5 +33,5 @@ fi
 
 # Builds in other checkouts of the tree share the compiler cache.
 export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" >/dev/null
 cmake --build "$build" -j "$(nproc)"

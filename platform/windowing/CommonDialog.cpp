@@ -38,6 +38,11 @@ void CommonDialog::showSave(QWidget *parent)
 
 void CommonDialog::show(Mode mode, QWidget *parent)
 {
+    if (m_nextAnswer) {
+        m_fileName = *m_nextAnswer;
+        m_nextAnswer.reset();
+        return;
+    }
     Request request{mode, m_title, m_filter, m_fileName};
     if (g_responder) {
         m_fileName = g_responder(request);

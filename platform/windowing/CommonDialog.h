@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -35,6 +36,10 @@ public:
     void showOpen(QWidget *parent = nullptr);
     void showSave(QWidget *parent = nullptr);
 
+    // The next show returns at once with this path, as if the person had chosen it: a file
+    // named on the command line or dropped on a window goes through the same handler.
+    void answerNextShow(const QString &path) { m_nextAnswer = path; }
+
     // Tests: answer every dialog with this function; an empty one brings the real dialog back.
     static void setResponder(Responder responder);
 
@@ -47,6 +52,7 @@ private:
     QString m_title;
     QString m_filter;
     QString m_fileName;
+    std::optional<QString> m_nextAnswer;
 };
 
 } // namespace windowing

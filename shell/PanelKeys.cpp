@@ -1,0 +1,218 @@
+#include "shell/PanelKeys.h"
+
+#include "media/MciControl.h"
+#include "shell/Controls.h"
+#include "shell/FileDrop.h"
+#include "shell/frmMain.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWheelEvent>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QEvent::Type kTakeSteps = QEvent::Type(QEvent::registerEventType());
+
+// The keys a focused control of that kind uses itself.
+bool sliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool buttonKey(int key)
+{
+    return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+constexpr int kNotch = 120; // QWheelEvent's eighths of a degree in one notch
+constexpr int kPageFrames = 10;
+
+} // namespace
+
+PanelKeys::PanelKeys(frmMain &panel) : m_panel(panel)
+{
+    for (PanelButton *button : m_panel.findChildren<PanelButton *>())
+        button->setFocusPolicy(Qt::TabFocus);
+    m_panel.setFocusPolicy(Qt::StrongFocus);
+    m_panel.setFocus();
+    connect(m_panel.Command1, &QAbstractButton::clicked, this, [this] { m_reverseLast = false; });
+    connect(m_panel.Command15, &QAbstractButton::clicked, this, [this] { m_reverseLast = true; });
+    qApp->installEventFilter(this);
+}
+
+PanelKeys::~PanelKeys()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool PanelKeys::ours(QWidget *receiver) const
+{
+    if (!receiver || QApplication::activeModalWidget())
+        return false;
+    QWidget *window = receiver->window();
+    return window == &m_panel || isVideoWindow(m_panel, window);
+}
+
+bool PanelKeys::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *receiver = qobject_cast<QWidget *>(watched);
+        return ours(receiver) && keyPressed(receiver, static_cast<QKeyEvent *>(event));
+    }
+    if (event->type() == QEvent::Wheel) {
+        // Over the video window only: the sliders move as Qt moves them.
+        auto *receiver = qobject_cast<QWidget *>(watched);
+        return ours(receiver) && isVideoWindow(m_panel, receiver)
+               && wheelTurned(static_cast<QWheelEvent *>(event));
+    }
+    return false;
+}
+
+bool PanelKeys::keyPressed(QWidget *receiver, QKeyEvent *event)
+{
+    const int key = event->key();
+    if (qobject_cast<QAbstractSlider *>(receiver) && sliderKey(key))
+        return false;
+    if (qobject_cast<QAbstractButton *>(receiver) && buttonKey(key))
+        return false;
+
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    frmMain &f = m_panel;
+    if (modifiers == Qt::ControlModifier) {
+        PanelButton *button = key == Qt::Key_C ? f.Command19 : key == Qt::Key_O ? f.Command8
+                                                                                : nullptr;
+        if (!button)
+            return false;
+        if (!event->isAutoRepeat()) {
+            takeSteps();
+            button->click();
+        }
+        return true;
+    }
+    if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier)
+        return false;
+
+    // Steps fold while a key is held.
+    auto step = [&](PanelButton *button, int frames) {
+        if (button->isEnabled())
+            addSteps(frames);
+        return true;
+    };
+    switch (key) {
+    case Qt::Key_Right:
+    case Qt::Key_Period:
+        return step(f.Command9, 1);
+    case Qt::Key_Left:
+    case Qt::Key_Comma:
+        return step(f.Command10, -1);
+    case Qt::Key_PageDown:
+        return step(f.Command6, kPageFrames);
+    case Qt::Key_PageUp:
+        return step(f.Command7, -kPageFrames);
+    default:
+        break;
+    }
+
+    PanelButton *button = nullptr;
+    switch (key) {
+    case Qt::Key_Space: {
+        // Both pauses leave the pair at 2, so the button last clicked tells which one paused.
+        const PlayerState &s = f.state;
+        const bool reverse = s.ReversePlayState == 1 || (s.ReversePlayState == 2 && m_reverseLast);
+        button = reverse ? f.Command15 : f.Command1;
+        break;
+    }
+    case Qt::Key_Home: button = f.Command3; break;
+    case Qt::Key_End: button = f.Command4; break;
+    case Qt::Key_Escape: button = f.Command2; break;
+    case Qt::Key_BracketLeft: button = f.Command16; break;
+    case Qt::Key_BracketRight: button = f.Command18; break;
+    case Qt::Key_Backslash:
+    case Qt::Key_yen: // the same key on a Japanese keyboard
+        button = f.Command17;
+        break;
+    default:
+        return false;
+    }
+    // A held toggle must not flicker between play and pause.
+    if (!event->isAutoRepeat()) {
+        takeSteps();
+        button->click();
+    }
+    return true;
+}
+
+bool PanelKeys::wheelTurned(QWheelEvent *event)
+{
+    m_wheelAngle += event->angleDelta().y();
+    const int notches = m_wheelAngle / kNotch;
+    m_wheelAngle -= notches * kNotch;
+    // Turning down (towards the person) goes forwards.
+    for (int i = 0; i < std::abs(notches); ++i) {
+        PanelButton *button = notches < 0 ? m_panel.Command9 : m_panel.Command10;
+        if (button->isEnabled())
+            addSteps(notches < 0 ? 1 : -1);
+    }
+    return true;
+}
+
+void PanelKeys::addSteps(int frames)
+{
+    m_pendingFrames += frames;
+    if (!m_takePosted) {
+        // Posted behind every event already queued, the repeats that came in while the last
+        // step decoded among them.
+        m_takePosted = true;
+        QCoreApplication::postEvent(this, new QEvent(kTakeSteps));
+    }
+}
+
+void PanelKeys::customEvent(QEvent *event)
+{
+    if (event->type() == kTakeSteps) {
+        m_takePosted = false;
+        takeSteps();
+    }
+}
+
+void PanelKeys::takeSteps()
+{
+    const int frames = std::exchange(m_pendingFrames, 0);
+    if (frames == 1)
+        m_panel.Command9->click();
+    else if (frames == -1)
+        m_panel.Command10->click();
+    else if (frames != 0)
+        jump(frames);
+}
+
+void PanelKeys::jump(int frames)
+{
+    frmMain &f = m_panel;
+    if (f.DeviceError == -1)
+        return;
+    f.Timer1.setEnabled(true);
+    const qint32 P = f.mciAVI.position();
+    if (frames > 0 ? P >= f.MediaLength : P <= 0)
+        return;
+    f.mciAVI.setTo(qint32(std::clamp<qint64>(qint64(P) + frames, 0, f.MediaLength)));
+    f.mciAVI.setCommand(QStringLiteral("seek"));
+    f.state.ForwardPlayState = 2;
+    f.state.ReversePlayState = 2;
+}
