@@ -226,7 +226,7 @@ TEST(AudioDecoder, RefusesFilesWithoutPlayableSound)
     QByteArray fakeHeader = QByteArray("RIFF\x10\0\0\0AVI LIST", 16) + garbage;
     const Case cases[] = {
         {aviWithoutSound(), QStringLiteral("音声がありません")},
-        {wavFile(), QStringLiteral("AVI ファイルではありません")},
+        {wavFile(), QStringLiteral("動画ファイルではありません")},
         {fileWithBytes("text.avi", "this is not a video\n"), {}},
         {fileWithBytes("garbage.avi", garbage), {}},
         {fileWithBytes("header-only.avi", fakeHeader), {}},

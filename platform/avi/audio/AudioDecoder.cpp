@@ -52,6 +52,9 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
         // not start at 0).
         if (format->start_time != AV_NOPTS_VALUE && format->start_time > 0)
             origin = double(format->start_time) / AV_TIME_BASE;
+        // The sound of a video file: a plain sound file (a WAV) is none.
+        if (av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0)
+            return fail(QStringLiteral("動画ファイルではありません"));
     }
     bool sawAudio = false;
     std::unique_ptr<AudioDecoder> d(new AudioDecoder);
