@@ -40,7 +40,7 @@ private:
     QImage m_image;
 };
 
-// Exact frames of an AVI file's video stream, by position.
+// Exact frames of a video file's picture stream, by position.
 //
 // frameAt(p) is exactly the picture a full sequential decode shows at position p, whatever
 // the codec and however far apart its keyframes. It keeps decoded frames around recent
@@ -78,7 +78,7 @@ public:
     virtual void setCacheCapBytes(qint64 /*bytes*/) {}
 };
 
-// Opens the file; nullptr with a Japanese message in *error when it is not a usable AVI.
+// Opens the file; nullptr with a Japanese message in *error when it is not a usable video.
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error);
 
 } // namespace avi

@@ -6,7 +6,7 @@ class Interpreter;
 
 namespace avi {
 
-// Registers the AVI video device with the interpreter under the type "avivideo".
+// Registers the video device with the interpreter under the type "avivideo".
 void registerAviVideo(mci::Interpreter &interpreter);
 
 } // namespace avi

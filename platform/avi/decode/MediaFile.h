@@ -13,12 +13,14 @@
 
 namespace avi {
 
-// An open AVI file's demuxer, its video stream and the slot table of that stream.
+// An open video file's demuxer, its video stream and the slot table of that stream.
 //
-// Opening refuses anything whose container is not AVI, files without video and frame sizes
-// the rest of the device cannot hold. The slot table comes from the file's index; when the
-// index is missing or does not cover the stream (a truncated file, a damaged idx1), the
-// packets are scanned once instead.
+// Opening refuses what is no video (text, pictures, sound alone) and frame sizes the rest of
+// the device cannot hold. In an AVI the slot table comes from the file's index, null frames
+// included; when the index is missing or does not cover the stream (a truncated file, a
+// damaged idx1, a recording never finished), the packets are scanned once instead. Every
+// other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
+// presentation times, and a slot is a picture in the order they are shown.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;

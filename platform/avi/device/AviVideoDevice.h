@@ -1,6 +1,7 @@
 #pragma once
 
-// The AVI video device ("avivideo") of the multimedia layer.
+// The video device ("avivideo") of the multimedia layer. The type keeps the name the panel
+// asks for; it plays AVI and every other container libavformat reads.
 //
 // Threads. Every Device call comes on the user-interface thread and returns without waiting
 // for a decode, except the synchronous ones: a seek (and the frame a stopped device shows
