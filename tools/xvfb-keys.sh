@@ -6,6 +6,7 @@
 # "S" reaches the button and shrinks the video.
 #
 # Usage: tools/xvfb-keys.sh [BUILD_DIR]     (default: build; builds kurimo there)
+#        KURIMO_KEYS_CONTAINER=mp4 tools/xvfb-keys.sh   the clip as H.264 with B-frames in MP4
 # Prints one PASS or FAIL line per check; exits 1 when any check failed.
 # Needs: Xvfb, xdotool, x11-utils, imagemagick, ffmpeg.
 set -uo pipefail
@@ -13,7 +14,8 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 work=$(mktemp -d "/tmp/kurimo keys.XXXXXX")
-clip="$work/key clip.avi"
+container=${KURIMO_KEYS_CONTAINER:-avi}
+clip="$work/key clip.$container"
 big="$work/big clip.avi"
 trace="$work/trace.txt"
 xvfb_pid=""
@@ -48,7 +50,8 @@ for i in $(seq 0 9); do
 done
 ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 1000 -vf \
     "$bits,drawtext=text='%{n}':fontsize=80:fontcolor=white:x=(w-tw)/2:y=h-th-20" \
-    -c:v mjpeg -q:v 3 "$clip" || exit 2
+    $([ "$container" = avi ] && echo "-c:v mjpeg -q:v 3" ||
+        echo "-c:v libx264 -bf 3 -g 250 -crf 12 -pix_fmt yuv420p") "$clip" || exit 2
 ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 25 -c:v mjpeg "$big" ||
     exit 2
 
@@ -79,7 +82,7 @@ frame_on_screen() {
 
 # --- keys on the video window ----------------------------------------------------------------
 start_kurimo "$clip"
-video=$(window_of "key clip.avi")
+video=$(window_of "key clip.$container")
 xdotool windowfocus --sync "$video"
 expect_frame() { # WHAT EXPECTED
     sleep 0.4
