@@ -8,6 +8,12 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using mci::StatusItem;
@@ -240,6 +246,58 @@ TEST(AviDeviceCapture, AFailedWriteLeavesAnExistingFileAlone)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no half file left
 
     EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
+}
+
+// The save renames a new file over the name: only a regular file may be replaced that way, a
+// link to one is followed, and whatever else has the name stays what it was.
+TEST(AviDeviceCapture, ReplacesOnlyARegularFile)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30);
+    const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    for (const char *name : {"file.bmp", "target.bmp"}) {
+        QFile f(at(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    ASSERT_TRUE(QFile::link(at("target.bmp"), at("link.bmp")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.bmp")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+    // The node of /dev/full; making one takes root.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::mknod(QFile::encodeName(at("full.bmp")).constData(), S_IFCHR | 0600,
+                      makedev(1, 7)), 0);
+    }
+
+    const struct {
+        const char *name;
+        mode_t type; // what the name must still be afterwards
+        bool replaced;
+    } cases[] = {
+        {"file.bmp", S_IFREG, true},
+        {"link.bmp", S_IFLNK, true},
+        {"fifo.bmp", S_IFIFO, false},
+        {"folder.bmp", S_IFDIR, false},
+        {"full.bmp", S_IFCHR, false},
+    };
+    for (const auto &c : cases) {
+        if (c.type == S_IFCHR && !root)
+            continue;
+        const mci::Result r = rig.device->capture(at(c.name));
+        EXPECT_EQ(r.ok, c.replaced) << c.name;
+        if (!c.replaced) {
+            EXPECT_TRUE(r.error.contains(at(c.name))) << c.name;
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(at(c.name)).constData(), &st), 0) << c.name;
+        EXPECT_EQ(st.st_mode & S_IFMT, c.type) << c.name;
+    }
+    EXPECT_EQ(bmpBitCount(at("file.bmp")), 24);
+    EXPECT_EQ(bmpBitCount(at("target.bmp")), 24); // written through the link
+    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
+        | QDir::Hidden | QDir::System);
+    EXPECT_EQ(left.size(), root ? 6 : 5) << qPrintable(left.join(' ')); // no temporary file
 }
 
 } // namespace

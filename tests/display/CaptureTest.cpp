@@ -17,6 +17,8 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 // The copy button and the capture window, with a device that draws into the registered
 // surface the way the real one does: a frame of VideoWidth by PutHeightText pixels at 0 0,
 // cut off at the image's edges.
@@ -234,6 +236,8 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
     const QString folderPath = dir.filePath(QStringLiteral("folder.bmp"));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
     QFile(folderPath + QStringLiteral("/inside.txt")).open(QIODevice::WriteOnly);
+    const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);
 
     haveVideo(320, 240);
     form->Command19_Click();
@@ -248,6 +252,7 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
     const Case cases[] = {
         {"folder that does not exist", dir.filePath(QStringLiteral("missing/frame.bmp")), false},
         {"a folder of that name", folderPath, false},
+        {"a named pipe of that name", pipePath, false},
         {"a write that breaks off", oldPath, true},
     };
     for (const Case &c : cases) {
@@ -275,9 +280,14 @@ TEST_F(CaptureTest, FailedSavesTellTheUserAndLeaveOldFilesAlone)
         EXPECT_EQ(bytesOf(oldPath), oldBytes) << c.what;
         EXPECT_TRUE(QFileInfo(folderPath).isDir()) << c.what;
         EXPECT_TRUE(QFileInfo::exists(folderPath + QStringLiteral("/inside.txt"))) << c.what;
-        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        struct stat pipe {};
+        EXPECT_TRUE(::stat(QFile::encodeName(pipePath).constData(), &pipe) == 0
+                    && S_ISFIFO(pipe.st_mode)) << c.what;
+        const QDir::Filters all =
+            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
         EXPECT_EQ(QDir(dir.path()).entryList(all),
-                  QStringList({QStringLiteral("folder.bmp"), QStringLiteral("kept.bmp")}))
+                  QStringList({QStringLiteral("folder.bmp"), QStringLiteral("kept.bmp"),
+                               QStringLiteral("pipe.bmp")}))
             << c.what;
     }
 }

@@ -3,10 +3,10 @@
 #include "platform/avi/audio/AudioTrack.h"
 #include "platform/avi/device/Messages.h"
 #include "platform/avi/device/VideoWindow.h"
+#include "platform/windowing/SaveWhole.h"
 
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -272,12 +272,11 @@ mci::Result AviVideoDevice::capture(const QString &path)
     const QImage &frame = m_player->picture();
     if (frame.isNull())
         return mci::Result::failure(messages::frameUnreadable());
-    // QSaveFile writes beside the target and renames at commit: a failed write leaves any
-    // file of that name as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || !frame.convertToFormat(QImage::Format_RGB888).save(&file, "BMP") || !file.commit())
-        return mci::Result::failure(messages::cannotSave(path));
+    const QImage picture = frame.convertToFormat(QImage::Format_RGB888);
+    QString reason;
+    if (!windowing::saveWhole(
+            path, [&](QIODevice &file) { return picture.save(&file, "BMP"); }, &reason))
+        return mci::Result::failure(messages::cannotSave(path, reason));
     return mci::Result::success();
 }
 
