@@ -1,3 +1,4 @@
+#include "platform/avi/device/Messages.h"
 #include "platform/avi/device/VideoWindow.h"
 #include "tests/avi/DeviceRig.h"
 
@@ -199,6 +200,45 @@ TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
     EXPECT_TRUE(rig.device->update({2147483600, 2147483600, 2147483647, 100}, small).ok);
     QImage null;
     EXPECT_FALSE(rig.device->update({0, 0, 10, 10}, null).ok);
+}
+
+// Milliseconds are checked as milliseconds: a position that would round onto the first or the
+// last frame is still outside the file, as it is in frames.
+TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
+{
+    DeviceRig rig(1500); // 25 fps: 60,000 ms
+    ASSERT_TRUE(rig.device->setTimeFormat(mci::TimeFormat::Milliseconds).ok);
+    ASSERT_EQ(rig.reply(StatusItem::Length), "60000");
+    const auto seek = [&](qint32 ms) { return rig.device->seek(seekTo(ms)); };
+    const auto play = [&](std::optional<qint32> from, std::optional<qint32> to) {
+        return rig.device->play(range(from, to));
+    };
+    const struct {
+        const char *what;
+        std::function<mci::Result()> call;
+        bool ok;
+    } cases[] = {
+        {"seek -1", [&] { return seek(-1); }, false},
+        {"seek 60019", [&] { return seek(60019); }, false},
+        {"seek 60001", [&] { return seek(60001); }, false},
+        {"seek 60000", [&] { return seek(60000); }, true},
+        {"seek 0", [&] { return seek(0); }, true},
+        {"play from -1", [&] { return play(-1, std::nullopt); }, false},
+        {"play to 60019", [&] { return play(std::nullopt, 60019); }, false},
+        {"play from 60001 to 60000", [&] { return play(60001, 60000); }, false},
+        {"play from 59000 to 60000", [&] { return play(59000, 60000); }, true},
+    };
+    for (const auto &c : cases) {
+        rig.device->stop();
+        rig.device->seek(seekTo(1000));
+        const mci::Result r = c.call();
+        EXPECT_EQ(r.ok, c.ok) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(r.error, avi::messages::positionOutOfRange()) << c.what;
+            EXPECT_EQ(rig.reply(StatusItem::Position), "1000") << c.what;
+            EXPECT_EQ(rig.mode(), "stopped") << c.what;
+        }
+    }
 }
 
 uint16_t bmpBitCount(const QString &path)

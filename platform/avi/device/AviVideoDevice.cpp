@@ -91,11 +91,15 @@ bool AviVideoDevice::canPlay() const
 
 std::optional<int> AviVideoDevice::framesFromRequest(qint64 value) const
 {
-    const qint64 frames =
-        m_timeFormat == mci::TimeFormat::Milliseconds ? m_frameTime.toFrames(value) : value;
-    if (frames < 0 || frames > m_source->info().frameCount)
+    // The range is checked in the unit the position came in: rounded to frames first, -1 ms
+    // would become frame 0 and a few milliseconds past the end the last frame.
+    const int frameCount = m_source->info().frameCount;
+    if (value < 0 || value > toReply(frameCount))
         return std::nullopt;
-    return int(frames);
+    if (m_timeFormat == mci::TimeFormat::Frames)
+        return int(value);
+    // Above 1000 frames per second the length in ms can round up into one frame more.
+    return int(std::min<qint64>(m_frameTime.toFrames(value), frameCount));
 }
 
 qint64 AviVideoDevice::toReply(int frames) const
