@@ -131,9 +131,13 @@ TEST_F(Console, TracesWhatItSends)
 {
     TraceFile trace;
     environment.insert(QStringLiteral("KURIMO_TRACE"), trace.path());
-    run({script("close all\r\nplay\tx\n")});
+    const QByteArray tooLong = "open " + QByteArray(70'000, 'w');
+    const ConsoleRun r = run({script("close all\r\nplay\tx\n" + tooLong + "\n")});
+    const QString refused = QStringLiteral("error: コマンドが長すぎます（65536文字まで）");
+    EXPECT_EQ(r.lines.value(2), refused);
     EXPECT_EQ(trace.lines(), QStringList({"close all\t",
-                                          "play\\tx\terror: デバイスが開かれていません: x"}));
+                                          "play\\tx\terror: デバイスが開かれていません: x",
+                                          QString::fromLatin1(tooLong) + '\t' + refused}));
 }
 
 } // namespace
