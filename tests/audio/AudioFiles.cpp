@@ -1,10 +1,11 @@
 #include "tests/audio/AudioFiles.h"
 
+#include "tests/support/RunProgram.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
 namespace audiotest {
@@ -22,12 +23,8 @@ QString dataDir()
 
 bool canEncode(const QString &encoder)
 {
-    static const QString list = [] {
-        QProcess p;
-        p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-encoders"});
-        p.waitForFinished(30000);
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }();
+    static const QString list = QString::fromUtf8(
+        runProgram(QStringLiteral("ffmpeg"), {"-hide_banner", "-encoders"}).output);
     return list.contains(QLatin1Char(' ') + encoder + QLatin1Char(' '));
 }
 
@@ -47,10 +44,9 @@ QString make(const QString &stem, const QString &suffix, const QStringList &args
         path + QStringLiteral(".part") + QString::number(QCoreApplication::applicationPid());
     QStringList all{"-nostdin", "-loglevel", "error", "-y"};
     all << args << temp;
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), all);
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        qWarning("ffmpeg failed: %s", p.readAllStandardError().constData());
+    const ProgramRun ffmpeg = runProgram(QStringLiteral("ffmpeg"), all);
+    if (ffmpeg.exitCode != 0) {
+        qWarning("ffmpeg failed: %s", ffmpeg.output.constData());
         QFile::remove(temp);
         return {};
     }
