@@ -20,9 +20,10 @@ export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
 
 # sanitize DIR OPTION EXCLUDE TARGET...: configure DIR with OPTION on, build the targets and
 # run their tests (each test is labelled with its program's name) but those matching the
-# regular expression EXCLUDE, when it is not empty.
+# regular expression EXCLUDE, when it is not empty; test_jobs tests at a time (default: all
+# cores).
 sanitize() {
-  local dir=$here/$1 option=$2 start=$SECONDS
+  local dir=$here/$1 option=$2 start=$SECONDS tests_at_once=${test_jobs:-$jobs}
   local exclude=()
   [ -n "$3" ] && exclude=(-E "$3")
   shift 3
@@ -32,7 +33,7 @@ sanitize() {
   local labels
   labels=$(IFS='|'; echo "$*")
   (cd "$dir" && ctest -L "^($labels)\$" "${exclude[@]}" --no-tests=error --output-on-failure \
-    -j "$jobs" --timeout 600)
+    -j "$tests_at_once" --timeout 600)
   echo "run-tests: $option stage took $((SECONDS - start)) s"
 }
 
@@ -42,7 +43,10 @@ if [ "${KURIMO_SKIP_ASAN:-0}" != 1 ]; then
     sanitize build-asan KURIMO_ASAN '' decode_fuzz_tests mci_fuzz_tests
 fi
 if [ "${KURIMO_SKIP_TSAN:-0}" != 1 ]; then
+  # One test at a time: the frame pool's prefaulting thread runs at idle priority, and a second
+  # sanitized test beside it can starve it for longer than its test waits.
   TSAN_OPTIONS="suppressions=$here/tests/tsan-suppressions.txt second_deadlock_stack=1" \
+  test_jobs=1 \
     sanitize build-tsan KURIMO_TSAN '^AviDeviceWindow\.' \
       avi_device_tests decode_pool_tests audio_tests
 fi
