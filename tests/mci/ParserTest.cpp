@@ -220,8 +220,9 @@ constexpr qsizetype kLimit = 65536;
 const QString kTooLong = QStringLiteral("コマンドが長すぎます（65536文字まで）");
 
 // Lines of "wait" words and blanks up to the limit parse whole: every word but the last is the
-// path, the last is the flag. (Each "wait" once sent the parser over all the blanks behind
-// it.) One character more and the line is refused before a word is read.
+// path, the last is the flag. The blanks are half the line so that a parser that looks past
+// each "wait" to the end of the line would take time in the square of its length. One
+// character more and the line is refused before a word is read.
 TEST(Parser, LinesUpToTheLimitParseWholeLongerOnesAreRefused)
 {
     for (const QString &head : {QStringLiteral("open"), QStringLiteral("capture /a as")}) {
