@@ -41,6 +41,7 @@ int ConsoleSession::runScript(QIODevice &script)
 int ConsoleSession::runStandardInput()
 {
     QByteArray pending;
+    qsizetype searched = 0; // pending holds no line end before this
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [&] {
         // A "wait" runs the event loop; no second line may start inside the first.
@@ -53,12 +54,15 @@ int ConsoleSession::runStandardInput()
         }
         if (count > 0)
             pending.append(buffer, count);
+        // A long line arrives in many reads; only the new bytes are looked through.
         qsizetype newline;
-        while ((newline = pending.indexOf('\n')) >= 0) {
+        while ((newline = pending.indexOf('\n', searched)) >= 0) {
             const QByteArray line = pending.left(newline);
             pending.remove(0, newline + 1);
+            searched = 0;
             handleLine(line);
         }
+        searched = pending.size();
         if (count <= 0) {
             handleLine(pending); // a last line without LF
             QCoreApplication::quit();

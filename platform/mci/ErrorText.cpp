@@ -14,6 +14,10 @@ QString naming(const char *sentence, QStringView token)
 } // namespace
 
 QString noCommand() { return QStringLiteral("コマンドがありません"); }
+QString tooLong(qsizetype limit)
+{
+    return QStringLiteral("コマンドが長すぎます（%1文字まで）").arg(limit);
+}
 QString unknownCommand(QStringView verb) { return naming("コマンドが分かりません", verb); }
 QString noDeviceName(QStringView verb) { return naming("デバイス名がありません", verb); }
 QString notOpen(QStringView name) { return naming("デバイスが開かれていません", name); }

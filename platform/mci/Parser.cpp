@@ -42,8 +42,10 @@ QStringView trimmedRight(QStringView text)
 
 // Where an unquoted path or name ends: at the first blank run that is followed by one of the
 // verb's keywords (as a whole word), or by a "wait" that ends the text; else at the end.
+// One pass: where the text's last word ends is found once, not again for every "wait".
 qsizetype endOfUnquoted(QStringView rest, const VerbSpec &verb)
 {
+    const qsizetype lastWordEnd = trimmedRight(rest).size();
     qsizetype i = 0;
     while (i < rest.size()) {
         while (i < rest.size() && !isBlank(rest[i]))
@@ -61,7 +63,7 @@ qsizetype endOfUnquoted(QStringView rest, const VerbSpec &verb)
             if (isWord(word, QLatin1String(clause.keywords.front())))
                 return blankRun;
         }
-        if (isWord(word, kWait) && trimmedRight(rest).size() == i)
+        if (i == lastWordEnd && isWord(word, kWait))
             return blankRun;
         i = wordStart;
     }
@@ -296,6 +298,8 @@ bool CommandParser::parseRawPath(const ClauseSpec &clause, Value *value)
 
 ParseResult parseCommand(QStringView text, const QStringList &openDevices)
 {
+    if (text.size() > kMaxCommandLength)
+        return {std::nullopt, errortext::tooLong(kMaxCommandLength)};
     return CommandParser(text, openDevices).run();
 }
 

@@ -1,23 +1,19 @@
 #include "tests/audio/AudioFiles.h"
 
 #include "tests/support/AviCorpus.h"
+#include "tests/support/RunProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
 namespace audiotest {
 
 bool canEncode(const QString &encoder)
 {
-    static const QString list = [] {
-        QProcess p;
-        p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-encoders"});
-        p.waitForFinished(30000);
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }();
+    static const QString list = QString::fromUtf8(
+        runProgram(QStringLiteral("ffmpeg"), {"-hide_banner", "-encoders"}).output);
     return list.contains(QLatin1Char(' ') + encoder + QLatin1Char(' '));
 }
 

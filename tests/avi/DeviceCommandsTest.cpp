@@ -1,3 +1,4 @@
+#include "platform/avi/device/Messages.h"
 #include "platform/avi/device/VideoWindow.h"
 #include "tests/avi/DeviceRig.h"
 
@@ -7,6 +8,12 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QtEndian>
+
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -190,6 +197,54 @@ TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
     EXPECT_FALSE(rig.device->update({0, 0, 10, 10}, null).ok);
 }
 
+// Milliseconds are checked as milliseconds: a position that would round onto the first or the
+// last frame is still outside the file, as it is in frames.
+TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
+{
+    DeviceRig rig(1500); // 25 fps: 60,000 ms
+    ASSERT_TRUE(rig.device->setTimeFormat(mci::TimeFormat::Milliseconds).ok);
+    ASSERT_EQ(rig.reply(StatusItem::Length), "60000");
+    const auto seek = [&](qint32 ms) { return rig.device->seek(seekTo(ms)); };
+    const auto play = [&](std::optional<qint32> from, std::optional<qint32> to) {
+        return rig.device->play(range(from, to));
+    };
+    const struct {
+        const char *what;
+        std::function<mci::Result()> call;
+        bool ok;
+    } cases[] = {
+        {"seek -1", [&] { return seek(-1); }, false},
+        {"seek 60019", [&] { return seek(60019); }, false},
+        {"seek 60001", [&] { return seek(60001); }, false},
+        {"seek 60000", [&] { return seek(60000); }, true},
+        {"seek 0", [&] { return seek(0); }, true},
+        {"play from -1", [&] { return play(-1, std::nullopt); }, false},
+        {"play to 60019", [&] { return play(std::nullopt, 60019); }, false},
+        {"play from 60001 to 60000", [&] { return play(60001, 60000); }, false},
+        {"play from 59000 to 60000", [&] { return play(59000, 60000); }, true},
+    };
+    for (const auto &c : cases) {
+        rig.device->stop();
+        rig.device->seek(seekTo(1000));
+        const mci::Result r = c.call();
+        EXPECT_EQ(r.ok, c.ok) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(r.error, avi::messages::positionOutOfRange()) << c.what;
+            EXPECT_EQ(rig.reply(StatusItem::Position), "1000") << c.what;
+            EXPECT_EQ(rig.mode(), "stopped") << c.what;
+        }
+    }
+}
+
+uint16_t bmpBitCount(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = f.read(30);
+    return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
+}
+
 // The frame at the source size, whatever the window's, as a 24-bit BMP. A write that fails
 // (the temporary beside a 250-character name is too long for the file system; a missing
 // folder) leaves an existing file as it was and nothing beside it.
@@ -218,6 +273,58 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOrNothing)
     EXPECT_EQ(f.readAll(), "precious");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
     EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
+}
+
+// The save renames a new file over the name: only a regular file may be replaced that way, a
+// link to one is followed, and whatever else has the name stays what it was.
+TEST(AviDeviceCapture, ReplacesOnlyARegularFile)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30);
+    const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    for (const char *name : {"file.bmp", "target.bmp"}) {
+        QFile f(at(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    ASSERT_TRUE(QFile::link(at("target.bmp"), at("link.bmp")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.bmp")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+    // The node of /dev/full; making one takes root.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::mknod(QFile::encodeName(at("full.bmp")).constData(), S_IFCHR | 0600,
+                      makedev(1, 7)), 0);
+    }
+
+    const struct {
+        const char *name;
+        mode_t type; // what the name must still be afterwards
+        bool replaced;
+    } cases[] = {
+        {"file.bmp", S_IFREG, true},
+        {"link.bmp", S_IFLNK, true},
+        {"fifo.bmp", S_IFIFO, false},
+        {"folder.bmp", S_IFDIR, false},
+        {"full.bmp", S_IFCHR, false},
+    };
+    for (const auto &c : cases) {
+        if (c.type == S_IFCHR && !root)
+            continue;
+        const mci::Result r = rig.device->capture(at(c.name));
+        EXPECT_EQ(r.ok, c.replaced) << c.name;
+        if (!c.replaced) {
+            EXPECT_TRUE(r.error.contains(at(c.name))) << c.name;
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(at(c.name)).constData(), &st), 0) << c.name;
+        EXPECT_EQ(st.st_mode & S_IFMT, c.type) << c.name;
+    }
+    EXPECT_EQ(bmpBitCount(at("file.bmp")), 24);
+    EXPECT_EQ(bmpBitCount(at("target.bmp")), 24); // written through the link
+    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
+        | QDir::Hidden | QDir::System);
+    EXPECT_EQ(left.size(), root ? 6 : 5) << qPrintable(left.join(' ')); // no temporary file
 }
 
 } // namespace

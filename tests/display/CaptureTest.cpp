@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 // The copy button and the capture window, with a device that draws into the registered
 // surface the way the real one does: a frame of VideoWidth by PutHeightText pixels at 0 0,
 // cut off at the image's edges.
@@ -137,8 +139,8 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
     EXPECT_EQ(dialogRequests[0].presetFileName, QStringLiteral("dummy.bmp"));
 }
 
-// No name, or a save that fails (a missing folder, a folder of that name, a write that breaks
-// off): the window stays with its picture, an old file stays byte for byte, nothing is left
+// No name, or a save that fails (a missing folder, a folder or a named pipe of that name, a
+// write that breaks off): the window stays with its picture, an old file stays byte for byte, nothing is left
 // beside it; a failure is told in a box.
 TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
 {
@@ -149,6 +151,8 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(oldBytes) > 0);
     old.close();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+    const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);
     haveVideo(320, 240);
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -159,6 +163,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
     } cases[] = {{QString(), false, 0},
                  {dir.filePath(QStringLiteral("missing/frame.bmp")), false, 1},
                  {dir.filePath(QStringLiteral("folder.bmp")), false, 1},
+                 {pipePath, false, 1},
                  {oldPath, true, 1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
@@ -184,9 +189,12 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
         EXPECT_TRUE(capture->isVisible());
         EXPECT_EQ(capture->Picture1->image().pixelColor(5, 5), frameColour);
         EXPECT_EQ(bytesOf(oldPath), oldBytes);
+        struct stat pipe {};
+        EXPECT_TRUE(::stat(QFile::encodeName(pipePath).constData(), &pipe) == 0 &&
+            S_ISFIFO(pipe.st_mode));
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
-                                             | QDir::Hidden),
-                  QStringList({"folder.bmp", "kept.bmp"}));
+                                             | QDir::Hidden | QDir::System),
+                  QStringList({"folder.bmp", "kept.bmp", "pipe.bmp"}));
     }
     QDir::setCurrent(before);
 }

@@ -96,7 +96,7 @@ TEST_F(Console, DrivesTheAviDeviceByAPathWithBlanks)
     EXPECT_EQ(r.lines, QStringList({"", "60", "0 0 160 120", "true", "", "10", ""}));
 }
 
-// Without a display it runs offscreen; it traces what it sends.
+// Without a display it runs offscreen; it traces what it sends, a line too long included.
 TEST_F(Console, RunsWithoutADisplayAndTracesWhatItSends)
 {
     TraceFile trace;
@@ -104,10 +104,17 @@ TEST_F(Console, RunsWithoutADisplayAndTracesWhatItSends)
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    const ConsoleRun r = run({script("close all\r\nplay\tx\n")});
+    const QByteArray tooLong = "open " + QByteArray(70'000, 'w');
+    const ConsoleRun r = run({script("close all
+play	x
+" + tooLong + "
+")});
     EXPECT_EQ(r.exitCode, 1) << qPrintable(r.errors);
+    const QString refused = QStringLiteral("error: コマンドが長すぎます（65536文字まで）");
+    EXPECT_EQ(r.lines.value(2), refused);
     EXPECT_EQ(trace.lines(), QStringList({"close all\t",
-                                          "play\\tx\terror: デバイスが開かれていません: x"}));
+                                          "play\\tx\terror: デバイスが開かれていません: x",
+                                          QString::fromLatin1(tooLong) + '\t' + refused}));
 }
 
 } // namespace

@@ -211,15 +211,44 @@ TEST(Parser, BadTextIsAnErrorNamingTheToken)
           kOpen, false);
 }
 
+constexpr qsizetype kLimit = 65536;
+const QString kTooLong = QStringLiteral("コマンドが長すぎます（65536文字まで）");
+
+// Lines of "wait" words and blanks up to the limit parse whole: every word but the last is the
+// path, the last is the flag. The blanks are half the line so that a parser that looks past
+// each "wait" to the end of the line would take time in the square of its length. One
+// character more and the line is refused before a word is read.
+TEST(Parser, LinesUpToTheLimitParseWholeLongerOnesAreRefused)
+{
+    for (const QString &head : {QStringLiteral("open"), QStringLiteral("capture /a as")}) {
+        QString line = head;
+        while (line.size() + 5 <= kLimit / 2)
+            line += QStringLiteral(" wait");
+        const QString path = line.mid(head.size() + 1, line.size() - head.size() - 6);
+        line += QString(kLimit - line.size(), QLatin1Char(' '));
+        SCOPED_TRACE(qPrintable(head));
+        mci::ParseResult parsed = mci::parseCommand(line, kOpen);
+        ASSERT_TRUE(parsed.command) << qPrintable(parsed.error);
+        EXPECT_TRUE(parsed.command->wait);
+        const auto *open = std::get_if<mci::OpenAction>(&parsed.command->action);
+        EXPECT_EQ(open ? open->path : std::get<mci::CaptureAction>(parsed.command->action).path,
+                  path);
+
+        parsed = mci::parseCommand(line + QLatin1Char(' '), kOpen);
+        EXPECT_FALSE(parsed.command);
+        EXPECT_EQ(parsed.error, kTooLong);
+    }
+}
+
 TEST(Parser, HugeAndControlCharactersGiveShortReadableMessages)
 {
-    const QString huge(1'000'000, QLatin1Char('x'));
+    const QString huge(kLimit, QLatin1Char('x'));
     mci::ParseResult parsed = mci::parseCommand(huge, kOpen);
     ASSERT_FALSE(parsed.command);
     EXPECT_TRUE(parsed.error.startsWith(QStringLiteral("コマンドが分かりません: xxxx")));
     EXPECT_LT(parsed.error.size(), 100);
 
-    parsed = mci::parseCommand(QStringLiteral("play /a from ") + huge, kOpen);
+    parsed = mci::parseCommand(QStringLiteral("play /a from ") + huge.left(kLimit - 13), kOpen);
     ASSERT_FALSE(parsed.command);
     EXPECT_LT(parsed.error.size(), 100);
 

@@ -1,10 +1,11 @@
 #include "tests/support/AviCorpus.h"
 
+#include "tests/support/RunProgram.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUuid>
 
 namespace {
@@ -216,24 +217,19 @@ QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, 
     if (QFileInfo(path).size() > 0)
         return path;
     const QString tmp = temporaryBeside(path);
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
     // AVI unless the recipe names another container after its last input.
     const qsizetype lastInput = ffmpegArgs.lastIndexOf(QStringLiteral("-i"));
     const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"), lastInput + 1) >= 0;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
+    const ProgramRun ffmpeg = runProgram(QStringLiteral("ffmpeg"),
         QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} + ffmpegArgs +
             (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}));
-    const bool finished = ffmpeg.waitForFinished(10 * 60 * 1000);
-    if (!finished || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
-        if (error) {
+    if (ffmpeg.exitCode != 0) {
+        if (error && !ffmpeg.started) {
+            *error = QStringLiteral("ffmpeg is not installed");
+        } else if (error) {
             *error = QStringLiteral("ffmpeg failed for %1: %2")
-                .arg(name, QString::fromLocal8Bit(ffmpeg.readAll()).left(2000));
-            if (ffmpeg.error() == QProcess::FailedToStart)
-                *error = QStringLiteral("ffmpeg is not installed");
+                .arg(name, QString::fromLocal8Bit(ffmpeg.output).left(2000));
         }
-        ffmpeg.kill();
-        ffmpeg.waitForFinished();
         QFile::remove(tmp);
         return {};
     }

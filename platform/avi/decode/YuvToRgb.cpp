@@ -10,8 +10,10 @@ extern "C" {
 
 // The row loops are written to vectorise (this file is built at -O3); on x86-64 a second
 // copy for AVX2 is picked at load time where the processor has it, about six times faster
-// than the baseline copy.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// than the baseline copy. Not under ThreadSanitizer: GCC's resolver for the clones runs
+// before the sanitizer's runtime is up, and every such program dies at load.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) \
+    && !defined(__SANITIZE_THREAD__)
 #define KURIMO_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define KURIMO_ROW_KERNEL

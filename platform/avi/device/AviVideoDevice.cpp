@@ -3,10 +3,10 @@
 #include "platform/avi/audio/AudioTrack.h"
 #include "platform/avi/device/Messages.h"
 #include "platform/avi/device/VideoWindow.h"
+#include "platform/windowing/SaveWhole.h"
 
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -91,11 +91,15 @@ bool AviVideoDevice::canPlay() const
 
 std::optional<int> AviVideoDevice::framesFromRequest(qint64 value) const
 {
-    const qint64 frames =
-        m_timeFormat == mci::TimeFormat::Milliseconds ? m_frameTime.toFrames(value) : value;
-    if (frames < 0 || frames > m_source->info().frameCount)
+    // The range is checked in the unit the position came in: rounded to frames first, -1 ms
+    // would become frame 0 and a few milliseconds past the end the last frame.
+    const int frameCount = m_source->info().frameCount;
+    if (value < 0 || value > toReply(frameCount))
         return std::nullopt;
-    return int(frames);
+    if (m_timeFormat == mci::TimeFormat::Frames)
+        return int(value);
+    // Above 1000 frames per second the length in ms can round up into one frame more.
+    return int(std::min<qint64>(m_frameTime.toFrames(value), frameCount));
 }
 
 qint64 AviVideoDevice::toReply(int frames) const
@@ -272,12 +276,11 @@ mci::Result AviVideoDevice::capture(const QString &path)
     const QImage &frame = m_player->picture();
     if (frame.isNull())
         return mci::Result::failure(messages::frameUnreadable());
-    // QSaveFile writes beside the target and renames at commit: a failed write leaves any
-    // file of that name as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || !frame.convertToFormat(QImage::Format_RGB888).save(&file, "BMP") || !file.commit())
-        return mci::Result::failure(messages::cannotSave(path));
+    const QImage picture = frame.convertToFormat(QImage::Format_RGB888);
+    QString reason;
+    if (!windowing::saveWhole(
+            path, [&](QIODevice &file) { return picture.save(&file, "BMP"); }, &reason))
+        return mci::Result::failure(messages::cannotSave(path, reason));
     return mci::Result::success();
 }
 

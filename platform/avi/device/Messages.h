@@ -21,9 +21,9 @@ inline QString badWindowPlacement()
 inline QString cannotPlay() { return QStringLiteral("この映像は再生できません"); }
 inline QString frameUnreadable() { return QStringLiteral("フレームを読み込めません"); }
 inline QString surfaceUnusable() { return QStringLiteral("描画先に描けません"); }
-inline QString cannotSave(const QString &path)
+inline QString cannotSave(const QString &path, const QString &reason)
 {
-    return QStringLiteral("画像を保存できません: %1").arg(path);
+    return QStringLiteral("画像を保存できません: %1（%2）").arg(path, reason);
 }
 inline QString cannotOpen(const QString &reason)
 {
