@@ -105,10 +105,7 @@ TEST_F(Console, RunsWithoutADisplayAndTracesWhatItSends)
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     const QByteArray tooLong = "open " + QByteArray(70'000, 'w');
-    const ConsoleRun r = run({script("close all
-play	x
-" + tooLong + "
-")});
+    const ConsoleRun r = run({script("close all\r\nplay\tx\n" + tooLong + "\n")});
     EXPECT_EQ(r.exitCode, 1) << qPrintable(r.errors);
     const QString refused = QStringLiteral("error: コマンドが長すぎます（65536文字まで）");
     EXPECT_EQ(r.lines.value(2), refused);
