@@ -335,6 +335,7 @@ TEST(ConvertedImages, KeepTheirPicturesAfterLaterCallsAndTheSourceIsGone)
     std::vector<std::pair<int, QImage>> kept;
     for (int p : {30, 31, 90, 5, 6, 7, 60, 120, 121, 2})
         kept.emplace_back(p, source->frameAt(p));
+    EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
     source.reset();
     for (const auto &[p, image] : kept)
         EXPECT_EQ(maxDifference(image, f.reference.framesByPosition[size_t(p)]), 0) << p;
