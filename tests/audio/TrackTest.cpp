@@ -26,17 +26,6 @@ protected:
 
 } // namespace
 
-TEST_F(AudioTrackTest, OpensOnlyFilesWithSound)
-{
-    QString error;
-    EXPECT_TRUE(avi::openAudioTrack(aviWith(Sound::Sweep, "adpcm_ms"), &error));
-    EXPECT_FALSE(avi::openAudioTrack(aviWithoutSound(), &error));
-    EXPECT_EQ(error, QStringLiteral("音声がありません"));
-    error.clear();
-    EXPECT_FALSE(avi::openAudioTrack(wavFile(), &error));
-    EXPECT_FALSE(error.isEmpty());
-}
-
 TEST_F(AudioTrackTest, RefusesSpeedsItCannotKeepThePitchAt)
 {
     auto track = open();

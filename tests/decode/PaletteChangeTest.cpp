@@ -31,33 +31,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        AviCorpus::RawAvi avi;
-        avi.width = kWidth;
-        avi.height = kHeight;
-        avi.bitCount = 8;
-        avi.compression = GetParam();
+        AviCorpus::RawAvi avi =
+            AviCorpus::patternAvi(kWidth, kHeight, kFrames, kKeyEvery, GetParam());
         avi.palette = paletteAt(0);
-        QByteArray previous;
-        for (int n = 0; n < kFrames; ++n) {
-            const QByteArray frame = AviCorpus::patternFrame(kWidth, kHeight, n);
-            AviCorpus::Chunk chunk;
-            chunk.keyframe = n % kKeyEvery == 0;
-            if (n == 10 || n == 20 || n == 47)
-                chunk.paletteChange = paletteAt(n);
-            if (avi.compression == 1) {
-                chunk.data = AviCorpus::encodeRle8(frame, chunk.keyframe ? nullptr : &previous,
-                    kWidth, kHeight);
-            } else {
-                const int stride = (kWidth + 3) & ~3;
-                chunk.data = QByteArray(stride * kHeight, '\0');
-                for (int y = 0; y < kHeight; ++y) {
-                    memcpy(chunk.data.data() + (kHeight - 1 - y) * stride,
-                        frame.constData() + y * kWidth, size_t(kWidth));
-                }
-            }
-            avi.chunks.push_back(chunk);
-            previous = frame;
-        }
+        for (int n : {10, 20, 47})
+            avi.chunks[size_t(n)].paletteChange = paletteAt(n);
         m_path = m_dir.filePath("palette.avi");
         ASSERT_TRUE(AviCorpus::writeAvi(m_path, avi));
     }

@@ -185,12 +185,10 @@ AviCorpus::Spec AviCorpus::spec(Kind kind)
     case Kind::Mpeg4Packed:
         s.frameCount = 150;
         s.keyframeInterval = 50;
-        s.bFrames = true;
         break;
     case Kind::H264:
         s.frameCount = 150;
         s.keyframeInterval = 50;
-        s.bFrames = true;
         s.rateNum = 30000;
         s.rateDen = 1001;
         break;
@@ -247,32 +245,8 @@ QString AviCorpus::file(Kind kind, QString *error)
         return generate(name(kind), recipe(kind), error);
 
     const Spec s = spec(kind);
-    RawAvi avi;
-    avi.width = s.width;
-    avi.height = s.height;
-    avi.bitCount = 8;
-    avi.palette = patternPalette();
-    avi.compression = kind == Kind::Rle8 ? 1 : 0;
-    QByteArray previous;
-    for (int n = 0; n < s.frameCount; ++n) {
-        const QByteArray frame = patternFrame(s.width, s.height, n);
-        Chunk chunk;
-        chunk.keyframe = n % s.keyframeInterval == 0;
-        if (kind == Kind::Rle8) {
-            chunk.data = encodeRle8(frame, chunk.keyframe ? nullptr : &previous, s.width,
-                s.height);
-        } else {
-            // Bottom-up rows, each padded to 4 bytes.
-            const int stride = (s.width + 3) & ~3;
-            chunk.data = QByteArray(stride * s.height, '\0');
-            for (int y = 0; y < s.height; ++y) {
-                memcpy(chunk.data.data() + (s.height - 1 - y) * stride,
-                    frame.constData() + y * s.width, size_t(s.width));
-            }
-        }
-        avi.chunks.push_back(chunk);
-        previous = frame;
-    }
+    const RawAvi avi = patternAvi(s.width, s.height, s.frameCount, s.keyframeInterval,
+        kind == Kind::Rle8 ? 1 : 0);
     // The recipe version is part of the name: change it when the hand-made content changes.
     const QString path = dataDir() + QLatin1Char('/') + name(kind) + QStringLiteral("-v2.avi");
     if (QFileInfo(path).size() > 0)
@@ -285,6 +259,37 @@ QString AviCorpus::file(Kind kind, QString *error)
         return {};
     }
     return path;
+}
+
+AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
+    int keyframeInterval, uint32_t compression)
+{
+    RawAvi avi;
+    avi.width = width;
+    avi.height = height;
+    avi.bitCount = 8;
+    avi.palette = patternPalette();
+    avi.compression = compression;
+    QByteArray previous;
+    for (int n = 0; n < frames; ++n) {
+        const QByteArray frame = patternFrame(width, height, n);
+        Chunk chunk;
+        chunk.keyframe = n % keyframeInterval == 0;
+        if (compression == 1) {
+            chunk.data = encodeRle8(frame, chunk.keyframe ? nullptr : &previous, width, height);
+        } else {
+            // Bottom-up rows, each padded to 4 bytes.
+            const int stride = (width + 3) & ~3;
+            chunk.data = QByteArray(stride * height, '\0');
+            for (int y = 0; y < height; ++y) {
+                memcpy(chunk.data.data() + (height - 1 - y) * stride,
+                    frame.constData() + y * width, size_t(width));
+            }
+        }
+        avi.chunks.push_back(chunk);
+        previous = frame;
+    }
+    return avi;
 }
 
 std::vector<uint32_t> AviCorpus::patternPalette()
@@ -380,7 +385,7 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     put32(avih, uint32_t(1000000.0 * avi.rateDen / avi.rateNum));
     put32(avih, 0);
     put32(avih, 0);
-    put32(avih, avi.withIndex ? 0x10 : 0); // AVIF_HASINDEX
+    put32(avih, 0x10); // AVIF_HASINDEX
     put32(avih, uint32_t(avi.chunks.size()));
     put32(avih, 0);
     put32(avih, 1);
@@ -462,8 +467,7 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     QByteArray body("AVI ");
     body.append(list("hdrl", hdrl));
     body.append(list("movi", movi));
-    if (avi.withIndex)
-        putChunk(body, "idx1", idx1);
+    putChunk(body, "idx1", idx1);
     QByteArray riff("RIFF");
     put32(riff, uint32_t(body.size()));
     riff.append(body);

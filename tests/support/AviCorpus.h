@@ -46,7 +46,6 @@ public:
         int rateNum = 25;
         int rateDen = 1;
         int keyframeInterval = 1; // 1: every frame is a keyframe
-        bool bFrames = false;
         bool lossless = false; // decoders give identical pixels on every path
     };
 
@@ -67,7 +66,7 @@ public:
     static QString dataDir();
 
     // A one-stream AVI written by hand: a BITMAPINFOHEADER, an optional palette, one chunk per
-    // frame slot (an empty chunk is a null frame) and an idx1 index unless withIndex is false.
+    // frame slot (an empty chunk is a null frame) and an idx1 index.
     struct Chunk {
         QByteArray data;
         bool keyframe = false;
@@ -84,9 +83,12 @@ public:
         int rateDen = 1;
         std::vector<uint32_t> palette; // 0x00RRGGBB, up to 256 entries
         std::vector<Chunk> chunks;
-        bool withIndex = true;
     };
     static bool writeAvi(const QString &path, const RawAvi &avi);
+    // `frames` pattern frames with the pattern palette, 8-bit (compression 0) or RLE8 (1), a
+    // keyframe every `keyframeInterval`.
+    static RawAvi patternAvi(int width, int height, int frames, int keyframeInterval,
+        uint32_t compression);
 
     // The hand-made picture of frame n: 8-bit palette indices, top row first.
     static QByteArray patternFrame(int width, int height, int n);
