@@ -269,6 +269,25 @@ std::ostream &operator<<(std::ostream &out, const Shape &shape) { return out << 
 
 int positionIsNumber(int p) { return p; }
 
+const QStringList kH264{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
+const QStringList mp4{"-f", "mp4"};
+
+// 150 numbered pictures at 320x240, encoded and wrapped as `args` say.
+std::function<QString(QString *)> made(const char *name, const QStringList &args)
+{
+    return [=](QString *e) { return container(QString::fromLatin1(name), 150, args, e); };
+}
+
+// The display matrix goes in as a copy, as a phone writes it beside the stream.
+QString rotated(QString *error)
+{
+    const QString upright = container(QStringLiteral("unrotated-mp4"), 60,
+        {"-c:v", "libx264", "-bf", "2", "-g", "30", "-preset", "veryfast", "-f", "mp4"}, error);
+    return upright.isEmpty() ? QString()
+        : AviCorpus::generate(QStringLiteral("rotated-mp4"),
+              {"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", "-f", "mp4"}, error);
+}
+
 const Shape kShapes[] = {
     {"long GOP, keyframe just before the end, frame threads",
         [](QString *e) { return longGop(QStringLiteral("long-gop-800"), 800, 600, e); }, 148,
@@ -283,80 +302,34 @@ const Shape kShapes[] = {
         [](QString *e) { return unfinishedRecording(0, 0, e); }, 120, positionIsNumber},
     {"unfinished recording, placeholder sizes, last chunk cut",
         [](QString *e) { return unfinishedRecording(0xffffffffu, 100, e); }, 119, nullptr},
-    {"MP4, H.264 with three B-frames",
-        [](QString *e) {
-            return container(QStringLiteral("h264-mp4"), 150,
-                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f", "mp4"},
-                e);
-        },
-        150, positionIsNumber},
+    {"MP4, H.264 with three B-frames", made("h264-mp4", kH264 + mp4), 150, positionIsNumber},
     {"fragmented MP4, as screen recorders write",
-        [](QString *e) {
-            return container(QStringLiteral("h264-fmp4"), 150,
-                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-movflags",
-                    "frag_keyframe+empty_moov", "-f", "mp4"},
-                e);
-        },
+        made("h264-fmp4", kH264 + QStringList{"-movflags", "frag_keyframe+empty_moov"} + mp4),
         150, positionIsNumber},
     {"MP4 cut with an edit list", cutWithEditList, 117, nullptr, true},
     {"MP4 with a variable frame rate",
-        [](QString *e) {
-            return container(QStringLiteral("vfr-mp4"), 150,
-                {"-vf", "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode", "vfr", "-c:v",
-                    "libx264", "-bf", "2", "-g", "50", "-preset", "veryfast", "-f", "mp4"},
-                e);
-        },
+        made("vfr-mp4",
+            QStringList{"-vf", "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode", "vfr"} + kH264 +
+                mp4),
         150, keptNumber},
-    {"MP4 from a phone held upright: shown turned a quarter",
-        [](QString *e) {
-            // The display matrix goes in as a copy, as a phone writes it beside the stream.
-            const QString upright = container(QStringLiteral("unrotated-mp4"), 60,
-                {"-c:v", "libx264", "-bf", "2", "-g", "30", "-preset", "veryfast", "-f", "mp4"},
-                e);
-            return upright.isEmpty() ? QString()
-                : AviCorpus::generate(QStringLiteral("rotated-mp4"),
-                      {"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", "-f", "mp4"},
-                      e);
-        },
-        60, positionIsNumber, false, 270},
+    {"MP4 from a phone held upright: shown turned a quarter", rotated, 60, positionIsNumber,
+        false, 270},
     {"MOV, MPEG-4 part 2 with B-frames",
-        [](QString *e) {
-            return container(QStringLiteral("mpeg4-mov"), 150,
-                {"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "mov"}, e);
-        },
+        made("mpeg4-mov", {"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "mov"}),
         150, positionIsNumber},
     {"MP4, HEVC",
-        [](QString *e) {
-            return container(QStringLiteral("hevc-mp4"), 150,
-                {"-c:v", "libx265", "-g", "50", "-preset", "ultrafast", "-x265-params",
-                    "log-level=none", "-f", "mp4"},
-                e);
-        },
+        made("hevc-mp4", QStringList{"-c:v", "libx265", "-g", "50", "-preset", "ultrafast",
+                             "-x265-params", "log-level=none"} + mp4),
         150, positionIsNumber},
     {"MKV without cues or duration, as written to a pipe",
-        [](QString *e) {
-            return container(QStringLiteral("h264-live-mkv"), 150,
-                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-live",
-                    "1", "-f", "matroska"},
-                e);
-        },
-        150, positionIsNumber},
+        made("h264-live-mkv", kH264 + QStringList{"-live", "1", "-f", "matroska"}), 150,
+        positionIsNumber},
     {"WebM, VP9 with hidden frames",
-        [](QString *e) {
-            return container(QStringLiteral("vp9-webm"), 150,
-                {"-c:v", "libvpx-vp9", "-g", "50", "-auto-alt-ref", "1", "-lag-in-frames",
-                    "16", "-deadline", "realtime", "-cpu-used", "8", "-f", "webm"},
-                e);
-        },
+        made("vp9-webm", {"-c:v", "libvpx-vp9", "-g", "50", "-auto-alt-ref", "1", "-lag-in-frames",
+                             "16", "-deadline", "realtime", "-cpu-used", "8", "-f", "webm"}),
         150, positionIsNumber},
-    {"MPEG-TS, no index at all",
-        [](QString *e) {
-            return container(QStringLiteral("h264-ts"), 150,
-                {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f",
-                    "mpegts"},
-                e);
-        },
-        150, positionIsNumber},
+    {"MPEG-TS, no index at all", made("h264-ts", kH264 + QStringList{"-f", "mpegts"}), 150,
+        positionIsNumber},
 };
 
 class VisitOrder : public ::testing::TestWithParam<Shape> {};
