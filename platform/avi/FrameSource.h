@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace avi {
 
@@ -17,6 +18,9 @@ struct VideoInfo {
     int rateNum = 25; // frames per second = rateNum / rateDen
     int rateDen = 1;
     bool hasAudio = false;
+    // Where pictures carry times of their own: each position's time in milliseconds from the
+    // first picture. Empty where the rate says it (AVI).
+    std::vector<qint64> pictureMs;
 };
 
 // A decoded frame not yet turned into an image. Holding one keeps the frame's memory alive,

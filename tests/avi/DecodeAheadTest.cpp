@@ -68,7 +68,7 @@ private:
         return FakeFrameSource::picture(position, 64, 48);
     }
 
-    avi::VideoInfo m_info{64, 48, 0, 25, 1, false};
+    avi::VideoInfo m_info{64, 48, 0, 25, 1, false, {}};
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_gateOpen = true;

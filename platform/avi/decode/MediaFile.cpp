@@ -456,6 +456,11 @@ bool MediaFile::scanTimestamps()
         m_info.rateDen = rate.den;
     }
     m_timeBase = st->time_base;
+    m_info.pictureMs.reserve(m_presentation.size());
+    for (const int64_t pts : m_presentation) {
+        m_info.pictureMs.push_back(av_rescale_q(pts - m_presentation.front(), st->time_base,
+            AVRational{1, 1000}));
+    }
     m_index = FrameIndex(std::move(packets), count);
     return true;
 }

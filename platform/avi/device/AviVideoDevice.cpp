@@ -50,7 +50,7 @@ AviVideoDevice::AviVideoDevice(const QString &path, std::unique_ptr<FrameSource>
     : m_path(path)
     , m_source(std::move(source))
     , m_audio(std::move(audio))
-    , m_frameTime(m_source->info().rateNum, m_source->info().rateDen)
+    , m_frameTime(m_source->info().rateNum, m_source->info().rateDen, m_source->info().pictureMs)
     , m_pictureSize(m_source->info().width, m_source->info().height)
 {
     std::shared_ptr<const ClockSource> clock = options.clock;
