@@ -2,8 +2,10 @@
 // sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
 //
 //   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--no-prefault]
-//              [--only TEXT]
+//              [--only TEXT] [--containers]
 //
+// --containers runs today's files instead: H.264 at 1920x1080 in MP4 and MKV, HEVC at
+// 1280x720 in MP4, keyframes 250 apart as in the AVIs.
 // --quick leaves out 1280x720; --only keeps the files whose label ("h264 1920x1080")
 // contains TEXT. --repeat runs ours N times over the same trials, each time on a freshly
 // opened source (so with a cold cache), for steadier medians and for profiling. --no-pool
@@ -258,6 +260,15 @@ int main(int argc, char **argv)
             files.push_back({"cinepak", w, h, {"-c:v", "cinepak", "-g", "250"}});
             files.push_back({"huffyuv", w, h, {"-c:v", "huffyuv"}});
         }
+    }
+
+    if (args.contains("--containers")) {
+        files = {{"h264-mp4", 1920, 1080, h264 + QStringList{"-f", "mp4"}},
+            {"h264-mkv", 1920, 1080, h264 + QStringList{"-f", "matroska"}},
+            {"hevc-mp4", 1280, 720,
+                {"-c:v", "libx265", "-preset", "fast", "-x265-params",
+                    "keyint=250:min-keyint=250:scenecut=0:bframes=3:log-level=none", "-f",
+                    "mp4"}}};
     }
 
     QString only;

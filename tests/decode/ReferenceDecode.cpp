@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <cstring>
 #include <map>
 
 namespace {
@@ -59,14 +60,17 @@ int walkReferenceDecode(const QString &path,
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
         return -1;
 
-    // Each picture's slot: the dts of the packet that pushed it out less the reorder delay;
-    // pictures flushed at the end follow on one slot each.
+    // Each picture's slot: in an AVI the dts of the packet that pushed it out less the reorder
+    // delay, pictures flushed at the end following on one slot each; elsewhere pictures come
+    // out in the order they are shown, one slot each.
+    const bool avi = std::strcmp(format->iformat->name, "avi") == 0;
     auto frame = avi::ff::makeFrame();
     int last = -1;
     auto drain = [&] {
         while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
             int slot = last + 1;
-            if (frame->pkt_dts != AV_NOPTS_VALUE && frame->pkt_dts - context->has_b_frames > last)
+            if (avi && frame->pkt_dts != AV_NOPTS_VALUE &&
+                frame->pkt_dts - context->has_b_frames > last)
                 slot = int(frame->pkt_dts - context->has_b_frames);
             last = slot;
             onPicture(slot, frame.get(), st->codecpar->width, st->codecpar->height);
@@ -83,7 +87,7 @@ int walkReferenceDecode(const QString &path,
     }
     avcodec_send_packet(context.get(), nullptr);
     drain();
-    return int(std::max<int64_t>(st->nb_frames, last + 1));
+    return avi ? int(std::max<int64_t>(st->nb_frames, last + 1)) : last + 1;
 }
 
 ReferenceDecode referenceDecode(const QString &path)
