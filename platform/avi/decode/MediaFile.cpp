@@ -315,7 +315,9 @@ bool MediaFile::buildIndexFromDemuxer()
 bool MediaFile::indexCoversStream()
 {
     const FrameIndex::Packet &last = m_index.packet(m_index.packetCount() - 1);
-    if (av_seek_frame(m_format.get(), m_stream, last.slot, AVSEEK_FLAG_BACKWARD) < 0)
+    // Straight to the last entry, not to the keyframe before it: only what follows is read.
+    if (av_seek_frame(m_format.get(), m_stream, last.slot, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) <
+        0)
         return true; // nothing to learn; the index is all there is
     auto packet = ff::makePacket();
     bool covered = true;
