@@ -27,9 +27,7 @@ public:
     qint64 toMilliseconds(qint64 frame) const
     {
         const std::vector<qint64> &ms = *m_pictureMs;
-        if (ms.empty())
-            return divideRounded(frame * 1000 * m_den, m_num);
-        if (frame < 0)
+        if (ms.empty() || frame < 0)
             return divideRounded(frame * 1000 * m_den, m_num);
         if (frame < qint64(ms.size()))
             return ms[size_t(frame)];
@@ -39,7 +37,7 @@ public:
     {
         const std::vector<qint64> &ms = *m_pictureMs;
         if (ms.empty() || milliseconds < 0)
-            return divideRounded(milliseconds * m_num, qint64(1000) * m_den);
+            return toFramesAtRate(milliseconds);
         if (milliseconds >= toMilliseconds(qint64(ms.size())))
             return qint64(ms.size()) + toFramesAtRate(milliseconds - toMilliseconds(qint64(ms.size())));
         const auto after = std::upper_bound(ms.begin(), ms.end(), milliseconds);
