@@ -1,6 +1,6 @@
 #include "media/InterpreterChannel.h"
 #include "media/InterpreterControl.h"
-#include "platform/avi/Registration.h"
+#include "platform/video/Registration.h"
 #include "platform/mci/Interpreter.h"
 #include "platform/windowing/Fonts.h"
 #include "platform/windowing/Messages.h"
@@ -92,7 +92,7 @@ int main(int argc, char *argv[])
         QApplication::installTranslator(&qtTranslations);
 
     mci::Interpreter interpreter;
-    avi::registerAviVideo(interpreter);
+    video::registerVideoDevice(interpreter);
     // A command that fails is told to the user by the layer itself; the panel never looks.
     interpreter.setErrorReporter([](const QString &, const QString &message) {
         windowing::messages().messageBox({QStringLiteral("マルチメディア エラー"), message,

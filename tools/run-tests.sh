@@ -48,7 +48,7 @@ if [ "${KURIMO_SKIP_TSAN:-0}" != 1 ]; then
   TSAN_OPTIONS="suppressions=$here/tests/tsan-suppressions.txt second_deadlock_stack=1" \
   test_jobs=1 \
     sanitize build-tsan KURIMO_TSAN '^AviDeviceWindow\.' \
-      avi_device_tests decode_pool_tests audio_tests
+      device_tests decode_pool_tests audio_tests
 fi
 
 cd "$here/build"

@@ -1,4 +1,4 @@
-// play_bench: how well the AVI device keeps time on large files, and what reverse play costs.
+// play_bench: how well the video device keeps time on large files, and what reverse play costs.
 //
 //   play_bench [FILE...]
 //
@@ -17,11 +17,11 @@
 //   mpv: mpv --untimed --vo=null --ao=null --no-audio, forwards and with --play-dir=backward
 //     (mpv decodes to its own formats and converts nothing for a null output).
 
-#include "platform/avi/FrameSource.h"
-#include "platform/avi/Registration.h"
-#include "platform/avi/audio/AudioTrack.h"
-#include "platform/avi/play/DecodeAhead.h"
-#include "platform/avi/play/Player.h"
+#include "platform/video/FrameSource.h"
+#include "platform/video/Registration.h"
+#include "platform/video/audio/AudioTrack.h"
+#include "platform/video/play/DecodeAhead.h"
+#include "platform/video/play/Player.h"
 #include "platform/mci/Interpreter.h"
 #include "tests/support/AviCorpus.h"
 
@@ -89,9 +89,9 @@ Usage runChild(const std::vector<std::string> &args)
 // Child: one timed play through the interpreter, as the panel sends it.
 int timedPlay(const QString &path, bool reverse, int speed)
 {
-    avi::setSilentAudioOnly(true);
+    video::setSilentAudioOnly(true);
     mci::Interpreter interpreter;
-    avi::registerAviVideo(interpreter);
+    video::registerVideoDevice(interpreter);
     const auto must = [&](const QString &command) {
         const mci::Result r = interpreter.send(command);
         if (!r.ok)
@@ -116,10 +116,10 @@ int timedPlay(const QString &path, bool reverse, int speed)
     return 0;
 }
 
-std::unique_ptr<avi::FrameSource> openOrSay(const QString &path)
+std::unique_ptr<video::FrameSource> openOrSay(const QString &path)
 {
     QString error;
-    std::unique_ptr<avi::FrameSource> source = avi::openFrameSource(path, &error);
+    std::unique_ptr<video::FrameSource> source = video::openFrameSource(path, &error);
     if (!source)
         std::fprintf(stderr, "%s\n", qPrintable(error));
     return source;
@@ -128,7 +128,7 @@ std::unique_ptr<avi::FrameSource> openOrSay(const QString &path)
 // Child: every frame in play order, untimed.
 int untimed(const QString &path, bool reverse)
 {
-    std::unique_ptr<avi::FrameSource> source = openOrSay(path);
+    std::unique_ptr<video::FrameSource> source = openOrSay(path);
     if (!source)
         return 1;
     const int count = source->info().frameCount;
@@ -146,25 +146,25 @@ int untimed(const QString &path, bool reverse)
 // that came out at the wrong position or without a picture.
 int pipelined(const QString &path, bool reverse)
 {
-    std::unique_ptr<avi::FrameSource> source = openOrSay(path);
+    std::unique_ptr<video::FrameSource> source = openOrSay(path);
     if (!source)
         return 1;
     const int count = source->info().frameCount;
-    avi::PlayPlan plan;
+    video::PlayPlan plan;
     plan.from = reverse ? count - 1 : 0;
     plan.to = reverse ? 0 : count - 1;
     plan.backward = reverse;
     const int capacity =
-        avi::Player::queueCapacityFor(avi::Player::Options{}, source->pictureBytes(), reverse);
+        video::Player::queueCapacityFor(video::Player::Options{}, source->pictureBytes(), reverse);
     QElapsedTimer timer;
     timer.start();
     int bad = 0;
     {
-        avi::DecodeAhead ahead(*source);
+        video::DecodeAhead ahead(*source);
         ahead.begin(plan, 0, capacity);
         for (qint64 ordinal = 0; ordinal <= plan.lastOrdinal(); ++ordinal) {
             ahead.setDue(ordinal);
-            std::optional<avi::DecodeAhead::Frame> frame;
+            std::optional<video::DecodeAhead::Frame> frame;
             while (!(frame = ahead.takeUpTo(ordinal)))
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
             bad += frame->ordinal != ordinal || frame->position != plan.positionOf(ordinal) ||

@@ -17,10 +17,10 @@
 // docs/performance.md.
 
 #include "bench/seek/MpvClient.h"
-#include "platform/avi/FrameSource.h"
-#include "platform/avi/FFmpegHandles.h"
+#include "platform/video/FrameSource.h"
+#include "platform/video/FFmpegHandles.h"
 #include "tests/decode/ReferenceDecode.h"
-#include "platform/avi/decode/VideoDecoder.h"
+#include "platform/video/decode/VideoDecoder.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QCoreApplication>
@@ -67,7 +67,7 @@ uint64_t hashImage(const QImage &image)
 std::vector<uint64_t> referenceHashes(const QString &path)
 {
     // Hashed through our own converter: the bench compares with what frameAt hands out.
-    avi::FrameConverter converter;
+    video::FrameConverter converter;
     std::map<int, uint64_t> bySlot;
     const int slotCount = walkReferenceDecode(
         path, [&](int slot, const AVFrame *picture, int width, int height) {
@@ -140,7 +140,7 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     resetPeakRss();
     auto start = Clock::now();
     QString error;
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     if (!source) {
         std::fprintf(stderr, "open failed: %s\n", qPrintable(error));
         return;
@@ -234,7 +234,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
     const bool withMpv = !args.contains("--no-mpv");
-    avi::VideoDecoder::setPooledMemory(!args.contains("--no-pool"),
+    video::VideoDecoder::setPooledMemory(!args.contains("--no-pool"),
         !args.contains("--no-prefault"));
     int trials = 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())

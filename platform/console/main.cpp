@@ -1,7 +1,7 @@
 // kurimo-mci: the multimedia layer's console. Reads commands one per line from a script or
 // standard input and prints one line per command: the reply, or "error: " and the message.
 
-#include "platform/avi/Registration.h"
+#include "platform/video/Registration.h"
 #include "platform/console/ConsoleSession.h"
 #include "platform/mci/Interpreter.h"
 
@@ -98,7 +98,7 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     mci::Interpreter interpreter;
-    avi::registerAviVideo(interpreter);
+    video::registerVideoDevice(interpreter);
     console::ConsoleSession session(interpreter, stdout);
 
     if (args.isEmpty())

@@ -1,8 +1,8 @@
-#include "platform/avi/audio/AudioClock.h"
+#include "platform/video/audio/AudioClock.h"
 
 #include <gtest/gtest.h>
 
-using namespace avi::audio;
+using namespace video::audio;
 using namespace std::chrono_literals;
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/avi/audio/AudioDecoder.h"
+#include "platform/video/audio/AudioDecoder.h"
 #include "tests/audio/AudioFiles.h"
 
 #include <QFile>
@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
-using avi::audio::AudioDecoder;
-using avi::audio::OutputFormat;
+using video::audio::AudioDecoder;
+using video::audio::OutputFormat;
 using namespace audiotest;
 
 namespace {

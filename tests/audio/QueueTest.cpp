@@ -1,5 +1,5 @@
-#include "platform/avi/audio/QueueDevice.h"
-#include "platform/avi/audio/SampleQueue.h"
+#include "platform/video/audio/QueueDevice.h"
+#include "platform/video/audio/SampleQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-using avi::audio::SampleQueue;
+using video::audio::SampleQueue;
 
 // A producer and a consumer moving many odd-sized blocks through a small ring: every sample
 // arrives once, in order, in whole frames; the producer is held back by the bound.
@@ -72,7 +72,7 @@ TEST(QueueDevice, StandsInSilenceForADryQueueAndKeepsItOutOfTheCount)
 {
     SampleQueue queue(2, 1000);
     std::atomic<bool> muted{false};
-    avi::audio::QueueDevice device(queue, 4, muted);
+    video::audio::QueueDevice device(queue, 4, muted);
     ASSERT_TRUE(device.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
     std::vector<int16_t> sound(200, 7); // 100 frames
     ASSERT_TRUE(queue.push(sound.data(), 100));

@@ -1,4 +1,4 @@
-#include "platform/avi/audio/AudioTrack.h"
+#include "platform/video/audio/AudioTrack.h"
 #include "tests/audio/AudioFiles.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +12,13 @@ namespace {
 
 class AudioTrackTest : public ::testing::Test {
 protected:
-    void SetUp() override { avi::setSilentAudioOnly(true); }
-    void TearDown() override { avi::setSilentAudioOnly(false); }
+    void SetUp() override { video::setSilentAudioOnly(true); }
+    void TearDown() override { video::setSilentAudioOnly(false); }
 
-    std::unique_ptr<avi::AudioTrack> open(const QString &encoder = "pcm_s16le")
+    std::unique_ptr<video::AudioTrack> open(const QString &encoder = "pcm_s16le")
     {
         QString error;
-        auto track = avi::openAudioTrack(aviWith(Sound::Tone, encoder), &error);
+        auto track = video::openAudioTrack(aviWith(Sound::Tone, encoder), &error);
         EXPECT_TRUE(track) << error.toStdString();
         return track;
     }
@@ -79,7 +79,7 @@ TEST_F(AudioTrackTest, SilentClockRunsOnMutedAndEveryStartAndStopEndsCleanly)
 // answers (CI) start() still succeeds with the stand-in. Either way the controls work.
 TEST_F(AudioTrackTest, PlaysOnTheDefaultDeviceOrFallsBackToSilence)
 {
-    avi::setSilentAudioOnly(false);
+    video::setSilentAudioOnly(false);
     auto track = open();
     ASSERT_TRUE(track);
     ASSERT_TRUE(track->start(0.5, 1000));

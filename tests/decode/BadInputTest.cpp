@@ -1,4 +1,4 @@
-#include "platform/avi/FrameSource.h"
+#include "platform/video/FrameSource.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
@@ -29,7 +29,7 @@ bool writeAll(const QString &path, const QByteArray &data)
 QString openError(const QString &path)
 {
     QString error;
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     EXPECT_FALSE(source) << path.toStdString();
     return error;
 }
@@ -107,7 +107,7 @@ TEST_F(BadInput, TruncatedFileGivesTheFramesItHolds)
         ASSERT_TRUE(writeAll(cut, bytes.left(bytes.size() * 6 / 10)));
 
         QString error;
-        auto source = avi::openFrameSource(cut, &error);
+        auto source = video::openFrameSource(cut, &error);
         ASSERT_TRUE(source) << error.toStdString();
         const int count = source->info().frameCount;
         EXPECT_GT(count, AviCorpus::spec(kind).frameCount / 3);
@@ -142,7 +142,7 @@ TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
         ASSERT_TRUE(writeAll(changed, bytes));
 
         QString error;
-        auto source = avi::openFrameSource(changed, &error);
+        auto source = video::openFrameSource(changed, &error);
         ASSERT_TRUE(source) << error.toStdString();
         const ReferenceDecode whole = referenceDecode(original);
         const int count = source->info().frameCount;
@@ -151,7 +151,7 @@ TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
         for (int p : {count - 1, count / 2, 5, 0}) {
             EXPECT_TRUE(sameImage(source->frameAt(p), whole.framesByPosition[size_t(p)])) << p;
         }
-        auto fresh = avi::openFrameSource(changed, &error);
+        auto fresh = video::openFrameSource(changed, &error);
         ASSERT_TRUE(fresh) << error.toStdString();
         EXPECT_TRUE(
             sameImage(fresh->frameAt(count - 1), whole.framesByPosition[size_t(count - 1)]));
@@ -166,8 +166,8 @@ TEST_F(BadInput, FileChangedOrDeletedWhileOpenGivesNullFrames)
     ASSERT_TRUE(QFile::copy(original, at("changing.avi")));
     ASSERT_TRUE(QFile::copy(original, at("deleted.avi")));
     QString error;
-    auto changing = avi::openFrameSource(at("changing.avi"), &error);
-    auto deleted = avi::openFrameSource(at("deleted.avi"), &error);
+    auto changing = video::openFrameSource(at("changing.avi"), &error);
+    auto deleted = video::openFrameSource(at("deleted.avi"), &error);
     ASSERT_TRUE(changing && deleted);
     EXPECT_FALSE(changing->frameAt(3).isNull());
     EXPECT_FALSE(deleted->frameAt(3).isNull());

@@ -1,5 +1,5 @@
-#include "platform/avi/FrameSource.h"
-#include "platform/avi/decode/VideoDecoder.h"
+#include "platform/video/FrameSource.h"
+#include "platform/video/decode/VideoDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
@@ -59,7 +59,7 @@ const Fixture &fixture(Kind kind)
 
 // Positions worth checking: the ends, each keyframe and its neighbours, null frames and
 // a few spread at random (fixed seed).
-std::set<int> interestingPositions(const avi::FrameSource &source, const Fixture &f)
+std::set<int> interestingPositions(const video::FrameSource &source, const Fixture &f)
 {
     const int count = source.info().frameCount;
     std::set<int> positions{0, 1, count - 1, count / 2};
@@ -95,15 +95,15 @@ protected:
     }
     const Fixture &f() const { return fixture(GetParam()); }
 
-    std::unique_ptr<avi::FrameSource> open() const
+    std::unique_ptr<video::FrameSource> open() const
     {
         QString error;
-        auto source = avi::openFrameSource(f().path, &error);
+        auto source = video::openFrameSource(f().path, &error);
         EXPECT_TRUE(source) << error.toStdString();
         return source;
     }
 
-    void expectFrame(avi::FrameSource &source, int position, const char *how) const
+    void expectFrame(video::FrameSource &source, int position, const char *how) const
     {
         const auto &ref = f().reference.framesByPosition;
         const int clamped = std::min(position, int(ref.size()) - 1);
@@ -118,7 +118,7 @@ TEST_P(FrameExactness, ReportsSizeRateAndLength)
 {
     auto source = open();
     ASSERT_TRUE(source);
-    const avi::VideoInfo &info = source->info();
+    const video::VideoInfo &info = source->info();
     EXPECT_EQ(info.width, f().spec.width);
     EXPECT_EQ(info.height, f().spec.height);
     EXPECT_EQ(info.frameCount, f().spec.frameCount);
@@ -179,7 +179,7 @@ TEST_P(FrameExactness, PicturesHeldPastTheCacheConvertElsewhereToTheSequentialFr
     ASSERT_TRUE(source);
     source->setCacheCapBytes(qint64(f().spec.width) * f().spec.height * 4 * 2);
     const int count = source->info().frameCount;
-    std::vector<avi::PicturePtr> held;
+    std::vector<video::PicturePtr> held;
     for (int p = count - 1; p >= 0; --p) {
         held.push_back(source->pictureAt(p));
         ASSERT_TRUE(held.back()) << p;
@@ -217,7 +217,7 @@ TEST_P(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
     const QString path = AviCorpus::file(GetParam());
     ASSERT_FALSE(path.isEmpty());
     QString error;
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     ASSERT_TRUE(source) << error.toStdString();
     const int target = 40; // ten frames before the second keyframe (50)
     ASSERT_FALSE(source->frameAt(target).isNull());
@@ -249,7 +249,7 @@ TEST(FrameSourceThreads, TwoThreadsGetExactFramesAtOnce)
     const Fixture &f = fixture(Kind::H264);
     ASSERT_FALSE(f.path.isEmpty());
     QString error;
-    auto source = avi::openFrameSource(f.path, &error);
+    auto source = video::openFrameSource(f.path, &error);
     ASSERT_TRUE(source);
     std::atomic<int> wrong{0};
     auto walk = [&](int from, int step) {
@@ -271,7 +271,7 @@ TEST(NullFrames, ShowTheFrameBeforeThem)
     const Fixture &f = fixture(Kind::NullFrames);
     ASSERT_FALSE(f.path.isEmpty());
     QString error;
-    auto source = avi::openFrameSource(f.path, &error);
+    auto source = video::openFrameSource(f.path, &error);
     ASSERT_TRUE(source);
     EXPECT_EQ(f.reference.decodedFrames, 86); // 100 slots, 14 of them empty
     for (int p : {3, 10, 94}) {
@@ -286,7 +286,7 @@ TEST(StepCostIntraOnly, WindStepDecodesOneFrame)
     const QString path = AviCorpus::file(AviCorpus::Kind::Mjpeg);
     ASSERT_FALSE(path.isEmpty());
     QString error;
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     ASSERT_TRUE(source) << error.toStdString();
     ASSERT_FALSE(source->frameAt(20).isNull());
     const qint64 before = source->stats().framesDecoded;
@@ -307,7 +307,7 @@ TEST(NullFrames, LongRunShowsTheFrameBeforeItWithASmallCache)
     const QString path = dir.filePath("gap.avi");
     ASSERT_TRUE(AviCorpus::writeAvi(path, avi));
     QString error;
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     ASSERT_TRUE(source) << error.toStdString();
     EXPECT_EQ(source->info().frameCount, 80);
     source->setCacheCapBytes(width * height * 4 * 3);
@@ -328,7 +328,7 @@ TEST(ConvertedImages, KeepTheirPicturesAfterLaterCallsAndTheSourceIsGone)
     const Fixture &f = fixture(Kind::H264);
     ASSERT_FALSE(f.path.isEmpty());
     QString error;
-    auto source = avi::openFrameSource(f.path, &error);
+    auto source = video::openFrameSource(f.path, &error);
     ASSERT_TRUE(source) << error.toStdString();
     // Two frames' room: nearly every call evicts an image and frees its buffer for reuse.
     source->setCacheCapBytes(qint64(f.spec.width) * f.spec.height * 4 * 2);
@@ -372,10 +372,10 @@ TEST_P(LargePictures, DecodeAndConvertToTheSequentialOnePassPicture)
         &error);
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
     const ReferenceDecode reference = referenceDecode(path);
-    auto source = avi::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error);
     ASSERT_TRUE(source) << error.toStdString();
     ASSERT_GE(qint64(source->info().width) * source->info().height,
-        avi::FrameConverter::kBandedPixels);
+        video::FrameConverter::kBandedPixels);
     const int count = source->info().frameCount;
     ASSERT_EQ(int(reference.framesByPosition.size()), count);
     // Backwards restarts at every keyframe; then seeks and steps from a fresh source.
@@ -383,7 +383,7 @@ TEST_P(LargePictures, DecodeAndConvertToTheSequentialOnePassPicture)
         EXPECT_EQ(maxDifference(source->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
             << p;
     }
-    auto fresh = avi::openFrameSource(path, &error);
+    auto fresh = video::openFrameSource(path, &error);
     ASSERT_TRUE(fresh) << error.toStdString();
     for (int p : {13, 14, 6, 7, 19, 0, 9}) {
         EXPECT_EQ(maxDifference(fresh->frameAt(p), reference.framesByPosition[size_t(p)]), 0)

@@ -1,6 +1,6 @@
-#include "platform/avi/decode/FramePool.h"
-#include "platform/avi/decode/MediaFile.h"
-#include "platform/avi/decode/VideoDecoder.h"
+#include "platform/video/decode/FramePool.h"
+#include "platform/video/decode/MediaFile.h"
+#include "platform/video/decode/VideoDecoder.h"
 #include "tests/support/AviCorpus.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@
 
 namespace {
 
-using avi::FramePool;
+using video::FramePool;
 
 struct BufferUnref {
     void operator()(AVBufferRef *b) const { av_buffer_unref(&b); }
@@ -202,22 +202,22 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     QString error;
     const QString path = AviCorpus::file(AviCorpus::Kind::H264, &error);
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
-    auto file = avi::MediaFile::open(path, &error);
+    auto file = video::MediaFile::open(path, &error);
     ASSERT_TRUE(file) << error.toStdString();
-    avi::VideoDecoder::setPooledMemory(true, false); // the books free of prefaulting's timing
-    auto decoder = avi::VideoDecoder::open(file->codecParameters(),
+    video::VideoDecoder::setPooledMemory(true, false); // the books free of prefaulting's timing
+    auto decoder = video::VideoDecoder::open(file->codecParameters(),
         file->index().everyPacketIsKeyframe(), &error);
-    avi::VideoDecoder::setPooledMemory(true);
+    video::VideoDecoder::setPooledMemory(true);
     ASSERT_TRUE(decoder) << error.toStdString();
     const FramePool *pool = decoder->framePool();
     ASSERT_NE(pool, nullptr);
-    std::vector<avi::ff::FramePtr> frames;
-    auto packet = avi::ff::makePacket();
+    std::vector<video::ff::FramePtr> frames;
+    auto packet = video::ff::makePacket();
     auto decode = [&](int packets) {
         int index = -1;
         for (int i = 0; i < packets && file->readVideoPacket(packet.get(), &index); ++i) {
             decoder->decode(packet.get(), [&](AVFrame *frame) {
-                frames.push_back(avi::ff::makeFrame());
+                frames.push_back(video::ff::makeFrame());
                 av_frame_ref(frames.back().get(), frame);
             });
             av_packet_unref(packet.get());
@@ -225,12 +225,12 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     };
     decode(40);
     ASSERT_GT(frames.size(), 30u);
-    for (const avi::ff::FramePtr &frame : frames)
+    for (const video::ff::FramePtr &frame : frames)
         EXPECT_TRUE(pool->owns(frame->buf[0]));
     std::thread([&] { frames.clear(); }).join();
     decoder->reset();
     const int64_t fresh = pool->stats().fresh;
-    file = avi::MediaFile::open(path, &error); // from the start again
+    file = video::MediaFile::open(path, &error); // from the start again
     decode(8);
     EXPECT_FALSE(frames.empty());
     frames.clear();

@@ -1,4 +1,4 @@
-#include "platform/avi/FrameSource.h"
+#include "platform/video/FrameSource.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QFile>
@@ -95,7 +95,7 @@ TEST(DecodeFuzz, MutatedFilesNeverCrash)
             }
             SCOPED_TRACE((kindName + QStringLiteral(" #%1").arg(i)).toStdString());
             error.clear();
-            auto source = avi::openFrameSource(name, &error);
+            auto source = video::openFrameSource(name, &error);
             if (!source) {
                 EXPECT_FALSE(error.isEmpty());
                 ++refused;

@@ -1,4 +1,4 @@
-#include "platform/avi/FrameSource.h"
+#include "platform/video/FrameSource.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QTemporaryDir>
@@ -40,10 +40,10 @@ protected:
         ASSERT_TRUE(AviCorpus::writeAvi(m_path, avi));
     }
 
-    std::unique_ptr<avi::FrameSource> open() const
+    std::unique_ptr<video::FrameSource> open() const
     {
         QString error;
-        auto source = avi::openFrameSource(m_path, &error);
+        auto source = video::openFrameSource(m_path, &error);
         EXPECT_TRUE(source) << error.toStdString();
         return source;
     }

@@ -4,7 +4,7 @@
 // its length or is refused with a message, and each position shows the same picture
 // whatever was visited before.
 
-#include "platform/avi/FrameSource.h"
+#include "platform/video/FrameSource.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -85,7 +85,7 @@ class RealFile : public ::testing::TestWithParam<std::string> {};
 TEST_P(RealFile, OpensWithItsLengthAndShowsTheSamePictureInAnyOrder)
 {
     const QString path = mediaDir() + QLatin1Char('/') + QString::fromStdString(GetParam());
-    auto open = [&](QString *message) { return avi::openFrameSource(path, message); };
+    auto open = [&](QString *message) { return video::openFrameSource(path, message); };
     QString message;
     auto first = open(&message);
     const auto known = kKnownLengths.find(GetParam());

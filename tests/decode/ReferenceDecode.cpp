@@ -1,8 +1,8 @@
 #include "tests/decode/ReferenceDecode.h"
 
-#include "platform/avi/FFmpegHandles.h"
-#include "platform/avi/decode/VideoDecoder.h"
-#include "platform/avi/decode/YuvToRgb.h"
+#include "platform/video/FFmpegHandles.h"
+#include "platform/video/decode/VideoDecoder.h"
+#include "platform/video/decode/YuvToRgb.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -19,13 +19,13 @@ namespace {
 // so, opaque alpha) but none of its machinery: no recycled memory, no splitting into bands.
 QImage referenceConvert(const AVFrame *frame, int width, int height)
 {
-    if (width == frame->width && height == frame->height && avi::YuvToRgb::handles(frame)) {
+    if (width == frame->width && height == frame->height && video::YuvToRgb::handles(frame)) {
         QImage image(width, height, QImage::Format_RGB32);
-        avi::YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
+        video::YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
         return image;
     }
-    avi::ff::ScalerPtr scaler;
-    if (!avi::setUpScaler(scaler, frame, width, height, nullptr))
+    video::ff::ScalerPtr scaler;
+    if (!video::setUpScaler(scaler, frame, width, height, nullptr))
         return {};
     QImage image(width, height, QImage::Format_RGB32);
     uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
@@ -47,14 +47,14 @@ int walkReferenceDecode(const QString &path,
     AVFormatContext *raw = nullptr;
     if (avformat_open_input(&raw, path.toLocal8Bit().constData(), nullptr, nullptr) < 0)
         return -1;
-    avi::ff::FormatPtr format(raw);
+    video::ff::FormatPtr format(raw);
     avformat_find_stream_info(format.get(), nullptr);
     const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (stream < 0)
         return -1;
     AVStream *st = format->streams[stream];
     const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
-    avi::ff::CodecPtr context(avcodec_alloc_context3(codec));
+    video::ff::CodecPtr context(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(context.get(), st->codecpar);
     context->thread_count = 1;
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
@@ -64,7 +64,7 @@ int walkReferenceDecode(const QString &path,
     // delay, pictures flushed at the end following on one slot each; elsewhere pictures come
     // out in the order they are shown, one slot each.
     const bool avi = std::strcmp(format->iformat->name, "avi") == 0;
-    auto frame = avi::ff::makeFrame();
+    auto frame = video::ff::makeFrame();
     int last = -1;
     auto drain = [&] {
         while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
@@ -77,7 +77,7 @@ int walkReferenceDecode(const QString &path,
             av_frame_unref(frame.get());
         }
     };
-    auto packet = avi::ff::makePacket();
+    auto packet = video::ff::makePacket();
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream) {
             avcodec_send_packet(context.get(), packet.get());

@@ -1,7 +1,7 @@
 // Every position shows its own picture whatever was visited before: files whose pictures
 // carry their frame number, visited in three orders, each on a fresh open.
 
-#include "platform/avi/FrameSource.h"
+#include "platform/video/FrameSource.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QCoreApplication>
@@ -343,7 +343,7 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
 
     auto open = [&] {
         QString message;
-        auto source = avi::openFrameSource(path, &message);
+        auto source = video::openFrameSource(path, &message);
         EXPECT_TRUE(source) << message.toStdString();
         return source;
     };
@@ -358,7 +358,7 @@ TEST_P(VisitOrder, EveryPositionShowsItsOwnFrame)
     }
     // The number is read from the picture as it was filmed.
     const QTransform back = QTransform().rotate(-GetParam().clockwise);
-    const auto numberAt = [&](avi::FrameSource &source, int p) {
+    const auto numberAt = [&](video::FrameSource &source, int p) {
         const QImage image = source.frameAt(p);
         if (image.isNull() || !GetParam().clockwise)
             return numberOf(image);

@@ -1,6 +1,6 @@
-#include "platform/avi/FFmpegHandles.h"
-#include "platform/avi/decode/VideoDecoder.h"
-#include "platform/avi/decode/YuvToRgb.h"
+#include "platform/video/FFmpegHandles.h"
+#include "platform/video/decode/VideoDecoder.h"
+#include "platform/video/decode/YuvToRgb.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -15,7 +15,7 @@ extern "C" {
 
 namespace {
 
-namespace ff = avi::ff;
+namespace ff = video::ff;
 
 struct Case {
     AVPixelFormat format;
@@ -67,7 +67,7 @@ ff::FramePtr makeFrame(const Case &c, unsigned seed, bool withEdges)
 std::vector<uint8_t> ours(const AVFrame *frame)
 {
     std::vector<uint8_t> out(size_t(frame->width) * frame->height * 4);
-    avi::YuvToRgb::convertRows(frame, out.data(), frame->width * 4, 0, frame->height);
+    video::YuvToRgb::convertRows(frame, out.data(), frame->width * 4, 0, frame->height);
     return out;
 }
 
@@ -159,7 +159,7 @@ TEST_P(YuvToRgbFormats, IsTheTextbookConversionToWithinRounding)
     const Case c = GetParam();
     ff::FramePtr frame = makeFrame(c, 7, true);
     ASSERT_TRUE(frame);
-    ASSERT_TRUE(avi::YuvToRgb::handles(frame.get()));
+    ASSERT_TRUE(video::YuvToRgb::handles(frame.get()));
     const std::vector<uint8_t> a = ours(frame.get());
     const auto [largest, mean] = compare(a, textbook(frame.get(), isFullRange(c)));
     EXPECT_LE(largest, 1);
@@ -178,8 +178,8 @@ TEST_P(YuvToRgbFormats, BandsAreTheOnePassPicture)
     const int stride = c.width * 4;
     for (int first : {c.height / 2 + 1, 0, 1}) { // odd split rows included
         std::fill(banded.begin(), banded.end(), 0);
-        avi::YuvToRgb::convertRows(frame.get(), banded.data(), stride, 0, first);
-        avi::YuvToRgb::convertRows(frame.get(), banded.data(), stride, first, c.height);
+        video::YuvToRgb::convertRows(frame.get(), banded.data(), stride, 0, first);
+        video::YuvToRgb::convertRows(frame.get(), banded.data(), stride, first, c.height);
         EXPECT_EQ(banded, whole) << first;
     }
 }
@@ -209,7 +209,7 @@ TEST(YuvToRgb, LeavesOtherFormatsToSwscale)
         frame->format = format;
         frame->width = frame->height = 16;
         frame->colorspace = space;
-        return av_frame_get_buffer(frame.get(), 0) >= 0 && avi::YuvToRgb::handles(frame.get());
+        return av_frame_get_buffer(frame.get(), 0) >= 0 && video::YuvToRgb::handles(frame.get());
     };
     for (AVPixelFormat format : {AV_PIX_FMT_PAL8, AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV410P,
              AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUYV422, AV_PIX_FMT_YUV411P})

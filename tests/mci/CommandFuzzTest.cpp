@@ -1,9 +1,9 @@
-#include "platform/avi/device/AviVideoDevice.h"
+#include "platform/video/device/VideoDevice.h"
 #include "platform/mci/ErrorText.h"
 #include "platform/mci/Interpreter.h"
 #include "platform/mci/Parser.h"
 #include "platform/mci/Surfaces.h"
-#include "tests/avi/FakeFrameSource.h"
+#include "tests/device/FakeFrameSource.h"
 #include "tests/mci/TraceFile.h"
 
 #include <QCoreApplication>
@@ -17,7 +17,7 @@
 
 namespace {
 
-// The AVI device over a fake source on a hand-driven clock, with two changes so that any
+// The video device over a fake source on a hand-driven clock, with two changes so that any
 // text at all can be sent to it safely: a capture writes into the test's folder whatever path
 // it names, so that no mutated path reaches a file elsewhere, and "wait" stops the play
 // instead of waiting for an end that the hand-driven clock would never bring.
@@ -26,10 +26,10 @@ public:
     FuzzDevice(const QString &path, const QString &captureDir, std::set<FuzzDevice *> &live)
         : m_captureDir(captureDir), m_live(live)
     {
-        avi::AviVideoDevice::Options options;
+        video::VideoDevice::Options options;
         options.clock = m_clock;
         options.player.autoTick = false;
-        m_device = std::make_unique<avi::AviVideoDevice>(path,
+        m_device = std::make_unique<video::VideoDevice>(path,
             std::make_unique<FakeFrameSource>(50, 32, 24),
             std::make_unique<FakeAudioTrack>(m_clock), options);
         m_live.insert(this);
@@ -63,8 +63,8 @@ public:
     void waitForPlayEnd() override { m_device->stop(); }
 
 private:
-    std::shared_ptr<avi::ManualClock> m_clock = std::make_shared<avi::ManualClock>();
-    std::unique_ptr<avi::AviVideoDevice> m_device;
+    std::shared_ptr<video::ManualClock> m_clock = std::make_shared<video::ManualClock>();
+    std::unique_ptr<video::VideoDevice> m_device;
     QString m_captureDir;
     std::set<FuzzDevice *> &m_live;
 };
@@ -214,7 +214,7 @@ private:
     QString m_surface;
 };
 
-// Random and mutated command lines through the interpreter and the AVI device: every line
+// Random and mutated command lines through the interpreter and the video device: every line
 // gets a result (a reply, or an error that says something), the trace keeps one line per
 // command whatever bytes it held, and nothing crashes. Under AddressSanitizer and
 // UndefinedBehaviorSanitizer a bad access, a leak or an overflow fails the run too.

@@ -2,8 +2,8 @@
 
 #include "media/InterpreterChannel.h"
 #include "media/InterpreterControl.h"
-#include "platform/avi/Registration.h"
-#include "platform/avi/audio/AudioTrack.h"
+#include "platform/video/Registration.h"
+#include "platform/video/audio/AudioTrack.h"
 #include "platform/mci/Interpreter.h"
 #include "platform/windowing/CommonDialog.h"
 #include "shell/Controls.h"
@@ -13,14 +13,14 @@
 
 #include <gtest/gtest.h>
 
-// The loaded panel in front of the real multimedia layer and AVI device, silent, headless.
+// The loaded panel in front of the real multimedia layer and video device, silent, headless.
 // The open dialog answers with path; every error the layer reports lands in layerErrors.
 class RealLayerFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        avi::setSilentAudioOnly(true);
-        avi::registerAviVideo(interpreter);
+        video::setSilentAudioOnly(true);
+        video::registerVideoDevice(interpreter);
         interpreter.setErrorReporter([this](const QString &command, const QString &message) {
             layerErrors << command + QLatin1String(" -> ") + message;
         });
@@ -32,7 +32,7 @@ protected:
     void TearDown() override
     {
         windowing::CommonDialog::setResponder({});
-        avi::setSilentAudioOnly(false);
+        video::setSilentAudioOnly(false);
     }
 
     FixedScreen screen;

@@ -1,0 +1,30 @@
+#include "platform/video/Registration.h"
+
+#include "platform/video/FrameSource.h"
+#include "platform/video/audio/AudioTrack.h"
+#include "platform/video/device/VideoDevice.h"
+#include "platform/video/device/Messages.h"
+#include "platform/mci/Interpreter.h"
+
+namespace video {
+
+void registerVideoDevice(mci::Interpreter &interpreter)
+{
+    interpreter.registerType(QStringLiteral("avivideo"),
+        [](const QString &path, QString *error) -> std::unique_ptr<mci::Device> {
+            QString reason;
+            std::unique_ptr<FrameSource> source = openFrameSource(path, &reason);
+            if (!source) {
+                if (error)
+                    *error = messages::cannotOpen(reason);
+                return nullptr;
+            }
+            // A file whose sound cannot be played is still shown, silently.
+            QString audioReason;
+            std::unique_ptr<AudioTrack> audio = openAudioTrack(path, &audioReason);
+            return std::make_unique<VideoDevice>(path, std::move(source), std::move(audio),
+                VideoDevice::Options{});
+        });
+}
+
+} // namespace video

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/video/FrameSource.h"
+#include "platform/video/decode/FrameCache.h"
+#include "platform/video/decode/MediaFile.h"
+#include "platform/video/decode/VideoDecoder.h"
+
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace video {
+
+// Exact frames by position, from one decoder kept running between calls.
+//
+// How a position becomes a picture. Every decoded frame gets a display slot: the dts of the
+// packet that pushed it out of the decoder (the packet's slot in the file) less the decoder's
+// reorder delay; frames that come out at the end of the stream, which have no dts, take the
+// slot after the previous one. Slots only grow in display order, so once a frame with a slot
+// beyond p has come out, the frame shown at p is known: the last one at or before p. That
+// answer is remembered per position (m_shown) and the frame itself kept in the cache.
+//
+// Where a decode starts. Normally at the last keyframe at or before p. A decode that starts at
+// a keyframe trusts nothing until a keyframe comes out of the decoder: MPEG-4 Part 2 from
+// DivX and Xvid has open GOPs, whose B-frames just before a keyframe (in display order) sit
+// after it in the file and need the previous GOP. The first trusted slot of each start is
+// remembered, and a position before it is decoded from the keyframe before.
+//
+// What it costs. The decoder stays where it stopped, so a step or a wind forward continues it
+// (one frame or ten decoded) instead of going back to the keyframe. Every frame decoded on
+// the way to a target is kept, within the cache's cap, nearest the target first; so a step
+// back after a seek is a cache hit, and a backward walk decodes each keyframe-bounded stretch
+// forwards once and then walks through what it kept.
+class DecodingFrameSource : public FrameSource {
+public:
+    static constexpr qint64 kDefaultCacheCap = 160ll * 1024 * 1024;
+    // In decoded frames: what a restart at a keyframe costs beyond decoding from there, when
+    // the files's keyframes are all real (intra-only codecs: a wind step then decodes one
+    // frame), and when a start may turn out to hold only B-frames of an open GOP.
+    static constexpr int kRestartCost = 2;
+    static constexpr int kUncertainRestartCost = 12;
+    // Packets from the start of an MPEG-4 file decoded at open to find B-frames that its
+    // header does not own up to.
+    static constexpr int kDelayProbePackets = 12;
+
+    DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
+
+    const VideoInfo &info() const override { return m_file->info(); }
+    QImage frameAt(int position) override;
+    PicturePtr pictureAt(int position) override;
+    qint64 pictureBytes() const override;
+    Stats stats() const override;
+    bool isCached(int position) const override;
+    bool isKeyframe(int position) const override;
+    void setCacheCapBytes(qint64 bytes) override;
+
+private:
+    enum class RunEnd { Reached, Overshot, EndOfStream, Failed };
+
+    void learnReorderDelay();
+    int clampPosition(int position) const;
+    // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
+    int locate(int position);
+    int chooseStart(int position) const;
+    bool startRun(int keyPacket);
+    RunEnd runUntil(int position);
+    void onFrame(AVFrame *frame);
+    void finishRun();
+    bool knownAndCached(int position) const;
+
+    mutable std::mutex m_mutex;
+    std::unique_ptr<MediaFile> m_file;
+    std::unique_ptr<VideoDecoder> m_decoder;
+    FrameConverter m_converter;
+    FrameCache m_cache;
+    ff::PacketPtr m_packet;
+
+    std::vector<int> m_shown; // per position: slot of the frame shown there, -1 unknown
+    std::unordered_map<int, int> m_firstTrusted; // start packet -> first trusted slot
+
+    // The running decode.
+    bool m_positioned = false;
+    bool m_trusted = false;
+    bool m_firstPending = false; // trusted, but nothing shown yet in this run
+    int m_runStart = -1;
+    int m_lastOut = -1;     // slot of the last frame out of the decoder in this run
+    int m_lastSent = -1;    // slot of the last packet sent in this run
+    int m_flushDts = -1;    // while flushing: the dts the next picture out stands for
+    int m_lastTrusted = -1; // slot of the last trusted frame in this run
+    int m_lastFar = -1;     // a frame held though far before the target, or -1
+    int m_target = 0;
+    int m_direction = 1;
+    int m_lastRequest = 0;
+
+    qint64 m_framesDecoded = 0;
+    qint64 m_hits = 0;
+    qint64 m_misses = 0;
+};
+
+} // namespace video

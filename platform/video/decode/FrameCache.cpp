@@ -1,0 +1,141 @@
+#include "platform/video/decode/FrameCache.h"
+
+#include <cstdlib>
+
+namespace video {
+
+qint64 FrameCache::frameBytes(const AVFrame *frame)
+{
+    qint64 total = 0;
+    for (const AVBufferRef *buf : frame->buf) {
+        if (buf)
+            total += qint64(buf->size);
+    }
+    for (int i = 0; i < frame->nb_extended_buf; ++i)
+        total += qint64(frame->extended_buf[i]->size);
+    return total + qint64(sizeof(AVFrame));
+}
+
+void FrameCache::put(int slot, const AVFrame *frame)
+{
+    if (contains(slot))
+        return;
+    ff::FramePtr copy = ff::makeFrame();
+    if (!copy || av_frame_ref(copy.get(), frame) < 0)
+        return;
+    Entry entry;
+    entry.bytes = frameBytes(copy.get());
+    entry.frame = std::move(copy);
+    m_bytes += entry.bytes;
+    m_entries.emplace(slot, std::move(entry));
+}
+
+void FrameCache::erase(int slot)
+{
+    const auto it = m_entries.find(slot);
+    if (it != m_entries.end())
+        drop(it);
+}
+
+void FrameCache::drop(std::map<int, Entry>::iterator it)
+{
+    if (!it->second.image.isNull())
+        std::erase(m_imageSlots, it->first);
+    m_bytes -= it->second.bytes;
+    m_entries.erase(it);
+}
+
+QImage FrameCache::image(int slot, FrameConverter &converter, int width, int height,
+    int clockwise)
+{
+    const auto it = m_entries.find(slot);
+    if (it == m_entries.end())
+        return {};
+    Entry &e = it->second;
+    if (e.image.isNull() && e.frame) {
+        e.image = converter.convert(e.frame.get(), width, height, clockwise);
+        if (e.image.isNull())
+            return {};
+        e.bytes += e.image.sizeInBytes();
+        m_bytes += e.image.sizeInBytes();
+        m_imageSlots.push_back(slot);
+        while (m_imageSlots.size() > kImagesKept) {
+            const auto old = m_entries.find(m_imageSlots.front());
+            m_imageSlots.pop_front();
+            if (old != m_entries.end() && !old->second.image.isNull()) {
+                old->second.bytes -= old->second.image.sizeInBytes();
+                m_bytes -= old->second.image.sizeInBytes();
+                old->second.image = QImage();
+            }
+        }
+    }
+    return e.image;
+}
+
+namespace {
+
+// Converts on whichever thread asks: each thread has scalers of its own.
+class DecodedPicture : public Picture {
+public:
+    DecodedPicture(ff::FramePtr frame, int width, int height, int clockwise)
+        : m_frame(std::move(frame)), m_width(width), m_height(height), m_clockwise(clockwise)
+    {
+    }
+    QImage toImage() const override
+    {
+        thread_local FrameConverter converter;
+        return converter.convert(m_frame.get(), m_width, m_height, m_clockwise);
+    }
+
+private:
+    ff::FramePtr m_frame;
+    int m_width;
+    int m_height;
+    int m_clockwise;
+};
+
+} // namespace
+
+PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise) const
+{
+    const auto it = m_entries.find(slot);
+    if (it == m_entries.end())
+        return nullptr;
+    const Entry &e = it->second;
+    if (!e.image.isNull())
+        return std::make_shared<ReadyPicture>(e.image);
+    ff::FramePtr ref = ff::makeFrame();
+    if (!e.frame || !ref || av_frame_ref(ref.get(), e.frame.get()) < 0)
+        return nullptr;
+    return std::make_shared<DecodedPicture>(std::move(ref), width, height, clockwise);
+}
+
+void FrameCache::trim(int center, int direction, int keep)
+{
+    while (m_bytes > m_cap && m_entries.size() > 1) {
+        // The candidates are the two ends of the ordered map.
+        auto low = m_entries.begin();
+        auto high = std::prev(m_entries.end());
+        if (low->first == keep)
+            ++low;
+        if (high->first == keep && high != m_entries.begin())
+            --high;
+        qint64 lowScore = qint64(center) - low->first;
+        qint64 highScore = qint64(high->first) - center;
+        if (direction < 0)
+            highScore *= 16;
+        auto victim = std::abs(lowScore) >= std::abs(highScore) ? low : high;
+        if (victim->first == keep)
+            break;
+        drop(victim);
+    }
+}
+
+void FrameCache::clear()
+{
+    m_entries.clear();
+    m_imageSlots.clear();
+    m_bytes = 0;
+}
+
+} // namespace video

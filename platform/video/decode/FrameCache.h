@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/video/FFmpegHandles.h"
+#include "platform/video/FrameSource.h"
+#include "platform/video/decode/VideoDecoder.h"
+
+#include <QImage>
+
+#include <deque>
+#include <map>
+
+namespace video {
+
+// Decoded frames by display slot, within a byte cap. A frame is kept as the decoder gave it
+// (planar YUV is a third the size of RGB32, and most frames decoded on the way to a target
+// are never shown) and converted to an image when it is asked for. The images of the last two
+// frames asked for are kept beside their frames, so that a step forward and back again, or a
+// window redrawn, does not convert twice; more would cost three times the memory of a frame
+// each.
+//
+// Eviction keeps what is near the position being shown: the frame farthest from it goes
+// first, and when the position moves backwards the frames already passed count 16 times, so
+// that a backward walk keeps the stretch still ahead of it.
+class FrameCache {
+public:
+    explicit FrameCache(qint64 capBytes) : m_cap(capBytes) {}
+
+    void setCap(qint64 capBytes) { m_cap = capBytes; }
+    qint64 cap() const { return m_cap; }
+    qint64 bytes() const { return m_bytes; }
+    int count() const { return int(m_entries.size()); }
+    bool contains(int slot) const { return m_entries.count(slot) != 0; }
+
+    void put(int slot, const AVFrame *frame);
+    void erase(int slot);
+    QImage image(int slot, FrameConverter &converter, int width, int height, int clockwise = 0);
+    // The frame unconverted (or its image, when it has one); null when not held.
+    PicturePtr picture(int slot, int width, int height, int clockwise = 0) const;
+    // Evicts until within the cap; `keep` is never evicted.
+    void trim(int center, int direction, int keep);
+    void clear();
+    // What holding this decoded frame costs.
+    static qint64 frameBytes(const AVFrame *frame);
+
+private:
+    struct Entry {
+        ff::FramePtr frame;
+        QImage image;
+        qint64 bytes = 0;
+    };
+    static constexpr std::size_t kImagesKept = 2;
+
+    void drop(std::map<int, Entry>::iterator it);
+
+    std::map<int, Entry> m_entries;
+    std::deque<int> m_imageSlots; // entries that hold an image, oldest first
+    qint64 m_cap;
+    qint64 m_bytes = 0;
+};
+
+} // namespace video

@@ -1,0 +1,91 @@
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace video {
+
+// Memory for decoded pictures, recycled.
+//
+// Why: the frame source keeps every frame decoded on the way to a target, so the decoder
+// keeps asking for new picture memory. libavcodec's own pool gets it from malloc and zeroes
+// it, and on this kind of virtual machine the first touch of each fresh 4 KB page costs
+// about 10 us: a 320x240 MS Video 1 seek that decodes 24 frames spent two thirds of its
+// time there, a 1920x1080 MJPEG one more than half.
+//
+// How: buffers are cut from slabs of 2 MB-aligned memory advised into transparent huge pages
+// (one fault per 2 MB instead of 512), several buffers of one size to a slab so that little
+// is wasted. A buffer whose last reference goes comes back here from whichever thread drops
+// it (the decoder's frame threads, the cache's owner) and is handed out again. New buffers
+// are taken from the busiest slab, so that the others empty; a slab all of whose buffers
+// are idle goes back to the system while more idle memory than the cap is held.
+//
+// Thread-safe. The pool may be destroyed while buffers are still out: their slabs then go
+// when their last buffer does.
+class FramePool {
+public:
+    static constexpr std::size_t kDefaultIdleCap = std::size_t(32) << 20;
+    static constexpr std::size_t kAlign = 64;     // of every buffer, as av_malloc's
+    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+    // With `prefault`, a thread of the pool's own, at idle priority, maps and faults in a
+    // slab of the size last asked for whenever none of that size is left in memory, so that
+    // a decoder that keeps needing new memory (frames the cache holds on to) finds it
+    // faulted in: on this kind of virtual machine the first touch of memory the host has not
+    // backed yet costs about 4 ms per 2 MB even in huge pages.
+    explicit FramePool(std::size_t idleCapBytes = kDefaultIdleCap, bool prefault = false);
+    ~FramePool();
+    FramePool(const FramePool &) = delete;
+    FramePool &operator=(const FramePool &) = delete;
+
+    // A buffer of `size` bytes (not zeroed when recycled), kAlign-aligned; null when out of
+    // memory.
+    AVBufferRef *get(std::size_t size);
+    void setIdleCap(std::size_t bytes);
+
+    struct Stats {
+        std::size_t mappedBytes = 0; // slabs held from the system
+        std::size_t idleBytes = 0;   // buffers in those slabs not handed out
+        std::size_t outBytes = 0;    // buffers handed out
+        int slabs = 0;
+        std::int64_t fresh = 0;  // buffers handed out for the first time
+        std::int64_t reused = 0; // buffers handed out again, or from a prefaulted slab
+        std::int64_t prefaulted = 0; // slabs faulted in ahead of need
+    };
+    Stats stats() const;
+    // Buffers of this size that would be handed out without a page fault.
+    int ready(std::size_t size) const;
+
+    // AVCodecContext::get_buffer2 for a decoder whose `opaque` is a FramePool. Pictures the
+    // pool cannot serve (palettised, hardware or bitstream formats, decoders that do not
+    // take caller memory) get libavcodec's default.
+    static int getBuffer2(AVCodecContext *context, AVFrame *frame, int flags);
+    // Points the decoder at this pool; before avcodec_open2.
+    void attach(AVCodecContext *context);
+    // Whether the buffer's memory is the pool's.
+    bool owns(const AVBufferRef *buffer) const;
+    // Makes `copy` a copy of the picture `source` (pixels, palette and properties) in pool
+    // memory. For pictures a decoder made in memory of its own: raw video hands out the
+    // packet it was read into, palettised pictures come from libavcodec's pool; holding
+    // those keeps fresh memory busy where a copy lets it be reused at once.
+    bool copyFrom(const AVFrame *source, AVFrame *copy);
+
+private:
+    struct Slab;
+    struct State;
+    static void release(void *opaque, uint8_t *data);
+    static void prefaultLoop(State *state);
+    // Gives `frame` (format set) one pooled buffer laid out for width x height.
+    int fill(AVFrame *frame, const int *lineAlign, int width, int height);
+
+    State *m_state;
+    std::thread m_prefaulter;
+};
+
+} // namespace video

@@ -1,0 +1,634 @@
+#include "platform/video/decode/MediaFile.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+namespace video {
+
+namespace {
+
+// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
+void setRate(VideoInfo &info, AVRational timeBase)
+{
+    if (timeBase.num > 0 && timeBase.den > 0) {
+        av_reduce(&info.rateNum, &info.rateDen, timeBase.den, timeBase.num, INT32_MAX);
+    } else {
+        info.rateNum = 25;
+        info.rateDen = 1;
+    }
+}
+
+// Null frames are dropped frames: a few per real one at most. A slot table far larger than
+// that comes from damaged timestamps and would only cost memory (one entry per slot).
+bool plausibleSlotCount(int64_t slotTotal, int packets)
+{
+    return slotTotal <= 4 * int64_t(packets) + 1024;
+}
+
+bool intraOnly(AVCodecID id)
+{
+    const AVCodecDescriptor *d = avcodec_descriptor_get(id);
+    return d && (d->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+// Whether a VP8 or VP9 frame (or a VP9 superframe) puts a picture on screen: their encoders
+// send reference frames that are never shown (alternate references) as packets of their own
+// in WebM, and position N is the N-th picture shown. Other codecs show one per packet.
+bool vp9Shows(const uint8_t *d, int size)
+{
+    if (size < 1)
+        return false;
+    const int profile = ((d[0] >> 5) & 1) | (((d[0] >> 4) & 1) << 1);
+    int bit = 4 + (profile == 3 ? 1 : 0);
+    auto at = [&](int b) { return b / 8 < size ? (d[b / 8] >> (7 - b % 8)) & 1 : 0; };
+    if (at(bit)) // show_existing_frame
+        return true;
+    return at(bit + 2); // after frame_type: show_frame
+}
+
+bool showsPicture(AVCodecID codec, const uint8_t *data, int size)
+{
+    if (!data || size <= 0)
+        return true;
+    if (codec == AV_CODEC_ID_VP8)
+        return (data[0] >> 4) & 1;
+    if (codec != AV_CODEC_ID_VP9)
+        return true;
+    const uint8_t marker = data[size - 1];
+    if ((marker & 0xe0) != 0xc0)
+        return vp9Shows(data, size);
+    // A superframe: its index at the end gives each frame's size.
+    const int frames = (marker & 7) + 1;
+    const int sizeBytes = ((marker >> 3) & 3) + 1;
+    const int indexSize = 2 + sizeBytes * frames;
+    if (size < indexSize || data[size - indexSize] != marker)
+        return vp9Shows(data, size);
+    const uint8_t *entry = data + size - indexSize + 1;
+    int offset = 0;
+    for (int f = 0; f < frames; ++f) {
+        int frameSize = 0;
+        for (int b = 0; b < sizeBytes; ++b)
+            frameSize |= int(entry[f * sizeBytes + b]) << (8 * b);
+        if (frameSize <= 0 || offset + frameSize > size - indexSize)
+            return true;
+        if (vp9Shows(data + offset, frameSize))
+            return true;
+        offset += frameSize;
+    }
+    return false;
+}
+
+uint32_t le32(const char *p)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
+}
+
+// What the file's idx1 says of one stream's frame chunks; frames < 0 when it has no idx1.
+struct Idx1Count {
+    int64_t frames = -1; // every frame chunk, empty ones (null frames) included
+    int64_t nonEmpty = 0;
+};
+
+// The demuxer leaves empty chunks out of its index, and with them the null frames at the
+// end of a file, which nothing after them stamps; idx1 itself still lists them.
+Idx1Count countIdx1(QFile &file, int stream)
+{
+    Idx1Count count;
+    const qint64 size = file.size();
+    char head[12];
+    if (stream < 0 || stream > 99 || !file.seek(0) || file.read(head, 12) != 12 ||
+        std::memcmp(head, "RIFF", 4) != 0)
+        return count;
+    qint64 pos = 12;
+    while (pos + 8 <= size) {
+        char chunk[12];
+        if (!file.seek(pos) || file.read(chunk, 12) < 8)
+            return count;
+        const qint64 length = le32(chunk + 4);
+        if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "movi", 4) == 0 &&
+            (length == 0 || pos + 8 + length > size))
+            return count; // never finished: nothing follows the data
+        if (std::memcmp(chunk, "idx1", 4) == 0) {
+            const qint64 entries = std::min(length, size - pos - 8) / 16;
+            if (!file.seek(pos + 8))
+                return count;
+            const QByteArray table = file.read(entries * 16);
+            const char id[2] = {char('0' + stream / 10), char('0' + stream % 10)};
+            count.frames = 0;
+            for (qint64 i = 0; i + 16 <= table.size(); i += 16) {
+                const char *e = table.constData() + i;
+                const bool noTime = le32(e + 4) & 0x100; // palette changes and the like
+                if (e[0] != id[0] || e[1] != id[1] || noTime || (e[2] == 'p' && e[3] == 'c'))
+                    continue;
+                ++count.frames;
+                if (le32(e + 12) > 0)
+                    ++count.nonEmpty;
+            }
+            return count;
+        }
+        pos += 8 + length + (length & 1);
+    }
+    return count;
+}
+
+} // namespace
+
+std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
+{
+    auto fail = [error](const QString &message) {
+        if (error)
+            *error = message;
+        return nullptr;
+    };
+    const QFileInfo fileInfo(path);
+    if (!fileInfo.exists() || !fileInfo.isFile())
+        return fail(QStringLiteral("ファイルが見つかりません"));
+    if (!fileInfo.isReadable())
+        return fail(QStringLiteral("ファイルを読めません"));
+    if (fileInfo.size() == 0)
+        return fail(QStringLiteral("ファイルが空です"));
+
+    std::unique_ptr<MediaFile> file(new MediaFile);
+    file->m_path = path;
+    file->m_fileSize = fileInfo.size();
+    file->m_localPath = QFile::encodeName(path);
+    file->m_identity = identityOf(file->m_localPath);
+    QString message;
+    if (!file->openDemuxer(&message))
+        return fail(message);
+
+    if (avformat_find_stream_info(file->m_format.get(), nullptr) < 0) {
+        // Not fatal: the header already told us what the video stream is.
+    }
+    AVFormatContext *fc = file->m_format.get();
+    // The stream a player would show; cover art in a music file is no video.
+    const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVStream *stream = fc->streams[i];
+        const bool picture = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+        if (picture && (file->m_stream < 0 || int(i) == best))
+            file->m_stream = int(i);
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            file->m_info.hasAudio = true;
+    }
+    if (file->m_stream < 0)
+        return fail(QStringLiteral("映像が入っていません"));
+    // Only the video stream is read here; the sound has a reader of its own.
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        if (int(i) != file->m_stream)
+            fc->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    AVStream *st = fc->streams[file->m_stream];
+    const AVCodecParameters *par = st->codecpar;
+    if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide ||
+        par->height > kMaxSide) {
+        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）")
+                        .arg(par->width).arg(par->height));
+    }
+    if (!avcodec_find_decoder(par->codec_id)) {
+        const char *name = avcodec_get_name(par->codec_id);
+        return fail(QStringLiteral("この映像の圧縮形式には対応していません（%1）")
+                        .arg(QString::fromLatin1(name ? name : "?")));
+    }
+    file->m_info.width = file->m_decodedWidth = par->width;
+    file->m_info.height = file->m_decodedHeight = par->height;
+    const uint8_t *matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix && !file->m_avi) {
+        // The matrix turns counter-clockwise; pictures are shown turned back.
+        const double turn = -av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+        if (std::isfinite(turn))
+            file->m_clockwise = ((int(std::lround(turn / 90.0)) % 4 + 4) % 4) * 90;
+        if (file->m_clockwise % 180 != 0)
+            std::swap(file->m_info.width, file->m_info.height);
+    }
+
+    if (file->m_avi) {
+        setRate(file->m_info, st->time_base);
+        file->capturePalette();
+        const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
+        if (!indexed && !file->scanPackets())
+            return fail(QStringLiteral("映像のフレームが見つかりません"));
+    } else if (!file->scanTimestamps()) {
+        return fail(QStringLiteral("映像のフレームが見つかりません"));
+    }
+    file->m_info.frameCount = file->m_index.slotCount();
+    if (!file->m_palette.empty())
+        file->findPaletteChanges();
+    if (!file->rewind())
+        return fail(QStringLiteral("ファイルが壊れています"));
+    return file;
+}
+
+bool MediaFile::openDemuxer(QString *error)
+{
+    AVFormatContext *raw = nullptr;
+    const QByteArray name = m_path.toLocal8Bit();
+    // Probe rather than force the AVI demuxer: forced on a file that is something else, it
+    // reads the whole file looking for chunks.
+    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
+        *error = QStringLiteral("動画ファイルとして読めません");
+        return false;
+    }
+    m_format.reset(raw);
+    // Any text opens as "tty", a picture as one of the image demuxers: neither is a video.
+    const char *format = m_format->iformat ? m_format->iformat->name : "";
+    if (!*format || std::strcmp(format, "tty") == 0 || std::strstr(format, "_pipe") ||
+        std::strcmp(format, "image2") == 0) {
+        *error = QStringLiteral("動画ファイルとして読めません");
+        return false;
+    }
+    m_avi = std::strcmp(format, "avi") == 0;
+    m_byteSeek = std::strcmp(format, "mpegts") == 0 || std::strcmp(format, "mpeg") == 0;
+    return true;
+}
+
+const AVCodecParameters *MediaFile::codecParameters() const
+{
+    return m_format->streams[m_stream]->codecpar;
+}
+
+// The demuxer's index has one entry per non-empty chunk, stamped with its slot; null frames
+// are the slots no entry has. Used as it is only when it is sound and covers the stream.
+bool MediaFile::buildIndexFromDemuxer()
+{
+    AVStream *st = m_format->streams[m_stream];
+    const int entries = avformat_index_get_entries_count(st);
+    if (entries <= 0)
+        return false;
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    packets.reserve(size_t(entries));
+    int64_t lastSlot = -1;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        if (!e || e->timestamp <= lastSlot || e->timestamp > INT32_MAX / 2 || e->pos < 0 ||
+            e->pos + 8 + e->size > m_fileSize || e->size <= 0)
+            return false;
+        FrameIndex::Packet p;
+        p.pos = e->pos + 8; // the entry points at the chunk header, packets at the payload
+        p.size = e->size;
+        p.slot = int(e->timestamp);
+        p.keyframe = allKey || (e->flags & AVINDEX_KEYFRAME);
+        packets.push_back(p);
+        lastSlot = e->timestamp;
+    }
+    if (!plausibleSlotCount(lastSlot + 1, entries))
+        return false;
+    int64_t slotTotal = lastSlot + 1;
+    QFile file(m_path);
+    const Idx1Count idx1 = file.open(QIODevice::ReadOnly) ? countIdx1(file, m_stream)
+                                                           : Idx1Count{};
+    if (idx1.frames >= slotTotal && idx1.nonEmpty == entries &&
+        plausibleSlotCount(idx1.frames, entries)) {
+        slotTotal = idx1.frames;
+    } else {
+        // The header's frame count also counts trailing null frames; an index that stops
+        // well short of it is one that ffmpeg made from the first packets it read.
+        const int64_t declared = st->nb_frames;
+        if (declared > slotTotal) {
+            if (declared > slotTotal + 2)
+                return false;
+            slotTotal = declared;
+        }
+    }
+    packets.front().keyframe = true;
+    m_index = FrameIndex(std::move(packets), int(slotTotal));
+    return true;
+}
+
+// A recording that was never finished has no index; what the demuxer has then is what it
+// read while probing the start. Frame chunks after the last entry give that away.
+bool MediaFile::indexCoversStream()
+{
+    const FrameIndex::Packet &last = m_index.packet(m_index.packetCount() - 1);
+    // Straight to the last entry, not to the keyframe before it: only what follows is read.
+    if (av_seek_frame(m_format.get(), m_stream, last.slot, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) <
+        0)
+        return true; // nothing to learn; the index is all there is
+    auto packet = ff::makePacket();
+    bool covered = true;
+    for (int i = 0; i < 4096 && covered && av_read_frame(m_format.get(), packet.get()) >= 0;
+         ++i) {
+        covered = packet->stream_index != m_stream || packet->size <= 0 ||
+            packet->pos <= last.pos;
+        av_packet_unref(packet.get());
+    }
+    return covered;
+}
+
+bool MediaFile::scanPackets()
+{
+    if (!rewind())
+        return false;
+    AVStream *st = m_format->streams[m_stream];
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    auto packet = ff::makePacket();
+    int64_t lastSlot = -1;
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        // A chunk cut off by the end of the file is not a frame.
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole) {
+            FrameIndex::Packet p;
+            p.pos = packet->pos;
+            p.size = packet->size;
+            int64_t slot = packet->dts;
+            if (slot == AV_NOPTS_VALUE || slot <= lastSlot || slot > lastSlot + 1000)
+                slot = lastSlot + 1;
+            p.slot = int(slot);
+            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+            const bool seen = !packets.empty() && packets.back().pos >= p.pos;
+            if (!seen && slot < INT32_MAX / 2) {
+                packets.push_back(p);
+                lastSlot = slot;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (packets.empty())
+        return false;
+    if (!plausibleSlotCount(lastSlot + 1, int(packets.size()))) {
+        // Timestamps that leave more gaps than frames are damage, not null frames.
+        for (int i = 0; i < int(packets.size()); ++i)
+            packets[size_t(i)].slot = i;
+        lastSlot = int64_t(packets.size()) - 1;
+    }
+    // Without an index the demuxer calls every chunk of some codecs a keyframe; for a codec
+    // with inter frames that cannot be so, and only the first packet is a safe start.
+    const bool everyKey = std::all_of(packets.begin(), packets.end(),
+        [](const FrameIndex::Packet &p) { return p.keyframe; });
+    if (everyKey && !allKey && packets.size() > 1) {
+        for (FrameIndex::Packet &p : packets)
+            p.keyframe = false;
+    }
+    packets.front().keyframe = true;
+    // Make the demuxer's own index match, so that seeking by slot lands on these packets.
+    for (const FrameIndex::Packet &p : packets) {
+        av_add_index_entry(st, p.pos - 8, p.slot, p.size, 0,
+            p.keyframe ? AVINDEX_KEYFRAME : 0);
+    }
+    m_index = FrameIndex(std::move(packets), int(lastSlot + 1));
+    return true;
+}
+
+// Other containers stamp every packet with its presentation time; position N is the N-th
+// picture in that order. Packets the container marks for dropping (before the start of an
+// MP4 edit list) are decoded but never shown. One pass over the packets, no decoding.
+bool MediaFile::scanTimestamps()
+{
+    // No seek first: the packets probing read are still queued, and a seek to "the start"
+    // could land after packets stamped before it (an edit list's pre-roll).
+    AVStream *st = m_format->streams[m_stream];
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    std::vector<std::pair<int64_t, int>> shown; // pts, packet
+    std::set<std::pair<int64_t, int64_t>> seen;  // pos, pts
+    auto packet = ff::makePacket();
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole &&
+            seen.emplace(packet->pos, pts).second) {
+            FrameIndex::Packet p;
+            p.pos = packet->pos;
+            p.size = packet->size;
+            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+            p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+            p.pts = pts;
+            p.slot = -1;
+            if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                showsPicture(st->codecpar->codec_id, packet->data, packet->size))
+                shown.emplace_back(pts, int(packets.size()));
+            packets.push_back(p);
+        }
+        av_packet_unref(packet.get());
+        if (packets.size() > size_t(INT32_MAX / 4))
+            break;
+    }
+    std::stable_sort(shown.begin(), shown.end(),
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+    // Two packets at one time would be one picture shown over another: keep the first.
+    shown.erase(std::unique(shown.begin(), shown.end(),
+                    [](const auto &a, const auto &b) { return a.first == b.first; }),
+        shown.end());
+    if (shown.empty())
+        return false;
+    m_presentation.clear();
+    m_presentation.reserve(shown.size());
+    for (const auto &[pts, i] : shown) {
+        packets[size_t(i)].slot = int(m_presentation.size());
+        m_presentation.push_back(pts);
+    }
+    packets.front().keyframe = true;
+    // A keyframe shown before one earlier in the file (or never shown) is no place to start.
+    int lastKeySlot = -1;
+    for (FrameIndex::Packet &p : packets) {
+        if (p.keyframe && &p != &packets.front()) {
+            if (p.slot <= lastKeySlot)
+                p.keyframe = false;
+            else
+                lastKeySlot = p.slot;
+        }
+    }
+
+    const int count = int(m_presentation.size());
+    AVRational rate = st->avg_frame_rate;
+    const int64_t span = m_presentation.back() - m_presentation.front();
+    if ((rate.num <= 0 || rate.den <= 0) && span > 0 && count > 1) {
+        // The average over the pictures themselves: (count - 1) intervals over the span.
+        av_reduce(&rate.num, &rate.den, int64_t(count - 1) * st->time_base.den,
+            span * st->time_base.num, INT32_MAX);
+    }
+    if (rate.num > 0 && rate.den > 0) {
+        m_info.rateNum = rate.num;
+        m_info.rateDen = rate.den;
+    }
+    m_timeBase = st->time_base;
+    m_info.pictureMs.reserve(m_presentation.size());
+    for (const int64_t pts : m_presentation) {
+        m_info.pictureMs.push_back(av_rescale_q(pts - m_presentation.front(), st->time_base,
+            AVRational{1, 1000}));
+    }
+    m_index = FrameIndex(std::move(packets), count);
+    return true;
+}
+
+int MediaFile::slotOfTime(int64_t pts) const
+{
+    const auto it = std::lower_bound(m_presentation.begin(), m_presentation.end(), pts);
+    return it != m_presentation.end() && *it == pts ? int(it - m_presentation.begin()) : -1;
+}
+
+namespace {
+
+// A palette the demuxer attached to the packet, if any.
+bool takePalette(const AVPacket *packet, std::vector<uint8_t> *palette)
+{
+    size_t size = 0;
+    const uint8_t *data = av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, &size);
+    if (!data || size != AVPALETTE_SIZE)
+        return false;
+    palette->assign(data, data + size);
+    return true;
+}
+
+} // namespace
+
+void MediaFile::capturePalette()
+{
+    // The demuxer attaches it to the first packet it reads and never again, not even after
+    // a seek back to the start.
+    auto packet = ff::makePacket();
+    for (int i = 0; i < 64 && av_read_frame(m_format.get(), packet.get()) >= 0; ++i) {
+        const bool video = packet->stream_index == m_stream;
+        if (video)
+            takePalette(packet.get(), &m_palette);
+        av_packet_unref(packet.get());
+        if (video)
+            break;
+    }
+}
+
+void MediaFile::findPaletteChanges()
+{
+    // The demuxer hands a palette change on with the next packet it reads, so a decode that
+    // starts after one, by a seek, would never see it. One pass over the packets finds them
+    // all (palettised video is small), so that each start gets the palette in effect there.
+    if (!rewind())
+        return;
+    auto packet = ff::makePacket();
+    std::vector<uint8_t> pending;
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == m_stream) {
+            takePalette(packet.get(), &pending);
+            const int i = packet->size > 0 ? m_index.packetAtPos(packet->pos) : -1;
+            if (i >= 0 && !pending.empty()) {
+                m_paletteChanges[i] = std::move(pending);
+                pending.clear();
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+}
+
+const std::vector<uint8_t> &MediaFile::paletteAt(int packetIndex) const
+{
+    auto it = m_paletteChanges.upper_bound(packetIndex);
+    return it == m_paletteChanges.begin() ? m_palette : std::prev(it)->second;
+}
+
+bool MediaFile::rewind()
+{
+    m_skipBefore = 0;
+    int result = -1;
+    if (m_byteSeek)
+        result = av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE);
+    else if (m_avi || m_index.packetCount() == 0)
+        result = av_seek_frame(m_format.get(), m_stream, 0, AVSEEK_FLAG_BACKWARD);
+    else
+        result = av_seek_frame(m_format.get(), m_stream, m_index.packet(0).dts,
+            AVSEEK_FLAG_BACKWARD);
+    if (result >= 0)
+        return true;
+    // Some damaged files cannot seek at all: start reading them afresh.
+    QString error;
+    m_format.reset();
+    if (!openDemuxer(&error))
+        return false;
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        if (int(i) != m_stream)
+            m_format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    return int(m_format->nb_streams) > m_stream;
+}
+
+bool MediaFile::seekToPacket(int packetIndex)
+{
+    m_rewoundForSkip = false;
+    if (packetIndex <= 0)
+        return rewind();
+    const FrameIndex::Packet &target = m_index.packet(packetIndex);
+    int result = -1;
+    if (m_avi)
+        result = av_seek_frame(m_format.get(), m_stream, target.slot, AVSEEK_FLAG_BACKWARD);
+    else if (m_byteSeek) // a transport stream's timestamps give only a rough place
+        result = av_seek_frame(m_format.get(), -1, target.pos, AVSEEK_FLAG_BYTE);
+    else
+        result = av_seek_frame(m_format.get(), m_stream, target.dts, AVSEEK_FLAG_BACKWARD);
+    if (result < 0 && !rewind())
+        return false;
+    m_skipBefore = packetIndex;
+    return true;
+}
+
+bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
+{
+    for (int guard = 0; guard < 1000000; ++guard) {
+        av_packet_unref(packet);
+        if (av_read_frame(m_format.get(), packet) < 0)
+            return false;
+        if (packet->stream_index != m_stream || packet->size <= 0)
+            continue;
+        const int64_t pts = m_avi ? INT64_MIN
+            : packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int i = m_index.packetAtPos(packet->pos, pts);
+        if (i >= 0) {
+            if (i < m_skipBefore)
+                continue;
+            if (m_skipBefore > 0 && i > m_skipBefore && !m_rewoundForSkip) {
+                // The seek went past the packet asked for: read from the beginning instead.
+                const int wanted = m_skipBefore;
+                if (!rewind())
+                    return false;
+                m_skipBefore = wanted;
+                m_rewoundForSkip = true;
+                continue;
+            }
+            m_rewoundForSkip = false;
+            m_skipBefore = 0;
+            if (m_avi)
+                packet->dts = m_index.packet(i).slot;
+        } else if (m_skipBefore > 0) {
+            continue;
+        }
+        if (m_avi)
+            packet->pts = AV_NOPTS_VALUE;
+        *packetIndex = i;
+        return true;
+    }
+    return false;
+}
+
+MediaFile::Identity MediaFile::identityOf(const QByteArray &path)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    Identity id;
+    id.size = qint64(st.st_size);
+    id.modifiedSec = qint64(st.st_mtim.tv_sec);
+    id.modifiedNsec = qint64(st.st_mtim.tv_nsec);
+    return id;
+}
+
+bool MediaFile::unchanged() const
+{
+    const Identity now = identityOf(m_localPath);
+    return now.size >= 0 && now.size == m_fileSize && now == m_identity;
+}
+
+} // namespace video

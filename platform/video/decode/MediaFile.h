@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/video/FrameSource.h"
+#include "platform/video/FFmpegHandles.h"
+#include "platform/video/decode/FrameIndex.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace video {
+
+// An open video file's demuxer, its video stream and the slot table of that stream.
+//
+// Opening refuses what is no video (text, pictures, sound alone) and frame sizes the rest of
+// the device cannot hold. In an AVI the slot table comes from the file's index, null frames
+// included; when the index is missing or does not cover the stream (a truncated file, a
+// damaged idx1, a recording never finished), the packets are scanned once instead. Every
+// other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
+// presentation times, and a slot is a picture in the order they are shown.
+class MediaFile {
+public:
+    static constexpr int kMaxSide = 16384;
+
+    static std::unique_ptr<MediaFile> open(const QString &path, QString *error);
+
+    const VideoInfo &info() const { return m_info; }
+    const FrameIndex &index() const { return m_index; }
+    const AVCodecParameters *codecParameters() const;
+
+    // Positions the demuxer so that readVideoPacket() returns this packet next.
+    bool seekToPacket(int packetIndex);
+    // The next packet of the video stream with its number in the index (-1 when the index
+    // does not know it: the packet's dts is then its slot). False at the end or on an error.
+    bool readVideoPacket(AVPacket *packet, int *packetIndex);
+
+    // The palette (AVPALETTE_SIZE bytes) that a palettised stream carries on its first
+    // packet only; empty for other streams.
+    const std::vector<uint8_t> &palette() const { return m_palette; }
+    // The palette in effect at a packet: the last palette change before it in the file, or
+    // the first palette. Empty for streams without one.
+    const std::vector<uint8_t> &paletteAt(int packetIndex) const;
+
+    // Whether positions come from the packets' presentation times (every container but
+    // AVI, whose packets have none); the picture with this time is at slotOfTime(), -1 when
+    // no position shows it.
+    bool presentsByTime() const { return !m_avi; }
+    int slotOfTime(int64_t pts) const;
+    AVRational timeBase() const { return m_timeBase; }
+    // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
+    // stream's display matrix says; info() gives the upright size, these the decoded one.
+    int clockwise() const { return m_clockwise; }
+    int decodedWidth() const { return m_decodedWidth; }
+    int decodedHeight() const { return m_decodedHeight; }
+
+    // False once the file on disk has been deleted or rewritten since it was opened.
+    bool unchanged() const;
+
+private:
+    MediaFile() = default;
+    bool openDemuxer(QString *error);
+    bool buildIndexFromDemuxer();
+    bool indexCoversStream();
+    bool scanPackets();
+    bool scanTimestamps();
+    bool rewind();
+    void capturePalette();
+    void findPaletteChanges();
+
+    // What says the file on disk is still the one opened. Checked before every decode, so a
+    // plain stat(): QFileInfo's modification time goes through the local time zone, which
+    // glibc re-reads from /etc/localtime on every call (a tenth of a small picture's decode).
+    struct Identity {
+        qint64 size = -1;
+        qint64 modifiedSec = 0;
+        qint64 modifiedNsec = 0;
+        bool operator==(const Identity &) const = default;
+    };
+    static Identity identityOf(const QByteArray &path);
+
+    QString m_path;
+    QByteArray m_localPath;
+    qint64 m_fileSize = 0;
+    Identity m_identity;
+    ff::FormatPtr m_format;
+    int m_stream = -1;
+    bool m_avi = true;
+    bool m_byteSeek = false;
+    AVRational m_timeBase{1, 1};
+    int m_clockwise = 0;
+    int m_decodedWidth = 0;
+    int m_decodedHeight = 0;
+    std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
+    VideoInfo m_info;
+    FrameIndex m_index;
+    std::vector<uint8_t> m_palette;
+    std::map<int, std::vector<uint8_t>> m_paletteChanges; // packet -> palette from it on
+    int m_skipBefore = 0; // packets below this number are dropped after a seek
+    bool m_rewoundForSkip = false;
+};
+
+} // namespace video

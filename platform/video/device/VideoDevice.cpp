@@ -1,0 +1,308 @@
+#include "platform/video/device/VideoDevice.h"
+
+#include "platform/video/audio/AudioTrack.h"
+#include "platform/video/device/Messages.h"
+#include "platform/video/device/VideoWindow.h"
+#include "platform/windowing/SaveWhole.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace video {
+
+namespace {
+
+constexpr int kMinSpeed = 1;
+constexpr int kMaxSpeed = 3000;
+// The largest window side and the farthest window corner we place; beyond that it is a
+// mistake in the command, not a screen.
+constexpr qint64 kMaxWindowSide = 16384;
+constexpr qint64 kMaxWindowOffset = 1000000;
+
+QString modeText(Player::Mode mode)
+{
+    switch (mode) {
+    case Player::Mode::Stopped: return QStringLiteral("stopped");
+    case Player::Mode::Playing: return QStringLiteral("playing");
+    case Player::Mode::Paused: return QStringLiteral("paused");
+    case Player::Mode::Seeking: return QStringLiteral("seeking");
+    }
+    return QStringLiteral("not ready");
+}
+
+// Intersection of half-open ranges in 64 bits, so that no 32-bit sum can overflow.
+struct Span {
+    qint64 begin;
+    qint64 end;
+    Span operator&(const Span &o) const
+    {
+        return {std::max(begin, o.begin), std::min(end, o.end)};
+    }
+    bool empty() const { return end <= begin; }
+};
+
+} // namespace
+
+VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> source,
+    std::unique_ptr<AudioTrack> audio, Options options)
+    : m_path(path)
+    , m_source(std::move(source))
+    , m_audio(std::move(audio))
+    , m_frameTime(m_source->info().rateNum, m_source->info().rateDen, m_source->info().pictureMs)
+    , m_pictureSize(m_source->info().width, m_source->info().height)
+{
+    std::shared_ptr<const ClockSource> clock = options.clock;
+    if (!clock)
+        clock = std::make_shared<SteadyClockSource>();
+    m_player = std::make_unique<Player>(*m_source, m_audio.get(), clock, options.player);
+    m_window = std::make_unique<VideoWindow>([this]() -> const QImage & {
+        return m_player->picture();
+    });
+    m_window->setWindowTitle(QFileInfo(path).fileName());
+    if (!m_pictureSize.isEmpty())
+        m_window->resize(m_pictureSize);
+    QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
+        qOverload<>(&QWidget::update));
+
+    // Playable when it has frames and the first of them decodes; that picture is the one
+    // the window shows first anyway.
+    const VideoInfo &info = m_source->info();
+    m_canPlay = info.frameCount > 0 && info.width > 0 && info.height > 0
+        && !m_player->picture().isNull();
+}
+
+VideoDevice::~VideoDevice()
+{
+    m_alive.reset();
+    for (QEventLoop *loop : std::as_const(m_waits))
+        loop->quit();
+    // The window goes first: it paints from the player. The player then stops its timer,
+    // its sound and joins its decode thread, before the source and the track go.
+    m_window.reset();
+    m_player.reset();
+}
+
+bool VideoDevice::canPlay() const
+{
+    return m_canPlay;
+}
+
+std::optional<int> VideoDevice::framesFromRequest(qint64 value) const
+{
+    // The range is checked in the unit the position came in: rounded to frames first, -1 ms
+    // would become frame 0 and a few milliseconds past the end the last frame.
+    const int frameCount = m_source->info().frameCount;
+    if (value < 0 || value > toReply(frameCount))
+        return std::nullopt;
+    if (m_timeFormat == mci::TimeFormat::Frames)
+        return int(value);
+    // Above 1000 frames per second the length in ms can round up into one frame more.
+    return int(std::min<qint64>(m_frameTime.toFrames(value), frameCount));
+}
+
+qint64 VideoDevice::toReply(int frames) const
+{
+    return m_timeFormat == mci::TimeFormat::Milliseconds ? m_frameTime.toMilliseconds(frames)
+                                                         : frames;
+}
+
+mci::Result VideoDevice::play(const mci::PlayRequest &request)
+{
+    if (!canPlay())
+        return mci::Result::failure(messages::cannotPlay());
+    std::optional<int> from;
+    std::optional<int> to;
+    if (request.from && !(from = framesFromRequest(*request.from)))
+        return mci::Result::failure(messages::positionOutOfRange());
+    if (request.to && !(to = framesFromRequest(*request.to)))
+        return mci::Result::failure(messages::positionOutOfRange());
+
+    // Backwards the "from" is the upper end and the "to" the lower one.
+    PlayPlan plan;
+    plan.backward = request.reverse;
+    plan.repeat = request.repeat;
+    plan.from = from.value_or(m_player->position());
+    plan.to = to.value_or(request.reverse ? 0 : m_source->info().frameCount);
+    const bool reversed = request.reverse ? plan.from < plan.to : plan.from > plan.to;
+    if (reversed && from)
+        return mci::Result::failure(messages::rangeReversed());
+
+    showWindow();
+    // Nothing to travel: a "to" behind the current position, or a range of one frame played
+    // once, shows that frame and stops there.
+    if (reversed || (plan.from == plan.to && !plan.repeat))
+        return seekFrames(plan.to);
+    m_player->play(plan);
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::pause()
+{
+    m_player->pause();
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::stop()
+{
+    m_player->stop();
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::seek(const mci::SeekRequest &request)
+{
+    if (!canPlay())
+        return mci::Result::failure(messages::cannotPlay());
+    switch (request.kind) {
+    case mci::SeekRequest::Kind::Start:
+        return seekFrames(0);
+    case mci::SeekRequest::Kind::End:
+        return seekFrames(m_source->info().frameCount);
+    case mci::SeekRequest::Kind::To:
+        break;
+    }
+    const std::optional<int> position = framesFromRequest(request.position);
+    if (!position)
+        return mci::Result::failure(messages::positionOutOfRange());
+    return seekFrames(*position);
+}
+
+mci::Result VideoDevice::seekFrames(int position)
+{
+    const bool ok = m_player->seek(position);
+    m_window->update();
+    return ok ? mci::Result::success() : mci::Result::failure(messages::frameUnreadable());
+}
+
+mci::Result VideoDevice::status(mci::StatusItem item)
+{
+    using mci::StatusItem;
+    switch (item) {
+    case StatusItem::Length:
+        return mci::Result::success(QString::number(toReply(m_source->info().frameCount)));
+    case StatusItem::Position:
+        return mci::Result::success(QString::number(toReply(m_player->position())));
+    case StatusItem::Mode:
+        return mci::Result::success(modeText(m_player->mode()));
+    case StatusItem::FrameRate:
+        return mci::Result::success(QString::number(m_frameTime.rateTimes1000()));
+    case StatusItem::Speed:
+        return mci::Result::success(QString::number(m_player->speed()));
+    case StatusItem::TimeFormat:
+        return mci::Result::success(m_timeFormat == mci::TimeFormat::Frames
+                ? QStringLiteral("frames")
+                : QStringLiteral("milliseconds"));
+    case StatusItem::Audio:
+        return mci::Result::success(m_player->audioOn() ? QStringLiteral("on")
+                                                        : QStringLiteral("off"));
+    case StatusItem::FramesSkipped:
+        return mci::Result::success(QString::number(m_player->framesSkipped()));
+    }
+    return mci::Result::failure(QString());
+}
+
+mci::Result VideoDevice::setTimeFormat(mci::TimeFormat format)
+{
+    m_timeFormat = format;
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::setSpeed(qint32 speed)
+{
+    if (speed < kMinSpeed || speed > kMaxSpeed)
+        return mci::Result::failure(messages::speedOutOfRange());
+    m_player->setSpeed(speed);
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::setAudio(bool on)
+{
+    m_player->setAudioOn(on);
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::whereSource()
+{
+    const VideoInfo &info = m_source->info();
+    return mci::Result::success(QStringLiteral("0 0 %1 %2").arg(info.width).arg(info.height));
+}
+
+mci::Result VideoDevice::putWindow(const mci::Rect &rect)
+{
+    const qint64 pictureHeight = qint64(rect.height) - kTitleAllowance;
+    if (rect.width < 1 || rect.width > kMaxWindowSide || pictureHeight < 1
+        || pictureHeight > kMaxWindowSide || std::abs(qint64(rect.left)) > kMaxWindowOffset
+        || std::abs(qint64(rect.top)) > kMaxWindowOffset)
+        return mci::Result::failure(messages::badWindowPlacement());
+    m_pictureSize = QSize(rect.width, int(pictureHeight));
+    m_window->setGeometry(rect.left, rect.top + kTitleAllowance, rect.width, int(pictureHeight));
+    showWindow();
+    return mci::Result::success();
+}
+
+void VideoDevice::showWindow()
+{
+    if (!m_window->isVisible())
+        m_window->show();
+}
+
+mci::Result VideoDevice::update(const mci::Rect &rect, QImage &surface)
+{
+    if (surface.isNull())
+        return mci::Result::failure(messages::surfaceUnusable());
+    const QImage &frame = m_player->picture();
+    if (frame.isNull())
+        return mci::Result::failure(messages::frameUnreadable());
+    const Span xs = Span{rect.left, qint64(rect.left) + rect.width} & Span{0, surface.width()}
+        & Span{rect.left, qint64(rect.left) + m_pictureSize.width()};
+    const Span ys = Span{rect.top, qint64(rect.top) + rect.height} & Span{0, surface.height()}
+        & Span{rect.top, qint64(rect.top) + m_pictureSize.height()};
+    if (xs.empty() || ys.empty())
+        return mci::Result::success();
+    QPainter painter(&surface);
+    if (!painter.isActive())
+        return mci::Result::failure(messages::surfaceUnusable());
+    // Both spans are inside the surface now, so the picture's corner is within 32 bits.
+    painter.setClipRect(QRect(int(xs.begin), int(ys.begin), int(xs.end - xs.begin),
+        int(ys.end - ys.begin)));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(rect.left, rect.top), m_pictureSize), frame);
+    return mci::Result::success();
+}
+
+mci::Result VideoDevice::capture(const QString &path)
+{
+    const QImage &frame = m_player->picture();
+    if (frame.isNull())
+        return mci::Result::failure(messages::frameUnreadable());
+    const QImage picture = frame.convertToFormat(QImage::Format_RGB888);
+    QString reason;
+    if (!windowing::saveWhole(
+            path, [&](QIODevice &file) { return picture.save(&file, "BMP"); }, &reason))
+        return mci::Result::failure(messages::cannotSave(path, reason));
+    return mci::Result::success();
+}
+
+void VideoDevice::waitForPlayEnd()
+{
+    // A repeating play has no end to wait for: waiting would hang whoever asked, so it
+    // returns at once and the play goes on.
+    if (m_player->mode() != Player::Mode::Playing || m_player->repeating())
+        return;
+    // Closing the device inside the loop destroys this object: after exec() only the
+    // local token may be touched until it says the device is still there.
+    const std::weak_ptr<bool> alive = m_alive;
+    QEventLoop loop;
+    m_waits.append(&loop);
+    QObject::connect(m_player.get(), &Player::modeChanged, &loop, [&loop](Player::Mode mode) {
+        if (mode != Player::Mode::Playing)
+            loop.quit();
+    });
+    loop.exec();
+    if (alive.expired())
+        return;
+    m_waits.removeOne(&loop);
+}
+
+} // namespace video

@@ -1,0 +1,185 @@
+#include "platform/video/play/DecodeAhead.h"
+
+#include <algorithm>
+
+namespace video {
+
+DecodeAhead::DecodeAhead(FrameSource &source)
+    : m_source(source)
+    , m_decodeThread([this] { decodeLoop(); })
+    , m_convertThread([this] { convertLoop(); })
+{
+}
+
+DecodeAhead::~DecodeAhead()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_decodeThread.join();
+    m_convertThread.join();
+}
+
+void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_plan = plan;
+        m_capacity = std::size_t(std::max(capacity, 1));
+        ++m_generation;
+        m_queue.clear();
+        m_next = firstOrdinal;
+        m_due = firstOrdinal;
+    }
+    m_wake.notify_all();
+}
+
+void DecodeAhead::halt()
+{
+    std::lock_guard lock(m_mutex);
+    m_plan.reset();
+    ++m_generation;
+    m_queue.clear();
+}
+
+void DecodeAhead::setDue(qint64 ordinal)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (ordinal > m_due) {
+            m_due = ordinal;
+            wake = true;
+        }
+    }
+    if (wake)
+        m_wake.notify_all();
+}
+
+std::optional<DecodeAhead::Frame> DecodeAhead::takeUpTo(qint64 ordinal)
+{
+    EntryPtr latest;
+    bool convertHere = false;
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_queue.empty() && m_queue.front()->ordinal <= ordinal) {
+            latest = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        if (!latest)
+            return std::nullopt;
+        if (latest->state == State::Converting) {
+            // Nearly done, and converting it again here would take as long.
+            m_converted.wait(lock, [&] { return latest->state == State::Ready; });
+        } else if (latest->state == State::Pending) {
+            latest->state = State::Converting;
+            convertHere = true;
+        }
+    }
+    m_wake.notify_all(); // room in the queue
+    if (convertHere && latest->picture)
+        latest->image = latest->picture->toImage();
+    return Frame{latest->ordinal, latest->position, std::move(latest->image)};
+}
+
+bool DecodeAhead::idleLocked() const
+{
+    return m_quit || (!m_decoding && !m_converting && !hasDecodeWorkLocked() &&
+        !convertWorkLocked());
+}
+
+void DecodeAhead::waitIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return idleLocked(); });
+}
+
+bool DecodeAhead::hasDecodeWorkLocked() const
+{
+    if (!m_plan || m_queue.size() >= m_capacity)
+        return false;
+    const qint64 last = m_plan->lastOrdinal();
+    const qint64 next = std::max(m_next, m_due);
+    return last < 0 || next <= last;
+}
+
+DecodeAhead::EntryPtr DecodeAhead::convertWorkLocked() const
+{
+    // The first frames from the one due on; those before it will be dropped unseen.
+    int ahead = 0;
+    for (const EntryPtr &entry : m_queue) {
+        if (entry->ordinal < m_due)
+            continue;
+        if (ahead++ >= kConvertedAhead)
+            break;
+        if (entry->state == State::Pending)
+            return entry;
+    }
+    return nullptr;
+}
+
+void DecodeAhead::decodeLoop()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_quit) {
+        if (!hasDecodeWorkLocked()) {
+            if (idleLocked())
+                m_idle.notify_all();
+            m_wake.wait(lock);
+            continue;
+        }
+        // Frames already due are late before they could be shown: skip to the due one.
+        if (m_next < m_due)
+            m_next = m_due;
+        const quint64 generation = m_generation;
+        const qint64 ordinal = m_next;
+        const int position = m_plan->positionOf(ordinal);
+        m_decoding = true;
+        lock.unlock();
+        PicturePtr picture = m_source.pictureAt(position);
+        lock.lock();
+        m_decoding = false;
+        if (generation != m_generation)
+            continue;
+        auto entry = std::make_shared<Entry>();
+        entry->ordinal = ordinal;
+        entry->position = position;
+        entry->picture = std::move(picture);
+        if (!entry->picture)
+            entry->state = State::Ready; // undecodable: shown as no new picture
+        m_queue.push_back(std::move(entry));
+        m_next = ordinal + 1;
+        m_wake.notify_all(); // the convert thread may have work now
+    }
+    m_idle.notify_all();
+}
+
+void DecodeAhead::convertLoop()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_quit) {
+        EntryPtr entry = convertWorkLocked();
+        if (!entry) {
+            if (idleLocked())
+                m_idle.notify_all();
+            m_wake.wait(lock);
+            continue;
+        }
+        entry->state = State::Converting;
+        m_converting = true;
+        PicturePtr picture = entry->picture;
+        lock.unlock();
+        QImage image = picture->toImage();
+        lock.lock();
+        m_converting = false;
+        entry->image = std::move(image);
+        entry->picture.reset(); // the image replaces the decoded frame
+        entry->state = State::Ready;
+        m_converted.notify_all();
+    }
+    m_idle.notify_all();
+}
+
+} // namespace video

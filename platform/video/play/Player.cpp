@@ -1,0 +1,271 @@
+#include "platform/video/play/Player.h"
+
+#include "platform/video/FrameSource.h"
+#include "platform/video/audio/AudioTrack.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcPlay, "kurimo.avi.play", QtWarningMsg)
+
+namespace video {
+
+namespace {
+
+// Positions come out of floating-point time; a hair of slack keeps an exact frame boundary
+// from landing one frame early or late through rounding.
+constexpr double kEpsilon = 1e-6;
+
+// Speeds at which the sound can keep its pitch and therefore lead the picture.
+constexpr int kAudioMinSpeed = 250;
+constexpr int kAudioMaxSpeed = 3000;
+
+const char *modeName(Player::Mode mode)
+{
+    switch (mode) {
+    case Player::Mode::Stopped: return "stopped";
+    case Player::Mode::Playing: return "playing";
+    case Player::Mode::Paused: return "paused";
+    case Player::Mode::Seeking: return "seeking";
+    }
+    return "?";
+}
+
+} // namespace
+
+Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const ClockSource> clock,
+    Options options)
+    : m_source(source)
+    , m_audio(audio)
+    , m_clockSource(std::move(clock))
+    , m_options(options)
+    , m_decoder(source)
+{
+    const VideoInfo &info = source.info();
+    if (info.rateNum > 0 && info.rateDen > 0)
+        m_fps = double(info.rateNum) / info.rateDen;
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(4);
+    connect(&m_timer, &QTimer::timeout, this, &Player::tick);
+}
+
+Player::~Player()
+{
+    m_timer.stop();
+    m_decoder.halt();
+    stopAudio();
+}
+
+const QImage &Player::picture()
+{
+    if (m_picture.isNull())
+        m_picture = m_source.frameAt(m_position);
+    return m_picture;
+}
+
+bool Player::seek(int position)
+{
+    transition(Mode::Seeking);
+    QImage image = m_source.frameAt(position);
+    const bool ok = !image.isNull();
+    if (ok) {
+        m_position = position;
+        m_picture = std::move(image);
+        emit pictureChanged();
+    }
+    transition(Mode::Stopped);
+    return ok;
+}
+
+void Player::play(const PlayPlan &plan)
+{
+    if (m_mode == Mode::Playing)
+        transition(Mode::Stopped);
+    m_plan = plan;
+    m_skipped = 0;
+    // A play that starts where the picture already is (a resume) has its first frame shown.
+    m_presented = (m_position == plan.from && !m_picture.isNull()) ? 0 : -1;
+    const SteadyTime now = m_clockSource->now();
+    m_clock = PlaybackClock(now, plan.from, rate(),
+        plan.backward ? PlaybackClock::Direction::Backward : PlaybackClock::Direction::Forward);
+    m_decoder.begin(plan, m_presented + 1, queueCapacity(plan));
+    m_startPending = true;
+    transition(Mode::Playing);
+}
+
+int Player::queueCapacity(const PlayPlan &plan) const
+{
+    return queueCapacityFor(m_options, m_source.pictureBytes(), plan.backward);
+}
+
+int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward)
+{
+    const qint64 bytes = backward ? options.reverseQueueBytes : options.queueBytes;
+    const int frames = backward ? options.reverseQueueCapacity : options.queueCapacity;
+    return int(std::clamp<qint64>(bytes / std::max<qint64>(pictureBytes, 1), 2,
+        std::max(frames, 2)));
+}
+
+void Player::pause()
+{
+    if (m_mode == Mode::Playing)
+        transition(Mode::Paused);
+}
+
+void Player::stop()
+{
+    if (m_mode != Mode::Stopped)
+        transition(Mode::Stopped);
+}
+
+void Player::setSpeed(int speed)
+{
+    // The same speed again (the panel resends it freely) must not restart the sound.
+    if (speed == m_speed)
+        return;
+    if (m_mode != Mode::Playing) {
+        m_speed = speed;
+        return;
+    }
+    const SteadyTime now = m_clockSource->now();
+    progressAt(now); // brings the picture clock in step with the sound, if it leads
+    m_speed = speed;
+    m_clock.setRate(now, rate());
+    if (m_audioLeads)
+        stopAudio();
+    startAudioIfDue(now);
+}
+
+void Player::setAudioOn(bool on)
+{
+    m_audioOn = on;
+    if (m_mode != Mode::Playing)
+        return;
+    const SteadyTime now = m_clockSource->now();
+    if (!on && m_audioLeads) {
+        progressAt(now);
+        m_audio->setMuted(true);
+        stopAudio();
+    } else if (on && !m_audioLeads) {
+        startAudioIfDue(now);
+    }
+}
+
+void Player::tick()
+{
+    if (m_mode != Mode::Playing)
+        return;
+    const SteadyTime now = m_clockSource->now();
+    if (m_startPending) {
+        // The play's time starts when its picture can first be shown: what held this thread
+        // since the play command (a window's first paint, say) must not count as frames gone
+        // by. The sound starts here too, in step with it.
+        m_startPending = false;
+        m_clock.reanchor(now, m_plan.from);
+        startAudioIfDue(now);
+    }
+    qint64 due = qint64(std::floor(progressAt(now) + kEpsilon));
+    if (due < 0)
+        due = 0;
+    const qint64 last = m_plan.lastOrdinal();
+    const bool ending = last >= 0 && due >= last;
+    if (ending)
+        due = last;
+    m_decoder.setDue(due);
+    if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due))
+        present(frame->ordinal, frame->position, std::move(frame->image));
+    if (ending) {
+        // The end of a play is exact: a play whose last frame the decoder has not delivered
+        // yet goes on until it has (it is decoding it now), rather than blocking this thread.
+        if (m_presented >= last)
+            transition(Mode::Stopped);
+        return;
+    }
+    if (m_audioLeads && m_plan.repeat && m_plan.cycleOf(due) != m_audioCycle) {
+        // The range wrapped: the sound starts again from the start of the range.
+        m_audioCycle = m_plan.cycleOf(due);
+        m_audioAnchorProgress = double(m_audioCycle * m_plan.span());
+        m_audioAnchorSeconds = m_plan.from / m_fps;
+        if (!m_audio->start(m_audioAnchorSeconds, m_speed)) {
+            m_audioLeads = false;
+            m_clock.reanchor(now, m_plan.from + m_audioAnchorProgress);
+        }
+    }
+}
+
+void Player::present(qint64 ordinal, int position, QImage image)
+{
+    if (ordinal <= m_presented)
+        return;
+    m_skipped += ordinal - m_presented - 1;
+    m_presented = ordinal;
+    m_position = position;
+    if (!image.isNull())
+        m_picture = std::move(image);
+    emit pictureChanged();
+}
+
+double Player::progressAt(SteadyTime now)
+{
+    if (m_audioLeads) {
+        if (const std::optional<double> seconds = m_audio->clockSeconds()) {
+            const double progress =
+                m_audioAnchorProgress + (*seconds - m_audioAnchorSeconds) * m_fps;
+            m_clock.reanchor(now, m_plan.from + progress); // only forward plays have sound
+            return progress;
+        }
+    }
+    const double position = m_clock.positionAt(now);
+    return m_plan.backward ? m_plan.from - position : position - m_plan.from;
+}
+
+void Player::startAudioIfDue(SteadyTime now)
+{
+    if (!m_audio || !m_audioOn || m_plan.backward || m_speed < kAudioMinSpeed
+        || m_speed > kAudioMaxSpeed)
+        return;
+    const double progress = std::max(0.0, progressAt(now));
+    const qint64 ordinal = qint64(std::floor(progress + kEpsilon));
+    m_audioCycle = m_plan.cycleOf(ordinal);
+    const double inCycle = progress - double(m_audioCycle * (m_plan.repeat ? m_plan.span() : 0));
+    const double seconds = (m_plan.from + inCycle) / m_fps;
+    m_audio->setMuted(false);
+    if (!m_audio->start(seconds, m_speed))
+        return;
+    m_audioLeads = true;
+    m_audioAnchorProgress = progress;
+    m_audioAnchorSeconds = seconds;
+}
+
+void Player::stopAudio()
+{
+    if (m_audio)
+        m_audio->stop();
+    m_audioLeads = false;
+}
+
+void Player::transition(Mode to)
+{
+    const Mode from = m_mode;
+    if (from == Mode::Playing) {
+        m_timer.stop();
+        m_decoder.halt();
+        stopAudio();
+    }
+    m_mode = to;
+    if (to == Mode::Playing) {
+        if (!m_startPending) // a play starts its sound on its first tick
+            startAudioIfDue(m_clockSource->now());
+        if (m_options.autoTick)
+            m_timer.start();
+    }
+    qCDebug(lcPlay) << modeName(from) << "->" << modeName(to) << "at" << m_position
+                    << (m_plan.backward ? "backward" : "forward");
+    if (from != to)
+        emit modeChanged(to);
+}
+
+} // namespace video

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "platform/video/play/ClockSource.h"
+#include "platform/video/play/DecodeAhead.h"
+#include "platform/video/play/PlayPlan.h"
+#include "platform/video/play/PlaybackClock.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace video {
+
+class AudioTrack;
+class FrameSource;
+
+// The playback engine of the video device. Knows nothing of windows or command text: it holds
+// the position, the picture at that position, and plays a PlayPlan in real time.
+//
+// Threads. Everything here runs on the thread that owns the Player (the user-interface
+// thread) except DecodeAhead's two threads: one only calls FrameSource::pictureAt and fills a
+// bounded queue of decoded frames, the other converts the next few of them to images.
+// Presentation is driven by a 4 ms precise timer (or by tick() in tests): each tick asks the
+// clock which ordinal is due, takes the latest decoded frame up to it from the queue and
+// never waits for the decoder (at most for the conversion of that one frame). A frame the
+// decoder did not deliver in time is skipped and counted; the last frame of a play is never
+// skipped (the play ends when it is on screen). The play's clock, and its sound, start at
+// its first tick. Only seek() decodes on this thread, a single frameAt call.
+//
+// Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
+// the audio clock leads and the picture follows AudioTrack::clockSeconds(); the
+// PlaybackClock is re-anchored to it on every tick so that losing the sound (audio off, a
+// speed out of its range) continues from the same place. Otherwise the PlaybackClock leads,
+// reading "now" from the injected ClockSource.
+//
+// States. Stopped, Playing, Paused and Seeking (with the play's direction in the plan); all
+// changes go through transition(), which does the entry and exit work and tells listeners.
+class Player : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Stopped, Playing, Paused, Seeking };
+
+    struct Options {
+        bool autoTick = true; // drive tick() from a timer; tests may tick by hand
+        // Frames queued ahead of the picture, decoded but not yet converted, bounded in
+        // frames and in bytes (a third of an image's size for the usual 4:2:0 video).
+        // Backwards the frames come a keyframe-bounded stretch at a time, each stretch
+        // decoded forwards from its keyframe; a deep queue carries the picture while the
+        // next stretch decodes (about 1.5 s of 1920x1080 at 25 frames a second).
+        int queueCapacity = 12;
+        qint64 queueBytes = qint64(48) << 20;
+        int reverseQueueCapacity = 128;
+        qint64 reverseQueueBytes = qint64(96) << 20;
+    };
+
+    // The source must outlive the player; audio may be null (silent picture).
+    Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const ClockSource> clock,
+        Options options);
+    ~Player() override;
+
+    Mode mode() const { return m_mode; }
+    bool backward() const { return m_plan.backward; }
+    bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
+    int position() const { return m_position; }
+    qint64 framesSkipped() const { return m_skipped; }
+    double framesPerSecond() const { return m_fps; }
+    int speed() const { return m_speed; }
+    bool audioOn() const { return m_audioOn; }
+    // Whether the sound's clock leads the picture right now.
+    bool audioLeads() const { return m_audioLeads; }
+
+    // The picture at position(), at source size; decoded here if nothing is held yet. Null
+    // only when the frame cannot be decoded.
+    const QImage &picture();
+
+    // Show exactly this frame now, ending any play. False (and nothing changes but the end of
+    // a play) when the frame cannot be decoded.
+    bool seek(int position);
+    // Start a play (replacing one in progress). The plan's positions must be valid.
+    void play(const PlayPlan &plan);
+    void pause();
+    void stop();
+    void setSpeed(int speed);
+    void setAudioOn(bool on);
+
+    // One presentation step: what the timer runs.
+    void tick();
+    // Tests: let the decode thread finish what it can do now.
+    void waitForDecoder() { m_decoder.waitIdle(); }
+
+    // Frames a play's queue holds, for pictures of this many bytes.
+    static int queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward);
+
+signals:
+    void pictureChanged();
+    void modeChanged(Player::Mode mode);
+
+private:
+    void transition(Mode to);
+    int queueCapacity(const PlayPlan &plan) const;
+    void present(qint64 ordinal, int position, QImage image);
+    double progressAt(SteadyTime now);
+    void startAudioIfDue(SteadyTime now);
+    void stopAudio();
+    double rate() const { return m_fps * m_speed / 1000.0; }
+
+    FrameSource &m_source;
+    AudioTrack *m_audio;
+    std::shared_ptr<const ClockSource> m_clockSource;
+    Options m_options;
+    double m_fps = 25.0;
+
+    Mode m_mode = Mode::Stopped;
+    int m_position = 0;
+    QImage m_picture;
+    int m_speed = 1000;
+    bool m_audioOn = true;
+
+    PlayPlan m_plan;
+    PlaybackClock m_clock;
+    qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
+    qint64 m_skipped = 0;
+    bool m_startPending = false; // the play's clock starts at its first tick
+
+    bool m_audioLeads = false;
+    double m_audioAnchorProgress = 0.0; // progress (in frames) when the sound started
+    double m_audioAnchorSeconds = 0.0;  // media time the sound started from
+    qint64 m_audioCycle = 0;            // repeat cycle the sound belongs to
+
+    QTimer m_timer;
+    DecodeAhead m_decoder; // last: its thread stops before anything it uses goes
+};
+
+} // namespace video

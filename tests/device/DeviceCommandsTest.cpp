@@ -1,0 +1,330 @@
+#include "platform/video/device/Messages.h"
+#include "platform/video/device/VideoWindow.h"
+#include "tests/device/DeviceRig.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <functional>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+using mci::StatusItem;
+
+namespace {
+
+TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForAndStaysInRange)
+{
+    DeviceRig rig(120);
+    for (int p : {37, 0, 120, 1, 119}) {
+        ASSERT_TRUE(rig.device->seek(seekTo(p)).ok);
+        EXPECT_EQ(rig.position(), p);
+        EXPECT_EQ(rig.shownPosition(), p);
+        EXPECT_EQ(rig.mode(), "stopped");
+    }
+    EXPECT_TRUE(rig.device->seek({mci::SeekRequest::Kind::Start, 0}).ok);
+    EXPECT_EQ(rig.shownPosition(), 0);
+    EXPECT_TRUE(rig.device->seek({mci::SeekRequest::Kind::End, 0}).ok);
+    EXPECT_EQ(rig.shownPosition(), 120);
+
+    rig.device->seek(seekTo(50));
+    for (int bad : {121, -1, 2147483647}) {
+        const mci::Result r = rig.device->seek(seekTo(bad));
+        EXPECT_FALSE(r.ok) << bad;
+        EXPECT_FALSE(r.error.isEmpty());
+        EXPECT_EQ(rig.position(), 50);
+    }
+}
+
+TEST(AviDeviceSeek, AnUndecodableFrameIsAnErrorAndKeepsThePicture)
+{
+    DeviceRig rig(50);
+    rig.source->breakFrame(30);
+    rig.device->seek(seekTo(20));
+    EXPECT_FALSE(rig.device->seek(seekTo(30)).ok);
+    EXPECT_EQ(rig.position(), 20);
+    EXPECT_EQ(rig.shownPosition(), 20);
+}
+
+TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
+{
+    auto fake = std::make_unique<FakeFrameSource>(300, 64, 48, 30000, 1001);
+    video::VideoDevice::Options options;
+    options.clock = std::make_shared<video::ManualClock>();
+    options.player.autoTick = false;
+    video::VideoDevice device("x.avi", std::move(fake), nullptr, options);
+    EXPECT_TRUE(device.canPlay());
+    EXPECT_EQ(device.status(StatusItem::Length).reply, "300");
+    EXPECT_EQ(device.status(StatusItem::FrameRate).reply, "29970");
+    EXPECT_EQ(device.status(StatusItem::Mode).reply, "stopped");
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1000");
+    EXPECT_EQ(device.status(StatusItem::Audio).reply, "on");
+    EXPECT_EQ(device.status(StatusItem::TimeFormat).reply, "frames");
+    EXPECT_EQ(device.status(StatusItem::FramesSkipped).reply, "0");
+
+    device.seek(seekTo(100));
+    ASSERT_TRUE(device.setTimeFormat(mci::TimeFormat::Milliseconds).ok);
+    EXPECT_EQ(device.status(StatusItem::TimeFormat).reply, "milliseconds");
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "3337"); // 3336.67
+    EXPECT_EQ(device.status(StatusItem::Length).reply, "10010");
+    // A position read in milliseconds seeks back to the very same frame.
+    device.seek(seekTo(3337));
+    device.setTimeFormat(mci::TimeFormat::Frames);
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "100");
+    device.setTimeFormat(mci::TimeFormat::Milliseconds);
+    device.seek(seekTo(1000)); // 29.97 frames
+    device.setTimeFormat(mci::TimeFormat::Frames);
+    EXPECT_EQ(device.status(StatusItem::Position).reply, "30");
+    device.setTimeFormat(mci::TimeFormat::Milliseconds);
+    EXPECT_FALSE(device.seek(seekTo(10030)).ok); // 300.6 frames: past the end
+
+    EXPECT_FALSE(device.setSpeed(0).ok);
+    EXPECT_FALSE(device.setSpeed(3001).ok);
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1000");
+    EXPECT_TRUE(device.setSpeed(1).ok);
+    EXPECT_EQ(device.status(StatusItem::Speed).reply, "1");
+    device.setAudio(false);
+    EXPECT_EQ(device.status(StatusItem::Audio).reply, "off");
+}
+
+TEST(AviDeviceStatus, AFileWithoutFramesOrWithAnUndecodableFirstFrameCannotPlay)
+{
+    video::VideoDevice::Options options;
+    options.player.autoTick = false;
+    video::VideoDevice device("empty.avi", std::make_unique<FakeFrameSource>(0), nullptr,
+        options);
+    EXPECT_FALSE(device.canPlay());
+    EXPECT_FALSE(device.play({}).ok);
+    EXPECT_FALSE(device.seek(seekTo(0)).ok);
+
+    auto broken = std::make_unique<FakeFrameSource>(10);
+    broken->breakFrame(0);
+    video::VideoDevice unreadable("broken.avi", std::move(broken), nullptr, options);
+    EXPECT_FALSE(unreadable.canPlay());
+}
+
+TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAllowance)
+{
+    DeviceRig rig(10, false, false, 320, 240);
+    EXPECT_EQ(rig.device->whereSource().reply, "0 0 320 240");
+    video::VideoWindow &window = rig.device->window();
+    EXPECT_FALSE(window.isVisible());
+    rig.device->seek(seekTo(7));
+    EXPECT_FALSE(window.isVisible()); // a seek alone does not show it
+
+    ASSERT_TRUE(rig.device->putWindow({352, 254, 384, 308}).ok);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), "clip.avi");
+    EXPECT_EQ(window.geometry(), QRect(352, 274, 384, 288));
+    EXPECT_EQ(rig.device->pictureSize(), QSize(384, 288));
+    const QImage shot = window.grab().toImage();
+    EXPECT_EQ(FakeFrameSource::positionOf(shot), 7);
+    EXPECT_EQ(shot.pixelColor(300, 20), QColor(250, 0, 0)); // top right quadrant, scaled
+
+    // Negative corners (a picture larger than the screen) are placed as given.
+    EXPECT_TRUE(rig.device->putWindow({-128, -106, 1280, 980}).ok);
+    EXPECT_EQ(window.geometry(), QRect(-128, -86, 1280, 960));
+
+    for (const mci::Rect bad : {mci::Rect{0, 0, 0, 100}, mci::Rect{0, 0, 100, 20},
+             mci::Rect{0, 0, 100, -5}, mci::Rect{2147483647, 0, 100, 100},
+             mci::Rect{0, 0, 2147483647, 2147483647}}) {
+        EXPECT_FALSE(rig.device->putWindow(bad).ok);
+    }
+    EXPECT_EQ(window.geometry(), QRect(-128, -86, 1280, 960));
+}
+
+// The close box hides the window and the device stays open: a seek is painted by the next
+// event pump, a play shows the window again.
+TEST(AviDeviceWindow, TheCloseBoxHidesAndTheDeviceStaysOpen)
+{
+    DeviceRig rig(30);
+    rig.device->putWindow({0, 0, 64, 68});
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(rig.device->window().close());
+    EXPECT_FALSE(rig.device->window().isVisible());
+    EXPECT_TRUE(rig.device->seek(seekTo(4)).ok);
+    EXPECT_EQ(rig.shownPosition(), 4);
+    EXPECT_TRUE(rig.device->play(range(0, 5)).ok);
+    EXPECT_TRUE(rig.device->window().isVisible());
+    QCoreApplication::processEvents();
+    struct Spy : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } spy;
+    rig.device->window().installEventFilter(&spy);
+    rig.device->seek(seekTo(12));
+    QCoreApplication::processEvents();
+    EXPECT_GE(spy.paints, 1);
+    rig.device->window().removeEventFilter(&spy);
+}
+
+TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
+{
+    DeviceRig rig(30, false, false, 64, 48);
+    rig.device->seek(seekTo(21));
+    rig.device->putWindow({0, 0, 128, 116}); // picture 128 x 96, twice the source
+
+    QImage surface(200, 150, QImage::Format_RGB32);
+    surface.fill(Qt::white);
+    ASSERT_TRUE(rig.device->update({10, 20, 100, 90}, surface).ok);
+    // Drawn at 128 x 96 from (10, 20), cut at x 110 and y 110 by the rectangle.
+    EXPECT_EQ(FakeFrameSource::positionOf(surface.copy(10, 20, 128, 96)), 21);
+    EXPECT_EQ(surface.pixelColor(100, 40), QColor(250, 0, 0));  // scaled top-right quadrant
+    EXPECT_EQ(surface.pixelColor(30, 100), QColor(0, 250, 0));  // scaled bottom-left
+    EXPECT_EQ(surface.pixelColor(109, 109), QColor(0, 0, 250)); // last pixel inside the clip
+    for (QPoint outside : {QPoint(110, 100), QPoint(100, 110), QPoint(9, 50), QPoint(50, 19)})
+        EXPECT_EQ(surface.pixelColor(outside), QColor(Qt::white));
+
+    // Hanging off the image, and far outside 32-bit sums: clipped, no crash.
+    QImage small(50, 40, QImage::Format_ARGB32_Premultiplied);
+    small.fill(Qt::black);
+    EXPECT_TRUE(rig.device->update({-64, -48, 500, 500}, small).ok);
+    EXPECT_EQ(small.pixelColor(10, 10), QColor(0, 0, 250)); // bottom-right quadrant lands here
+    EXPECT_TRUE(rig.device->update({2147483600, 2147483600, 2147483647, 100}, small).ok);
+    QImage null;
+    EXPECT_FALSE(rig.device->update({0, 0, 10, 10}, null).ok);
+}
+
+// Milliseconds are checked as milliseconds: a position that would round onto the first or the
+// last frame is still outside the file, as it is in frames.
+TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
+{
+    DeviceRig rig(1500); // 25 fps: 60,000 ms
+    ASSERT_TRUE(rig.device->setTimeFormat(mci::TimeFormat::Milliseconds).ok);
+    ASSERT_EQ(rig.reply(StatusItem::Length), "60000");
+    const auto seek = [&](qint32 ms) { return rig.device->seek(seekTo(ms)); };
+    const auto play = [&](std::optional<qint32> from, std::optional<qint32> to) {
+        return rig.device->play(range(from, to));
+    };
+    const struct {
+        const char *what;
+        std::function<mci::Result()> call;
+        bool ok;
+    } cases[] = {
+        {"seek -1", [&] { return seek(-1); }, false},
+        {"seek 60019", [&] { return seek(60019); }, false},
+        {"seek 60001", [&] { return seek(60001); }, false},
+        {"seek 60000", [&] { return seek(60000); }, true},
+        {"seek 0", [&] { return seek(0); }, true},
+        {"play from -1", [&] { return play(-1, std::nullopt); }, false},
+        {"play to 60019", [&] { return play(std::nullopt, 60019); }, false},
+        {"play from 60001 to 60000", [&] { return play(60001, 60000); }, false},
+        {"play from 59000 to 60000", [&] { return play(59000, 60000); }, true},
+    };
+    for (const auto &c : cases) {
+        rig.device->stop();
+        rig.device->seek(seekTo(1000));
+        const mci::Result r = c.call();
+        EXPECT_EQ(r.ok, c.ok) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(r.error, video::messages::positionOutOfRange()) << c.what;
+            EXPECT_EQ(rig.reply(StatusItem::Position), "1000") << c.what;
+            EXPECT_EQ(rig.mode(), "stopped") << c.what;
+        }
+    }
+}
+
+uint16_t bmpBitCount(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = f.read(30);
+    return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
+}
+
+// The frame at the source size, whatever the window's, as a 24-bit BMP. A write that fails
+// (the temporary beside a 250-character name is too long for the file system; a missing
+// folder) leaves an existing file as it was and nothing beside it.
+TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOrNothing)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30, false, false, 64, 48);
+    rig.device->putWindow({0, 0, 128, 116});
+    rig.device->seek(seekTo(17));
+    const QString path = dir.filePath("frame.bmp");
+    ASSERT_TRUE(rig.device->capture(path).ok);
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(qFromLittleEndian<quint16>(written.read(30).constData() + 28), 24); // bits
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32),
+        FakeFrameSource::picture(17, 64, 48));
+
+    const QString precious = dir.filePath(QString(246, QLatin1Char('k')) + ".bmp");
+    QFile f(precious);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("precious") == 8);
+    f.close();
+    const mci::Result r = rig.device->capture(precious);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(precious));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "precious");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
+}
+
+// The save renames a new file over the name: only a regular file may be replaced that way, a
+// link to one is followed, and whatever else has the name stays what it was.
+TEST(AviDeviceCapture, ReplacesOnlyARegularFile)
+{
+    QTemporaryDir dir;
+    DeviceRig rig(30);
+    const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    for (const char *name : {"file.bmp", "target.bmp"}) {
+        QFile f(at(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    ASSERT_TRUE(QFile::link(at("target.bmp"), at("link.bmp")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.bmp")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+    // The node of /dev/full; making one takes root.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::mknod(QFile::encodeName(at("full.bmp")).constData(), S_IFCHR | 0600,
+                      makedev(1, 7)), 0);
+    }
+
+    const struct {
+        const char *name;
+        mode_t type; // what the name must still be afterwards
+        bool replaced;
+    } cases[] = {
+        {"file.bmp", S_IFREG, true},
+        {"link.bmp", S_IFLNK, true},
+        {"fifo.bmp", S_IFIFO, false},
+        {"folder.bmp", S_IFDIR, false},
+        {"full.bmp", S_IFCHR, false},
+    };
+    for (const auto &c : cases) {
+        if (c.type == S_IFCHR && !root)
+            continue;
+        const mci::Result r = rig.device->capture(at(c.name));
+        EXPECT_EQ(r.ok, c.replaced) << c.name;
+        if (!c.replaced) {
+            EXPECT_TRUE(r.error.contains(at(c.name))) << c.name;
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(at(c.name)).constData(), &st), 0) << c.name;
+        EXPECT_EQ(st.st_mode & S_IFMT, c.type) << c.name;
+    }
+    EXPECT_EQ(bmpBitCount(at("file.bmp")), 24);
+    EXPECT_EQ(bmpBitCount(at("target.bmp")), 24); // written through the link
+    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
+        | QDir::Hidden | QDir::System);
+    EXPECT_EQ(left.size(), root ? 6 : 5) << qPrintable(left.join(' ')); // no temporary file
+}
+
+} // namespace

@@ -1,0 +1,380 @@
+#include "platform/video/device/VideoWindow.h"
+#include "tests/device/DeviceRig.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using video::Player;
+using mci::StatusItem;
+
+namespace {
+
+// Positions shown at each of `periods` frame periods (one step each).
+std::vector<int> positionsOver(DeviceRig &rig, int periods)
+{
+    std::vector<int> seen;
+    for (int i = 0; i < periods; ++i) {
+        rig.advance(1);
+        seen.push_back(rig.position());
+    }
+    return seen;
+}
+
+TEST(AviPlayback, RangePlaysEndExactlyAtTheirEndsInBothDirections)
+{
+    DeviceRig rig(100);
+    ASSERT_TRUE(rig.device->play(range(10, 20)).ok);
+    EXPECT_EQ(rig.mode(), "playing");
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    EXPECT_EQ(positionsOver(rig, 9), (std::vector<int>{11, 12, 13, 14, 15, 16, 17, 18, 19}));
+    EXPECT_EQ(rig.mode(), "playing");
+    rig.advance(1);
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+    rig.advance(5);
+    EXPECT_EQ(rig.shownPosition(), 20); // the picture stays
+
+    // The panel's reverse play: "from" is the upper end.
+    ASSERT_TRUE(rig.device->play(range(40, 30, true)).ok);
+    rig.step();
+    EXPECT_EQ(rig.position(), 40);
+    EXPECT_EQ(rig.periodsUntilStopped(), 10);
+    EXPECT_EQ(rig.shownPosition(), 30);
+
+    // One late tick far past the end: the decoder is sent straight to the end, and the play
+    // ends when that frame is on screen.
+    rig.device->play(range(0, 50));
+    rig.player().tick(); // the play's time starts
+    rig.clock->advance(std::chrono::seconds(60));
+    rig.player().tick();
+    rig.step();
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.shownPosition(), 50);
+}
+
+// A play command is followed by work on the same thread (the window's first paint) before
+// the first frame can be shown; that time is not frames gone by.
+TEST(AviPlayback, TheClockStartsAtTheFirstPresentationNotAtThePlayCommand)
+{
+    DeviceRig rig(100);
+    rig.device->seek(seekTo(10));
+    rig.device->play(range(10, 60));
+    rig.clock->advance(std::chrono::milliseconds(90)); // the thread busy elsewhere
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 11);
+    EXPECT_EQ(rig.periodsUntilStopped(), 49);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+}
+
+TEST(AviPlayback, RepeatWrapsOnTheNextTickInBothDirections)
+{
+    DeviceRig rig(100);
+    rig.device->play(range(5, 8, false, true));
+    rig.step();
+    EXPECT_EQ(positionsOver(rig, 9), (std::vector<int>{6, 7, 8, 5, 6, 7, 8, 5, 6}));
+    EXPECT_EQ(rig.mode(), "playing");
+
+    rig.device->play(range(8, 5, true, true));
+    rig.step();
+    EXPECT_EQ(rig.position(), 8);
+    EXPECT_EQ(positionsOver(rig, 6), (std::vector<int>{7, 6, 5, 8, 7, 6}));
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+}
+
+TEST(AviPlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
+{
+    DeviceRig rig(100);
+    rig.device->seek(seekTo(60));
+    const std::size_t before = rig.source->requested().size();
+    rig.device->play(range(60, 0, true));
+    rig.player().waitForDecoder();
+    std::vector<int> asked = rig.source->requested();
+    asked.erase(asked.begin(), asked.begin() + before);
+    // The picture at 60 is already shown: the decoder starts at 59 and goes down. Backwards
+    // the queue is deep enough to hold these small frames all the way down to the start.
+    const video::Player::Options defaults;
+    ASSERT_GE(defaults.reverseQueueCapacity, 60);
+    std::vector<int> expected;
+    for (int p = 59; p >= 0; --p)
+        expected.push_back(p);
+    EXPECT_EQ(asked, expected);
+
+    rig.device->play(range(0, 7, false, true));
+    rig.step();
+    rig.advance(5); // at 5, with the queue full: 6, 7, the range's start again and on
+    rig.player().waitForDecoder();
+    asked = rig.source->requested();
+    const int lastQueued = 5 + defaults.queueCapacity; // an ordinal; the range has 8 frames
+    ASSERT_GT(lastQueued, 8);
+    EXPECT_EQ(std::vector<int>(asked.end() - 3, asked.end()),
+        (std::vector<int>{(lastQueued - 2) % 8, (lastQueued - 1) % 8, lastQueued % 8}));
+}
+
+TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
+{
+    DeviceRig rig(100);
+    rig.device->play(range(0, 50));
+    rig.step();
+    rig.advance(5);
+    ASSERT_TRUE(rig.device->pause().ok);
+    EXPECT_EQ(rig.mode(), "paused");
+    rig.advance(30);
+    EXPECT_EQ(rig.shownPosition(), 5);
+
+    ASSERT_TRUE(rig.device->play({}).ok); // resume: no range, no repeat
+    rig.step();
+    EXPECT_EQ(rig.position(), 5);
+    EXPECT_EQ(rig.periodsUntilStopped(), 95);
+    EXPECT_EQ(rig.position(), 100);
+
+    // Reverse resume runs back to 0.
+    rig.device->seek(seekTo(30));
+    rig.device->play(range(std::nullopt, std::nullopt, true));
+    rig.step();
+    EXPECT_EQ(rig.periodsUntilStopped(), 30);
+    EXPECT_EQ(rig.position(), 0);
+
+    // Stop ends a play where it is, a seek where it goes.
+    rig.device->play(range(0, 100));
+    rig.step();
+    rig.advance(7);
+    ASSERT_TRUE(rig.device->stop().ok);
+    EXPECT_EQ(rig.mode(), "stopped");
+    rig.advance(10);
+    EXPECT_EQ(rig.position(), 7);
+    rig.device->play(range(0, 100));
+    rig.step();
+    rig.advance(3);
+    ASSERT_TRUE(rig.device->seek(seekTo(80)).ok);
+    EXPECT_EQ(rig.mode(), "stopped");
+    rig.advance(10);
+    EXPECT_EQ(rig.shownPosition(), 80);
+}
+
+TEST(AviPlayback, SpeedScalesTheTimeAndChangesWithoutAJump)
+{
+    DeviceRig rig(200);
+    rig.device->setSpeed(2000);
+    rig.device->play(range(0, 50));
+    rig.step();
+    EXPECT_EQ(rig.periodsUntilStopped(), 25);
+    rig.device->setSpeed(500);
+    rig.device->play(range(0, 50));
+    rig.step();
+    EXPECT_EQ(rig.periodsUntilStopped(), 100);
+
+    rig.device->setSpeed(1000);
+    rig.device->play(range(0, 200));
+    rig.step();
+    rig.advance(10.5); // half way between 10 and 11
+    EXPECT_EQ(rig.position(), 10);
+    rig.device->setSpeed(3000);
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    rig.advance(1); // 10.5 + 3
+    EXPECT_EQ(rig.position(), 13);
+    rig.device->setSpeed(1); // a frame every 40 s: from 13.5, half a frame is 500 periods
+    rig.advance(499);
+    EXPECT_EQ(rig.position(), 13);
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 14);
+    EXPECT_EQ(rig.reply(StatusItem::Speed), "1");
+}
+
+TEST(AviPlayback, BadPlaysAreErrorsAndChangeNothing)
+{
+    DeviceRig rig(100);
+    rig.device->play(range(10, 90));
+    rig.step();
+    rig.advance(2);
+    for (const mci::PlayRequest &bad : {range(50, 40), range(40, 50, true), range(0, 101),
+             range(-1, 10), range(std::nullopt, 2147483647)}) {
+        const mci::Result r = rig.device->play(bad);
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.error.isEmpty());
+    }
+    EXPECT_EQ(rig.mode(), "playing");
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 13);
+}
+
+TEST(AviPlayback, PlayToABehindPositionShowsThatFrameAndStops)
+{
+    DeviceRig rig(100);
+    ASSERT_TRUE(rig.device->play(range(std::nullopt, 0)).ok); // right after open
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.shownPosition(), 0);
+    EXPECT_TRUE(rig.device->window().isVisible());
+    rig.device->seek(seekTo(30));
+    ASSERT_TRUE(rig.device->play(range(std::nullopt, 0)).ok);
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.shownPosition(), 0);
+}
+
+TEST(AviPlayback, ASlowDecoderSkipsFramesAndCountsThem)
+{
+    DeviceRig rig(100);
+    // Every decode takes three frame periods.
+    rig.source->setCost(rig.clock, std::chrono::milliseconds(120));
+    int shown = 0;
+    rig.device->seek(seekTo(99)); // so that every frame of the play has to be decoded
+    QObject::connect(&rig.player(), &Player::pictureChanged, [&] { ++shown; });
+    rig.device->play(range(0, 60));
+    rig.step();
+    const int periods = rig.periodsUntilStopped();
+    ASSERT_GT(periods, 0);
+    EXPECT_EQ(rig.shownPosition(), 60);
+    const int skipped = rig.reply(StatusItem::FramesSkipped).toInt();
+    EXPECT_GT(skipped, 20);
+    EXPECT_EQ(skipped + shown, 61);
+
+    // The count belongs to the current play: a fast one starts again from zero.
+    rig.source->setCost(rig.clock, std::chrono::nanoseconds(0));
+    rig.device->play(range(0, 10));
+    rig.step();
+    rig.periodsUntilStopped();
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+}
+
+TEST(AviPlayback, PresentationNeverWaitsForAStuckDecoder)
+{
+    DeviceRig rig(100);
+    rig.device->seek(seekTo(0));
+    rig.source->hold(true);
+    rig.device->play(range(0, 50));
+    rig.player().tick(); // the play's time starts
+    for (int i = 0; i < 10; ++i) { // ticks return although the decode thread is stuck
+        rig.clock->advance(std::chrono::milliseconds(40));
+        rig.player().tick();
+    }
+    EXPECT_EQ(rig.mode(), "playing");
+    EXPECT_EQ(rig.position(), 0);
+    // Once free, the decode thread jumps to the due frame; the ones between are skipped.
+    rig.source->hold(false);
+    rig.step();
+    EXPECT_EQ(rig.position(), 10);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "9");
+    EXPECT_EQ(rig.periodsUntilStopped(), 40);
+    EXPECT_EQ(rig.position(), 50);
+}
+
+TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
+{
+    DeviceRig rig(200, true);
+    FakeAudioTrack &audio = *rig.audio;
+    rig.device->play(range(50, 150));
+    EXPECT_FALSE(audio.playing()); // until the first frame can be shown
+    rig.step();
+    EXPECT_TRUE(audio.playing());
+    EXPECT_DOUBLE_EQ(audio.lastStartSeconds, 2.0);
+    EXPECT_FALSE(audio.muted);
+    audio.drift = 0.4; // the sound runs ten frames ahead: the picture follows it
+    rig.advance(2);
+    EXPECT_EQ(rig.position(), 62);
+
+    // Off: silent at once, the picture goes on from where it is without a jump.
+    rig.device->setAudio(false);
+    EXPECT_TRUE(audio.muted);
+    EXPECT_FALSE(audio.playing());
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 63);
+    // On: the sound starts again from the picture's place.
+    audio.drift = 0.0;
+    rig.device->setAudio(true);
+    EXPECT_TRUE(audio.playing());
+    EXPECT_NEAR(audio.lastStartSeconds, 63.0 / 25, 0.5 / 25);
+    rig.advance(1);
+    EXPECT_EQ(rig.position(), 64);
+
+    // A speed the sound cannot keep: the picture's own clock takes over, still continuous.
+    rig.device->setSpeed(200);
+    EXPECT_FALSE(audio.playing());
+    rig.advance(5);
+    EXPECT_EQ(rig.position(), 65);
+    rig.device->setSpeed(2000);
+    EXPECT_TRUE(audio.playing());
+    const int starts = audio.starts;
+    rig.device->setSpeed(2000); // resent unchanged: the sound runs on uninterrupted
+    EXPECT_EQ(audio.starts, starts);
+
+    rig.device->pause();
+    EXPECT_FALSE(*audio.soundOn);
+}
+
+TEST(AviPlaybackSound, SilentBackwardsSlowAndWhenTheTrackRefuses)
+{
+    DeviceRig rig(200, true);
+    FakeAudioTrack &audio = *rig.audio;
+    rig.device->play(range(100, 0, true));
+    rig.step();
+    EXPECT_FALSE(audio.playing());
+    rig.device->setSpeed(249);
+    rig.device->play(range(0, 100));
+    rig.step();
+    EXPECT_FALSE(audio.playing());
+    rig.device->setSpeed(1000);
+    audio.refuse = true;
+    rig.device->play(range(0, 100));
+    rig.step();
+    rig.advance(4);
+    EXPECT_EQ(rig.position(), 4); // the picture's clock leads
+    EXPECT_FALSE(rig.player().audioLeads());
+}
+
+TEST(AviPlaybackSound, RepeatStartsTheSoundAgainAtTheRangeStart)
+{
+    DeviceRig rig(200, true);
+    FakeAudioTrack &audio = *rig.audio;
+    rig.device->play(range(20, 24, false, true));
+    rig.step();
+    const int startsBefore = audio.starts;
+    EXPECT_EQ(positionsOver(rig, 6), (std::vector<int>{21, 22, 23, 24, 20, 21}));
+    EXPECT_EQ(audio.starts, startsBefore + 1);
+    EXPECT_DOUBLE_EQ(audio.lastStartSeconds, 20.0 / 25);
+    EXPECT_TRUE(rig.player().audioLeads());
+}
+
+TEST(AviPlaybackLifetime, ClosingDuringPlayStopsSoundAndThread)
+{
+    DeviceRig rig(100, true);
+    std::shared_ptr<bool> soundOn = rig.audio->soundOn;
+    rig.source->setCost(rig.clock, std::chrono::milliseconds(1));
+    rig.device->play(range(0, 100));
+    rig.step();
+    EXPECT_TRUE(*soundOn);
+    rig.device.reset(); // the decode thread may be inside frameAt
+    EXPECT_FALSE(*soundOn);
+}
+
+// A wait ends with the play (the real-time test times one), with a pause, at once for a
+// play without an end, and with the device.
+TEST(AviPlaybackLifetime, AWaitEndsWithThePlayOrWithTheDevice)
+{
+    {
+        DeviceRig rig(100, true, true);
+        rig.device->play(range(0, 100)); // the manual clock never moves
+        std::shared_ptr<bool> soundOn = rig.audio->soundOn;
+        QTimer::singleShot(0, [&] { rig.device->pause(); });
+        rig.device->waitForPlayEnd();
+        EXPECT_EQ(rig.mode(), "paused");
+        // A repeating play has no end: the wait does not hang, the play goes on.
+        rig.device->play(range(0, 100, false, true));
+        rig.device->waitForPlayEnd();
+        EXPECT_EQ(rig.mode(), "playing");
+        rig.device->play(range(100, 0, true));
+        QTimer::singleShot(0, [&] { rig.device.reset(); });
+        video::VideoDevice *raw = rig.device.get();
+        raw->waitForPlayEnd(); // returns though the device is gone
+        EXPECT_EQ(rig.device, nullptr);
+        EXPECT_FALSE(*soundOn);
+    }
+    // Nothing to wait for.
+    DeviceRig idle(10);
+    idle.device->waitForPlayEnd();
+}
+
+} // namespace
