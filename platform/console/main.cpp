@@ -4,12 +4,11 @@
 #include "platform/video/Registration.h"
 #include "platform/console/ConsoleSession.h"
 #include "platform/mci/Interpreter.h"
+#include "platform/windowing/CommandLine.h"
 
 #include <QApplication>
 #include <QFile>
 #include <cstdio>
-#include <cstring>
-#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -39,56 +38,14 @@ const char kUsage[] =
     "  --version     版を出して終わります\n"
     "終了状態: 0 すべて成功、1 失敗したコマンドあり、2 スクリプトを読めない・使い方の誤り\n";
 
-int usage()
-{
-    std::fputs(kUsage, stderr);
-    return 2;
-}
-
-struct CommandLine {
-    QStringList scripts;
-    std::optional<int> exitNow; // --help, --version or a mistake: end with this status
-};
-
-// Read before Qt sees the arguments, so that --help and --version need no display and no
-// argument is taken for one of Qt's own options.
-CommandLine readCommandLine(int argc, char **argv)
-{
-    CommandLine line;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (optionsEnd || arg[0] != '-' || arg[1] == '\0') {
-            line.scripts << QFile::decodeName(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            optionsEnd = true;
-        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            line.exitNow = 0;
-            return line;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            std::printf("kurimo-mci %s\n", KURIMO_VERSION);
-            line.exitNow = 0;
-            return line;
-        } else {
-            std::fprintf(stderr, "kurimo-mci: 知らないオプションです: %s\n", arg);
-            line.exitNow = usage();
-            return line;
-        }
-    }
-    if (line.scripts.size() > 1)
-        line.exitNow = usage();
-    return line;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const CommandLine line = readCommandLine(argc, argv);
+    const windowing::CommandLine line = windowing::readCommandLine(
+        argc, argv, "kurimo-mci", kUsage, "読めるスクリプトは一つです");
     if (line.exitNow)
         return *line.exitNow;
-    const QStringList &args = line.scripts;
 
     keepStandardInputSlot();
     chooseHeadlessPlatform();
@@ -101,13 +58,13 @@ int main(int argc, char **argv)
     video::registerVideoDevice(interpreter);
     console::ConsoleSession session(interpreter, stdout);
 
-    if (args.isEmpty())
+    if (line.operand.isEmpty())
         return session.runStandardInput();
 
-    QFile script(args.front());
+    QFile script(line.operand);
     if (!script.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "kurimo-mci: スクリプトを読めません: %s（%s）\n",
-                     args.front().toLocal8Bit().constData(),
+                     line.operand.toLocal8Bit().constData(),
                      script.errorString().toLocal8Bit().constData());
         return 2;
     }

@@ -40,7 +40,7 @@ TEST(Programs, AnswerTheirOptionsWithoutADisplay)
         {"kurimo-mci", {"--help"}, 0, "使い方: kurimo-mci [スクリプト]", ""},
         {"kurimo-mci", {"--version"}, 0, "kurimo-mci ", ""},
         {"kurimo-mci", {"-x"}, 2, "", "kurimo-mci: 知らないオプションです: -x"},
-        {"kurimo-mci", {"a.txt", "b.txt"}, 2, "", "使い方: kurimo-mci"},
+        {"kurimo-mci", {"a.txt", "b.txt"}, 2, "", "kurimo-mci: 読めるスクリプトは一つです"},
     };
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
