@@ -18,8 +18,10 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
 #include <future>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -223,6 +225,32 @@ private:
     std::vector<std::pair<int64_t, int64_t>> m_ranges; // [begin, end)
 };
 
+// The demuxer's parser reads each packet it hands on, the zeros too, and says so at length;
+// what it says of them is no news. Other threads' messages go out as ever.
+thread_local bool t_quiet = false;
+
+void logUnlessQuiet(void *context, int level, const char *format, va_list args)
+{
+    if (!t_quiet)
+        av_log_default_callback(context, level, format, args);
+}
+
+class QuietHere {
+public:
+    QuietHere()
+    {
+        static const bool installed = [] {
+            av_log_set_callback(&logUnlessQuiet);
+            return true;
+        }();
+        (void)installed;
+        t_quiet = true;
+    }
+    ~QuietHere() { t_quiet = false; }
+    QuietHere(const QuietHere &) = delete;
+    QuietHere &operator=(const QuietHere &) = delete;
+};
+
 // A second demuxer of the same file over a PayloadSkippingReader, for one scan.
 struct SkippingDemuxer {
     std::unique_ptr<PayloadSkippingReader> reader;
@@ -244,7 +272,9 @@ struct SkippingDemuxer {
 
 // Codecs whose packets the scan takes as they come: one picture each, whatever the bytes
 // (VP8 and VP9 hide some pictures, which only their bytes tell), and no parser in the
-// MP4 demuxer that would cut or join them.
+// MP4 demuxer that would cut or join them. The parser does look at the pictures the sample
+// table calls sync samples, and keeps as keyframes only those whose bytes say so: those
+// are read as they are.
 bool scanNeedsNoPayload(AVCodecID id)
 {
     return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG4 ||
@@ -574,11 +604,12 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
     if (!format || !std::strstr(format->name, "mp4") || entries <= 0 ||
         !scanNeedsNoPayload(st->codecpar->codec_id))
         return nullptr;
+    const bool allKey = intraOnly(st->codecpar->codec_id);
     std::vector<std::pair<int64_t, int64_t>> ranges;
     ranges.reserve(size_t(entries));
     for (int i = 0; i < entries; ++i) {
         const AVIndexEntry *e = avformat_index_get_entry(st, i);
-        if (e && e->pos >= 0 && e->size > 0)
+        if (e && e->pos >= 0 && e->size > 0 && (allKey || !(e->flags & AVINDEX_KEYFRAME)))
             ranges.emplace_back(e->pos, e->pos + e->size);
     }
     std::sort(ranges.begin(), ranges.end());
@@ -607,8 +638,7 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
     if (!raw)
         return nullptr;
     raw->pb = demuxer->io;
-    // No parser: it would look into the zeros.
-    raw->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NOPARSE;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
     if (avformat_open_input(&raw, nullptr, format, nullptr) < 0)
         return nullptr; // freed the context
     demuxer->format.reset(raw);
@@ -622,8 +652,12 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
 bool MediaFile::scanTimestamps()
 {
     AVStream *st = m_format->streams[m_stream];
+    // The second demuxer would only repeat what the first said of the file.
+    std::optional<QuietHere> quiet(std::in_place);
     const std::unique_ptr<SkippingDemuxer> skipping =
         openSkippingDemuxer(m_format.get(), m_stream, m_localPath);
+    if (!skipping)
+        quiet.reset();
     // Else no seek first: the packets probing read are still queued, and a seek to "the
     // start" could land after packets stamped before it (an edit list's pre-roll).
     AVFormatContext *fc = skipping ? skipping->format.get() : m_format.get();
