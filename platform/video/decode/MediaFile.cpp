@@ -254,6 +254,7 @@ public:
 // A second demuxer of the same file over a PayloadSkippingReader, for one scan.
 struct SkippingDemuxer {
     std::unique_ptr<PayloadSkippingReader> reader;
+    int64_t samples = 0; // the video samples the tables list, empty ones left out
     AVIOContext *io = nullptr;
     ff::FormatPtr format;
 
@@ -607,10 +608,12 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
     const bool allKey = intraOnly(st->codecpar->codec_id);
     std::vector<std::pair<int64_t, int64_t>> ranges;
     ranges.reserve(size_t(entries));
+    int64_t samples = 0;
     for (int i = 0; i < entries; ++i) {
         const AVIndexEntry *e = avformat_index_get_entry(st, i);
         if (e && e->pos >= 0 && e->size > 0 && (allKey || !(e->flags & AVINDEX_KEYFRAME)))
             ranges.emplace_back(e->pos, e->pos + e->size);
+        samples += e && e->size > 0 ? 1 : 0;
     }
     std::sort(ranges.begin(), ranges.end());
     std::vector<std::pair<int64_t, int64_t>> merged;
@@ -621,6 +624,7 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
             merged.push_back(r);
     }
     auto demuxer = std::make_unique<SkippingDemuxer>();
+    demuxer->samples = samples;
     demuxer->reader = std::make_unique<PayloadSkippingReader>(path, std::move(merged));
     if (!demuxer->reader->good())
         return nullptr;
@@ -658,34 +662,47 @@ bool MediaFile::scanTimestamps()
         openSkippingDemuxer(m_format.get(), m_stream, m_localPath);
     if (!skipping)
         quiet.reset();
-    // Else no seek first: the packets probing read are still queued, and a seek to "the
-    // start" could land after packets stamped before it (an edit list's pre-roll).
-    AVFormatContext *fc = skipping ? skipping->format.get() : m_format.get();
     const bool allKey = intraOnly(st->codecpar->codec_id);
     std::vector<FrameIndex::Packet> packets;
     std::vector<std::pair<int64_t, int>> shown; // pts, packet
-    std::set<std::pair<int64_t, int64_t>> seen;  // pos, pts
-    auto packet = ff::makePacket();
-    while (!stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
-        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
-        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole &&
-            seen.emplace(packet->pos, pts).second) {
-            FrameIndex::Packet p;
-            p.pos = packet->pos;
-            p.size = packet->size;
-            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
-            p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
-            p.pts = pts;
-            p.slot = -1;
-            if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
-                showsPicture(st->codecpar->codec_id, packet->data, packet->size))
-                shown.emplace_back(pts, int(packets.size()));
-            packets.push_back(p);
+    // The video packets the demuxer gave, repeats included.
+    auto collect = [&](AVFormatContext *fc) {
+        packets.clear();
+        shown.clear();
+        int64_t read = 0;
+        std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
+        auto packet = ff::makePacket();
+        while (!stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
+            const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+            const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const bool video = packet->stream_index == m_stream && packet->size > 0;
+            read += video ? 1 : 0;
+            if (video && packet->pos >= 0 && whole && seen.emplace(packet->pos, pts).second) {
+                FrameIndex::Packet p;
+                p.pos = packet->pos;
+                p.size = packet->size;
+                p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+                p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+                p.pts = pts;
+                p.slot = -1;
+                if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                    showsPicture(st->codecpar->codec_id, packet->data, packet->size))
+                    shown.emplace_back(pts, int(packets.size()));
+                packets.push_back(p);
+            }
+            av_packet_unref(packet.get());
+            if (packets.size() > size_t(INT32_MAX / 4))
+                break;
         }
-        av_packet_unref(packet.get());
-        if (packets.size() > size_t(INT32_MAX / 4))
-            break;
+        return read;
+    };
+    // Fewer packets than the sample tables list: the zeros misled the demuxer (a damaged
+    // file whose samples overlap its boxes). The whole file is read then, as for the rest.
+    // There no seek first: the packets probing read are still queued, and a seek to "the
+    // start" could land after packets stamped before it (an edit list's pre-roll).
+    if (!skipping || collect(skipping->format.get()) < skipping->samples) {
+        quiet.reset();
+        collect(m_format.get());
     }
     std::stable_sort(shown.begin(), shown.end(),
         [](const auto &a, const auto &b) { return a.first < b.first; });
