@@ -235,17 +235,15 @@ void logUnlessQuiet(void *context, int level, const char *format, va_list args)
         av_log_default_callback(context, level, format, args);
 }
 
+// Set before main(), while no other thread can be logging.
+const bool g_logFilterSet = [] {
+    av_log_set_callback(&logUnlessQuiet);
+    return true;
+}();
+
 class QuietHere {
 public:
-    QuietHere()
-    {
-        static const bool installed = [] {
-            av_log_set_callback(&logUnlessQuiet);
-            return true;
-        }();
-        (void)installed;
-        t_quiet = true;
-    }
+    QuietHere() { t_quiet = true; }
     ~QuietHere() { t_quiet = false; }
     QuietHere(const QuietHere &) = delete;
     QuietHere &operator=(const QuietHere &) = delete;
