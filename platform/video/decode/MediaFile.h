@@ -22,7 +22,9 @@ namespace video {
 // included; when the index is missing or does not cover the stream (a truncated file, a
 // damaged idx1, a recording never finished), the packets are scanned once instead. Every
 // other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
-// presentation times, and a slot is a picture in the order they are shown.
+// presentation times, and a slot is a picture in the order they are shown. An MP4 or MOV
+// scan takes what it needs from the sample tables and reads few payloads (see
+// scanTimestamps); the others have no such tables and are read whole.
 //
 // Where the scan reads every packet of a long file (MKV without cues, MPEG-TS, fragmented
 // MP4) it takes seconds, so opening runs on a thread of its own: the caller waits a moment
