@@ -24,6 +24,9 @@ Result open(const OpenAction &action, DeviceTable &devices)
     std::unique_ptr<Device> device = (*factory)(action.path, &reason);
     if (!device)
         return Result::failure(errortext::cannotOpen(action.path, reason));
+    // A long open runs the event loop, where a command from elsewhere may take the name.
+    if (devices.find(name))
+        return Result::failure(errortext::alreadyOpen(name));
     devices.add(name, std::move(device));
     return Result::success();
 }

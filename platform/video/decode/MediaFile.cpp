@@ -4,15 +4,26 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+#include <QTimer>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
+#include <future>
+#include <optional>
 #include <set>
+#include <thread>
 
 namespace video {
 
@@ -143,9 +154,198 @@ Idx1Count countIdx1(QFile &file, int stream)
     return count;
 }
 
+// Reads a file for a demuxer, but serves the listed byte ranges (the video samples' payloads)
+// as zeros without reading them: the scan of an MP4 needs only what the sample tables say of
+// each packet, and reading the payloads meant reading the whole file. All else (the boxes,
+// fragments found later) is read from the file.
+class PayloadSkippingReader {
+public:
+    PayloadSkippingReader(const QByteArray &path, std::vector<std::pair<int64_t, int64_t>> ranges)
+        : m_fd(::open(path.constData(), O_RDONLY | O_CLOEXEC)), m_ranges(std::move(ranges))
+    {
+        struct stat st {};
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
+            m_size = int64_t(st.st_size);
+    }
+    ~PayloadSkippingReader()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    PayloadSkippingReader(const PayloadSkippingReader &) = delete;
+    PayloadSkippingReader &operator=(const PayloadSkippingReader &) = delete;
+
+    bool good() const { return m_fd >= 0 && m_size > 0; }
+
+    static int read(void *opaque, uint8_t *buffer, int wanted)
+    {
+        auto *self = static_cast<PayloadSkippingReader *>(opaque);
+        const int64_t at = self->m_offset;
+        if (at >= self->m_size || wanted <= 0)
+            return AVERROR_EOF;
+        // The first range that ends after `at`; ranges are sorted and do not overlap.
+        const auto range = std::upper_bound(self->m_ranges.begin(), self->m_ranges.end(), at,
+            [](int64_t offset, const auto &r) { return offset < r.second; });
+        int64_t count = std::min<int64_t>(wanted, self->m_size - at);
+        if (range != self->m_ranges.end() && range->first <= at) {
+            count = std::min(count, range->second - at);
+            std::memset(buffer, 0, size_t(count));
+        } else {
+            if (range != self->m_ranges.end())
+                count = std::min(count, range->first - at);
+            const ssize_t got = ::pread(self->m_fd, buffer, size_t(count), off_t(at));
+            if (got <= 0)
+                return got == 0 ? AVERROR_EOF : AVERROR(errno);
+            count = got;
+        }
+        self->m_offset = at + count;
+        return int(count);
+    }
+
+    static int64_t seek(void *opaque, int64_t offset, int whence)
+    {
+        auto *self = static_cast<PayloadSkippingReader *>(opaque);
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return self->m_size;
+        case SEEK_SET: break;
+        case SEEK_CUR: offset += self->m_offset; break;
+        case SEEK_END: offset += self->m_size; break;
+        default: return AVERROR(EINVAL);
+        }
+        if (offset < 0)
+            return AVERROR(EINVAL);
+        self->m_offset = offset;
+        return offset;
+    }
+
+private:
+    int m_fd = -1;
+    int64_t m_size = 0;
+    int64_t m_offset = 0;
+    std::vector<std::pair<int64_t, int64_t>> m_ranges; // [begin, end)
+};
+
+// The demuxer's parser reads each packet it hands on, the zeros too, and says so at length;
+// what it says of them is no news. Other threads' messages go out as ever.
+thread_local bool t_quiet = false;
+
+void logUnlessQuiet(void *context, int level, const char *format, va_list args)
+{
+    if (!t_quiet)
+        av_log_default_callback(context, level, format, args);
+}
+
+// Set before main(), while no other thread can be logging.
+const bool g_logFilterSet = [] {
+    av_log_set_callback(&logUnlessQuiet);
+    return true;
+}();
+
+class QuietHere {
+public:
+    QuietHere() { t_quiet = true; }
+    ~QuietHere() { t_quiet = false; }
+    QuietHere(const QuietHere &) = delete;
+    QuietHere &operator=(const QuietHere &) = delete;
+};
+
+// A second demuxer of the same file over a PayloadSkippingReader, for one scan.
+struct SkippingDemuxer {
+    std::unique_ptr<PayloadSkippingReader> reader;
+    int64_t samples = 0; // the video samples the tables list, empty ones left out
+    AVIOContext *io = nullptr;
+    ff::FormatPtr format;
+
+    SkippingDemuxer() = default;
+    SkippingDemuxer(const SkippingDemuxer &) = delete;
+    SkippingDemuxer &operator=(const SkippingDemuxer &) = delete;
+    ~SkippingDemuxer()
+    {
+        format.reset(); // before the I/O it reads through
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+    }
+};
+
+// Codecs whose packets the scan takes as they come: one picture each, whatever the bytes
+// (VP8 and VP9 hide some pictures, which only their bytes tell), and no parser in the
+// MP4 demuxer that would cut or join them. The parser does look at the pictures the sample
+// table calls sync samples, and keeps as keyframes only those whose bytes say so: those
+// are read as they are.
+bool scanNeedsNoPayload(AVCodecID id)
+{
+    return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG4 ||
+        id == AV_CODEC_ID_AV1 || id == AV_CODEC_ID_PRORES;
+}
+
+} // namespace
+
+MediaFile::Indexing &MediaFile::indexing()
+{
+    static Indexing settings;
+    return settings;
+}
+
+namespace {
+
+// Holds the caller until the open is done: on the spot for a moment, then with its event
+// loop running. User input waits meanwhile, so nothing clicked can start a second open or
+// use a half-made device; paint events, timers and commands arriving by other ways run.
+// False when the application quit meanwhile.
+template <typename T>
+bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
+{
+    using namespace std::chrono;
+    if (done.wait_for(milliseconds(holdMs)) == std::future_status::ready)
+        return true;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        done.wait(); // no event loop of ours to keep running
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done.wait_for(seconds(0)) == std::future_status::ready)
+            loop.quit();
+    });
+    check.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Quitting the application ends every event loop, this one too, before the open is done.
+    return done.wait_for(seconds(0)) == std::future_status::ready;
+}
+
 } // namespace
 
 std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
+{
+    struct Outcome {
+        std::unique_ptr<MediaFile> file;
+        QString error;
+    };
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::packaged_task<Outcome()> task([path, cancelled] {
+        Outcome outcome;
+        outcome.file = openHere(path, &outcome.error, *cancelled);
+        if (outcome.file && indexing().afterIndex)
+            indexing().afterIndex();
+        return outcome;
+    });
+    std::future<Outcome> done = task.get_future();
+    std::thread worker(std::move(task));
+    if (!waitKeepingEventsAlive(done, indexing().holdMs))
+        cancelled->store(true);
+    worker.join();
+    Outcome outcome = done.get();
+    if (!outcome.file && error)
+        *error = outcome.error;
+    return std::move(outcome.file);
+}
+
+std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *error,
+    const std::atomic<bool> &cancelled)
 {
     auto fail = [error](const QString &message) {
         if (error)
@@ -165,6 +365,7 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     file->m_fileSize = fileInfo.size();
     file->m_localPath = QFile::encodeName(path);
     file->m_identity = identityOf(file->m_localPath);
+    file->m_cancelled = &cancelled;
     QString message;
     if (!file->openDemuxer(&message))
         return fail(message);
@@ -228,8 +429,11 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     file->m_info.frameCount = file->m_index.slotCount();
     if (!file->m_palette.empty())
         file->findPaletteChanges();
+    if (file->stopScanning())
+        return fail(QStringLiteral("開くのを取りやめました"));
     if (!file->rewind())
         return fail(QStringLiteral("ファイルが壊れています"));
+    file->m_cancelled = nullptr;
     return file;
 }
 
@@ -339,7 +543,7 @@ bool MediaFile::scanPackets()
     std::vector<FrameIndex::Packet> packets;
     auto packet = ff::makePacket();
     int64_t lastSlot = -1;
-    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+    while (!stopScanning() && av_read_frame(m_format.get(), packet.get()) >= 0) {
         // A chunk cut off by the end of the file is not a frame.
         const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
         if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole) {
@@ -388,36 +592,115 @@ bool MediaFile::scanPackets()
 // Other containers stamp every packet with its presentation time; position N is the N-th
 // picture in that order. Packets the container marks for dropping (before the start of an
 // MP4 edit list) are decoded but never shown. One pass over the packets, no decoding.
+// An MP4 or MOV has its sample tables in hand once open: a second demuxer over them, for
+// which the video payloads cost nothing to read. Null where the file is no such case.
+static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *main, int stream,
+    const QByteArray &path)
+{
+    const AVInputFormat *format = main->iformat;
+    AVStream *st = main->streams[stream];
+    const int entries = avformat_index_get_entries_count(st);
+    if (!format || !std::strstr(format->name, "mp4") || entries <= 0 ||
+        !scanNeedsNoPayload(st->codecpar->codec_id))
+        return nullptr;
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<std::pair<int64_t, int64_t>> ranges;
+    ranges.reserve(size_t(entries));
+    int64_t samples = 0;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        if (e && e->pos >= 0 && e->size > 0 && (allKey || !(e->flags & AVINDEX_KEYFRAME)))
+            ranges.emplace_back(e->pos, e->pos + e->size);
+        samples += e && e->size > 0 ? 1 : 0;
+    }
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<int64_t, int64_t>> merged;
+    for (const auto &r : ranges) {
+        if (!merged.empty() && r.first <= merged.back().second)
+            merged.back().second = std::max(merged.back().second, r.second);
+        else
+            merged.push_back(r);
+    }
+    auto demuxer = std::make_unique<SkippingDemuxer>();
+    demuxer->samples = samples;
+    demuxer->reader = std::make_unique<PayloadSkippingReader>(path, std::move(merged));
+    if (!demuxer->reader->good())
+        return nullptr;
+    constexpr int kBufferSize = 32768;
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+    if (!buffer)
+        return nullptr;
+    demuxer->io = avio_alloc_context(buffer, kBufferSize, 0, demuxer->reader.get(),
+        &PayloadSkippingReader::read, nullptr, &PayloadSkippingReader::seek);
+    if (!demuxer->io) {
+        av_free(buffer);
+        return nullptr;
+    }
+    AVFormatContext *raw = avformat_alloc_context();
+    if (!raw)
+        return nullptr;
+    raw->pb = demuxer->io;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (avformat_open_input(&raw, nullptr, format, nullptr) < 0)
+        return nullptr; // freed the context
+    demuxer->format.reset(raw);
+    if (int(raw->nb_streams) != int(main->nb_streams))
+        return nullptr;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        raw->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    return demuxer;
+}
+
 bool MediaFile::scanTimestamps()
 {
-    // No seek first: the packets probing read are still queued, and a seek to "the start"
-    // could land after packets stamped before it (an edit list's pre-roll).
     AVStream *st = m_format->streams[m_stream];
+    // The second demuxer would only repeat what the first said of the file.
+    std::optional<QuietHere> quiet(std::in_place);
+    const std::unique_ptr<SkippingDemuxer> skipping =
+        openSkippingDemuxer(m_format.get(), m_stream, m_localPath);
+    if (!skipping)
+        quiet.reset();
     const bool allKey = intraOnly(st->codecpar->codec_id);
     std::vector<FrameIndex::Packet> packets;
     std::vector<std::pair<int64_t, int>> shown; // pts, packet
-    std::set<std::pair<int64_t, int64_t>> seen;  // pos, pts
-    auto packet = ff::makePacket();
-    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
-        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
-        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (packet->stream_index == m_stream && packet->size > 0 && packet->pos >= 0 && whole &&
-            seen.emplace(packet->pos, pts).second) {
-            FrameIndex::Packet p;
-            p.pos = packet->pos;
-            p.size = packet->size;
-            p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
-            p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
-            p.pts = pts;
-            p.slot = -1;
-            if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
-                showsPicture(st->codecpar->codec_id, packet->data, packet->size))
-                shown.emplace_back(pts, int(packets.size()));
-            packets.push_back(p);
+    // The video packets the demuxer gave, repeats included.
+    auto collect = [&](AVFormatContext *fc) {
+        packets.clear();
+        shown.clear();
+        int64_t read = 0;
+        std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
+        auto packet = ff::makePacket();
+        while (!stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
+            const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
+            const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const bool video = packet->stream_index == m_stream && packet->size > 0;
+            read += video ? 1 : 0;
+            if (video && packet->pos >= 0 && whole && seen.emplace(packet->pos, pts).second) {
+                FrameIndex::Packet p;
+                p.pos = packet->pos;
+                p.size = packet->size;
+                p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+                p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+                p.pts = pts;
+                p.slot = -1;
+                if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                    showsPicture(st->codecpar->codec_id, packet->data, packet->size))
+                    shown.emplace_back(pts, int(packets.size()));
+                packets.push_back(p);
+            }
+            av_packet_unref(packet.get());
+            if (packets.size() > size_t(INT32_MAX / 4))
+                break;
         }
-        av_packet_unref(packet.get());
-        if (packets.size() > size_t(INT32_MAX / 4))
-            break;
+        return read;
+    };
+    // Fewer packets than the sample tables list: the zeros misled the demuxer (a damaged
+    // file whose samples overlap its boxes). The whole file is read then, as for the rest.
+    // There no seek first: the packets probing read are still queued, and a seek to "the
+    // start" could land after packets stamped before it (an edit list's pre-roll).
+    if (!skipping || collect(skipping->format.get()) < skipping->samples) {
+        quiet.reset();
+        collect(m_format.get());
     }
     std::stable_sort(shown.begin(), shown.end(),
         [](const auto &a, const auto &b) { return a.first < b.first; });

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -20,12 +22,28 @@ namespace video {
 // included; when the index is missing or does not cover the stream (a truncated file, a
 // damaged idx1, a recording never finished), the packets are scanned once instead. Every
 // other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
-// presentation times, and a slot is a picture in the order they are shown.
+// presentation times, and a slot is a picture in the order they are shown. An MP4 or MOV
+// scan takes what it needs from the sample tables and reads few payloads (see
+// scanTimestamps); the others have no such tables and are read whole.
+//
+// Where the scan reads every packet of a long file (MKV without cues, MPEG-TS, fragmented
+// MP4) it takes seconds, so opening runs on a thread of its own: the caller waits a moment
+// on the spot, then with its event loop running until the index is whole, so that a panel
+// repaints and answers its timers while a file opens. The open returns only with the
+// complete index: every position is exact from the first command on.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
 
     static std::unique_ptr<MediaFile> open(const QString &path, QString *error);
+
+    struct Indexing {
+        int holdMs = 250; // how long the caller may be held before its event loop runs
+        // Called on the opening thread once the index is built; tests hold it there to see
+        // the caller's events run meanwhile.
+        std::function<void()> afterIndex;
+    };
+    static Indexing &indexing();
 
     const VideoInfo &info() const { return m_info; }
     const FrameIndex &index() const { return m_index; }
@@ -61,11 +79,14 @@ public:
 
 private:
     MediaFile() = default;
+    static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
+        const std::atomic<bool> &cancelled);
     bool openDemuxer(QString *error);
     bool buildIndexFromDemuxer();
     bool indexCoversStream();
     bool scanPackets();
     bool scanTimestamps();
+    bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
     bool rewind();
     void capturePalette();
     void findPaletteChanges();
@@ -100,6 +121,7 @@ private:
     std::map<int, std::vector<uint8_t>> m_paletteChanges; // packet -> palette from it on
     int m_skipBefore = 0; // packets below this number are dropped after a seek
     bool m_rewoundForSkip = false;
+    const std::atomic<bool> *m_cancelled = nullptr; // while opening: the caller gave up
 };
 
 } // namespace video
