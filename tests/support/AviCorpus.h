@@ -40,13 +40,12 @@ public:
     };
 
     struct Spec {
-        int width = 0;
-        int height = 0;
-        int frameCount = 0; // frame slots, null frames included
+        int width = 160;
+        int height = 120;
+        int frameCount = 60; // frame slots, null frames included
         int rateNum = 25;
         int rateDen = 1;
         int keyframeInterval = 1; // 1: every frame is a keyframe
-        bool lossless = false; // decoders give identical pixels on every path
     };
 
     static QList<Kind> allKinds();
@@ -85,6 +84,8 @@ public:
         std::vector<Chunk> chunks;
     };
     static bool writeAvi(const QString &path, const RawAvi &avi);
+    // `avi` written once as DIR/NAME.avi; change the name when the content changes.
+    static QString handMade(const QString &name, const RawAvi &avi, QString *error = nullptr);
     // `frames` pattern frames with the pattern palette, 8-bit (compression 0) or RLE8 (1), a
     // keyframe every `keyframeInterval`.
     static RawAvi patternAvi(int width, int height, int frames, int keyframeInterval,
