@@ -134,6 +134,79 @@ QByteArray list(const char *type, const QByteArray &body)
     return b;
 }
 
+// The hand-made picture of frame n: 8-bit palette indices, top row first.
+QByteArray patternFrame(int width, int height, int n)
+{
+    QByteArray f(width * height, '\0');
+    auto at = [&](int x, int y) -> char & { return f[y * width + x]; };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            at(x, y) = char((x / 10 + y / 10) % 8);
+    }
+    // A square that moves every frame...
+    const int side = std::min(20, std::min(width, height) / 3);
+    const int sx = (n * 3) % std::max(1, width - side);
+    const int sy = (n * 2) % std::max(1, height - side);
+    for (int y = sy; y < sy + side; ++y) {
+        for (int x = sx; x < sx + side; ++x)
+            at(x, y) = char(100 + n % 50);
+    }
+    // ...and the frame number in binary along the top.
+    for (int bit = 0; bit < 10; ++bit) {
+        for (int y = 2; y < std::min(height, 10); ++y) {
+            for (int x = 4 + bit * 12; x < std::min(width, 4 + bit * 12 + 10); ++x)
+                at(x, y) = char((n >> bit) & 1 ? 255 : 250);
+        }
+    }
+    return f;
+}
+
+// RLE8 of `frame` (top row first); with `previous` it is a delta frame that skips the pixels
+// that did not change.
+QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
+    int height)
+{
+    QByteArray out;
+    auto px = [&](const QByteArray &img, int x, int y) { return img[y * width + x]; };
+    // RLE8 runs bottom-up: the first line coded is the picture's last.
+    for (int line = 0; line < height; ++line) {
+        const int y = height - 1 - line;
+        int x = 0;
+        while (x < width) {
+            if (previous) {
+                int same = 0;
+                while (x + same < width && same < 255 &&
+                    px(frame, x + same, y) == px(*previous, x + same, y))
+                    ++same;
+                // The rest of the line unchanged: the end of the line says so. (A skip
+                // to the line's very end is "beyond the picture" to some decoders, which
+                // then drop the whole frame.)
+                if (x + same == width)
+                    break;
+                if (same > 0) {
+                    out.append('\0');
+                    out.append('\2');
+                    out.append(char(same));
+                    out.append('\0');
+                    x += same;
+                    continue;
+                }
+            }
+            const char value = px(frame, x, y);
+            int run = 1;
+            while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
+                (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
+                ++run;
+            out.append(char(run));
+            out.append(value);
+            x += run;
+        }
+        out.append('\0');
+        out.append(line == height - 1 ? '\1' : '\0');
+    }
+    return out;
+}
+
 } // namespace
 
 QList<AviCorpus::Kind> AviCorpus::allKinds()
@@ -255,76 +328,6 @@ std::vector<uint32_t> AviCorpus::patternPalette()
         palette[i] = (r << 16) | (g << 8) | b;
     }
     return palette;
-}
-
-QByteArray AviCorpus::patternFrame(int width, int height, int n)
-{
-    QByteArray f(width * height, '\0');
-    auto at = [&](int x, int y) -> char & { return f[y * width + x]; };
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            at(x, y) = char((x / 10 + y / 10) % 8);
-    }
-    // A square that moves every frame...
-    const int side = std::min(20, std::min(width, height) / 3);
-    const int sx = (n * 3) % std::max(1, width - side);
-    const int sy = (n * 2) % std::max(1, height - side);
-    for (int y = sy; y < sy + side; ++y) {
-        for (int x = sx; x < sx + side; ++x)
-            at(x, y) = char(100 + n % 50);
-    }
-    // ...and the frame number in binary along the top.
-    for (int bit = 0; bit < 10; ++bit) {
-        for (int y = 2; y < std::min(height, 10); ++y) {
-            for (int x = 4 + bit * 12; x < std::min(width, 4 + bit * 12 + 10); ++x)
-                at(x, y) = char((n >> bit) & 1 ? 255 : 250);
-        }
-    }
-    return f;
-}
-
-QByteArray AviCorpus::encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
-    int height)
-{
-    QByteArray out;
-    auto px = [&](const QByteArray &img, int x, int y) { return img[y * width + x]; };
-    // RLE8 runs bottom-up: the first line coded is the picture's last.
-    for (int line = 0; line < height; ++line) {
-        const int y = height - 1 - line;
-        int x = 0;
-        while (x < width) {
-            if (previous) {
-                int same = 0;
-                while (x + same < width && same < 255 &&
-                    px(frame, x + same, y) == px(*previous, x + same, y))
-                    ++same;
-                // The rest of the line unchanged: the end of the line says so. (A skip
-                // to the line's very end is "beyond the picture" to some decoders, which
-                // then drop the whole frame.)
-                if (x + same == width)
-                    break;
-                if (same > 0) {
-                    out.append('\0');
-                    out.append('\2');
-                    out.append(char(same));
-                    out.append('\0');
-                    x += same;
-                    continue;
-                }
-            }
-            const char value = px(frame, x, y);
-            int run = 1;
-            while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
-                (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
-                ++run;
-            out.append(char(run));
-            out.append(value);
-            x += run;
-        }
-        out.append('\0');
-        out.append(line == height - 1 ? '\1' : '\0');
-    }
-    return out;
 }
 
 bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)

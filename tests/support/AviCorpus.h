@@ -90,12 +90,5 @@ public:
     // keyframe every `keyframeInterval`.
     static RawAvi patternAvi(int width, int height, int frames, int keyframeInterval,
         uint32_t compression);
-
-    // The hand-made picture of frame n: 8-bit palette indices, top row first.
-    static QByteArray patternFrame(int width, int height, int n);
-    static std::vector<uint32_t> patternPalette();
-    // RLE8 of `frame` (top row first, as patternFrame gives); with `previous` it is a delta
-    // frame that skips the pixels that did not change.
-    static QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
-        int height);
+    static std::vector<uint32_t> patternPalette(); // 0x00RRGGBB
 };
