@@ -110,10 +110,12 @@ void put32(QByteArray &b, uint32_t v)
         b.append(char((v >> (8 * i)) & 0xff));
 }
 
-void put16(QByteArray &b, uint16_t v)
+QByteArray words(std::initializer_list<uint32_t> values)
 {
-    b.append(char(v & 0xff));
-    b.append(char(v >> 8));
+    QByteArray b;
+    for (uint32_t v : values)
+        put32(b, v);
+    return b;
 }
 
 void putChunk(QByteArray &b, const char *fourcc, const QByteArray &body)
@@ -337,50 +339,18 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     for (const Chunk &c : avi.chunks)
         largest = std::max(largest, uint32_t(c.data.size()));
 
-    QByteArray avih;
-    put32(avih, uint32_t(1000000.0 * avi.rateDen / avi.rateNum));
-    put32(avih, 0);
-    put32(avih, 0);
-    put32(avih, 0x10); // AVIF_HASINDEX
-    put32(avih, uint32_t(avi.chunks.size()));
-    put32(avih, 0);
-    put32(avih, 1);
-    put32(avih, largest);
-    put32(avih, uint32_t(avi.width));
-    put32(avih, uint32_t(avi.height));
-    for (int i = 0; i < 4; ++i)
-        put32(avih, 0);
-
-    QByteArray strh("vids");
-    strh.append(avi.compression == 1 ? "mrle" : "DIB ", 4);
-    put32(strh, 0);
-    put16(strh, 0);
-    put16(strh, 0);
-    put32(strh, 0);
-    put32(strh, uint32_t(avi.rateDen));
-    put32(strh, uint32_t(avi.rateNum));
-    put32(strh, 0);
-    put32(strh, uint32_t(avi.chunks.size()));
-    put32(strh, largest);
-    put32(strh, 0xffffffffu);
-    put32(strh, 0);
-    put16(strh, 0);
-    put16(strh, 0);
-    put16(strh, uint16_t(avi.width));
-    put16(strh, uint16_t(avi.height));
-
-    QByteArray strf;
-    put32(strf, 40);
-    put32(strf, uint32_t(avi.width));
-    put32(strf, uint32_t(avi.height));
-    put16(strf, 1);
-    put16(strf, uint16_t(avi.bitCount));
-    put32(strf, avi.compression);
-    put32(strf, uint32_t(((avi.width * avi.bitCount + 31) / 32) * 4 * avi.height));
-    put32(strf, 0);
-    put32(strf, 0);
-    put32(strf, uint32_t(paletteSize));
-    put32(strf, 0);
+    // Little-endian words; a pair of 16-bit fields is one word, the first in its low half.
+    const uint32_t w = uint32_t(avi.width);
+    const uint32_t h = uint32_t(avi.height);
+    const uint32_t frames = uint32_t(avi.chunks.size());
+    const QByteArray avih = words({uint32_t(1000000.0 * avi.rateDen / avi.rateNum), 0, 0,
+        0x10 /* AVIF_HASINDEX */, frames, 0, 1, largest, w, h, 0, 0, 0, 0});
+    const QByteArray strh = QByteArray("vids") + (avi.compression == 1 ? "mrle" : "DIB ") +
+        words({0, 0, 0, uint32_t(avi.rateDen), uint32_t(avi.rateNum), 0, frames, largest,
+            0xffffffffu, 0, 0, w | h << 16});
+    QByteArray strf = words({40, w, h, 1 | uint32_t(avi.bitCount) << 16, avi.compression,
+        uint32_t(((avi.width * avi.bitCount + 31) / 32) * 4 * avi.height), 0, 0,
+        uint32_t(paletteSize), 0});
     for (uint32_t rgb : avi.palette)
         put32(strf, rgb & 0xffffff); // RGBQUAD: blue, green, red, 0
 
@@ -399,7 +369,7 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
             QByteArray change;
             change.append(char(0));                                 // first entry
             change.append(char(c.paletteChange.size() & 0xff));    // count; 0 is 256
-            put16(change, 0);
+            change.append(2, '\0');
             for (uint32_t rgb : c.paletteChange) {
                 change.append(char((rgb >> 16) & 0xff));
                 change.append(char((rgb >> 8) & 0xff));
