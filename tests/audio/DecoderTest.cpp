@@ -67,11 +67,6 @@ struct CodecCase {
     bool lossless; // decoding from any block gives the very same samples
 };
 
-void PrintTo(const CodecCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 const CodecCase kCodecs[] = {
     {"pcm_s16le", "pcm_s16le", "", "pcm_s16le", true},
     {"pcm_u8", "pcm_u8", "", "pcm_u8", true},
