@@ -79,12 +79,6 @@ int numberOf(const QImage &image)
     return n < (1 << kNumberBits) ? n : -1;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Writes `data` as a variant of `source`, once.
 QString variant(const QString &source, const QString &suffix,
     const std::function<bool(QByteArray &)> &patch)
@@ -94,14 +88,10 @@ QString variant(const QString &source, const QString &suffix,
     const QString path = source.chopped(4) + suffix + QStringLiteral(".avi");
     if (QFileInfo(path).size() > 0)
         return path;
-    QByteArray data = readAll(source);
-    if (data.isEmpty() || !patch(data))
-        return {};
+    QByteArray data = AviCorpus::readAll(source);
     const QString tmp = path + QStringLiteral(".%1.tmp").arg(QCoreApplication::applicationPid());
-    QFile f(tmp);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
+    if (data.isEmpty() || !patch(data) || !AviCorpus::writeAll(tmp, data))
         return {};
-    f.close();
     QFile::rename(tmp, path);
     QFile::remove(tmp);
     return path;

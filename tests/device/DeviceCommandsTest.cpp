@@ -1,6 +1,7 @@
 #include "platform/video/device/Messages.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
+#include "tests/support/AviCorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -231,10 +232,7 @@ TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
 
 uint16_t bmpBitCount(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray header = f.read(30);
+    const QByteArray header = AviCorpus::readAll(path);
     return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
 }
 
@@ -254,14 +252,11 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOrNothing)
         FakeFrameSource::picture(17, 64, 48));
 
     const QString precious = dir.filePath(QString(246, QLatin1Char('k')) + ".bmp");
-    QFile f(precious);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("precious") == 8);
-    f.close();
+    ASSERT_TRUE(AviCorpus::writeAll(precious, "precious"));
     const mci::Result r = rig.device->capture(precious);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(precious));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "precious");
+    EXPECT_EQ(AviCorpus::readAll(precious), "precious");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
     EXPECT_FALSE(rig.device->capture(dir.filePath("no/such/dir/x.bmp")).ok);
 }
@@ -273,11 +268,8 @@ TEST(AviDeviceCapture, ReplacesOnlyARegularFile)
     QTemporaryDir dir;
     DeviceRig rig(30);
     const auto at = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
-    for (const char *name : {"file.bmp", "target.bmp"}) {
-        QFile f(at(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("old");
-    }
+    for (const char *name : {"file.bmp", "target.bmp"})
+        ASSERT_TRUE(AviCorpus::writeAll(at(name), "old"));
     ASSERT_TRUE(QFile::link(at("target.bmp"), at("link.bmp")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.bmp")).constData(), 0600), 0);
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));

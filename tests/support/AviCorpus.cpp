@@ -228,6 +228,18 @@ QString AviCorpus::dataDir()
     return QStringLiteral(KURIMO_TEST_DATA_DIR);
 }
 
+QByteArray AviCorpus::readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool AviCorpus::writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
 QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
     const QString &dir)
 {

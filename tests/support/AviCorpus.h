@@ -63,6 +63,9 @@ public:
         QString *error = nullptr, const QString &dir = QString());
 
     static QString dataDir();
+    // A whole file's bytes (empty when it cannot be read), and a file made of `data`.
+    static QByteArray readAll(const QString &path);
+    static bool writeAll(const QString &path, const QByteArray &data);
 
     // A one-stream AVI written by hand: a BITMAPINFOHEADER, an optional palette, one chunk per
     // frame slot (an empty chunk is a null frame) and an idx1 index.
