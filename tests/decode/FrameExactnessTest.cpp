@@ -1,8 +1,9 @@
 // Every position shows its own picture whatever was visited before: every generated codec and
 // shape, visited in three orders, each on a fresh open. The yardstick is a plain sequential
 // decode, pixel for pixel; files whose pictures carry their frame number in a band are read by
-// that number instead, where a sequential decode is not the answer (an unfinished recording,
-// a cut, a turned picture) or the file is large.
+// that number instead: the other containers, and files where a sequential decode is not the
+// answer (an unfinished recording, a stream marked low-delay that is not, a cut, a turned
+// picture).
 
 #include "platform/video/FrameSource.h"
 #include "tests/decode/ReferenceDecode.h"
