@@ -14,17 +14,8 @@ namespace {
 
 using Kind = AviCorpus::Kind;
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+constexpr auto readAll = &AviCorpus::readAll;
+constexpr auto writeAll = &AviCorpus::writeAll;
 
 QString openError(const QString &path)
 {

@@ -1,13 +1,23 @@
+// Every position shows its own picture whatever was visited before: every generated codec and
+// shape, visited in three orders, each on a fresh open. The yardstick is a plain sequential
+// decode, pixel for pixel; files whose pictures carry their frame number in a band are read by
+// that number instead: the other containers, and files where a sequential decode is not the
+// answer (an unfinished recording, a stream marked low-delay that is not, a cut, a turned
+// picture).
+
 #include "platform/video/FrameSource.h"
-#include "platform/video/decode/VideoDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
-#include <QTemporaryDir>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTransform>
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -33,229 +43,575 @@ int maxDifference(const QImage &a, const QImage &b)
     return worst;
 }
 
-struct Fixture {
-    QString path;
-    AviCorpus::Spec spec;
-    ReferenceDecode reference;
+constexpr int kBits = 16;      // cells across the band; the number uses the low 12
+constexpr int kNumberBits = 12;
+
+// testsrc2 under a band of 16 cells, cell k white when bit k of the frame number is set.
+// The band survives any codec's quantisation; the picture below gives the encoder work.
+QStringList numberedSource(int width, int height, int frames)
+{
+    const int band = std::max(16, height / 10);
+    const QString graph = QStringLiteral(
+        "nullsrc=s=16x2:r=25,format=gray,"
+        "geq=lum='if(bitand(floor(N/pow(2\\,X))\\,1)\\,235\\,16)',"
+        "scale=%1:%2:flags=neighbor,format=yuv420p[b];"
+        "testsrc2=s=%1x%3:r=25[t];[b][t]vstack")
+                              .arg(width)
+                              .arg(band)
+                              .arg(height - band);
+    return {"-f", "lavfi", "-i", graph, "-frames:v", QString::number(frames), "-an"};
+}
+
+// The number the picture carries, or -1 when its band is not one (a wrong or broken picture).
+int numberOf(const QImage &image)
+{
+    if (image.isNull())
+        return -1;
+    const int y = std::max(16, image.height() / 10) / 2;
+    int n = 0;
+    for (int bit = 0; bit < kBits; ++bit) {
+        const int x = (2 * bit + 1) * image.width() / (2 * kBits);
+        const int level = qGreen(image.pixel(x, y));
+        if (level > 96 && level < 160)
+            return -1;
+        if (level >= 160)
+            n |= 1 << bit;
+    }
+    return n < (1 << kNumberBits) ? n : -1;
+}
+
+// Writes `data` as a variant of `source`, once.
+QString variant(const QString &source, const QString &suffix,
+    const std::function<bool(QByteArray &)> &patch)
+{
+    if (source.isEmpty())
+        return {};
+    const QString path = source.chopped(4) + suffix + QStringLiteral(".avi");
+    if (QFileInfo(path).size() > 0)
+        return path;
+    QByteArray data = AviCorpus::readAll(source);
+    const QString tmp = path + QStringLiteral(".%1.tmp").arg(QCoreApplication::applicationPid());
+    if (data.isEmpty() || !patch(data) || !AviCorpus::writeAll(tmp, data))
+        return {};
+    QFile::rename(tmp, path);
+    QFile::remove(tmp);
+    return path;
+}
+
+void put32(QByteArray &data, qsizetype at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char((v >> (8 * i)) & 0xff);
+}
+
+// What a capture program leaves when it dies: no idx1, no frame counts and RIFF and movi
+// sizes never written (0) or left at a streaming writer's placeholder; `cut` more bytes off
+// the end leave the last chunk unfinished.
+bool unfinish(QByteArray &data, uint32_t size, int cut)
+{
+    const qsizetype idx1 = data.lastIndexOf("idx1");
+    const qsizetype movi = data.indexOf("movi");
+    const qsizetype avih = data.indexOf("avih");
+    const qsizetype strh = data.indexOf("strh");
+    if (idx1 < 0 || movi < 4 || avih < 0 || strh < 0)
+        return false;
+    data.truncate(idx1 - cut);
+    put32(data, 4, size);
+    put32(data, movi - 4, size);
+    put32(data, avih + 8 + 16, 0); // dwTotalFrames
+    put32(data, strh + 8 + 32, 0); // dwLength
+    return true;
+}
+
+// Rewrites every MPEG-4 VOL header as DivX 5 writes it: without vol_control_parameters,
+// which leaves the low-delay flag to its default (set) although the stream has B-frames.
+bool dropVolControl(QByteArray &data)
+{
+    int rewritten = 0;
+    for (qsizetype at = data.indexOf(QByteArray("\0\0\x01", 3)); at >= 0;
+         at = data.indexOf(QByteArray("\0\0\x01", 3), at + 3)) {
+        if (at + 4 >= data.size() || (uchar(data[at + 3]) & 0xf0) != 0x20)
+            continue;
+        const qsizetype end = std::max<qsizetype>(
+            data.indexOf(QByteArray("\0\0\x01", 3), at + 4), at + 4);
+        std::vector<int> bits;
+        for (qsizetype i = at + 4; i < end; ++i) {
+            for (int b = 7; b >= 0; --b)
+                bits.push_back((uchar(data[i]) >> b) & 1);
+        }
+        size_t pos = 1 + 8; // random_accessible_vol, video_object_type_indication
+        if (bits.size() < 40)
+            return false;
+        if (bits[pos++])
+            pos += 7; // verid, priority
+        int aspect = 0;
+        for (int i = 0; i < 4; ++i)
+            aspect = aspect * 2 + bits[pos++];
+        if (aspect == 15)
+            pos += 16;
+        // vol_control 1, chroma format 2 bits, low_delay, vbv_parameters 0
+        if (!bits[pos] || bits[pos + 4])
+            return false;
+        size_t payload = bits.size();
+        while (payload > 0 && bits[payload - 1] == 1)
+            --payload;
+        --payload; // the stuffing's leading 0
+        std::vector<int> out(bits.begin(), bits.begin() + qsizetype(pos));
+        out.push_back(0);
+        out.insert(out.end(), bits.begin() + qsizetype(pos + 5), bits.begin() + qsizetype(payload));
+        out.push_back(0);
+        while (out.size() % 8)
+            out.push_back(1);
+        QByteArray bytes;
+        for (size_t i = 0; i < out.size(); i += 8) {
+            int v = 0;
+            for (int b = 0; b < 8; ++b)
+                v = v * 2 + out[i + size_t(b)];
+            bytes.append(char(v));
+        }
+        // Zero bytes before a start code are allowed and keep every chunk its size.
+        bytes.append(QByteArray(int(end - at - 4) - bytes.size(), '\0'));
+        data.replace(at + 4, end - at - 4, bytes);
+        ++rewritten;
+    }
+    return rewritten > 0;
+}
+
+QString longGop(const QString &name, int width, int height, QString *error)
+{
+    // Keyframes 50 apart with two B-frames: the keyframe chunks land at 0, 49, 97 and 145,
+    // the last one shown last, after the two B-frames that need the GOP before.
+    return AviCorpus::generate(name,
+        numberedSource(width, height, 148) +
+            QStringList{"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", "50", "-q:v", "4"},
+        error);
+}
+
+QString packedLowDelay(QString *error)
+{
+    const QString packed = AviCorpus::generate(QStringLiteral("packed-far-keys"),
+        numberedSource(320, 240, 160) +
+            QStringList{"-c:v", "libxvid", "-bf", "2", "-g", "80", "-q:v", "4"},
+        error);
+    return variant(packed, QStringLiteral("-divx5"), dropVolControl);
+}
+
+QString unfinishedRecording(uint32_t size, int cut, QString *error)
+{
+    const QString whole = AviCorpus::generate(QStringLiteral("recording"),
+        numberedSource(320, 240, 120) +
+            QStringList{"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4"},
+        error);
+    return variant(whole, QStringLiteral("-unfinished-%1-%2").arg(size, 0, 16).arg(cut),
+        [&](QByteArray &data) { return unfinish(data, size, cut); });
+}
+
+// Any container: `args` after the numbered source, `-f` among them.
+QString container(const QString &name, int frames, const QStringList &args, QString *error)
+{
+    return AviCorpus::generate(name, numberedSource(320, 240, frames) + args, error);
+}
+
+// A copy from 1.3 s on without re-encoding: an MP4 edit list whose first packets, from the
+// keyframe before the cut, are decoded but never shown.
+QString cutWithEditList(QString *error)
+{
+    const QString whole = container(QStringLiteral("cut-source"), 150,
+        {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f", "mp4"}, error);
+    if (whole.isEmpty())
+        return {};
+    return AviCorpus::generate(QStringLiteral("cut-edit-list"),
+        {"-ss", "1.3", "-i", whole, "-c", "copy", "-f", "mp4"}, error);
+}
+
+// Every 7th picture left out (n = 3, 10, 17 ...) and the rest kept at their times: a
+// variable frame rate, as a phone records in poor light.
+int keptNumber(int p) { return p + (p + 3) / 6; }
+
+int positionIsNumber(int p) { return p; }
+
+const QStringList kH264{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
+const QStringList mp4{"-f", "mp4"};
+
+// 150 numbered pictures at 320x240, encoded and wrapped as `args` say.
+std::function<QString(QString *)> made(const char *name, const QStringList &args)
+{
+    return [=](QString *e) { return container(QString::fromLatin1(name), 150, args, e); };
+}
+
+// The display matrix goes in as a copy, as a phone writes it beside the stream.
+QString rotated(QString *error)
+{
+    const QString upright = container(QStringLiteral("unrotated-mp4"), 60,
+        {"-c:v", "libx264", "-bf", "2", "-g", "30", "-preset", "veryfast", "-f", "mp4"}, error);
+    return upright.isEmpty() ? QString()
+        : AviCorpus::generate(QStringLiteral("rotated-mp4"),
+              {"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", "-f", "mp4"}, error);
+}
+
+
+// A hand-made 8-bit file (RLE8 with `compression` 1) with `change` applied to its chunks.
+std::function<QString(QString *)> handMade(const QString &name, int frames, int keyEvery,
+    uint32_t compression, const std::function<void(AviCorpus::RawAvi &)> &change)
+{
+    return [=](QString *e) {
+        AviCorpus::RawAvi avi = AviCorpus::patternAvi(64, 48, frames, keyEvery, compression);
+        change(avi);
+        return AviCorpus::handMade(name, avi, e);
+    };
+}
+
+// Null frames: empty chunks, which repeat the picture before them.
+std::function<void(AviCorpus::RawAvi &)> emptied(int from, int to)
+{
+    return [=](AviCorpus::RawAvi &avi) {
+        for (int n = from; n < to; ++n)
+            avi.chunks[size_t(n)] = {};
+    };
+}
+
+// Palettes that change before frames 10 (between keyframes), 20 (at one) and 47.
+void paletteChanges(AviCorpus::RawAvi &avi)
+{
+    for (int n : {0, 10, 20, 47}) {
+        std::vector<uint32_t> palette = AviCorpus::patternPalette();
+        for (uint32_t &rgb : palette)
+            rgb = (rgb + uint32_t(n) * 0x3f1d07u) & 0xffffffu;
+        (n ? avi.chunks[size_t(n)].paletteChange : avi.palette) = palette;
+    }
+}
+
+// Pictures from 640x480 up that our own conversion does not take (4:1:1 DV) are converted
+// in two bands on two threads, and long-GOP ones decode on two frame threads. An odd height
+// puts the last chroma row and the band boundary off the usual grid.
+std::function<QString(QString *)> large(const char *name, const char *source,
+    const QStringList &codec)
+{
+    return [=](QString *e) {
+        return AviCorpus::generate(QString::fromLatin1(name),
+            QStringList{"-f", "lavfi", "-i", QStringLiteral("testsrc2=") + source, "-frames:v",
+                "20", "-an"} + codec, e);
+    };
+}
+
+struct How {
+    // The number shown at each position when the file says it plainly; or `walked`: the
+    // numbers a fresh step-by-step walk shows are the yardstick, and with `consecutive` they
+    // must go up by one from position to position.
+    std::function<int(int)> numberAt = {};
+    bool walked = false;
+    bool consecutive = false;
+    int clockwise = 0; // how far the file says to turn its pictures to show them upright
+    int repeats = 0;   // positions that repeat the picture before them (null frames)
+    std::optional<Kind> kind = {}; // a corpus file: its size, rate and sound are known too
+    bool numbered() const { return numberAt || walked; }
 };
 
-// One reference decode per file for the whole binary.
-const Fixture &fixture(Kind kind)
+const How kNumbered{.numberAt = positionIsNumber};
+const How kWalked{.walked = true};
+
+struct Shape {
+    std::string name;
+    std::function<QString(QString *)> make;
+    int length;
+    How how;
+};
+
+std::ostream &operator<<(std::ostream &out, const Shape &shape) { return out << shape.name; }
+
+std::vector<Shape> corpusShapes()
 {
-    static std::map<Kind, Fixture> made;
-    auto it = made.find(kind);
-    if (it == made.end()) {
-        Fixture f;
-        QString error;
-        f.path = AviCorpus::file(kind, &error);
-        EXPECT_FALSE(f.path.isEmpty()) << error.toStdString();
-        f.spec = AviCorpus::spec(kind);
-        if (!f.path.isEmpty())
-            f.reference = referenceDecode(f.path);
-        it = made.emplace(kind, std::move(f)).first;
+    std::vector<Shape> shapes;
+    for (Kind kind : AviCorpus::allKinds()) {
+        // Xvid leaves a null chunk where it packs a B-frame with the frame after it.
+        const int repeats = kind == Kind::NullFrames ? 14 : kind == Kind::Mpeg4Packed ? 2 : 0;
+        shapes.push_back({AviCorpus::name(kind).toStdString(),
+            [kind](QString *e) { return AviCorpus::file(kind, e); },
+            AviCorpus::spec(kind).frameCount, {.repeats = repeats, .kind = kind}});
     }
-    return it->second;
+    return shapes;
 }
 
-// Positions worth checking: the ends, each keyframe and its neighbours, null frames and
-// a few spread at random (fixed seed).
-std::set<int> interestingPositions(const video::FrameSource &source, const Fixture &f)
+std::vector<Shape> allShapes()
 {
-    const int count = source.info().frameCount;
-    std::set<int> positions{0, 1, count - 1, count / 2};
-    for (int p = 0; p < count; ++p) {
-        if (source.isKeyframe(p) && p > 0) {
-            for (int d : {-3, -2, -1, 0, 1, 2})
-                positions.insert(p + d);
-        }
-    }
-    for (int p = 1; p < count; ++p) {
-        if (f.reference.framesByPosition[size_t(p)] ==
-            f.reference.framesByPosition[size_t(p - 1)])
-            positions.insert(p); // a null frame, or a frame that repeats the one before
-    }
-    std::mt19937 random(1234);
-    for (int i = 0; i < 6; ++i)
-        positions.insert(int(random() % unsigned(count)));
-    std::set<int> valid;
-    for (int p : positions) {
-        if (p >= 0 && p < count)
-            valid.insert(p);
-    }
-    return valid;
+    const QStringList h264{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
+    const QStringList mp4{"-f", "mp4"};
+    std::vector<Shape> shapes = corpusShapes();
+    const std::vector<Shape> more = {
+        {"trailing_nulls", handMade("trailing-nulls-v2", 40, 1, 0, [](auto &avi) {
+             emptied(20, 21)(avi);
+             emptied(37, 40)(avi);
+         }), 40, {.repeats = 4}},
+        {"long_null_run", handMade("null-run-v1", 80, 1, 0, emptied(10, 60)), 80, {.repeats = 50}},
+        {"palette_dib8", handMade("palette-dib8-v1", 60, 20, 0, paletteChanges), 60, {}},
+        {"palette_rle8", handMade("palette-rle8-v1", 60, 20, 1, paletteChanges), 60, {}},
+        {"large_mjpeg420", large("large-mjpeg420", "size=656x497:rate=25",
+             {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p"}), 20, {}},
+        {"large_mjpeg422", large("large-mjpeg422", "size=656x497:rate=25",
+             {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj422p"}), 20, {}},
+        {"large_h264_bt709", large("large-h264", "size=656x497:rate=25",
+             {"-c:v", "libx264", "-preset", "ultrafast", "-g", "8", "-bf", "2", "-pix_fmt",
+                 "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
+                 "bt709"}), 20, {}},
+        {"large_dv_411", large("large-dv411", "size=720x480:rate=30000/1001",
+             {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}), 20, {}},
+        {"large_xvid_packed", large("large-xvid", "size=656x496:rate=25",
+             {"-c:v", "libxvid", "-bf", "2", "-g", "8", "-q:v", "4"}), 20, {.repeats = 2}},
+        // Keyframes 50 apart with two B-frames: the last keyframe is shown last, after the
+        // two B-frames that need the GOP before.
+        {"long_gop_frame_threads",
+            [](QString *e) { return longGop(QStringLiteral("long-gop-800"), 800, 600, e); },
+            148, kNumbered},
+        {"long_gop_one_thread",
+            [](QString *e) { return longGop(QStringLiteral("long-gop-320"), 320, 240, e); },
+            148, kNumbered},
+        {"packed_marked_low_delay", packedLowDelay, 160, kWalked},
+        {"unfinished_sizes_0", [](QString *e) { return unfinishedRecording(0, 0, e); }, 120,
+            kNumbered},
+        {"unfinished_placeholders_cut",
+            [](QString *e) { return unfinishedRecording(0xffffffffu, 100, e); }, 119, kWalked},
+        {"mp4_h264", made("h264-mp4", h264 + mp4), 150, kNumbered},
+        {"fragmented_mp4",
+            made("h264-fmp4", h264 + QStringList{"-movflags", "frag_keyframe+empty_moov"} + mp4),
+            150, kNumbered},
+        {"mp4_edit_list", cutWithEditList, 117, {.walked = true, .consecutive = true}},
+        // Every 7th picture left out and the rest kept at their times, as a phone records in
+        // poor light.
+        {"mp4_variable_rate",
+            made("vfr-mp4", QStringList{"-vf", "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode",
+                                "vfr"} + h264 + mp4),
+            150, {.numberAt = keptNumber}},
+        {"mp4_phone_upright", rotated, 60, {.numberAt = positionIsNumber, .clockwise = 270}},
+        {"mov_mpeg4",
+            made("mpeg4-mov", {"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "mov"}),
+            150, kNumbered},
+        {"mp4_hevc",
+            made("hevc-mp4", QStringList{"-c:v", "libx265", "-g", "50", "-preset", "ultrafast",
+                                 "-x265-params", "log-level=none"} + mp4),
+            150, kNumbered},
+        {"mkv_live_no_cues",
+            made("h264-live-mkv", h264 + QStringList{"-live", "1", "-f", "matroska"}), 150,
+            kNumbered},
+        {"webm_vp9_hidden_frames",
+            made("vp9-webm", {"-c:v", "libvpx-vp9", "-g", "50", "-auto-alt-ref", "1",
+                                 "-lag-in-frames", "16", "-deadline", "realtime", "-cpu-used", "8",
+                                 "-f", "webm"}),
+            150, kNumbered},
+        {"mpegts_no_index", made("h264-ts", h264 + QStringList{"-f", "mpegts"}), 150,
+            kNumbered},
+    };
+    shapes.insert(shapes.end(), more.begin(), more.end());
+    return shapes;
 }
 
-class FrameExactness : public ::testing::TestWithParam<Kind> {
+class FrameExactness : public ::testing::TestWithParam<Shape> {
 protected:
     void SetUp() override
     {
-        const Fixture &f = fixture(GetParam());
-        if (f.path.isEmpty())
-            GTEST_SKIP() << "could not make the file";
+        QString error;
+        path = GetParam().make(&error);
+        ASSERT_FALSE(path.isEmpty()) << "could not make the file: " << error.toStdString();
+        first = open();
+        ASSERT_TRUE(first);
+        length = first->info().frameCount;
+        ASSERT_EQ(length, GetParam().length);
+        if (!GetParam().how.numbered()) {
+            reference = referenceDecode(path).framesByPosition;
+            ASSERT_EQ(int(reference.size()), length);
+            // If neighbours looked alike, a decoder one frame off would pass.
+            int alike = 0;
+            for (int p = 1; p < length; ++p)
+                alike += maxDifference(reference[size_t(p)], reference[size_t(p - 1)]) <= 8;
+            EXPECT_EQ(alike, GetParam().how.repeats);
+            return;
+        }
+        expected.resize(size_t(length) + 1);
+        for (int p = 0; p <= length; ++p) {
+            if (GetParam().how.numberAt) {
+                expected[size_t(p)] = GetParam().how.numberAt(std::min(p, length - 1));
+                continue;
+            }
+            expected[size_t(p)] = numberIn(first->frameAt(p));
+            ASSERT_GE(expected[size_t(p)], 0) << "walk at " << p;
+            if (p > 0) { // pictures come in the order they were filmed
+                ASSERT_GE(expected[size_t(p)], expected[size_t(p - 1)]) << "walk at " << p;
+            }
+            if (GetParam().how.consecutive && p > 0 && p < length) {
+                ASSERT_EQ(expected[size_t(p)], expected[size_t(p - 1)] + 1) << "walk at " << p;
+            }
+        }
+        if (GetParam().how.consecutive) { // the start of the cut, not the keyframe before it
+            EXPECT_GT(expected[0], 0);
+        }
     }
-    const Fixture &f() const { return fixture(GetParam()); }
 
     std::unique_ptr<video::FrameSource> open() const
     {
         QString error;
-        auto source = video::openFrameSource(f().path, &error);
+        auto source = video::openFrameSource(path, &error);
         EXPECT_TRUE(source) << error.toStdString();
         return source;
     }
 
-    void expectFrame(video::FrameSource &source, int position, const char *how) const
+    // The number is read from the picture as it was filmed.
+    int numberIn(const QImage &image) const
     {
-        const auto &ref = f().reference.framesByPosition;
-        const int clamped = std::min(position, int(ref.size()) - 1);
-        const QImage image = source.frameAt(position);
-        ASSERT_FALSE(image.isNull()) << how << " to " << position;
-        EXPECT_EQ(image.format(), QImage::Format_RGB32);
-        EXPECT_EQ(maxDifference(image, ref[size_t(clamped)]), 0) << how << " to " << position;
+        if (image.isNull() || !GetParam().how.clockwise)
+            return numberOf(image);
+        EXPECT_EQ(image.size(), QSize(first->info().width, first->info().height));
+        return numberOf(image.transformed(QTransform().rotate(-GetParam().how.clockwise)));
     }
+
+    // How the picture at `p` differs from the yardstick's; empty when it does not.
+    std::string wrong(const QImage &image, int p) const
+    {
+        if (image.format() != QImage::Format_RGB32)
+            return "format " + std::to_string(image.format());
+        if (GetParam().how.numbered()) {
+            const int n = numberIn(image);
+            return n == expected[size_t(p)] ? std::string() : "number " + std::to_string(n);
+        }
+        const int d = maxDifference(image, reference[size_t(std::min(p, length - 1))]);
+        return d == 0 ? std::string() : "differs by " + std::to_string(d);
+    }
+
+    QString path;
+    std::unique_ptr<video::FrameSource> first;
+    int length = 0;
+    std::vector<QImage> reference;
+    std::vector<int> expected;
 };
 
-TEST_P(FrameExactness, ReportsSizeRateAndLength)
+TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
 {
-    auto source = open();
-    ASSERT_TRUE(source);
-    const video::VideoInfo &info = source->info();
-    EXPECT_EQ(info.width, f().spec.width);
-    EXPECT_EQ(info.height, f().spec.height);
-    EXPECT_EQ(info.frameCount, f().spec.frameCount);
-    EXPECT_EQ(info.rateNum, f().spec.rateNum);
-    EXPECT_EQ(info.rateDen, f().spec.rateDen);
-    EXPECT_EQ(info.hasAudio, GetParam() == Kind::WithAudio);
-    EXPECT_EQ(int(f().reference.framesByPosition.size()), info.frameCount);
-    EXPECT_TRUE(source->isKeyframe(0));
-    if (f().spec.keyframeInterval > 1) {
-        EXPECT_FALSE(source->isKeyframe(1));
+    const Shape &shape = GetParam();
+    const video::VideoInfo &info = first->info();
+    if (shape.how.kind) {
+        const AviCorpus::Spec spec = AviCorpus::spec(*shape.how.kind);
+        EXPECT_EQ(QSize(info.width, info.height), QSize(spec.width, spec.height));
+        EXPECT_EQ(std::pair(info.rateNum, info.rateDen), std::pair(spec.rateNum, spec.rateDen));
+        EXPECT_EQ(info.hasAudio, shape.how.kind == Kind::WithAudio);
+        EXPECT_TRUE(first->isKeyframe(0));
+        EXPECT_EQ(first->isKeyframe(1), spec.keyframeInterval == 1);
     }
-}
+    if (shape.how.clockwise % 180) { // container files are made 320x240
+        EXPECT_EQ(QSize(info.width, info.height), QSize(240, 320));
+    }
 
-// Guards the tests below: if neighbouring frames looked alike, a decoder that is one frame
-// off would pass them.
-TEST_P(FrameExactness, NeighbouringFramesDiffer)
-{
-    const auto &ref = f().reference.framesByPosition;
-    ASSERT_GT(ref.size(), 2u);
-    int different = 0;
-    for (size_t p = 1; p < ref.size(); ++p)
-        different += maxDifference(ref[p], ref[p - 1]) > 8;
-    const int nulls = GetParam() == Kind::NullFrames ? 14 : 0;
-    const int packedNulls = GetParam() == Kind::Mpeg4Packed ? 2 : 0;
-    EXPECT_GE(different, int(ref.size()) - 1 - nulls - packedNulls);
-}
-
-TEST_P(FrameExactness, SeekStepAndWindGiveTheSequentialFrames)
-{
-    auto probe = open();
-    ASSERT_TRUE(probe);
-    const int count = probe->info().frameCount;
-    for (int p : interestingPositions(*probe, f())) {
-        SCOPED_TRACE(p);
-        auto source = open(); // cold: nothing decoded yet
+    // The ends, each keyframe and its neighbours, the repeats and a few at random.
+    std::set<int> spread{0, 1, length / 2, length - 1, length};
+    for (int p = 1; p < length; ++p) {
+        if (first->isKeyframe(p)) {
+            for (int d = -3; d <= 2; ++d)
+                spread.insert(std::clamp(p + d, 0, length));
+        }
+        if (!reference.empty() && maxDifference(reference[size_t(p)],
+                                      reference[size_t(p - 1)]) == 0)
+            spread.insert(p);
+    }
+    std::mt19937 random(12);
+    for (int i = 0; i < 6; ++i)
+        spread.insert(int(random() % unsigned(length)));
+    const std::vector<int> ascending(spread.begin(), spread.end());
+    std::vector<int> shuffled = ascending;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    const std::pair<const char *, std::vector<int>> orders[] = {
+        {"ascending", ascending},
+        {"descending", std::vector<int>(ascending.rbegin(), ascending.rend())},
+        {"shuffled", shuffled},
+    };
+    for (const auto &[how, order] : orders) {
+        auto source = open();
         ASSERT_TRUE(source);
-        expectFrame(*source, p, "seek");
-        if (p + 1 < count)
-            expectFrame(*source, p + 1, "step forward");
-        expectFrame(*source, p, "step back");
-        if (p > 0)
-            expectFrame(*source, p - 1, "step back");
-        if (p + 10 < count)
-            expectFrame(*source, p + 10, "wind forward");
-        if (p - 10 >= 0)
-            expectFrame(*source, p - 10, "wind back");
+        // The shuffled visit keeps what it got with room for three pictures in the cache: the
+        // images share recycled pixel memory and must keep their pictures while later ones
+        // are converted and evicted, and after the source itself is gone.
+        const bool kept = order == shuffled;
+        if (kept)
+            source->setCacheCapBytes(qint64(info.width) * info.height * 4 * 3);
+        std::vector<std::pair<int, QImage>> images;
+        for (int p : order) {
+            images.emplace_back(p, source->frameAt(p));
+            EXPECT_EQ(wrong(images.back().second, p), "") << how << " visit, position " << p;
+        }
+        if (!kept)
+            continue;
+        EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
+        source.reset();
+        for (const auto &[p, image] : images)
+            EXPECT_EQ(wrong(image, p), "") << "kept from the shuffled visit, position " << p;
     }
-    auto source = open();
-    expectFrame(*source, count, "seek to the end");
 }
 
-// What the play queue does: it holds decoded frames long after the cache has let them go
+INSTANTIATE_TEST_SUITE_P(Shapes, FrameExactness, ::testing::ValuesIn(allShapes()),
+    [](const auto &info) { return info.param.name; });
+
+// What the play queue does: it holds decoded pictures long after the cache has let them go
 // and the decoder has reused its buffers, and converts them on a thread of its own. Room for
 // two frames only, so the walk backwards keeps missing and restarting.
-TEST_P(FrameExactness, PicturesHeldPastTheCacheConvertElsewhereToTheSequentialFrames)
+class HeldPictures : public FrameExactness {};
+
+TEST_P(HeldPictures, ConvertElsewhereToTheSequentialFrames)
 {
     auto source = open();
     ASSERT_TRUE(source);
-    source->setCacheCapBytes(qint64(f().spec.width) * f().spec.height * 4 * 2);
-    const int count = source->info().frameCount;
-    std::vector<video::PicturePtr> held;
-    for (int p = count - 1; p >= 0; --p) {
-        held.push_back(source->pictureAt(p));
-        ASSERT_TRUE(held.back()) << p;
-    }
-    for (int p = 0; p < count; ++p) // forwards too, the decoder running on
-        held.push_back(source->pictureAt(p));
+    source->setCacheCapBytes(qint64(first->info().width) * first->info().height * 4 * 2);
+    std::vector<std::pair<int, video::PicturePtr>> held;
+    for (int p = length - 1; p >= 0; --p)
+        held.emplace_back(p, source->pictureAt(p));
+    for (int p = 0; p < length; ++p) // forwards too, the decoder running on
+        held.emplace_back(p, source->pictureAt(p));
     EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
 
     std::vector<QImage> images(held.size());
     std::thread converter([&] {
         for (size_t i = 0; i < held.size(); ++i)
-            images[i] = held[i] ? held[i]->toImage() : QImage();
+            images[i] = held[i].second ? held[i].second->toImage() : QImage();
     });
     converter.join();
-    const auto &ref = f().reference.framesByPosition;
-    for (size_t i = 0; i < held.size(); ++i) {
-        const int p = i < size_t(count) ? count - 1 - int(i) : int(i) - count;
-        ASSERT_FALSE(images[i].isNull()) << p;
-        EXPECT_EQ(images[i].format(), QImage::Format_RGB32);
-        EXPECT_EQ(maxDifference(images[i], ref[size_t(p)]), 0) << p;
+    for (size_t i = 0; i < held.size(); ++i)
+        EXPECT_EQ(wrong(images[i], held[i].first), "") << held[i].first;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, HeldPictures, ::testing::ValuesIn(corpusShapes()),
+    [](const auto &info) { return info.param.name; });
+
+// What a step, a step back and a wind step cost, counted in decoded frames.
+TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
+{
+    for (Kind kind : {Kind::H264, Kind::Mpeg4Packed, Kind::Mjpeg}) {
+        SCOPED_TRACE(AviCorpus::name(kind).toStdString());
+        QString error;
+        auto source = video::openFrameSource(AviCorpus::file(kind), &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const bool intra = AviCorpus::spec(kind).keyframeInterval == 1;
+        const int target = 40; // ten frames before the second keyframe of the long GOPs
+        ASSERT_FALSE(source->frameAt(target).isNull());
+        const auto cost = [&](int p) {
+            const qint64 before = source->stats().framesDecoded;
+            EXPECT_FALSE(source->frameAt(p).isNull()) << p;
+            return source->stats().framesDecoded - before;
+        };
+        EXPECT_EQ(cost(target - 1), intra ? 1 : 0) << "a step back after a seek is a cache hit";
+        EXPECT_EQ(cost(target - 10), intra ? 1 : 0) << "so is a wind step back";
+        EXPECT_LE(cost(target + 1), intra ? 1 : 2) << "a step forward continues the decoder";
+        // With every frame a keyframe, a wind step goes straight to its target.
+        EXPECT_LE(cost(target + 11), intra ? 1 : 11) << "a wind step forward decodes ten";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCodecs, FrameExactness,
-    ::testing::ValuesIn(AviCorpus::allKinds()),
-    [](const ::testing::TestParamInfo<Kind> &info) {
-        return AviCorpus::name(info.param).toStdString();
-    });
-
-// Long-GOP files: what a step, a step back and a wind step cost, counted in decoded frames.
-class StepCost : public ::testing::TestWithParam<Kind> {};
-
-TEST_P(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
+TEST(FrameSourceThreads, TwoThreadsGetExactFramesAtOnce)
 {
-    const QString path = AviCorpus::file(GetParam());
-    ASSERT_FALSE(path.isEmpty());
+    const QString path = AviCorpus::file(Kind::H264);
+    const ReferenceDecode reference = referenceDecode(path);
     QString error;
     auto source = video::openFrameSource(path, &error);
     ASSERT_TRUE(source) << error.toStdString();
-    const int target = 40; // ten frames before the second keyframe (50)
-    ASSERT_FALSE(source->frameAt(target).isNull());
-    auto decodedSince = [&](qint64 before) { return source->stats().framesDecoded - before; };
-
-    qint64 before = source->stats().framesDecoded;
-    ASSERT_FALSE(source->frameAt(target - 1).isNull());
-    EXPECT_EQ(decodedSince(before), 0) << "a step back after a seek is a cache hit";
-    ASSERT_FALSE(source->frameAt(target - 10).isNull());
-    EXPECT_EQ(decodedSince(before), 0) << "so is a wind step back";
-
-    before = source->stats().framesDecoded;
-    ASSERT_FALSE(source->frameAt(target + 1).isNull());
-    EXPECT_LE(decodedSince(before), 2) << "a step forward continues the decoder";
-    before = source->stats().framesDecoded;
-    ASSERT_FALSE(source->frameAt(target + 11).isNull());
-    EXPECT_LE(decodedSince(before), 11) << "a wind step forward decodes ten frames";
-    EXPECT_GT(source->stats().hits, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(LongGop, StepCost,
-    ::testing::Values(Kind::H264, Kind::Mpeg4Packed),
-    [](const ::testing::TestParamInfo<Kind> &info) {
-        return AviCorpus::name(info.param).toStdString();
-    });
-
-TEST(FrameSourceThreads, TwoThreadsGetExactFramesAtOnce)
-{
-    const Fixture &f = fixture(Kind::H264);
-    ASSERT_FALSE(f.path.isEmpty());
-    QString error;
-    auto source = video::openFrameSource(f.path, &error);
-    ASSERT_TRUE(source);
     std::atomic<int> wrong{0};
     auto walk = [&](int from, int step) {
         for (int i = 0, p = from; i < 40; ++i, p += step) {
             const QImage image = source->frameAt(p);
-            if (maxDifference(image, f.reference.framesByPosition[size_t(p)]) != 0)
+            if (maxDifference(image, reference.framesByPosition[size_t(p)]) != 0)
                 ++wrong;
         }
     };
@@ -265,132 +621,5 @@ TEST(FrameSourceThreads, TwoThreadsGetExactFramesAtOnce)
     backward.join();
     EXPECT_EQ(wrong.load(), 0);
 }
-
-TEST(NullFrames, ShowTheFrameBeforeThem)
-{
-    const Fixture &f = fixture(Kind::NullFrames);
-    ASSERT_FALSE(f.path.isEmpty());
-    QString error;
-    auto source = video::openFrameSource(f.path, &error);
-    ASSERT_TRUE(source);
-    EXPECT_EQ(f.reference.decodedFrames, 86); // 100 slots, 14 of them empty
-    for (int p : {3, 10, 94}) {
-        EXPECT_EQ(maxDifference(source->frameAt(p), source->frameAt(p - 1)), 0) << p;
-        EXPECT_GT(maxDifference(source->frameAt(p + 1), source->frameAt(p)), 8) << p;
-    }
-}
-
-// With every frame a keyframe, a wind step goes straight to its target.
-TEST(StepCostIntraOnly, WindStepDecodesOneFrame)
-{
-    const QString path = AviCorpus::file(AviCorpus::Kind::Mjpeg);
-    ASSERT_FALSE(path.isEmpty());
-    QString error;
-    auto source = video::openFrameSource(path, &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    ASSERT_FALSE(source->frameAt(20).isNull());
-    const qint64 before = source->stats().framesDecoded;
-    ASSERT_FALSE(source->frameAt(30).isNull());
-    EXPECT_EQ(source->stats().framesDecoded - before, 1);
-}
-
-// A long run of null frames: the frame before it is shown all along, however small the
-// cache and however far the run reaches.
-TEST(NullFrames, LongRunShowsTheFrameBeforeItWithASmallCache)
-{
-    const int width = 64;
-    const int height = 48;
-    AviCorpus::RawAvi avi = AviCorpus::patternAvi(width, height, 80, 1, 0);
-    for (int n = 10; n < 60; ++n)
-        avi.chunks[size_t(n)] = {};
-    QTemporaryDir dir;
-    const QString path = dir.filePath("gap.avi");
-    ASSERT_TRUE(AviCorpus::writeAvi(path, avi));
-    QString error;
-    auto source = video::openFrameSource(path, &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    EXPECT_EQ(source->info().frameCount, 80);
-    source->setCacheCapBytes(width * height * 4 * 3);
-    const ReferenceDecode reference = referenceDecode(path);
-    ASSERT_EQ(reference.framesByPosition.size(), 80u);
-    for (int p : {59, 35, 9, 60, 10}) {
-        EXPECT_EQ(maxDifference(source->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
-            << p;
-    }
-    EXPECT_EQ(maxDifference(source->frameAt(59), source->frameAt(9)), 0);
-    EXPECT_GT(maxDifference(source->frameAt(60), source->frameAt(59)), 8);
-}
-
-// Converted images share recycled pixel memory: an image handed out must keep its picture
-// while later frames are converted and evicted, and after the source itself is gone.
-TEST(ConvertedImages, KeepTheirPicturesAfterLaterCallsAndTheSourceIsGone)
-{
-    const Fixture &f = fixture(Kind::H264);
-    ASSERT_FALSE(f.path.isEmpty());
-    QString error;
-    auto source = video::openFrameSource(f.path, &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    // Two frames' room: nearly every call evicts an image and frees its buffer for reuse.
-    source->setCacheCapBytes(qint64(f.spec.width) * f.spec.height * 4 * 2);
-    std::vector<std::pair<int, QImage>> kept;
-    for (int p : {30, 31, 90, 5, 6, 7, 60, 120, 121, 2})
-        kept.emplace_back(p, source->frameAt(p));
-    EXPECT_LE(source->stats().cacheBytes, source->stats().cacheCapBytes);
-    source.reset();
-    for (const auto &[p, image] : kept)
-        EXPECT_EQ(maxDifference(image, f.reference.framesByPosition[size_t(p)]), 0) << p;
-}
-
-// Pictures from 640x480 up are converted in two bands on two threads, and long-GOP ones
-// decode on two frame threads (smaller ones, like the rest of the corpus, on one). The seam
-// must not show, the colour must be the one-pass colour and the frame the sequential one:
-// full-range MJPEG (4:2:0 and 4:2:2), limited-range BT.709 H.264 with B-frames and MPEG-4
-// with packed B-frames as Xvid writes them, every frame against the one-pass reference.
-class LargePictures : public ::testing::TestWithParam<int> {};
-
-TEST_P(LargePictures, DecodeAndConvertToTheSequentialOnePassPicture)
-{
-    // An odd height puts the last chroma row and the band boundary off the usual grid.
-    const QString odd = QStringLiteral("testsrc2=size=656x497:rate=25");
-    const QString even = QStringLiteral("testsrc2=size=656x496:rate=25");
-    const struct {
-        QString input;
-        QStringList codec;
-    } recipes[] = {
-        {odd, {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p"}},
-        {odd, {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj422p"}},
-        {odd, {"-c:v", "libx264", "-preset", "ultrafast", "-g", "8", "-bf", "2", "-pix_fmt",
-                  "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
-                  "-color_trc", "bt709"}},
-        {even, {"-c:v", "libxvid", "-bf", "2", "-g", "8", "-q:v", "4"}},
-    };
-    const auto &recipe = recipes[GetParam()];
-    QString error;
-    const QString path = AviCorpus::generate(QStringLiteral("large-%1").arg(GetParam()),
-        QStringList{"-f", "lavfi", "-i", recipe.input, "-frames:v", "20", "-an"} +
-            recipe.codec,
-        &error);
-    ASSERT_FALSE(path.isEmpty()) << error.toStdString();
-    const ReferenceDecode reference = referenceDecode(path);
-    auto source = video::openFrameSource(path, &error);
-    ASSERT_TRUE(source) << error.toStdString();
-    ASSERT_GE(qint64(source->info().width) * source->info().height,
-        video::FrameConverter::kBandedPixels);
-    const int count = source->info().frameCount;
-    ASSERT_EQ(int(reference.framesByPosition.size()), count);
-    // Backwards restarts at every keyframe; then seeks and steps from a fresh source.
-    for (int p = count - 1; p >= 0; --p) {
-        EXPECT_EQ(maxDifference(source->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
-            << p;
-    }
-    auto fresh = video::openFrameSource(path, &error);
-    ASSERT_TRUE(fresh) << error.toStdString();
-    for (int p : {13, 14, 6, 7, 19, 0, 9}) {
-        EXPECT_EQ(maxDifference(fresh->frameAt(p), reference.framesByPosition[size_t(p)]), 0)
-            << p;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Codecs, LargePictures, ::testing::Values(0, 1, 2, 3));
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "capture/Form1.h"
 #include "capture/PictureBox.h"
 #include "platform/mci/Surfaces.h"
+#include "tests/support/AviCorpus.h"
 #include "tests/support/PanelFixture.h"
 
 #include <QApplication>
@@ -53,11 +54,7 @@ protected:
         capture->tofile->trigger();
         return capture;
     }
-    static QByteArray bytesOf(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    static QByteArray bytesOf(const QString &path) { return AviCorpus::readAll(path); }
 
     bool shownWhenDrawn = true;
     QColor frameColour = QColor(200, 30, 60);
@@ -115,9 +112,7 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
 TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
 {
     QTemporaryDir dir;
-    QFile old(dir.filePath(QStringLiteral("old.bmp")));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("an older file") > 0);
-    old.close();
+    ASSERT_TRUE(AviCorpus::writeAll(dir.filePath(QStringLiteral("old.bmp")), "an older file"));
     haveVideo(320, 240);
     for (const QString &name : {QStringLiteral("frame"), QStringLiteral("old.bmp")}) {
         Form1 *capture = copyAndSaveAs(dir.filePath(name));
@@ -147,9 +142,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
     QTemporaryDir dir;
     const QString oldPath = dir.filePath(QStringLiteral("kept.bmp"));
     const QByteArray oldBytes("BM an old picture that must survive");
-    QFile old(oldPath);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(oldBytes) > 0);
-    old.close();
+    ASSERT_TRUE(AviCorpus::writeAll(oldPath, oldBytes));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
     const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);

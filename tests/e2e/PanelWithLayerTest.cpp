@@ -1,20 +1,25 @@
 #include "capture/Form1.h"
 #include "capture/PictureBox.h"
+#include "shell/FileDrop.h"
 #include "tests/support/AviCorpus.h"
 #include "tests/support/RealLayerFixture.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
 
 // The real panel in front of the real layer, headless, on a lossless 160 by 120 clip of 60
 // frames at 25 a second (a frame is 40 ms, pixels compare exactly) under a path with blanks
-// and Japanese characters, as people name their files.
+// and Japanese characters, as people name their files; two more copies to open from outside.
 class PanelWithLayer : public RealLayerFixture {
 protected:
     void SetUp() override
@@ -25,7 +30,10 @@ protected:
         ASSERT_FALSE(source.isEmpty()) << error.toStdString();
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("my videos")));
         path = dir.path() + QStringLiteral("/my videos/テスト 1.avi");
-        ASSERT_TRUE(QFile::copy(source, path));
+        clip = dir.filePath(QStringLiteral("a clip.avi"));
+        other = dir.filePath(QStringLiteral("another clip.avi"));
+        for (const QString &copy : {path, clip, other})
+            ASSERT_TRUE(QFile::copy(source, copy));
     }
     void TearDown() override
     {
@@ -78,7 +86,45 @@ protected:
             .copy(0, 0, 154, 114);
     }
 
+    // A file from outside answers the dialog, which must never be asked.
+    void neverAskTheDialog()
+    {
+        windowing::CommonDialog::setResponder([this](const windowing::CommonDialog::Request &) {
+            ++dialogsShown;
+            return QString();
+        });
+    }
+
+    // Drags `urls` onto `window` and drops them there; true when the window took them.
+    bool drop(QWidget *window, const QList<QUrl> &urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint middle = window->rect().center();
+        QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &dropped);
+        QCoreApplication::processEvents();
+        return dropped.isAccepted();
+    }
+
+    QWidget *videoWindow() const
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->windowTitle() == QFileInfo(panel.MediaPath).fileName())
+                return w;
+        }
+        return nullptr;
+    }
+
     QTemporaryDir dir;
+    QString clip;
+    QString other;
+    int dialogsShown = 0;
+    FileDrop fileDrop{panel};
 };
 
 TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
@@ -198,6 +244,59 @@ TEST_F(PanelWithLayer, AFileThatIsNotAviLeavesThePanelWithoutMedia)
     panel.Command1_Click();
     panel.Command9_Click();
     EXPECT_TRUE(interpreter.openDevices().isEmpty());
+}
+
+// A file named on the command line or dropped on a window goes through the file button's
+// handler as a dialog choice would.
+TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
+{
+    neverAskTheDialog();
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    openAsIfChosen(panel, QStringLiteral("./a clip.avi"));
+    QDir::setCurrent(before);
+    EXPECT_EQ(panel.DeviceError, 0) << layerErrors.join('\n').toStdString();
+    EXPECT_EQ(panel.MediaPath, clip);
+    EXPECT_TRUE(panel.Command1->isEnabled());
+    EXPECT_EQ(interpreter.openDevices(), QStringList{clip});
+
+    // A path that cannot be played after a good one: the layer's box, the beep and the
+    // panel's own box, as for a bad choice in the dialog, and the panel is locked again.
+    const QString missing = dir.filePath(QStringLiteral("no such.avi"));
+    openAsIfChosen(panel, missing);
+    EXPECT_EQ(panel.MediaPath, missing);
+    EXPECT_EQ(panel.DeviceError, -1);
+    EXPECT_FALSE(panel.Command1->isEnabled());
+    EXPECT_FALSE(panel.Slider1->isEnabled());
+    EXPECT_EQ(layerErrors.size(), 1);
+    layerErrors.clear();
+    ASSERT_EQ(messages.events.size(), 2u);
+    EXPECT_TRUE(messages.events[0].beep);
+    EXPECT_EQ(messages.events[1].box.title, QStringLiteral("ＲＴミミ"));
+    EXPECT_TRUE(interpreter.openDevices().isEmpty());
+    EXPECT_EQ(dialogsShown, 0);
+}
+
+TEST_F(PanelWithLayer, AFileDroppedOnThePanelOrTheVideoWindowOpens)
+{
+    neverAskTheDialog();
+    EXPECT_FALSE(drop(&panel, {QUrl(QStringLiteral("https://example.org/a.avi"))}));
+    EXPECT_TRUE(panel.MediaPath.isEmpty());
+
+    ASSERT_TRUE(drop(&panel, {QUrl::fromLocalFile(clip)}));
+    EXPECT_EQ(panel.DeviceError, 0) << layerErrors.join('\n').toStdString();
+    EXPECT_EQ(panel.MediaPath, clip);
+
+    // The layer's window takes drops once it shows, without knowing who asked.
+    QWidget *video = videoWindow();
+    ASSERT_NE(video, nullptr);
+    EXPECT_TRUE(video->acceptDrops());
+    ASSERT_TRUE(drop(video, {QUrl(QStringLiteral("https://example.org/x")),
+                             QUrl::fromLocalFile(other)}));
+    EXPECT_EQ(panel.MediaPath, other);
+    EXPECT_EQ(interpreter.openDevices(), QStringList{other});
+    EXPECT_EQ(dialogsShown, 0);
+    EXPECT_TRUE(layerErrors.isEmpty());
 }
 
 } // namespace

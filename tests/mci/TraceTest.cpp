@@ -3,45 +3,9 @@
 #include "tests/mci/TraceFile.h"
 
 #include <QDir>
-#include <QTemporaryFile>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
-
-// Catches what is written to standard error (file descriptor 2) while it lives.
-class StandardErrorCapture {
-public:
-    StandardErrorCapture()
-    {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = ::dup(2);
-        ::dup2(m_file.handle(), 2);
-    }
-    ~StandardErrorCapture() { restore(); }
-
-    QString text()
-    {
-        restore();
-        m_file.seek(0);
-        return QString::fromUtf8(m_file.readAll());
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 // Appended to what is there, one line per command with its reply or error, by every
 // interpreter; tab, CR, LF and backslash escaped so that a command stays one line.
@@ -87,13 +51,13 @@ TEST(Trace, UnwritablePlaceIsToldOnceAndNothingStops)
     for (const QString &place : places) {
         SCOPED_TRACE(qPrintable(place));
         qputenv("KURIMO_TRACE", place.toUtf8());
-        StandardErrorCapture stderrCapture;
+        testing::internal::CaptureStderr();
         mci::Interpreter interpreter;
         RecordingDevices devices(interpreter);
         EXPECT_TRUE(interpreter.send(QStringLiteral("open /v/a.avi type recording")).ok);
         EXPECT_TRUE(interpreter.send(QStringLiteral("stop /v/a.avi")).ok);
         EXPECT_FALSE(interpreter.send(QStringLiteral("xyz")).ok);
-        const QString told = stderrCapture.text();
+        const QString told = QString::fromStdString(testing::internal::GetCapturedStderr());
         EXPECT_EQ(told.count(QStringLiteral("記録ファイルを開けません")), 1) << qPrintable(told);
         EXPECT_TRUE(told.contains(place)) << qPrintable(told);
     }
@@ -104,10 +68,10 @@ TEST(Trace, NothingWithoutTheVariable)
 {
     TraceFile trace;
     qunsetenv("KURIMO_TRACE");
-    StandardErrorCapture stderrCapture;
+    testing::internal::CaptureStderr();
     mci::Interpreter interpreter;
     interpreter.send(QStringLiteral("xyz"));
-    EXPECT_TRUE(stderrCapture.text().isEmpty());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(QDir(trace.dir()).isEmpty());
 }
 

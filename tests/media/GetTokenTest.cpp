@@ -4,44 +4,39 @@
 
 namespace {
 
-struct Case {
-    const char *text;
-    int n;
-    const char *delimiter;
-    const char *expected;
-};
-
-class GetTokenCases : public ::testing::TestWithParam<Case> {};
-
-TEST_P(GetTokenCases, CutsTheField)
+// The n-th field between delimiters, counted from 1 (below 1: the first).
+TEST(GetToken, CutsTheField)
 {
-    const Case c = GetParam();
-    EXPECT_EQ(GetToken(QString::fromUtf8(c.text), c.n, QString::fromUtf8(c.delimiter)),
-              QString::fromUtf8(c.expected))
-        << "text '" << c.text << "' n " << c.n;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, GetTokenCases,
-    ::testing::Values(
+    const struct {
+        const char *text;
+        int n;
+        const char *delimiter;
+        const char *expected;
+    } cases[] = {
         // The "where" reply: four numbers.
-        Case{"0 0 320 240", 1, " ", "0"}, Case{"0 0 320 240", 3, " ", "320"},
-        Case{"0 0 320 240", 4, " ", "240"}, Case{"0 0 320 240", 5, " ", ""},
-        Case{"0 0 320 240", 0, " ", "0"}, Case{"0 0 320 240", -7, " ", "0"},
+        {"0 0 320 240", 1, " ", "0"}, {"0 0 320 240", 3, " ", "320"},
+        {"0 0 320 240", 4, " ", "240"}, {"0 0 320 240", 5, " ", ""},
+        {"0 0 320 240", 0, " ", "0"}, {"0 0 320 240", -7, " ", "0"},
         // Adjacent delimiters make an empty field.
-        Case{"ab  cd", 2, " ", ""}, Case{"ab  cd", 3, " ", "cd"},
+        {"ab  cd", 2, " ", ""}, {"ab  cd", 3, " ", "cd"},
         // A trailing delimiter: the field after it is empty.
-        Case{"ab cd ", 3, " ", ""}, Case{"ab cd ", 2, " ", "cd"},
+        {"ab cd ", 3, " ", ""}, {"ab cd ", 2, " ", "cd"},
         // The empty text.
-        Case{"", 1, " ", ""}, Case{"", 2, " ", ""}, Case{"", 0, " ", ""},
+        {"", 1, " ", ""}, {"", 2, " ", ""}, {"", 0, " ", ""},
         // No delimiter at all.
-        Case{"whole", 1, " ", "whole"}, Case{"whole", 2, " ", ""},
+        {"whole", 1, " ", "whole"}, {"whole", 2, " ", ""},
         // The last field keeps whatever follows the last delimiter.
-        Case{"a b c d\r\n", 4, " ", "d\r\n"},
+        {"a b c d\r\n", 4, " ", "d\r\n"},
         // A longer delimiter: the scan resumes one character after its start.
-        Case{"a--b--c", 2, "--", "-b"}, Case{"a--b--c", 1, "--", "a"},
+        {"a--b--c", 2, "--", "-b"}, {"a--b--c", 1, "--", "a"},
         // Japanese text is counted in characters.
-        Case{"東京 大阪 名古屋", 3, " ", "名古屋"}));
+        {"東京 大阪 名古屋", 3, " ", "名古屋"}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(GetToken(QString::fromUtf8(c.text), c.n, QString::fromUtf8(c.delimiter)),
+                  QString::fromUtf8(c.expected))
+            << "text '" << c.text << "' n " << c.n;
+    }
+}
 
 TEST(GetToken, AnyLengthAndAnyNIsSafe)
 {

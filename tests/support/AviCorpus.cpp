@@ -10,58 +10,70 @@
 
 namespace {
 
-QString testSource(int width, int height, int rateNum, int rateDen)
+struct Entry {
+    AviCorpus::Kind kind;
+    const char *name;
+    AviCorpus::Spec spec;
+    QStringList codec; // after the test picture; empty for the hand-made kinds
+};
+
+// The AVI muxer fills the gaps that passthrough keeps, after every 7th frame (n = 3, 10, 17,
+// ...) is dropped, with zero-size chunks.
+const QStringList kNullFrames{"-an", "-vf", "select='not(eq(mod(n\\,7)\\,3))'",
+    "-fps_mode", "passthrough", "-c:v", "mjpeg", "-q:v", "4"};
+
+const std::vector<Entry> &entries()
 {
-    return QStringLiteral("testsrc2=size=%1x%2:rate=%3/%4")
-        .arg(width).arg(height).arg(rateNum).arg(rateDen);
+    using K = AviCorpus::Kind;
+    const QStringList mjpeg{"-c:v", "mjpeg", "-q:v", "4"};
+    static const std::vector<Entry> table = {
+        {K::Dib24, "dib24", {}, {"-c:v", "rawvideo", "-pix_fmt", "bgr24"}},
+        {K::Dib32, "dib32", {}, {"-c:v", "rawvideo", "-pix_fmt", "bgra"}},
+        {K::Dib16, "dib16", {}, {"-c:v", "rawvideo", "-pix_fmt", "rgb555le"}},
+        {K::Dib8, "dib8", {}, {}},
+        {K::Rle8, "rle8", {.keyframeInterval = 20}, {}},
+        {K::MsVideo1, "msvideo1", {.frameCount = 80, .keyframeInterval = 25},
+            {"-c:v", "msvideo1", "-g", "25"}},
+        {K::Cinepak, "cinepak", {.frameCount = 80, .keyframeInterval = 25},
+            {"-c:v", "cinepak", "-g", "25"}},
+        {K::Mjpeg, "mjpeg", {}, mjpeg},
+        {K::Huffyuv, "huffyuv", {}, {"-c:v", "huffyuv"}},
+        {K::Dv, "dv", {.width = 720, .height = 576, .frameCount = 40},
+            {"-c:v", "dvvideo", "-pix_fmt", "yuv420p"}},
+        {K::Mpeg4Packed, "mpeg4packed", {.frameCount = 150, .keyframeInterval = 50},
+            {"-c:v", "libxvid", "-bf", "2", "-g", "50", "-q:v", "4"}},
+        {K::H264, "h264",
+            {.frameCount = 150, .rateNum = 30000, .rateDen = 1001, .keyframeInterval = 50},
+            {"-c:v", "libx264", "-bf", "2", "-g", "50", "-keyint_min", "50", "-sc_threshold",
+                "0", "-pix_fmt", "yuv420p", "-preset", "fast"}},
+        {K::NullFrames, "nullframes", {.frameCount = 100}, kNullFrames},
+        {K::WithAudio, "withaudio", {.frameCount = 100},
+            QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-frames:v",
+                "100", "-t", "4"} +
+                mjpeg + QStringList{"-c:a", "pcm_s16le", "-ac", "2"}},
+    };
+    return table;
 }
 
-// ffmpeg arguments for the kinds that ffmpeg makes; empty for the hand-made ones.
+const Entry &entry(AviCorpus::Kind kind)
+{
+    return *std::find_if(entries().begin(), entries().end(),
+        [kind](const Entry &e) { return e.kind == kind; });
+}
+
+// ffmpeg arguments for the kinds that ffmpeg makes.
 QStringList recipe(AviCorpus::Kind kind)
 {
-    using Kind = AviCorpus::Kind;
+    using K = AviCorpus::Kind;
     const AviCorpus::Spec s = AviCorpus::spec(kind);
-    QStringList in{"-f", "lavfi", "-i", testSource(s.width, s.height, s.rateNum, s.rateDen)};
-    const QStringList frames{"-frames:v", QString::number(s.frameCount), "-an"};
-    const QString gop = QString::number(s.keyframeInterval);
-    switch (kind) {
-    case Kind::Dib24:
-        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "bgr24"};
-    case Kind::Dib32:
-        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "bgra"};
-    case Kind::Dib16:
-        return in + frames + QStringList{"-c:v", "rawvideo", "-pix_fmt", "rgb555le"};
-    case Kind::MsVideo1:
-        return in + frames + QStringList{"-c:v", "msvideo1", "-g", gop};
-    case Kind::Cinepak:
-        return in + frames + QStringList{"-c:v", "cinepak", "-g", gop};
-    case Kind::Mjpeg:
-        return in + frames + QStringList{"-c:v", "mjpeg", "-q:v", "4"};
-    case Kind::Huffyuv:
-        return in + frames + QStringList{"-c:v", "huffyuv"};
-    case Kind::Dv:
-        return in + frames + QStringList{"-c:v", "dvvideo", "-pix_fmt", "yuv420p"};
-    case Kind::Mpeg4Packed:
-        return in + frames + QStringList{"-c:v", "libxvid", "-bf", "2", "-g", gop, "-q:v", "4"};
-    case Kind::H264:
-        return in + frames + QStringList{"-c:v", "libx264", "-bf", "2", "-g", gop,
-            "-keyint_min", gop, "-sc_threshold", "0", "-pix_fmt", "yuv420p", "-preset", "fast"};
-    case Kind::NullFrames:
-        // Every 7th frame (n = 3, 10, 17, ...) is dropped; passthrough keeps the gaps, which
-        // the AVI muxer fills with zero-size chunks.
-        return QStringList{"-f", "lavfi", "-i", testSource(s.width, s.height, s.rateNum,
-                   s.rateDen) + QStringLiteral(":duration=4"), "-an", "-vf",
-            "select='not(eq(mod(n\\,7)\\,3))'",
-            "-fps_mode", "passthrough", "-c:v", "mjpeg", "-q:v", "4"};
-    case Kind::WithAudio:
-        return in + QStringList{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
-            "-frames:v", QString::number(s.frameCount), "-t", "4", "-c:v", "mjpeg", "-q:v",
-            "4", "-c:a", "pcm_s16le", "-ac", "2"};
-    case Kind::Dib8:
-    case Kind::Rle8:
-        break;
-    }
-    return {};
+    const QString source = QStringLiteral("testsrc2=size=%1x%2:rate=%3/%4")
+        .arg(s.width).arg(s.height).arg(s.rateNum).arg(s.rateDen);
+    if (kind == K::NullFrames || kind == K::WithAudio) // they say their own length
+        return QStringList{"-f", "lavfi", "-i", source +
+            (kind == K::NullFrames ? QStringLiteral(":duration=4") : QString())} +
+            entry(kind).codec;
+    return QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(s.frameCount),
+        "-an"} + entry(kind).codec;
 }
 
 QString recipeHash(const QStringList &args)
@@ -98,10 +110,12 @@ void put32(QByteArray &b, uint32_t v)
         b.append(char((v >> (8 * i)) & 0xff));
 }
 
-void put16(QByteArray &b, uint16_t v)
+QByteArray words(std::initializer_list<uint32_t> values)
 {
-    b.append(char(v & 0xff));
-    b.append(char(v >> 8));
+    QByteArray b;
+    for (uint32_t v : values)
+        put32(b, v);
+    return b;
 }
 
 void putChunk(QByteArray &b, const char *fourcc, const QByteArray &body)
@@ -122,87 +136,108 @@ QByteArray list(const char *type, const QByteArray &body)
     return b;
 }
 
+// The hand-made picture of frame n: 8-bit palette indices, top row first.
+QByteArray patternFrame(int width, int height, int n)
+{
+    QByteArray f(width * height, '\0');
+    auto at = [&](int x, int y) -> char & { return f[y * width + x]; };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            at(x, y) = char((x / 10 + y / 10) % 8);
+    }
+    // A square that moves every frame...
+    const int side = std::min(20, std::min(width, height) / 3);
+    const int sx = (n * 3) % std::max(1, width - side);
+    const int sy = (n * 2) % std::max(1, height - side);
+    for (int y = sy; y < sy + side; ++y) {
+        for (int x = sx; x < sx + side; ++x)
+            at(x, y) = char(100 + n % 50);
+    }
+    // ...and the frame number in binary along the top.
+    for (int bit = 0; bit < 10; ++bit) {
+        for (int y = 2; y < std::min(height, 10); ++y) {
+            for (int x = 4 + bit * 12; x < std::min(width, 4 + bit * 12 + 10); ++x)
+                at(x, y) = char((n >> bit) & 1 ? 255 : 250);
+        }
+    }
+    return f;
+}
+
+// RLE8 of `frame` (top row first); with `previous` it is a delta frame that skips the pixels
+// that did not change.
+QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
+    int height)
+{
+    QByteArray out;
+    auto px = [&](const QByteArray &img, int x, int y) { return img[y * width + x]; };
+    // RLE8 runs bottom-up: the first line coded is the picture's last.
+    for (int line = 0; line < height; ++line) {
+        const int y = height - 1 - line;
+        int x = 0;
+        while (x < width) {
+            if (previous) {
+                int same = 0;
+                while (x + same < width && same < 255 &&
+                    px(frame, x + same, y) == px(*previous, x + same, y))
+                    ++same;
+                // The rest of the line unchanged: the end of the line says so. (A skip
+                // to the line's very end is "beyond the picture" to some decoders, which
+                // then drop the whole frame.)
+                if (x + same == width)
+                    break;
+                if (same > 0) {
+                    out.append('\0');
+                    out.append('\2');
+                    out.append(char(same));
+                    out.append('\0');
+                    x += same;
+                    continue;
+                }
+            }
+            const char value = px(frame, x, y);
+            int run = 1;
+            while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
+                (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
+                ++run;
+            out.append(char(run));
+            out.append(value);
+            x += run;
+        }
+        out.append('\0');
+        out.append(line == height - 1 ? '\1' : '\0');
+    }
+    return out;
+}
+
 } // namespace
 
 QList<AviCorpus::Kind> AviCorpus::allKinds()
 {
-    return {Kind::Dib24, Kind::Dib32, Kind::Dib16, Kind::Dib8, Kind::Rle8, Kind::MsVideo1,
-        Kind::Cinepak, Kind::Mjpeg, Kind::Huffyuv, Kind::Dv, Kind::Mpeg4Packed, Kind::H264,
-        Kind::NullFrames, Kind::WithAudio};
+    QList<Kind> kinds;
+    for (const Entry &e : entries())
+        kinds << e.kind;
+    return kinds;
 }
 
-QString AviCorpus::name(Kind kind)
-{
-    switch (kind) {
-    case Kind::Dib24: return QStringLiteral("dib24");
-    case Kind::Dib32: return QStringLiteral("dib32");
-    case Kind::Dib16: return QStringLiteral("dib16");
-    case Kind::Dib8: return QStringLiteral("dib8");
-    case Kind::Rle8: return QStringLiteral("rle8");
-    case Kind::MsVideo1: return QStringLiteral("msvideo1");
-    case Kind::Cinepak: return QStringLiteral("cinepak");
-    case Kind::Mjpeg: return QStringLiteral("mjpeg");
-    case Kind::Huffyuv: return QStringLiteral("huffyuv");
-    case Kind::Dv: return QStringLiteral("dv");
-    case Kind::Mpeg4Packed: return QStringLiteral("mpeg4packed");
-    case Kind::H264: return QStringLiteral("h264");
-    case Kind::NullFrames: return QStringLiteral("nullframes");
-    case Kind::WithAudio: return QStringLiteral("withaudio");
-    }
-    return QStringLiteral("unknown");
-}
+QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name); }
 
-AviCorpus::Spec AviCorpus::spec(Kind kind)
-{
-    Spec s;
-    s.width = 160;
-    s.height = 120;
-    s.frameCount = 60;
-    switch (kind) {
-    case Kind::Dib24:
-    case Kind::Dib32:
-    case Kind::Dib16:
-    case Kind::Dib8:
-    case Kind::Huffyuv:
-        s.lossless = true;
-        break;
-    case Kind::Rle8:
-        s.keyframeInterval = 20;
-        s.lossless = true;
-        break;
-    case Kind::MsVideo1:
-    case Kind::Cinepak:
-        s.keyframeInterval = 25;
-        s.frameCount = 80;
-        break;
-    case Kind::Mjpeg:
-        break;
-    case Kind::Dv:
-        s.width = 720;
-        s.height = 576;
-        s.frameCount = 40;
-        break;
-    case Kind::Mpeg4Packed:
-        s.frameCount = 150;
-        s.keyframeInterval = 50;
-        break;
-    case Kind::H264:
-        s.frameCount = 150;
-        s.keyframeInterval = 50;
-        s.rateNum = 30000;
-        s.rateDen = 1001;
-        break;
-    case Kind::NullFrames:
-    case Kind::WithAudio:
-        s.frameCount = 100;
-        break;
-    }
-    return s;
-}
+AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
 
 QString AviCorpus::dataDir()
 {
     return QStringLiteral(KURIMO_TEST_DATA_DIR);
+}
+
+QByteArray AviCorpus::readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool AviCorpus::writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
 QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
@@ -245,10 +280,15 @@ QString AviCorpus::file(Kind kind, QString *error)
         return generate(name(kind), recipe(kind), error);
 
     const Spec s = spec(kind);
-    const RawAvi avi = patternAvi(s.width, s.height, s.frameCount, s.keyframeInterval,
-        kind == Kind::Rle8 ? 1 : 0);
-    // The recipe version is part of the name: change it when the hand-made content changes.
-    const QString path = dataDir() + QLatin1Char('/') + name(kind) + QStringLiteral("-v2.avi");
+    // The version is part of the name: change it when the hand-made content changes.
+    return handMade(name(kind) + QStringLiteral("-v2"),
+        patternAvi(s.width, s.height, s.frameCount, s.keyframeInterval, kind == Kind::Rle8),
+        error);
+}
+
+QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
+{
+    const QString path = dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi");
     if (QFileInfo(path).size() > 0)
         return path;
     QDir().mkpath(dataDir());
@@ -304,76 +344,6 @@ std::vector<uint32_t> AviCorpus::patternPalette()
     return palette;
 }
 
-QByteArray AviCorpus::patternFrame(int width, int height, int n)
-{
-    QByteArray f(width * height, '\0');
-    auto at = [&](int x, int y) -> char & { return f[y * width + x]; };
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            at(x, y) = char((x / 10 + y / 10) % 8);
-    }
-    // A square that moves every frame...
-    const int side = std::min(20, std::min(width, height) / 3);
-    const int sx = (n * 3) % std::max(1, width - side);
-    const int sy = (n * 2) % std::max(1, height - side);
-    for (int y = sy; y < sy + side; ++y) {
-        for (int x = sx; x < sx + side; ++x)
-            at(x, y) = char(100 + n % 50);
-    }
-    // ...and the frame number in binary along the top.
-    for (int bit = 0; bit < 10; ++bit) {
-        for (int y = 2; y < std::min(height, 10); ++y) {
-            for (int x = 4 + bit * 12; x < std::min(width, 4 + bit * 12 + 10); ++x)
-                at(x, y) = char((n >> bit) & 1 ? 255 : 250);
-        }
-    }
-    return f;
-}
-
-QByteArray AviCorpus::encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
-    int height)
-{
-    QByteArray out;
-    auto px = [&](const QByteArray &img, int x, int y) { return img[y * width + x]; };
-    // RLE8 runs bottom-up: the first line coded is the picture's last.
-    for (int line = 0; line < height; ++line) {
-        const int y = height - 1 - line;
-        int x = 0;
-        while (x < width) {
-            if (previous) {
-                int same = 0;
-                while (x + same < width && same < 255 &&
-                    px(frame, x + same, y) == px(*previous, x + same, y))
-                    ++same;
-                // The rest of the line unchanged: the end of the line says so. (A skip
-                // to the line's very end is "beyond the picture" to some decoders, which
-                // then drop the whole frame.)
-                if (x + same == width)
-                    break;
-                if (same > 0) {
-                    out.append('\0');
-                    out.append('\2');
-                    out.append(char(same));
-                    out.append('\0');
-                    x += same;
-                    continue;
-                }
-            }
-            const char value = px(frame, x, y);
-            int run = 1;
-            while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
-                (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
-                ++run;
-            out.append(char(run));
-            out.append(value);
-            x += run;
-        }
-        out.append('\0');
-        out.append(line == height - 1 ? '\1' : '\0');
-    }
-    return out;
-}
-
 bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
 {
     const int paletteSize = int(avi.palette.size());
@@ -381,50 +351,18 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     for (const Chunk &c : avi.chunks)
         largest = std::max(largest, uint32_t(c.data.size()));
 
-    QByteArray avih;
-    put32(avih, uint32_t(1000000.0 * avi.rateDen / avi.rateNum));
-    put32(avih, 0);
-    put32(avih, 0);
-    put32(avih, 0x10); // AVIF_HASINDEX
-    put32(avih, uint32_t(avi.chunks.size()));
-    put32(avih, 0);
-    put32(avih, 1);
-    put32(avih, largest);
-    put32(avih, uint32_t(avi.width));
-    put32(avih, uint32_t(avi.height));
-    for (int i = 0; i < 4; ++i)
-        put32(avih, 0);
-
-    QByteArray strh("vids");
-    strh.append(avi.compression == 1 ? "mrle" : "DIB ", 4);
-    put32(strh, 0);
-    put16(strh, 0);
-    put16(strh, 0);
-    put32(strh, 0);
-    put32(strh, uint32_t(avi.rateDen));
-    put32(strh, uint32_t(avi.rateNum));
-    put32(strh, 0);
-    put32(strh, uint32_t(avi.chunks.size()));
-    put32(strh, largest);
-    put32(strh, 0xffffffffu);
-    put32(strh, 0);
-    put16(strh, 0);
-    put16(strh, 0);
-    put16(strh, uint16_t(avi.width));
-    put16(strh, uint16_t(avi.height));
-
-    QByteArray strf;
-    put32(strf, 40);
-    put32(strf, uint32_t(avi.width));
-    put32(strf, uint32_t(avi.height));
-    put16(strf, 1);
-    put16(strf, uint16_t(avi.bitCount));
-    put32(strf, avi.compression);
-    put32(strf, uint32_t(((avi.width * avi.bitCount + 31) / 32) * 4 * avi.height));
-    put32(strf, 0);
-    put32(strf, 0);
-    put32(strf, uint32_t(paletteSize));
-    put32(strf, 0);
+    // Little-endian words; a pair of 16-bit fields is one word, the first in its low half.
+    const uint32_t w = uint32_t(avi.width);
+    const uint32_t h = uint32_t(avi.height);
+    const uint32_t frames = uint32_t(avi.chunks.size());
+    const QByteArray avih = words({uint32_t(1000000.0 * avi.rateDen / avi.rateNum), 0, 0,
+        0x10 /* AVIF_HASINDEX */, frames, 0, 1, largest, w, h, 0, 0, 0, 0});
+    const QByteArray strh = QByteArray("vids") + (avi.compression == 1 ? "mrle" : "DIB ") +
+        words({0, 0, 0, uint32_t(avi.rateDen), uint32_t(avi.rateNum), 0, frames, largest,
+            0xffffffffu, 0, 0, w | h << 16});
+    QByteArray strf = words({40, w, h, 1 | uint32_t(avi.bitCount) << 16, avi.compression,
+        uint32_t(((avi.width * avi.bitCount + 31) / 32) * 4 * avi.height), 0, 0,
+        uint32_t(paletteSize), 0});
     for (uint32_t rgb : avi.palette)
         put32(strf, rgb & 0xffffff); // RGBQUAD: blue, green, red, 0
 
@@ -443,7 +381,7 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
             QByteArray change;
             change.append(char(0));                                 // first entry
             change.append(char(c.paletteChange.size() & 0xff));    // count; 0 is 256
-            put16(change, 0);
+            change.append(2, '\0');
             for (uint32_t rgb : c.paletteChange) {
                 change.append(char((rgb >> 16) & 0xff));
                 change.append(char((rgb >> 8) & 0xff));

@@ -40,13 +40,12 @@ public:
     };
 
     struct Spec {
-        int width = 0;
-        int height = 0;
-        int frameCount = 0; // frame slots, null frames included
+        int width = 160;
+        int height = 120;
+        int frameCount = 60; // frame slots, null frames included
         int rateNum = 25;
         int rateDen = 1;
         int keyframeInterval = 1; // 1: every frame is a keyframe
-        bool lossless = false; // decoders give identical pixels on every path
     };
 
     static QList<Kind> allKinds();
@@ -64,6 +63,9 @@ public:
         QString *error = nullptr, const QString &dir = QString());
 
     static QString dataDir();
+    // A whole file's bytes (empty when it cannot be read), and a file made of `data`.
+    static QByteArray readAll(const QString &path);
+    static bool writeAll(const QString &path, const QByteArray &data);
 
     // A one-stream AVI written by hand: a BITMAPINFOHEADER, an optional palette, one chunk per
     // frame slot (an empty chunk is a null frame) and an idx1 index.
@@ -85,16 +87,11 @@ public:
         std::vector<Chunk> chunks;
     };
     static bool writeAvi(const QString &path, const RawAvi &avi);
+    // `avi` written once as DIR/NAME.avi; change the name when the content changes.
+    static QString handMade(const QString &name, const RawAvi &avi, QString *error = nullptr);
     // `frames` pattern frames with the pattern palette, 8-bit (compression 0) or RLE8 (1), a
     // keyframe every `keyframeInterval`.
     static RawAvi patternAvi(int width, int height, int frames, int keyframeInterval,
         uint32_t compression);
-
-    // The hand-made picture of frame n: 8-bit palette indices, top row first.
-    static QByteArray patternFrame(int width, int height, int n);
-    static std::vector<uint32_t> patternPalette();
-    // RLE8 of `frame` (top row first, as patternFrame gives); with `previous` it is a delta
-    // frame that skips the pixels that did not change.
-    static QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int width,
-        int height);
+    static std::vector<uint32_t> patternPalette(); // 0x00RRGGBB
 };
