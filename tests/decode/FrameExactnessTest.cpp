@@ -250,6 +250,16 @@ QString rotated(QString *error)
 }
 
 
+// No display matrix beside the stream: the turn comes in the pictures' own SEI messages, as
+// in a phone's transport stream.
+QString rotatedInPictures(QString *error)
+{
+    return container(QStringLiteral("sei-rotated-mkv"), 60,
+        kH264 + QStringList{"-bsf:v", "h264_metadata=display_orientation=insert:rotate=90",
+                    "-f", "matroska"},
+        error);
+}
+
 // A hand-made 8-bit file (RLE8 with `compression` 1) with `change` applied to its chunks.
 std::function<QString(QString *)> handMade(const QString &name, int frames, int keyEvery,
     uint32_t compression, const std::function<void(AviCorpus::RawAvi &)> &change)
@@ -382,6 +392,8 @@ std::vector<Shape> allShapes()
                                 "vfr"} + h264 + mp4),
             150, {.numberAt = keptNumber}},
         {"mp4_phone_upright", rotated, 60, {.numberAt = positionIsNumber, .clockwise = 270}},
+        {"mkv_upright_by_sei", rotatedInPictures, 60,
+            {.numberAt = positionIsNumber, .clockwise = 270}},
         {"mov_mpeg4",
             made("mpeg4-mov", {"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "mov"}),
             150, kNumbered},

@@ -185,6 +185,8 @@ DecodingFrameSource::RunEnd DecodingFrameSource::runUntil(int position)
 void DecodingFrameSource::onFrame(AVFrame *frame)
 {
     ++m_framesDecoded;
+    if (frame->key_frame)
+        m_file->learnRotationFrom(frame);
     const int slotTotal = int(m_shown.size());
     int slot = m_lastOut + 1;
     if (m_file->presentsByTime()) {

@@ -344,6 +344,26 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     return std::move(outcome.file);
 }
 
+void MediaFile::turnBy(const int32_t *matrix)
+{
+    // The matrix turns counter-clockwise; pictures are shown turned back.
+    const double turn = -av_display_rotation_get(matrix);
+    if (std::isfinite(turn))
+        m_clockwise = ((int(std::lround(turn / 90.0)) % 4 + 4) % 4) * 90;
+    if (m_clockwise % 180 != 0)
+        std::swap(m_info.width, m_info.height);
+}
+
+void MediaFile::learnRotationFrom(const AVFrame *picture)
+{
+    if (m_rotationKnown)
+        return;
+    m_rotationKnown = true;
+    const AVFrameSideData *side = av_frame_get_side_data(picture, AV_FRAME_DATA_DISPLAYMATRIX);
+    if (side && side->size >= int(9 * sizeof(int32_t)))
+        turnBy(reinterpret_cast<const int32_t *>(side->data));
+}
+
 std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *error,
     const std::atomic<bool> &cancelled)
 {
@@ -408,14 +428,9 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     file->m_info.width = file->m_decodedWidth = par->width;
     file->m_info.height = file->m_decodedHeight = par->height;
     const uint8_t *matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (matrix && !file->m_avi) {
-        // The matrix turns counter-clockwise; pictures are shown turned back.
-        const double turn = -av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
-        if (std::isfinite(turn))
-            file->m_clockwise = ((int(std::lround(turn / 90.0)) % 4 + 4) % 4) * 90;
-        if (file->m_clockwise % 180 != 0)
-            std::swap(file->m_info.width, file->m_info.height);
-    }
+    if (matrix && !file->m_avi)
+        file->turnBy(reinterpret_cast<const int32_t *>(matrix));
+    file->m_rotationKnown = matrix || file->m_avi;
 
     if (file->m_avi) {
         setRate(file->m_info, st->time_base);

@@ -71,6 +71,10 @@ public:
     // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
     // stream's display matrix says; info() gives the upright size, these the decoded one.
     int clockwise() const { return m_clockwise; }
+    // Where the stream says nothing, the first picture decoded may: H.264 and HEVC carry the
+    // turn in an SEI message, which is all a transport stream from a phone has. Only the
+    // first call counts, so that the size never changes once pictures have been shown.
+    void learnRotationFrom(const AVFrame *picture);
     int decodedWidth() const { return m_decodedWidth; }
     int decodedHeight() const { return m_decodedHeight; }
 
@@ -78,6 +82,7 @@ public:
     bool unchanged() const;
 
 private:
+    void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
         const std::atomic<bool> &cancelled);
@@ -112,6 +117,7 @@ private:
     bool m_byteSeek = false;
     AVRational m_timeBase{1, 1};
     int m_clockwise = 0;
+    bool m_rotationKnown = false;
     int m_decodedWidth = 0;
     int m_decodedHeight = 0;
     std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
