@@ -224,28 +224,6 @@ TEST_F(PanelWithLayer, CopyHoldsTheExactFrameAndSavesIt)
     EXPECT_EQ(QImage(target, "BMP").convertToFormat(QImage::Format_RGB32), referenceFrame(40));
 }
 
-TEST_F(PanelWithLayer, AFileThatIsNotAviLeavesThePanelWithoutMedia)
-{
-    QFile text(dir.path() + QStringLiteral("/notes.avi"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("this is not a video\n");
-    text.close();
-    path = text.fileName();
-
-    panel.Command8_Click();
-    EXPECT_EQ(panel.DeviceError, -1);
-    EXPECT_FALSE(panel.Command1->isEnabled());
-    // The beep and the panel's own box, after the layer told why.
-    ASSERT_GE(messages.events.size(), 2u);
-    EXPECT_TRUE(messages.events[messages.events.size() - 2].beep);
-    EXPECT_EQ(messages.events.back().box.title, QStringLiteral("ＲＴミミ"));
-    EXPECT_FALSE(layerErrors.isEmpty());
-    layerErrors.clear();
-    panel.Command1_Click();
-    panel.Command9_Click();
-    EXPECT_TRUE(interpreter.openDevices().isEmpty());
-}
-
 // A file named on the command line or dropped on a window goes through the file button's
 // handler as a dialog choice would.
 TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
@@ -260,20 +238,30 @@ TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
     EXPECT_TRUE(panel.Command1->isEnabled());
     EXPECT_EQ(interpreter.openDevices(), QStringList{clip});
 
-    // A path that cannot be played after a good one: the layer's box, the beep and the
-    // panel's own box, as for a bad choice in the dialog, and the panel is locked again.
-    const QString missing = dir.filePath(QStringLiteral("no such.avi"));
-    openAsIfChosen(panel, missing);
-    EXPECT_EQ(panel.MediaPath, missing);
-    EXPECT_EQ(panel.DeviceError, -1);
-    EXPECT_FALSE(panel.Command1->isEnabled());
-    EXPECT_FALSE(panel.Slider1->isEnabled());
-    EXPECT_EQ(layerErrors.size(), 1);
-    layerErrors.clear();
-    ASSERT_EQ(messages.events.size(), 2u);
-    EXPECT_TRUE(messages.events[0].beep);
-    EXPECT_EQ(messages.events[1].box.title, QStringLiteral("ＲＴミミ"));
-    EXPECT_TRUE(interpreter.openDevices().isEmpty());
+    // Paths that cannot be played (missing, not AVI) after a good one: the layer's box, the
+    // beep and the panel's own box, as for a bad choice in the dialog; the panel is locked
+    // again and its buttons reach no device.
+    QFile text(dir.filePath(QStringLiteral("notes.avi")));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("this is not a video\n");
+    text.close();
+    for (const QString &bad : {dir.filePath(QStringLiteral("no such.avi")), text.fileName()}) {
+        SCOPED_TRACE(bad.toStdString());
+        openAsIfChosen(panel, bad);
+        EXPECT_EQ(panel.MediaPath, bad);
+        EXPECT_EQ(panel.DeviceError, -1);
+        EXPECT_FALSE(panel.Command1->isEnabled());
+        EXPECT_FALSE(panel.Slider1->isEnabled());
+        EXPECT_EQ(layerErrors.size(), 1);
+        layerErrors.clear();
+        ASSERT_EQ(messages.events.size(), 2u);
+        EXPECT_TRUE(messages.events[0].beep);
+        EXPECT_EQ(messages.events[1].box.title, QStringLiteral("ＲＴミミ"));
+        messages.events.clear();
+        panel.Command1_Click();
+        panel.Command9_Click();
+        EXPECT_TRUE(interpreter.openDevices().isEmpty());
+    }
     EXPECT_EQ(dialogsShown, 0);
 }
 

@@ -211,6 +211,37 @@ TEST(Parser, BadTextIsAnErrorNamingTheToken)
           kOpen, false);
 }
 
+// Device names are matched against the open devices, not cut at blanks: the longest open
+// name wins, whatever the open order, but only before a blank or the end; keywords and quotes
+// inside names and Japanese names are names; case matters in names, not in verbs. With
+// nothing open, the name the error will show stops where the verb's clauses begin.
+TEST(Parser, OpenNamesAreMatchedLongestFirst)
+{
+    check({{"play /tmp/my videos/a.avi\tfrom 4", "play from=4 to=- </tmp/my videos/a.avi>"},
+           {"play \"/tmp/my videos/a.avi\" from 3", "play from=3 to=- </tmp/my videos/a.avi>"}},
+          {QStringLiteral("/tmp/my videos/a.avi")}, true);
+    for (const QStringList &open : {QStringList{"/v/a", "/v/a b", "/v/a.avi"},
+                                    QStringList{"/v/a b", "/v/a"}})
+        check({{"play /v/a b from 1", "play from=1 to=- </v/a b>"},
+               {"play /v/a from 2", "play from=2 to=- </v/a>"},
+               {"stop /v/a", "stop </v/a>"},
+               {"play /v/ab from 5", "play from=5 to=- </v/ab>"}},
+              open, true);
+    check({{"play /ビデオ/猫 の 動画.avi from 9", "play from=9 to=- </ビデオ/猫 の 動画.avi>"},
+           {"status /ビデオ/猫 の 動画.avi length", "status 0 </ビデオ/猫 の 動画.avi>"},
+           {"play /v/from here.avi from 1", "play from=1 to=- </v/from here.avi>"},
+           {"play /v/\"odd\".avi from 2", "play from=2 to=- </v/\"odd\".avi>"},
+           {"PLAY /V/A FROM 1", "play from=1 to=- </V/A>"},
+           {"play /v/a", "play from=- to=- </v/a>"}},
+          {QStringLiteral("/ビデオ/猫 の 動画.avi"), QStringLiteral("/v/from here.avi"),
+           QStringLiteral("/v/\"odd\".avi"), QStringLiteral("/V/A")},
+          true);
+    check({{"play /tmp/my videos/a.avi from 0 to 10", "play from=0 to=10 </tmp/my videos/a.avi>"},
+           {"play /tmp/x.avi wait", "play from=- to=- </tmp/x.avi> wait"},
+           {"status /tmp/x y.avi frame rate", "status 3 </tmp/x y.avi>"}},
+          {}, true);
+}
+
 constexpr qsizetype kLimit = 65536;
 const QString kTooLong = QStringLiteral("コマンドが長すぎます（65536文字まで）");
 
