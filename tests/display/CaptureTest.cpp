@@ -113,7 +113,7 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(AviCorpus::writeAll(dir.filePath(QStringLiteral("old.bmp")), "an older file"));
-    haveVideo(320, 240);
+    openVideo();
     for (const QString &name : {QStringLiteral("frame"), QStringLiteral("old.bmp")}) {
         Form1 *capture = copyAndSaveAs(dir.filePath(name));
         const QImage picture = capture->Picture1->image();
@@ -146,7 +146,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
     const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);
-    haveVideo(320, 240);
+    openVideo();
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     const struct {
@@ -196,7 +196,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
 // destroyed: the next copy makes a new one, even before the old one is gone for good.
 TEST_F(CaptureTest, ClipboardAndCloseEndTheWindow)
 {
-    haveVideo(160, 120);
+    openVideo(250, 160, 120);
     form->Command19_Click();
     Form1 *first = Form1::existing();
     const QImage picture = first->Picture1->image();

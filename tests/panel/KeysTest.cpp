@@ -63,7 +63,6 @@ protected:
             break;
         }
         forget();
-        dialogRequests.clear();
     }
 
     // Everything a handler can change that a person or the device would notice.

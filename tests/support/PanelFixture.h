@@ -44,37 +44,15 @@ protected:
         frmMain::setExitHandler({});
     }
 
-    // Opens a video through the file button and forgets what that sent.
-    void openVideo(qint32 length = 250, const QString &where = QStringLiteral("0 0 320 240"))
+    // Opens a width by height video through the file button and forgets what that sent.
+    void openVideo(qint32 length = 250, int width = 320, int height = 240)
     {
         chosenPath = path;
         control.mediaLength = length;
         control.playable = true;
-        channel.whereReply = where;
+        channel.whereReply = QStringLiteral("0 0 %1 %2").arg(width).arg(height);
         form->Command8_Click();
         ASSERT_EQ(form->DeviceError, 0);
-        forget();
-    }
-
-    // The state an open of a usable video leaves, set directly so that sizes other than the
-    // reply of the open can be tried: source size, picture at source size, sliders enabled
-    // over the video's length. Nothing is recorded from it.
-    void haveVideo(int width = 320, int height = 240, qint32 length = 250)
-    {
-        form->DeviceError = 0;
-        form->MediaPath = path;
-        form->MediaLength = length;
-        form->state.SourceWidth = width;
-        form->state.SourceHeight = height;
-        form->state.VideoWidth = width;
-        form->state.VideoHeight = height;
-        form->state.PutHeightText = QString::number(height + form->state.WindowHeightMargin);
-        form->Slider1->setRange(0, length);
-        for (QWidget *widget : QList<QWidget *>{form->Slider1, form->Slider2, form->Label1,
-                                                form->Label2})
-            widget->setEnabled(true);
-        control.isOpen = true;
-        control.mediaLength = length;
         forget();
     }
 
@@ -84,6 +62,7 @@ protected:
         control.log.clear();
         control.seeks.clear();
         messages.events.clear();
+        dialogRequests.clear();
     }
 
     // Everything that needs a video: disabled by the load step and by a failed open.
