@@ -26,19 +26,6 @@ private:
     qint32 m_frame = 0;
 };
 
-TEST_F(PositionTest, SecondsAreReadBetweenTheTwoTimeFormatCommands)
-{
-    openVideo();
-    countMillisecondsWhenAsked();
-    control.currentPosition = 8; // 320 ms
-    extraMs = 30;                // 350 ms: the half that rounds up
-    form->UpdateTimeLabel();
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("0.4秒"));
-    EXPECT_EQ(channel.commands, (QStringList{"set /videos/my clip.avi time format ms",
-                                             "set /videos/my clip.avi time format frames"}));
-    EXPECT_EQ(control.currentPosition, 8); // back in frames for every later reader
-}
-
 // The poll moves the slider and the label, never seeks, and leaves a held thumb alone; a
 // device gone away shows what the control reports, without a box. Real ticks run it.
 TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
