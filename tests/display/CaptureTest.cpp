@@ -45,11 +45,7 @@ protected:
     Form1 *copyAndSaveAs(const QString &name)
     {
         form->Command19_Click();
-        windowing::CommonDialog::setResponder(
-            [this, name](const windowing::CommonDialog::Request &request) {
-                dialogRequests.push_back(request);
-                return name;
-            });
+        chosenPath = name;
         Form1 *capture = Form1::existing();
         capture->tofile->trigger();
         return capture;

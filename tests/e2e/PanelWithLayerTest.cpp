@@ -1,8 +1,17 @@
 #include "capture/Form1.h"
 #include "capture/PictureBox.h"
 #include "shell/FileDrop.h"
+#include "media/InterpreterChannel.h"
+#include "media/InterpreterControl.h"
+#include "platform/mci/Interpreter.h"
+#include "platform/video/Registration.h"
+#include "platform/video/audio/AudioTrack.h"
+#include "platform/windowing/CommonDialog.h"
+#include "shell/Controls.h"
+#include "shell/frmMain.h"
 #include "tests/support/AviCorpus.h"
-#include "tests/support/RealLayerFixture.h"
+#include "tests/support/FixedScreen.h"
+#include "tests/support/RecordingMessages.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,14 +26,25 @@
 
 namespace {
 
-// The real panel in front of the real layer, headless, on a lossless 160 by 120 clip of 60
-// frames at 25 a second (a frame is 40 ms, pixels compare exactly) under a path with blanks
-// and Japanese characters, as people name their files; two more copies to open from outside.
-class PanelWithLayer : public RealLayerFixture {
+// The loaded panel in front of the real multimedia layer and video device, silent, headless,
+// on a lossless 160 by 120 clip of 60 frames at 25 a second (a frame is 40 ms, pixels compare
+// exactly) under a path with blanks and Japanese characters, as people name their files; two
+// more copies to open from outside. The open dialog answers with path; every error the layer
+// reports lands in layerErrors.
+class PanelWithLayer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RealLayerFixture::SetUp();
+        video::setSilentAudioOnly(true);
+        video::registerVideoDevice(interpreter);
+        interpreter.setErrorReporter([this](const QString &command, const QString &message) {
+            layerErrors << command + QLatin1String(" -> ") + message;
+        });
+        windowing::CommonDialog::setResponder([this](const windowing::CommonDialog::Request &) {
+            ++dialogsShown;
+            return path;
+        });
+        panel.Form_Load();
         QString error;
         const QString source = AviCorpus::file(AviCorpus::Kind::Dib24, &error);
         ASSERT_FALSE(source.isEmpty()) << error.toStdString();
@@ -41,7 +61,8 @@ protected:
             capture->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         panel.Form_Unload();
-        RealLayerFixture::TearDown();
+        windowing::CommonDialog::setResponder({});
+        video::setSilentAudioOnly(false);
         EXPECT_TRUE(layerErrors.isEmpty()) << layerErrors.join('\n').toStdString();
     }
 
@@ -86,15 +107,6 @@ protected:
             .copy(0, 0, 154, 114);
     }
 
-    // A file from outside answers the dialog, which must never be asked.
-    void neverAskTheDialog()
-    {
-        windowing::CommonDialog::setResponder([this](const windowing::CommonDialog::Request &) {
-            ++dialogsShown;
-            return QString();
-        });
-    }
-
     // Drags `urls` onto `window` and drops them there; true when the window took them.
     bool drop(QWidget *window, const QList<QUrl> &urls)
     {
@@ -120,6 +132,14 @@ protected:
         return nullptr;
     }
 
+    FixedScreen screen;
+    RecordingMessages messages;
+    QString path;
+    QStringList layerErrors;
+    mci::Interpreter interpreter;
+    InterpreterChannel channel{interpreter};
+    InterpreterControl control{interpreter};
+    frmMain panel{channel, control};
     QTemporaryDir dir;
     QString clip;
     QString other;
@@ -221,7 +241,6 @@ TEST_F(PanelWithLayer, CopyHoldsTheExactFrameAndSavesIt)
 // handler as a dialog choice would.
 TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
 {
-    neverAskTheDialog();
     const QString before = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     openAsIfChosen(panel, QStringLiteral("./a clip.avi"));
@@ -260,7 +279,6 @@ TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
 
 TEST_F(PanelWithLayer, AFileDroppedOnThePanelOrTheVideoWindowOpens)
 {
-    neverAskTheDialog();
     EXPECT_FALSE(drop(&panel, {QUrl(QStringLiteral("https://example.org/a.avi"))}));
     EXPECT_TRUE(panel.MediaPath.isEmpty());
 
