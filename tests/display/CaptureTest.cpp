@@ -170,7 +170,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
             });
         }
         Form1 *capture = copyAndSaveAs(c.name);
-        ASSERT_EQ(messages.boxCount(), c.boxes);
+        ASSERT_EQ(messages.events.size(), size_t(c.boxes)); // a box, no beep
         if (c.boxes) {
             EXPECT_TRUE(messages.events[0].box.text.contains(QStringLiteral("保存できません")));
         }

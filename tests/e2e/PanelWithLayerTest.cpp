@@ -157,8 +157,6 @@ TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
     EXPECT_EQ(panel.state.SourceHeight, 120);
     EXPECT_EQ(status("mode"), QStringLiteral("stopped"));
     EXPECT_EQ(position(), 0);
-    EXPECT_EQ(status("speed"), QStringLiteral("1000"));
-    EXPECT_EQ(status("audio"), QStringLiteral("on"));
 
     // Play, then pause with the same button: the device holds where it was.
     panel.Command1_Click();
@@ -192,7 +190,7 @@ TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
     panel.Command14_Click();
     ASSERT_TRUE(runUntilStopped(10000));
     EXPECT_EQ(position(), 10);
-    EXPECT_EQ(messages.boxCount(), 0);
+    EXPECT_TRUE(messages.events.empty());
 }
 
 // The label reads the position in milliseconds and leaves the device counting in frames.

@@ -18,11 +18,6 @@ protected:
     enum class At { Panel, Video, Slider, Button };
 
     Keys() { restart(); }
-    ~Keys() override
-    {
-        keys.reset();
-        video.reset();
-    }
 
     // A fresh panel (with or without the key layer) in `state`, nothing recorded yet.
     void restart(State state = State::NoMedia, bool withKeys = true)
