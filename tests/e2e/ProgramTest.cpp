@@ -20,13 +20,6 @@ struct ProgramRun {
     QString err;
 };
 
-QString binary(const char *program)
-{
-    return QString::fromUtf8(program) == QLatin1String("kurimo")
-               ? QStringLiteral(KURIMO_BINARY)
-               : QStringLiteral(KURIMO_MCI_BINARY);
-}
-
 // Runs a program to its end with `input` on standard input, without a display: options are
 // read before Qt starts, and the console runs offscreen by itself.
 ProgramRun run(const char *program, const QStringList &args, const QByteArray &input = {},
@@ -36,7 +29,9 @@ ProgramRun run(const char *program, const QStringList &args, const QByteArray &i
         environment.remove(QString::fromLatin1(name));
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(binary(program), args);
+    process.start(qstrcmp(program, "kurimo") == 0 ? QStringLiteral(KURIMO_BINARY)
+                                                  : QStringLiteral(KURIMO_MCI_BINARY),
+                  args);
     EXPECT_TRUE(process.waitForStarted());
     process.write(input);
     process.closeWriteChannel();
@@ -170,7 +165,6 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
                            QStringLiteral("offscreen:configfile=") + screen.fileName());
-        environment.insert(QStringLiteral("KURIMO_TRACE"), trace());
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir.path());
     }
@@ -180,8 +174,6 @@ protected:
         process.kill();
         process.waitForFinished();
     }
-
-    QString trace() const { return dir.filePath(QStringLiteral("trace.txt")); }
 
     void start(const QString &file)
     {
@@ -194,18 +186,15 @@ protected:
         QStringList read;
         QDeadlineTimer deadline(30'000);
         while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-            QFile file(trace());
-            if (file.open(QIODevice::ReadOnly)) {
-                read = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-                read.removeLast(); // after the last line end
-                if (read.size() >= lines)
-                    break;
-            }
+            read = trace.lines();
+            if (read.size() >= lines)
+                break;
             QThread::msleep(50);
         }
         return read;
     }
 
+    TraceFile trace; // before the environment is read
     QTemporaryDir dir;
     QProcess process;
 };
