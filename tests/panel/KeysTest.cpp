@@ -30,32 +30,23 @@ protected:
         chosenPath.clear();
         if (withKeys)
             keys = std::make_unique<PanelKeys>(*form);
+        if (state != State::NoMedia) {
+            openVideo();
+            control.currentPosition = 100;
+        }
         // Clicks, so that the layer sees which play button paused.
-        switch (state) {
-        case State::NoMedia: break;
-        case State::Stopped:
-            openVideo();
-            control.currentPosition = 100;
-            break;
-        case State::Playing:
-            openVideo();
-            control.currentPosition = 100;
+        if (state == State::Playing)
             form->Command1->click();
-            break;
-        case State::ReversePaused:
-            openVideo();
-            control.currentPosition = 100;
+        if (state == State::ReversePaused) {
             form->Command15->click();
             form->Command15->click();
-            break;
-        case State::RangeSet:
-            openVideo();
+        }
+        if (state == State::RangeSet) {
             control.currentPosition = 50;
             form->Command16->click();
             control.currentPosition = 120;
             form->Command18->click();
             control.currentPosition = 80;
-            break;
         }
         forget();
     }
