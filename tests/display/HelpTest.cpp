@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QFrame>
-#include <QTest>
 
 // The help window on the 1024 by 768 screen (15360 by 11520 twips).
 class HelpTest : public PanelFixture {
@@ -80,27 +79,4 @@ TEST_F(HelpTest, EveryTextFitsItsBoxAndEveryPictureIsThere)
                       label->width());
         }
     }
-    EXPECT_EQ(help->Image1->pixmap().size(), QSize(157, 139));
-    EXPECT_EQ(help->Image2->pixmap().size(), QSize(69, 411));
-    EXPECT_EQ(help->Image3->pixmap().size(), QSize(156, 151));
-}
-
-TEST_F(HelpTest, ClicksAndKeysOnTheHelpWindowChangeNothing)
-{
-    form->Command21_Click();
-    Form2 *help = Form2::existing();
-    const QRect before = help->frameGeometry();
-    const QString text = help->Label22->text();
-    for (QWidget *target : {static_cast<QWidget *>(help), static_cast<QWidget *>(help->Label22),
-                            static_cast<QWidget *>(help->Image2)}) {
-        QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
-        QTest::mouseDClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
-        QTest::mouseClick(target, Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
-        QTest::keyClick(target, Qt::Key_Space);
-    }
-    EXPECT_EQ(help->frameGeometry(), before);
-    EXPECT_EQ(help->Label22->text(), text);
-    EXPECT_TRUE(help->isVisible());
-    EXPECT_TRUE(channel.commands.isEmpty());
-    EXPECT_TRUE(messages.events.empty());
 }

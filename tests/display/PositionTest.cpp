@@ -26,24 +26,11 @@ private:
     qint32 m_frame = 0;
 };
 
-TEST_F(PositionTest, SecondsAreReadBetweenTheTwoTimeFormatCommands)
-{
-    haveVideo();
-    countMillisecondsWhenAsked();
-    control.currentPosition = 8; // 320 ms
-    extraMs = 30;                // 350 ms: the half that rounds up
-    form->UpdateTimeLabel();
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("0.4秒"));
-    EXPECT_EQ(channel.commands, (QStringList{"set /videos/my clip.avi time format ms",
-                                             "set /videos/my clip.avi time format frames"}));
-    EXPECT_EQ(control.currentPosition, 8); // back in frames for every later reader
-}
-
 // The poll moves the slider and the label, never seeks, and leaves a held thumb alone; a
 // device gone away shows what the control reports, without a box. Real ticks run it.
 TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
 {
-    haveVideo(320, 240, 5000);
+    openVideo(5000);
     form->state.TimeDisplayMode = 0;
     QSignalSpy changes(form->Slider1, &Slider::change);
     for (qint32 position : {0, 120, 4999, 7}) {
@@ -77,7 +64,7 @@ TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
 // Switching the poll on while it runs keeps its rhythm: quick clicks never hold it back.
 TEST_F(PositionTest, SwitchingOnARunningPollKeepsItsRhythm)
 {
-    haveVideo();
+    openVideo();
     form->Command3_Click();
     ASSERT_TRUE(form->Timer1.isActive());
     QTest::qWait(60);
@@ -88,7 +75,7 @@ TEST_F(PositionTest, SwitchingOnARunningPollKeepsItsRhythm)
 
 TEST_F(PositionTest, SliderMoveSeeksPausesBothButtonsAndStopsThePoll)
 {
-    haveVideo();
+    openVideo();
     countMillisecondsWhenAsked();
     form->state.ForwardPlayState = 1;
     form->Timer1.start();
@@ -113,7 +100,7 @@ TEST_F(PositionTest, SliderMoveSeeksPausesBothButtonsAndStopsThePoll)
 
 TEST_F(PositionTest, DoubleClickTogglesTheFormOnlyFromTheNextUpdate)
 {
-    haveVideo();
+    openVideo();
     control.currentPosition = 5;
     form->Label1->setText(QStringLiteral("0.2秒"));
     form->Label1_DblClick();

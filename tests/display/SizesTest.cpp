@@ -22,23 +22,23 @@ protected:
 // a refused press sends nothing. Only the width is held to its limit.
 TEST_F(SizesTest, LargerAndSmallerStopAtTheirLimits)
 {
-    haveVideo(320, 240);
+    openVideo();
     EXPECT_EQ(widthsAfter(&frmMain::Command11_Click, 7),
               QList<double>({384, 460, 552, 662, 794, 952, 952}));
     EXPECT_EQ(channel.commands.size(), 6);
     EXPECT_EQ(channel.commands.first(), put("320 230 384 308"));
 
-    haveVideo(320, 240);
+    openVideo();
     EXPECT_EQ(widthsAfter(&frmMain::Command12_Click, 10),
               QList<double>({266, 221, 184, 153, 127, 105, 87, 72, 60, 60}));
     EXPECT_EQ(channel.commands.size(), 9);
     EXPECT_EQ(form->state.VideoHeight, 45);
 
     // 854 x 1.2 = 1024.8 still fits; 855 x 1.2 = 1026 does not.
-    haveVideo(854, 5000);
+    openVideo(250, 854, 5000);
     form->Command11_Click();
     EXPECT_EQ(form->state.VideoHeight, 6000);
-    haveVideo(855, 480);
+    openVideo(250, 855, 480);
     form->Command11_Click();
     EXPECT_EQ(form->state.VideoWidth, 855);
     EXPECT_TRUE(channel.commands.isEmpty());
@@ -48,7 +48,7 @@ TEST_F(SizesTest, LargerAndSmallerStopAtTheirLimits)
 // picture larger than the screen; the screen is read at every click.
 TEST_F(SizesTest, MiddleGoesBackToTheSourceSizeCentred)
 {
-    haveVideo(320, 240);
+    openVideo();
     form->Command11_Click();
     form->Command12_Click();
     form->Command20_Click();
@@ -61,11 +61,11 @@ TEST_F(SizesTest, MiddleGoesBackToTheSourceSizeCentred)
                 {1280, 960, "-128 -106 1280 980"},
                 {1025, 749, "-1 -1 1025 769"}};
     for (const auto &row : rows) {
-        haveVideo(row.width, row.height);
+        openVideo(250, row.width, row.height);
         form->Command20_Click();
         EXPECT_EQ(channel.commands, QStringList{put(row.put)});
     }
-    haveVideo(320, 240);
+    openVideo();
     windowing::setFixedScreen(windowing::ScreenMetrics{9600, 7200, 12, 12}); // 800 x 600
     form->Command20_Click();
     EXPECT_EQ(channel.commands, QStringList{put("240 170 320 260")});

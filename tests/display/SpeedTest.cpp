@@ -5,7 +5,7 @@ using SpeedTest = PanelFixture;
 
 TEST_F(SpeedTest, SliderEndsSendOneAndThreeThousandAndNeverZero)
 {
-    haveVideo();
+    openVideo();
     form->Slider2->setValue(1);
     form->Slider2->setValue(0);  // below the range: stays at 1, nothing more is sent
     form->Slider2->setValue(3000);
@@ -21,7 +21,7 @@ TEST_F(SpeedTest, SliderEndsSendOneAndThreeThousandAndNeverZero)
 
 TEST_F(SpeedTest, DoubleClickOnSpeedSendsOneThousandOnceAndStartsThePoll)
 {
-    haveVideo();
+    openVideo();
     form->Slider2->setValue(2500);
     channel.commands.clear();
     ASSERT_FALSE(form->Timer1.isActive());

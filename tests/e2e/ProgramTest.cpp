@@ -1,3 +1,4 @@
+#include "tests/mci/TraceFile.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QDeadlineTimer>
@@ -8,30 +9,48 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-// The two programs as a person starts them: their options, and kurimo with a file named on
-// the command line, watched through the command trace.
+// The two programs as a person starts them: their options, kurimo-mci on scripts and on
+// standard input, and kurimo with a file named on the command line, watched through the
+// command trace.
 namespace {
 
-struct OptionCase {
-    const char *program;
-    QStringList args;
-    int exitCode;
-    const char *out; // the start of standard output
-    const char *err; // the start of standard error
+struct ProgramRun {
+    int exitCode = -1; // also when it did not exit by itself
+    QString out;
+    QString err;
 };
 
-QString binary(const char *program)
+// Runs a program to its end with `input` on standard input, without a display: options are
+// read before Qt starts, and the console runs offscreen by itself.
+ProgramRun run(const char *program, const QStringList &args, const QByteArray &input = {},
+               QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
 {
-    return QString::fromUtf8(program) == QLatin1String("kurimo")
-               ? QStringLiteral(KURIMO_BINARY)
-               : QStringLiteral(KURIMO_MCI_BINARY);
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(qstrcmp(program, "kurimo") == 0 ? QStringLiteral(KURIMO_BINARY)
+                                                  : QStringLiteral(KURIMO_MCI_BINARY),
+                  args);
+    EXPECT_TRUE(process.waitForStarted());
+    process.write(input);
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(60'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Options are read before Qt starts, so none of them needs a display.
 TEST(Programs, AnswerTheirOptionsWithoutADisplay)
 {
     const QString version = QStringLiteral(KURIMO_VERSION);
-    const std::vector<OptionCase> cases = {
+    const struct OptionCase {
+        const char *program;
+        QStringList args;
+        int exitCode;
+        const char *out; // the start of standard output
+        const char *err; // the start of standard error
+    } cases[] = {
         {"kurimo", {"--help"}, 0, "使い方: kurimo [ファイル]", ""},
         {"kurimo", {"-h"}, 0, "使い方: kurimo [ファイル]", ""},
         {"kurimo", {"--version"}, 0, "kurimo ", ""},
@@ -42,19 +61,10 @@ TEST(Programs, AnswerTheirOptionsWithoutADisplay)
         {"kurimo-mci", {"-x"}, 2, "", "kurimo-mci: 知らないオプションです: -x"},
         {"kurimo-mci", {"a.txt", "b.txt"}, 2, "", "kurimo-mci: 読めるスクリプトは一つです"},
     };
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
     for (const OptionCase &c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.args.join(' ').toStdString());
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(binary(c.program), c.args);
-        ASSERT_TRUE(process.waitForFinished(30'000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), c.exitCode);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        const QString err = QString::fromUtf8(process.readAllStandardError());
+        const auto [exitCode, out, err] = run(c.program, c.args);
+        EXPECT_EQ(exitCode, c.exitCode);
         // An empty start asks for nothing (a null text starts nothing, to Qt).
         EXPECT_TRUE(!*c.out || out.startsWith(QString::fromUtf8(c.out))) << out.toStdString();
         EXPECT_TRUE(!*c.err || err.startsWith(QString::fromUtf8(c.err))) << err.toStdString();
@@ -65,6 +75,80 @@ TEST(Programs, AnswerTheirOptionsWithoutADisplay)
             EXPECT_TRUE(out.isEmpty() && err.contains(QStringLiteral("使い方:")));
         }
     }
+}
+
+// kurimo-mci answers one line per command, from a script or standard input: blank lines
+// skipped, a CR dropped; exit 1 when any command failed, else 0, and 2 for a script that
+// cannot be read.
+class Console : public ::testing::Test {
+protected:
+    QString script(const QByteArray &content)
+    {
+        const QString path = dir.filePath(QStringLiteral("script%1.txt").arg(scripts++));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    QTemporaryDir dir;
+    int scripts = 0;
+};
+
+TEST_F(Console, OneLinePerCommandAndExitOneOnAnyFailure)
+{
+    ProgramRun r = run("kurimo-mci", {script("close all\n\nxyz\r\n  \t \nclose all\r\n"
+                                             "play /v/nothing.avi from 0\nclose all wait")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QStringLiteral("\nerror: コマンドが分かりません: xyz\n\n"
+                                    "error: デバイスが開かれていません: /v/nothing.avi\n\n"));
+    r = run("kurimo-mci", {script("close all\r\nclose all wait\n")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, QStringLiteral("\n\n"));
+    r = run("kurimo-mci", {}, "close all\nstatus\n\nclose all");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QStringLiteral("\nerror: デバイス名がありません: status\n\n"));
+    for (const QString &path : {QStringLiteral("/nonexistent/kurimo/script.txt"),
+                                QDir::tempPath()}) {
+        r = run("kurimo-mci", {path});
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(path);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.contains(path)) << qPrintable(r.err);
+    }
+}
+
+TEST_F(Console, DrivesTheAviDeviceByAPathWithBlanks)
+{
+    QString why;
+    const QString clip = AviCorpus::file(AviCorpus::Kind::Dib24, &why);
+    if (clip.isEmpty())
+        GTEST_SKIP() << qPrintable(why);
+    const QString path = dir.filePath(QStringLiteral("my 動画 from here.avi"));
+    ASSERT_TRUE(QFile::copy(clip, path));
+    const QByteArray p = path.toUtf8();
+    const ProgramRun r = run("kurimo-mci",
+        {script("open " + p + "\nstatus " + p + " length\nwhere " + p + " source\ncapability "
+                + p + " can play\nseek " + p + " to 10\nstatus " + p + " position\nclose " + p
+                + "\n")});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.out);
+    EXPECT_EQ(r.out, QStringLiteral("\n60\n0 0 160 120\ntrue\n\n10\n\n"));
+}
+
+// It traces what it sends, a line too long included.
+TEST_F(Console, TracesWhatItSends)
+{
+    TraceFile trace;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KURIMO_TRACE"), trace.path());
+    const QByteArray tooLong = "open " + QByteArray(70'000, 'w');
+    const ProgramRun r = run("kurimo-mci", {script("close all\r\nplay\tx\n" + tooLong + "\n")},
+                             {}, environment);
+    EXPECT_EQ(r.exitCode, 1) << qPrintable(r.err);
+    const QString refused = QStringLiteral("error: コマンドが長すぎます（65536文字まで）");
+    EXPECT_TRUE(r.out.endsWith(refused + '\n'));
+    EXPECT_EQ(trace.lines(), QStringList({"close all\t",
+                                          "play\\tx\terror: デバイスが開かれていません: x",
+                                          QString::fromLatin1(tooLong) + '\t' + refused}));
 }
 
 // kurimo FILE, offscreen on a 1024x768 screen, until its trace holds `lines` lines.
@@ -81,7 +165,6 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
                            QStringLiteral("offscreen:configfile=") + screen.fileName());
-        environment.insert(QStringLiteral("KURIMO_TRACE"), trace());
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir.path());
     }
@@ -91,8 +174,6 @@ protected:
         process.kill();
         process.waitForFinished();
     }
-
-    QString trace() const { return dir.filePath(QStringLiteral("trace.txt")); }
 
     void start(const QString &file)
     {
@@ -105,18 +186,15 @@ protected:
         QStringList read;
         QDeadlineTimer deadline(30'000);
         while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-            QFile file(trace());
-            if (file.open(QIODevice::ReadOnly)) {
-                read = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-                read.removeLast(); // after the last line end
-                if (read.size() >= lines)
-                    break;
-            }
+            read = trace.lines();
+            if (read.size() >= lines)
+                break;
             QThread::msleep(50);
         }
         return read;
     }
 
+    TraceFile trace; // before the environment is read
     QTemporaryDir dir;
     QProcess process;
 };

@@ -1,7 +1,5 @@
 #include "platform/video/device/VideoDevice.h"
-#include "platform/mci/ErrorText.h"
 #include "platform/mci/Interpreter.h"
-#include "platform/mci/Parser.h"
 #include "platform/mci/Surfaces.h"
 #include "tests/device/FakeFrameSource.h"
 #include "tests/mci/TraceFile.h"
@@ -183,30 +181,6 @@ public:
         return line;
     }
 
-    // Very long lines about the limit: wait words, blanks, one long path, random bytes.
-    QString longLine()
-    {
-        const qsizetype sizes[] = {mci::kMaxCommandLength - 1, mci::kMaxCommandLength,
-            mci::kMaxCommandLength + 1, 4 * mci::kMaxCommandLength};
-        const qsizetype size = sizes[below(std::size(sizes))];
-        QString line = seed();
-        switch (below(4)) {
-        case 0:
-            while (line.size() < size / 2)
-                line += QStringLiteral(" wait");
-            break;
-        case 1: line = QStringLiteral("capture v as /tmp/") + QString(size, u'p'); break;
-        case 2:
-            while (line.size() < size)
-                line += QChar(ushort(m_random()));
-            break;
-        default: break;
-        }
-        if (line.size() < size)
-            line += QString(size - line.size(), u' ');
-        return line.left(size);
-    }
-
     int below(qsizetype n) { return n > 0 ? int(m_random() % quint64(n)) : 0; }
 
 private:
@@ -237,14 +211,12 @@ TEST(CommandFuzz, AnyLineGivesOneResultAndOneTraceLine)
     Lines lines(handle);
 
     const int count = 10000;
-    int refused = 0;
     for (int n = 0; n < count; ++n) {
         QString line;
         switch (n % 40) {
-        case 0: line = lines.longLine(); break;
-        case 1: line = QStringLiteral("close all"); break;
-        case 2: line = QStringLiteral("open /v/clip.avi alias v"); break;
-        case 3: line = QStringLiteral("open /v/my clip.avi"); break;
+        case 0: line = QStringLiteral("close all"); break;
+        case 1: line = QStringLiteral("open /v/clip.avi alias v"); break;
+        case 2: line = QStringLiteral("open /v/my clip.avi"); break;
         default:
             switch (n % 3) {
             case 0: line = lines.renumbered(); break;
@@ -256,10 +228,6 @@ TEST(CommandFuzz, AnyLineGivesOneResultAndOneTraceLine)
         const mci::Result r = interpreter.send(line);
         ASSERT_TRUE(r.ok || !r.error.isEmpty()) << n;
         EXPECT_LE(r.error.size(), 200) << n;
-        if (line.size() > mci::kMaxCommandLength) {
-            EXPECT_EQ(r.error, mci::errortext::tooLong(mci::kMaxCommandLength)) << n;
-            ++refused;
-        }
         for (FuzzDevice *device : live)
             device->advance();
         if (n % 50 == 0)
@@ -268,7 +236,6 @@ TEST(CommandFuzz, AnyLineGivesOneResultAndOneTraceLine)
     interpreter.send(QStringLiteral("close all"));
     mci::Surfaces::unregisterSurface(handle);
 
-    EXPECT_GT(refused, 0);
     const QStringList traced = trace.lines();
     ASSERT_EQ(traced.size(), count + 1);
     for (const QString &l : traced)

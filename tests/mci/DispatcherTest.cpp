@@ -111,43 +111,4 @@ TEST_F(Dispatcher, DeviceClosedInsideItsOwnWaitStopsAndLivesUntilTheWaitReturns)
                            "/v/a.avi waited", "/v/a.avi destroyed"}));
 }
 
-TEST_F(Dispatcher, ExecuteReportsFailuresSendDoesNot)
-{
-    QStringList reported;
-    interpreter.setErrorReporter([&](const QString &command, const QString &message) {
-        reported << command + QLatin1Char('|') + message;
-    });
-    EXPECT_FALSE(send("play /v/b.avi").ok);
-    EXPECT_TRUE(interpreter.execute(QStringLiteral("stop /v/a.avi")).ok);
-    EXPECT_TRUE(reported.isEmpty());
-    const Result r = interpreter.execute(QStringLiteral("frobnicate"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(reported, QStringList({"frobnicate|コマンドが分かりません: frobnicate"}));
-}
-
-TEST_F(Dispatcher, AnyTextAtAllIsAResultNeverACrash)
-{
-    const QString nul(QChar(0));
-    const QStringList garbage = {
-        QString(), QStringLiteral(" "), QStringLiteral("\t\t"), QStringLiteral("\""),
-        QStringLiteral("\"\""), QStringLiteral("\"\" \"\""), QStringLiteral("open \""),
-        QStringLiteral("open \"\" type recording"), QStringLiteral("play \""),
-        QStringLiteral("play \"/v/a.avi"), QStringLiteral("close \"\""),
-        QStringLiteral("play /v/a.avi from 99999999999999999999999999"),
-        QStringLiteral("seek /v/a.avi to -"), nul, QStringLiteral("play ") + nul,
-        QStringLiteral("play /v/a.avi") + nul, QStringLiteral("open ") + nul,
-        QStringLiteral("status /v/a.avi\r\nlength"), QString(200'000, QLatin1Char('"')),
-        QStringLiteral("play ") + QString(200'000, QLatin1Char(' ')) + QStringLiteral("x"),
-        QStringLiteral("open a") + QString(100'000, QLatin1Char(' ')) + QStringLiteral("b"),
-        QStringLiteral("update /v/a.avi at 0 0 1 1 hdc 4294967295"),
-    };
-    for (const QString &text : garbage) {
-        const Result r = interpreter.send(text);
-        EXPECT_FALSE(r.ok) << qPrintable(text.left(40));
-        EXPECT_FALSE(r.error.isEmpty());
-        EXPECT_LT(r.error.size(), 200);
-    }
-    EXPECT_TRUE(device->calls.isEmpty());
-}
-
 } // namespace

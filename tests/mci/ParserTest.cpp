@@ -75,7 +75,7 @@ void check(const std::vector<Case> &cases, const QStringList &openDevices, bool 
 
 const QStringList kOpen{QStringLiteral("/a")};
 
-TEST(Parser, OpenTakesPathTypeAndAlias)
+TEST(Parser, EveryVerbGivesItsTypedCommand)
 {
     check({
               {"open /v/a.avi", "open path=/v/a.avi type=avivideo alias= <>"},
@@ -94,13 +94,6 @@ TEST(Parser, OpenTakesPathTypeAndAlias)
               {"open /v/wait here.avi", "open path=/v/wait here.avi type=avivideo alias= <>"},
               {"open /v/a.avi color red", "open path=/v/a.avi color red type=avivideo alias= <>"},
               {"open C:\\v\\Case.AVI", "open path=C:\\v\\Case.AVI type=avivideo alias= <>"},
-          },
-          {}, true);
-}
-
-TEST(Parser, EveryVerbGivesItsTypedCommand)
-{
-    check({
               {"close all", "close <all>"},
               {"close ALL wait", "close <all> wait"},
               {"close /a", "close </a>"},
@@ -155,7 +148,6 @@ TEST(Parser, BadTextIsAnErrorNamingTheToken)
               {"", "コマンドがありません"},
               {"  \t  ", "コマンドがありません"},
               {"xyz", "コマンドが分かりません: xyz"},
-              {"xyz /a", "コマンドが分かりません: xyz"},
               {"\"play\" /a", "コマンドが分かりません: play"},
               {"\"", "引用符が閉じていません: \""},
               {"play", "デバイス名がありません: play"},
@@ -169,7 +161,6 @@ TEST(Parser, BadTextIsAnErrorNamingTheToken)
               {"play /a from x", "数値が正しくありません: x"},
               {"play /a from 2147483648", "数値が正しくありません: 2147483648"},
               {"play /a from -2147483649", "数値が正しくありません: -2147483649"},
-              {"play /a from 99999999999", "数値が正しくありません: 99999999999"},
               {"play /a from 1.5", "数値が正しくありません: 1.5"},
               {"play /a from +1", "数値が正しくありません: +1"},
               {"play /a from -", "数値が正しくありません: -"},
@@ -209,6 +200,37 @@ TEST(Parser, BadTextIsAnErrorNamingTheToken)
               {"close all now", "語が分かりません: now"},
           },
           kOpen, false);
+}
+
+// Device names are matched against the open devices, not cut at blanks: the longest open
+// name wins, whatever the open order, but only before a blank or the end; keywords and quotes
+// inside names and Japanese names are names; case matters in names, not in verbs. With
+// nothing open, the name the error will show stops where the verb's clauses begin.
+TEST(Parser, OpenNamesAreMatchedLongestFirst)
+{
+    check({{"play /tmp/my videos/a.avi\tfrom 4", "play from=4 to=- </tmp/my videos/a.avi>"},
+           {"play \"/tmp/my videos/a.avi\" from 3", "play from=3 to=- </tmp/my videos/a.avi>"}},
+          {QStringLiteral("/tmp/my videos/a.avi")}, true);
+    for (const QStringList &open : {QStringList{"/v/a", "/v/a b", "/v/a.avi"},
+                                    QStringList{"/v/a b", "/v/a"}})
+        check({{"play /v/a b from 1", "play from=1 to=- </v/a b>"},
+               {"play /v/a from 2", "play from=2 to=- </v/a>"},
+               {"stop /v/a", "stop </v/a>"},
+               {"play /v/ab from 5", "play from=5 to=- </v/ab>"}},
+              open, true);
+    check({{"play /ビデオ/猫 の 動画.avi from 9", "play from=9 to=- </ビデオ/猫 の 動画.avi>"},
+           {"status /ビデオ/猫 の 動画.avi length", "status 0 </ビデオ/猫 の 動画.avi>"},
+           {"play /v/from here.avi from 1", "play from=1 to=- </v/from here.avi>"},
+           {"play /v/\"odd\".avi from 2", "play from=2 to=- </v/\"odd\".avi>"},
+           {"PLAY /V/A FROM 1", "play from=1 to=- </V/A>"},
+           {"play /v/a", "play from=- to=- </v/a>"}},
+          {QStringLiteral("/ビデオ/猫 の 動画.avi"), QStringLiteral("/v/from here.avi"),
+           QStringLiteral("/v/\"odd\".avi"), QStringLiteral("/V/A")},
+          true);
+    check({{"play /tmp/my videos/a.avi from 0 to 10", "play from=0 to=10 </tmp/my videos/a.avi>"},
+           {"play /tmp/x.avi wait", "play from=- to=- </tmp/x.avi> wait"},
+           {"status /tmp/x y.avi frame rate", "status 3 </tmp/x y.avi>"}},
+          {}, true);
 }
 
 constexpr qsizetype kLimit = 65536;

@@ -1,17 +1,93 @@
 #pragma once
 
+#include "media/CommandChannel.h"
+#include "media/MciControl.h"
 #include "platform/windowing/CommonDialog.h"
 #include "platform/windowing/EventPump.h"
 #include "shell/Controls.h"
 #include "shell/frmMain.h"
 #include "tests/support/FixedScreen.h"
-#include "tests/support/RecordingChannel.h"
 #include "tests/support/RecordingMessages.h"
 
 #include <QRawFont>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <utility>
+
+// A channel that keeps every command string it is given, in order, and answers "where"
+// with a reply the test chooses.
+class RecordingChannel final : public CommandChannel {
+public:
+    bool mciExecute(const QString &command) override
+    {
+        commands << command;
+        if (onExecute)
+            onExecute(command);
+        return true;
+    }
+
+    int mciSendString(const QString &command, QString &replyBuffer, int bufferSize) override
+    {
+        commands << command;
+        replyBuffer = whereReply.left(bufferSize - 1);
+        return 0;
+    }
+
+    QStringList commands;
+    QString whereReply = QStringLiteral("0 0 320 240");
+    std::function<void(const QString &)> onExecute;
+};
+
+// A multimedia control that records what is written to it and plays a simple device: "Open"
+// makes it usable with the length the test set, "seek" moves the position to the target.
+class RecordingControl final : public MciControl {
+public:
+    void setDeviceType(const QString &type) override { m_type = type; }
+    QString deviceType() const override { return m_type; }
+    void setFileName(const QString &name) override { m_fileName = name; }
+    QString fileName() const override { return m_fileName; }
+
+    void setCommand(const QString &command) override
+    {
+        log << command;
+        if (command == QLatin1String("seek")) {
+            seeks << m_to;
+            currentPosition = m_to;
+        } else if (command == QLatin1String("Open")) {
+            isOpen = true;
+            currentPosition = 0;
+        } else if (command == QLatin1String("Close")) {
+            isOpen = false;
+        }
+        if (onCommand)
+            onCommand(command);
+    }
+
+    void setTo(qint32 position) override
+    {
+        log << QStringLiteral("to=%1").arg(position);
+        m_to = position;
+    }
+
+    bool canPlay() const override { return isOpen && playable; }
+    qint32 length() const override { return isOpen ? mediaLength : 0; }
+    qint32 position() const override { return currentPosition; }
+
+    // Everything written, in order: "to=N", "seek", "Open", "Close".
+    QStringList log;
+    QList<qint32> seeks;
+    qint32 mediaLength = 250;
+    qint32 currentPosition = 0;
+    bool playable = true;
+    bool isOpen = false;
+    std::function<void(const QString &)> onCommand;
+
+private:
+    QString m_type;
+    QString m_fileName;
+    qint32 m_to = 0;
+};
 
 // Whether the font the design names lands on an installed font with Japanese glyphs (which
 // one is the font substitution's business).
@@ -44,37 +120,15 @@ protected:
         frmMain::setExitHandler({});
     }
 
-    // Opens a video through the file button and forgets what that sent.
-    void openVideo(qint32 length = 250, const QString &where = QStringLiteral("0 0 320 240"))
+    // Opens a width by height video through the file button and forgets what that sent.
+    void openVideo(qint32 length = 250, int width = 320, int height = 240)
     {
         chosenPath = path;
         control.mediaLength = length;
         control.playable = true;
-        channel.whereReply = where;
+        channel.whereReply = QStringLiteral("0 0 %1 %2").arg(width).arg(height);
         form->Command8_Click();
         ASSERT_EQ(form->DeviceError, 0);
-        forget();
-    }
-
-    // The state an open of a usable video leaves, set directly so that sizes other than the
-    // reply of the open can be tried: source size, picture at source size, sliders enabled
-    // over the video's length. Nothing is recorded from it.
-    void haveVideo(int width = 320, int height = 240, qint32 length = 250)
-    {
-        form->DeviceError = 0;
-        form->MediaPath = path;
-        form->MediaLength = length;
-        form->state.SourceWidth = width;
-        form->state.SourceHeight = height;
-        form->state.VideoWidth = width;
-        form->state.VideoHeight = height;
-        form->state.PutHeightText = QString::number(height + form->state.WindowHeightMargin);
-        form->Slider1->setRange(0, length);
-        for (QWidget *widget : QList<QWidget *>{form->Slider1, form->Slider2, form->Label1,
-                                                form->Label2})
-            widget->setEnabled(true);
-        control.isOpen = true;
-        control.mediaLength = length;
         forget();
     }
 
@@ -84,6 +138,7 @@ protected:
         control.log.clear();
         control.seeks.clear();
         messages.events.clear();
+        dialogRequests.clear();
     }
 
     // Everything that needs a video: disabled by the load step and by a failed open.

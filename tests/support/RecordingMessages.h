@@ -22,13 +22,5 @@ public:
         events.push_back({false, request});
     }
 
-    int boxCount() const
-    {
-        int n = 0;
-        for (const Event &e : events)
-            n += e.beep ? 0 : 1;
-        return n;
-    }
-
     std::vector<Event> events;
 };
