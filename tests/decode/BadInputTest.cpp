@@ -67,9 +67,7 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
         "testsrc2=size=64x48:rate=25", "-frames:v", "25", "-c:v", "mjpeg", "-f", "mp4"},
         &error);
     ASSERT_FALSE(mp4.isEmpty()) << error.toStdString();
-    QFile whole(mp4);
-    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    const QByteArray data = whole.readAll();
+    const QByteArray data = readAll(mp4);
     ASSERT_TRUE(writeAll(at("cut.mp4"), data.left(data.lastIndexOf("moov") - 4)));
     EXPECT_FALSE(openError(at("cut.mp4")).isEmpty());
 }

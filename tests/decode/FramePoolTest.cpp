@@ -7,13 +7,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,45 +54,35 @@ TEST(FramePool, HandsOutReleasedMemoryAgainAndNeverTwiceAtOnce)
 TEST(FramePool, BuffersComeBackFromWhicheverThreadDropsThem)
 {
     FramePool pool;
+    using Marked = std::pair<Buffer, uint8_t>;
     std::mutex mutex;
-    std::condition_variable ready;
-    std::deque<std::pair<Buffer, uint8_t>> handedOver; // as to a cache on another thread
+    std::deque<Marked> handedOver; // as to a cache on another thread
     std::atomic<int> damaged{0};
-    std::atomic<bool> done{false};
-    auto intact = [](const AVBufferRef *b, uint8_t mark) {
-        for (size_t i = 0; i < b->size; i += 997) {
-            if (b->data[i] != mark)
-                return false;
-        }
-        return true;
+    std::atomic<int> running{3};
+    const auto check = [&](const Marked &m) {
+        for (size_t i = 0; i < m.first->size; i += 997)
+            damaged += m.first->data[i] != m.second;
     };
     std::thread evictor([&] {
-        std::unique_lock lock(mutex);
-        while (!done || !handedOver.empty()) {
-            ready.wait(lock, [&] { return done || !handedOver.empty(); });
-            while (!handedOver.empty()) {
-                auto [buffer, mark] = std::move(handedOver.front());
-                handedOver.pop_front();
-                lock.unlock();
-                if (!intact(buffer.get(), mark))
-                    ++damaged;
-                buffer.reset();
-                lock.lock();
-            }
+        for (bool last = false; !last; std::this_thread::yield()) {
+            last = running == 0;
+            std::unique_lock lock(mutex);
+            const std::deque<Marked> batch = std::exchange(handedOver, {});
+            lock.unlock();
+            for (const Marked &m : batch)
+                check(m);
         }
     });
     std::vector<std::thread> decoders;
     for (int t = 0; t < 3; ++t) {
         decoders.emplace_back([&, t] {
             std::mt19937 random{unsigned(t)};
-            std::deque<std::pair<Buffer, uint8_t>> held; // reference frames of its own
+            std::deque<Marked> held; // reference frames of its own
             for (int i = 0; i < 400; ++i) {
-                const size_t size = (random() % 2) ? 115200 : 460800;
-                Buffer b(pool.get(size));
-                if (!b) {
-                    ++damaged;
+                Buffer b(pool.get((random() % 2) ? 115200 : 460800));
+                damaged += !b;
+                if (!b)
                     continue;
-                }
                 const auto mark = uint8_t(t * 64 + i % 64);
                 std::memset(b->data, mark, b->size);
                 held.emplace_back(std::move(b), mark);
@@ -101,22 +90,15 @@ TEST(FramePool, BuffersComeBackFromWhicheverThreadDropsThem)
                     std::lock_guard lock(mutex);
                     handedOver.push_back(std::move(held.front()));
                     held.pop_front();
-                    ready.notify_one();
                 }
             }
-            for (auto &[buffer, mark] : held) {
-                if (!intact(buffer.get(), mark))
-                    ++damaged;
-            }
+            for (const Marked &m : held)
+                check(m);
+            --running;
         });
     }
     for (std::thread &t : decoders)
         t.join();
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-        ready.notify_one();
-    }
     evictor.join();
     EXPECT_EQ(damaged, 0);
     // All of it came back: more of the same sizes come out of what is there.
@@ -170,13 +152,6 @@ TEST(FramePool, BuffersOutliveThePool)
     kept.reset(); // takes the last slab, and the pool's books, with it
 }
 
-bool waitFor(const std::function<bool()> &done)
-{
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 // The pool's own thread faults a slab in ahead of need while the pool is used and when it
 // goes; prefaulted memory reads as fresh memory does.
 TEST(FramePool, GoesWhilePrefaulting)
@@ -186,7 +161,9 @@ TEST(FramePool, GoesWhilePrefaulting)
         Buffer b(pool.get(size_t(30) << 20)); // a large slab to fault in behind our back
         ASSERT_TRUE(b);
         if (i == 0) {
-            ASSERT_TRUE(waitFor([&] { return pool.ready(size_t(30) << 20) > 0; }));
+            for (int wait = 0; wait < 500 && pool.ready(size_t(30) << 20) == 0; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_GT(pool.ready(size_t(30) << 20), 0);
             Buffer next(pool.get(size_t(30) << 20));
             for (size_t at = 0; at < next->size; at += 4096)
                 ASSERT_EQ(next->data[at], 0) << at;
