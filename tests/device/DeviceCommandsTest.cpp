@@ -1,3 +1,4 @@
+#include "platform/video/device/FrameTime.h"
 #include "platform/video/device/Messages.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
@@ -9,8 +10,6 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QtEndian>
-
-#include <functional>
 
 #include <sys/stat.h>
 
@@ -77,6 +76,12 @@ TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
     EXPECT_EQ(device.status(StatusItem::Position).reply, "30");
     device.setTimeFormat(mci::TimeFormat::Milliseconds);
     EXPECT_FALSE(device.seek(seekTo(10030)).ok); // 300.6 frames: past the end
+    // One rounding rule both ways: at any rate every frame comes back from its milliseconds.
+    for (const auto &[num, den] : {std::pair{25, 1}, {30000, 1001}, {24000, 1001}, {15, 2}}) {
+        const video::FrameTime t(num, den);
+        for (qint64 frame = 0; frame < 20000; frame += 7)
+            ASSERT_EQ(t.toFrames(t.toMilliseconds(frame)), frame) << num << "/" << den;
+    }
 
     EXPECT_FALSE(device.setSpeed(0).ok);
     EXPECT_FALSE(device.setSpeed(3001).ok);
@@ -194,34 +199,33 @@ TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
     DeviceRig rig(1500); // 25 fps: 60,000 ms
     ASSERT_TRUE(rig.device->setTimeFormat(mci::TimeFormat::Milliseconds).ok);
     ASSERT_EQ(rig.reply(StatusItem::Length), "60000");
-    const auto seek = [&](qint32 ms) { return rig.device->seek(seekTo(ms)); };
-    const auto play = [&](std::optional<qint32> from, std::optional<qint32> to) {
-        return rig.device->play(range(from, to));
-    };
     const struct {
-        const char *what;
-        std::function<mci::Result()> call;
+        std::optional<qint32> from; // a seek's target when there is no `to`
+        std::optional<qint32> to;
+        bool play;
         bool ok;
     } cases[] = {
-        {"seek -1", [&] { return seek(-1); }, false},
-        {"seek 60019", [&] { return seek(60019); }, false},
-        {"seek 60001", [&] { return seek(60001); }, false},
-        {"seek 60000", [&] { return seek(60000); }, true},
-        {"seek 0", [&] { return seek(0); }, true},
-        {"play from -1", [&] { return play(-1, std::nullopt); }, false},
-        {"play to 60019", [&] { return play(std::nullopt, 60019); }, false},
-        {"play from 60001 to 60000", [&] { return play(60001, 60000); }, false},
-        {"play from 59000 to 60000", [&] { return play(59000, 60000); }, true},
+        {-1, {}, false, false},
+        {60019, {}, false, false},
+        {60001, {}, false, false},
+        {60000, {}, false, true},
+        {0, {}, false, true},
+        {-1, {}, true, false},
+        {{}, 60019, true, false},
+        {60001, 60000, true, false},
+        {59000, 60000, true, true},
     };
     for (const auto &c : cases) {
         rig.device->stop();
         rig.device->seek(seekTo(1000));
-        const mci::Result r = c.call();
-        EXPECT_EQ(r.ok, c.ok) << c.what;
+        const mci::Result r =
+            c.play ? rig.device->play(range(c.from, c.to)) : rig.device->seek(seekTo(*c.from));
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        EXPECT_EQ(r.ok, c.ok);
         if (!c.ok) {
-            EXPECT_EQ(r.error, video::messages::positionOutOfRange()) << c.what;
-            EXPECT_EQ(rig.reply(StatusItem::Position), "1000") << c.what;
-            EXPECT_EQ(rig.mode(), "stopped") << c.what;
+            EXPECT_EQ(r.error, video::messages::positionOutOfRange());
+            EXPECT_EQ(rig.reply(StatusItem::Position), "1000");
+            EXPECT_EQ(rig.mode(), "stopped");
         }
     }
 }
