@@ -58,8 +58,7 @@ const std::vector<Entry> &entries()
 
 const Entry &entry(AviCorpus::Kind kind)
 {
-    return *std::find_if(entries().begin(), entries().end(),
-        [kind](const Entry &e) { return e.kind == kind; });
+    return entries()[size_t(kind)]; // in the order of the kinds
 }
 
 // ffmpeg arguments for the kinds that ffmpeg makes.
@@ -180,11 +179,8 @@ QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int w
                 // then drop the whole frame.)
                 if (x + same == width)
                     break;
-                if (same > 0) {
-                    out.append('\0');
-                    out.append('\2');
-                    out.append(char(same));
-                    out.append('\0');
+                if (same > 0) { // a skip of `same` pixels right, none down
+                    out.append(QByteArray("\0\2", 2)).append(char(same)).append('\0');
                     x += same;
                     continue;
                 }
@@ -194,12 +190,10 @@ QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int w
             while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
                 (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
                 ++run;
-            out.append(char(run));
-            out.append(value);
+            out.append(char(run)).append(value);
             x += run;
         }
-        out.append('\0');
-        out.append(line == height - 1 ? '\1' : '\0');
+        out.append('\0').append(line == height - 1 ? '\1' : '\0'); // end of line or picture
     }
     return out;
 }
@@ -390,27 +384,17 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     QByteArray idx1;
     for (const Chunk &c : avi.chunks) {
         if (!c.paletteChange.empty()) {
-            QByteArray change;
-            change.append(char(0));                                 // first entry
-            change.append(char(c.paletteChange.size() & 0xff));    // count; 0 is 256
-            change.append(2, '\0');
-            for (uint32_t rgb : c.paletteChange) {
-                change.append(char((rgb >> 16) & 0xff));
-                change.append(char((rgb >> 8) & 0xff));
-                change.append(char(rgb & 0xff));
-                change.append(char(0));
-            }
-            idx1.append("00pc", 4);
-            put32(idx1, 0x100); // AVIIF_NOTIME
-            put32(idx1, uint32_t(movi.size() + 4));
-            put32(idx1, uint32_t(change.size()));
+            // From the first entry, a count (0 is 256), then PALETTEENTRY: red, green, blue, 0.
+            QByteArray change = words({uint32_t(c.paletteChange.size() & 0xff) << 8});
+            for (uint32_t rgb : c.paletteChange)
+                put32(change, (rgb >> 16 & 0xff) | (rgb & 0xff00) | (rgb & 0xff) << 16);
+            idx1 += "00pc" + words({0x100 /* AVIIF_NOTIME */, uint32_t(movi.size() + 4),
+                uint32_t(change.size())});
             putChunk(movi, "00pc", change);
         }
         // Offsets count from the 'movi' fourcc.
-        idx1.append(chunkId, 4);
-        put32(idx1, c.keyframe ? 0x10 : 0);
-        put32(idx1, uint32_t(movi.size() + 4));
-        put32(idx1, uint32_t(c.data.size()));
+        idx1 += chunkId + words({c.keyframe ? 0x10u : 0u, uint32_t(movi.size() + 4),
+            uint32_t(c.data.size())});
         putChunk(movi, chunkId, c.data);
     }
 
