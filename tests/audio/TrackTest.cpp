@@ -10,19 +10,13 @@ using namespace audiotest;
 
 namespace {
 
-class AudioTrackTest : public ::testing::Test {
-protected:
-    void SetUp() override { video::setSilentAudioOnly(true); }
-    void TearDown() override { video::setSilentAudioOnly(false); }
-
-    std::unique_ptr<video::AudioTrack> open(const QString &encoder = "pcm_s16le")
-    {
-        QString error;
-        auto track = video::openAudioTrack(aviWith(Sound::Tone, encoder), &error);
-        EXPECT_TRUE(track) << error.toStdString();
-        return track;
-    }
-};
+std::unique_ptr<video::AudioTrack> openTone(const QString &encoder = "pcm_s16le")
+{
+    QString error;
+    auto track = video::openAudioTrack(aviWith(Sound::Tone, encoder), &error);
+    EXPECT_TRUE(track) << error.toStdString();
+    return track;
+}
 
 } // namespace
 
@@ -30,9 +24,10 @@ protected:
 // The silent stand-in keeps real time (the real-time play test holds it to the frame): its
 // clock runs on while muted. Every start and stop, over a running start, past the end of the
 // sound, destroyed while playing, ends cleanly.
-TEST_F(AudioTrackTest, RefusesSpeedsAndTheSilentClockRunsOnMutedAndEveryStopEndsCleanly)
+TEST(AudioTrackTest, RefusesSpeedsAndTheSilentClockRunsOnMutedAndEveryStopEndsCleanly)
 {
-    auto track = open();
+    video::setSilentAudioOnly(true);
+    auto track = openTone();
     ASSERT_TRUE(track);
     track->stop(); // before any start
     for (int speed : {0, 1, 249, 3001, -1000}) {
@@ -60,17 +55,17 @@ TEST_F(AudioTrackTest, RefusesSpeedsAndTheSilentClockRunsOnMutedAndEveryStopEnds
     ASSERT_TRUE(track->start(100.0, 1000)); // far past the end: the clock runs on by itself
     EXPECT_GE(*track->clockSeconds(), 100.0);
     track.reset();
-    auto other = open("adpcm_ima_wav");
+    auto other = openTone("adpcm_ima_wav");
     ASSERT_TRUE(other);
     ASSERT_TRUE(other->start(1.0, 2000));
 }
 
 // With the default device, whatever this machine has: a real one plays, and where none
 // answers (CI) start() still succeeds with the stand-in. Either way the controls work.
-TEST_F(AudioTrackTest, PlaysOnTheDefaultDeviceOrFallsBackToSilence)
+TEST(AudioTrackTest, PlaysOnTheDefaultDeviceOrFallsBackToSilence)
 {
     video::setSilentAudioOnly(false);
-    auto track = open();
+    auto track = openTone();
     ASSERT_TRUE(track);
     ASSERT_TRUE(track->start(0.5, 1000));
     EXPECT_GE(*track->clockSeconds(), 0.5);

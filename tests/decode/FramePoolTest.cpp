@@ -158,8 +158,8 @@ TEST(FramePool, GoesWhilePrefaulting)
 }
 
 // Decoders take their pictures from the pool (whether those are right, every codec's exact
-// frames show); memory let go by the cache on another thread and by the decoder is reused by
-// the next decode.
+// frames show), and all of it comes back when the cache on another thread and the decoder
+// let go.
 TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
 {
     QString error;
@@ -176,28 +176,20 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     ASSERT_NE(pool, nullptr);
     std::vector<video::ff::FramePtr> frames;
     auto packet = video::ff::makePacket();
-    auto decode = [&](int packets) {
-        int index = -1;
-        for (int i = 0; i < packets && file->readVideoPacket(packet.get(), &index); ++i) {
-            decoder->decode(packet.get(), [&](AVFrame *frame) {
-                frames.push_back(video::ff::makeFrame());
-                av_frame_ref(frames.back().get(), frame);
-            });
-            av_packet_unref(packet.get());
-        }
-    };
-    decode(40);
+    int index = -1;
+    for (int i = 0; i < 40 && file->readVideoPacket(packet.get(), &index); ++i) {
+        decoder->decode(packet.get(), [&](AVFrame *frame) {
+            frames.push_back(video::ff::makeFrame());
+            av_frame_ref(frames.back().get(), frame);
+        });
+        av_packet_unref(packet.get());
+    }
     ASSERT_GT(frames.size(), 30u);
     for (const video::ff::FramePtr &frame : frames)
         EXPECT_TRUE(pool->owns(frame->buf[0]));
     std::thread([&] { frames.clear(); }).join();
     decoder->reset();
-    const int64_t fresh = pool->stats().fresh;
-    file = video::MediaFile::open(path, &error); // from the start again
-    decode(8);
-    EXPECT_FALSE(frames.empty());
-    frames.clear();
-    EXPECT_EQ(pool->stats().fresh, fresh);
+    EXPECT_EQ(pool->stats().outBytes, 0u); // nothing kept once the cache and the decoder let go
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QUuid>
 
 #include <cstdio>
+#include <functional>
 #include <sys/wait.h>
 
 namespace {
@@ -83,19 +84,25 @@ QString recipeHash(const QStringList &args)
     return QString::fromLatin1(digest.toHex().left(10));
 }
 
-// Moves a file written beside `path` into place, so that a concurrent reader sees either
+// `path` when it is there already, or made now by `write` (which returns why it failed) into
+// a temporary file beside it and moved into place, so that a concurrent reader sees either
 // nothing or the whole file; whoever was faster wins.
-bool publish(const QString &path, const QString &tmp)
+QString madeOnce(const QString &path, const std::function<QString(const QString &)> &write,
+    QString *error)
 {
-    const bool placed = QFile::exists(path) || QFile::rename(tmp, path) || QFile::exists(path);
-    QFile::remove(tmp);
-    return placed;
-}
-
-QString temporaryBeside(const QString &path)
-{
-    return path + QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
+    if (QFileInfo(path).size() > 0)
+        return path;
+    QDir().mkpath(QFileInfo(path).path());
+    const QString tmp = path + QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
         QStringLiteral(".tmp.avi");
+    QString failure = write(tmp);
+    if (failure.isEmpty() &&
+        !(QFile::exists(path) || QFile::rename(tmp, path) || QFile::exists(path)))
+        failure = QStringLiteral("cannot write %1").arg(path);
+    QFile::remove(tmp);
+    if (!failure.isEmpty() && error)
+        *error = failure;
+    return failure.isEmpty() ? path : QString();
 }
 
 void put32(QByteArray &b, uint32_t v)
@@ -252,32 +259,20 @@ int AviCorpus::ffmpeg(const QStringList &args, QByteArray *output)
 QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
     const QString &dir)
 {
-    const QString folder = dir.isEmpty() ? dataDir() : dir;
-    QDir().mkpath(folder);
-    const QString path = folder + QLatin1Char('/') + name + QLatin1Char('-') +
-        recipeHash(ffmpegArgs) + QStringLiteral(".avi");
-    if (QFileInfo(path).size() > 0)
-        return path;
-    const QString tmp = temporaryBeside(path);
     // AVI unless the recipe names another container after its last input.
-    const qsizetype lastInput = ffmpegArgs.lastIndexOf(QStringLiteral("-i"));
-    const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"), lastInput + 1) >= 0;
-    QByteArray output;
-    if (ffmpeg(QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} +
-                ffmpegArgs + (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}),
-            &output) != 0) {
-        if (error) // the shell says when there is no ffmpeg at all
-            *error = QStringLiteral("ffmpeg failed for %1: %2")
-                .arg(name, QString::fromLocal8Bit(output).left(2000));
-        QFile::remove(tmp);
-        return {};
-    }
-    if (!publish(path, tmp)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return {};
-    }
-    return path;
+    const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"),
+                               ffmpegArgs.lastIndexOf(QStringLiteral("-i")) + 1) >= 0;
+    const QString path = (dir.isEmpty() ? dataDir() : dir) + QLatin1Char('/') + name +
+        QLatin1Char('-') + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
+    return madeOnce(path, [&](const QString &tmp) {
+        QByteArray output; // the shell's word when there is no ffmpeg at all
+        if (ffmpeg(QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} +
+                    ffmpegArgs + (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}),
+                &output) == 0)
+            return QString();
+        return QStringLiteral("ffmpeg failed for %1: %2")
+            .arg(name, QString::fromLocal8Bit(output).left(2000));
+    }, error);
 }
 
 QString AviCorpus::file(Kind kind, QString *error)
@@ -294,17 +289,11 @@ QString AviCorpus::file(Kind kind, QString *error)
 
 QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
 {
-    const QString path = dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi");
-    if (QFileInfo(path).size() > 0)
-        return path;
-    QDir().mkpath(dataDir());
-    const QString tmp = temporaryBeside(path);
-    if (!writeAvi(tmp, avi) || !publish(path, tmp)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return {};
-    }
-    return path;
+    return madeOnce(dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi"),
+        [&](const QString &tmp) {
+            return writeAvi(tmp, avi) ? QString() : QStringLiteral("cannot write %1").arg(tmp);
+        },
+        error);
 }
 
 AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
