@@ -93,11 +93,8 @@ std::vector<uint8_t> textbook(const AVFrame *frame, bool fullRange)
         return (1 - wy) * ((1 - wx) * at(x0, y0) + wx * at(x1, y0)) +
             wy * ((1 - wx) * at(x0, y1) + wx * at(x1, y1));
     };
-    double kr = 0.299, kb = 0.114;
-    if (frame->colorspace == AVCOL_SPC_BT709) {
-        kr = 0.2126;
-        kb = 0.0722;
-    }
+    const bool bt709 = frame->colorspace == AVCOL_SPC_BT709;
+    const double kr = bt709 ? 0.2126 : 0.299, kb = bt709 ? 0.0722 : 0.114;
     const double kg = 1 - kr - kb;
     std::vector<uint8_t> out(size_t(frame->width) * frame->height * 4);
     for (int y = 0; y < frame->height; ++y) {

@@ -47,7 +47,7 @@ TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForOrKeepsThePicture)
     }
 }
 
-TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
+TEST(AviDeviceStatus, ReportsEveryItemConvertsMillisecondsBothWaysAndNeedsAFirstFrame)
 {
     auto fake = std::make_unique<FakeFrameSource>(300, 64, 48, 30000, 1001);
     video::VideoDevice::Options options;
@@ -88,22 +88,15 @@ TEST(AviDeviceStatus, ReportsEveryItemAndConvertsMillisecondsBothWays)
     EXPECT_EQ(device.status(StatusItem::Speed).reply, "1000");
     device.setAudio(false);
     EXPECT_EQ(device.status(StatusItem::Audio).reply, "off");
-}
 
-TEST(AviDeviceStatus, AFileWithoutFramesOrWithAnUndecodableFirstFrameCannotPlay)
-{
-    video::VideoDevice::Options options;
-    options.player.autoTick = false;
-    video::VideoDevice device("empty.avi", std::make_unique<FakeFrameSource>(0), nullptr,
-        options);
-    EXPECT_FALSE(device.canPlay());
-    EXPECT_FALSE(device.play({}).ok);
-    EXPECT_FALSE(device.seek(seekTo(0)).ok);
-
+    // A file without frames, or whose first frame cannot be decoded, cannot play.
+    video::VideoDevice empty("empty.avi", std::make_unique<FakeFrameSource>(0), nullptr, options);
+    EXPECT_FALSE(empty.canPlay());
+    EXPECT_FALSE(empty.play({}).ok);
+    EXPECT_FALSE(empty.seek(seekTo(0)).ok);
     auto broken = std::make_unique<FakeFrameSource>(10);
     broken->breakFrame(0);
-    video::VideoDevice unreadable("broken.avi", std::move(broken), nullptr, options);
-    EXPECT_FALSE(unreadable.canPlay());
+    EXPECT_FALSE(video::VideoDevice("broken.avi", std::move(broken), nullptr, options).canPlay());
 }
 
 TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAllowance)
