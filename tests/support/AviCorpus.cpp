@@ -219,10 +219,7 @@ QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name
 
 AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
 
-QString AviCorpus::dataDir()
-{
-    return QStringLiteral(KURIMO_TEST_DATA_DIR);
-}
+QString AviCorpus::dataDir() { return QStringLiteral(KURIMO_TEST_DATA_DIR); }
 
 QByteArray AviCorpus::readAll(const QString &path)
 {
@@ -299,12 +296,8 @@ QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *err
 AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
     int keyframeInterval, uint32_t compression)
 {
-    RawAvi avi;
-    avi.width = width;
-    avi.height = height;
-    avi.bitCount = 8;
-    avi.palette = patternPalette();
-    avi.compression = compression;
+    RawAvi avi{.width = width, .height = height, .bitCount = 8, .compression = compression,
+        .palette = patternPalette(), .chunks = {}};
     QByteArray previous;
     for (int n = 0; n < frames; ++n) {
         const QByteArray frame = patternFrame(width, height, n);
