@@ -2,13 +2,11 @@
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 
 namespace {

@@ -1,5 +1,4 @@
 #include "platform/video/FFmpegHandles.h"
-#include "platform/video/decode/VideoDecoder.h"
 #include "platform/video/decode/YuvToRgb.h"
 
 extern "C" {
