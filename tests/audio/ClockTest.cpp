@@ -14,13 +14,9 @@ constexpr int kRate = 48000;
 struct Rig {
     AudioClock clock;
     TimePoint t0 = TimePoint{} + 1000s;
-    OutputPosition position;
+    OutputPosition position{.at = t0};
 
-    explicit Rig(double from, int speed)
-    {
-        clock.restart(from, speed, kRate);
-        position.at = t0;
-    }
+    explicit Rig(double from, int speed) { clock.restart(from, speed, kRate); }
     void report(int heardMs, int atMs, bool ended = false)
     {
         position = {int64_t(heardMs) * kRate / 1000, t0 + std::chrono::milliseconds(atMs), true,

@@ -22,12 +22,8 @@ std::vector<int16_t> decodeAll(AudioDecoder &d, double from, int speed, OutputFo
     std::vector<int16_t> chunk(size_t(1000) * size_t(format.channels));
     // Far more than any test file holds: a decoder that never ends fails instead of hanging.
     const size_t limit = size_t(format.rate) * size_t(format.channels) * 60;
-    for (;;) {
-        const int got = d.pull(chunk.data(), 1000);
-        if (got == 0 || all.size() > limit)
-            break;
+    for (int got; (got = d.pull(chunk.data(), 1000)) > 0 && all.size() <= limit;)
         all.insert(all.end(), chunk.begin(), chunk.begin() + got * format.channels);
-    }
     return all;
 }
 
@@ -46,9 +42,7 @@ double frequencyHz(const std::vector<int16_t> &s, int channels, int channel, siz
             lastCross = i;
         }
     }
-    if (crossings < 2)
-        return 0;
-    return double(crossings - 1) * rate / double(lastCross - firstCross);
+    return crossings < 2 ? 0 : double(crossings - 1) * rate / double(lastCross - firstCross);
 }
 
 std::unique_ptr<AudioDecoder> openOrFail(const QString &path)
@@ -193,7 +187,6 @@ TEST(AudioDecoder, RefusesFilesWithoutPlayableSoundAndEndsACutOne)
         EXPECT_TRUE(AviCorpus::writeAll(dir.filePath(name), bytes));
         return dir.filePath(name);
     };
-    const QString picture = QStringLiteral("testsrc2=size=64x48:rate=10");
     QByteArray garbage(4096, '\0');
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char((i * 7919) >> 3);
@@ -201,7 +194,8 @@ TEST(AudioDecoder, RefusesFilesWithoutPlayableSoundAndEndsACutOne)
         QString path;
         QString reason; // expected message, or empty for any
     } cases[] = {
-        {AviCorpus::generate("silent", {"-f", "lavfi", "-i", picture, "-t", "2", "-c:v", "mjpeg"}),
+        {AviCorpus::generate("silent",
+             {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-t", "2", "-c:v", "mjpeg"}),
             QStringLiteral("音声がありません")},
         // A container of its own after the last input: a WAV, whatever its name.
         {AviCorpus::generate("sweep-wav",

@@ -164,10 +164,8 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
     auto file = video::MediaFile::open(path, &error);
     ASSERT_TRUE(file) << error.toStdString();
-    video::VideoDecoder::setPooledMemory(true, false); // the books free of prefaulting's timing
     auto decoder = video::VideoDecoder::open(file->codecParameters(),
         file->index().everyPacketIsKeyframe(), &error);
-    video::VideoDecoder::setPooledMemory(true);
     ASSERT_TRUE(decoder) << error.toStdString();
     const FramePool *pool = decoder->framePool();
     ASSERT_NE(pool, nullptr);
