@@ -48,11 +48,11 @@ TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForOrKeepsThePicture)
 
 TEST(AviDeviceStatus, ReportsEveryItemConvertsMillisecondsBothWaysAndNeedsAFirstFrame)
 {
-    auto fake = std::make_unique<FakeFrameSource>(300, 64, 48, 30000, 1001);
     video::VideoDevice::Options options;
     options.clock = std::make_shared<video::ManualClock>();
     options.player.autoTick = false;
-    video::VideoDevice device("x.avi", std::move(fake), nullptr, options);
+    video::VideoDevice device("x.avi", std::make_unique<FakeFrameSource>(300, 64, 48, 30000, 1001),
+        nullptr, options);
     EXPECT_TRUE(device.canPlay());
     EXPECT_EQ(device.status(StatusItem::Length).reply, "300");
     EXPECT_EQ(device.status(StatusItem::FrameRate).reply, "29970");
