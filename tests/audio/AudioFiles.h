@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QString>
+#include "tests/support/AviCorpus.h"
 
-// Small AVI files with known sound, made with the ffmpeg tool on first use and kept in the
-// build tree's test data (a file is written under a temporary name and renamed, so test
-// processes running side by side never see half of one).
+// Small AVI files with known sound, made with the ffmpeg tool on first use and kept with the
+// corpus's files.
 namespace audiotest {
 
 enum class Sound {
@@ -12,21 +11,37 @@ enum class Sound {
     Tone,  // stereo 44.1 kHz, 4 s, 440 Hz
 };
 
-// Whether this ffmpeg has the encoder.
-bool canEncode(const QString &encoder);
-// The sound, in the audio codec named as ffmpeg calls its encoder, next to an MJPEG picture;
-// an empty string when this ffmpeg has no such encoder.
-// Extra encoder options (e.g. "-q:a 4") go in `options`, blank-separated.
-QString aviWith(Sound sound, const QString &encoder, const QString &options = {});
-// An AVI with a picture and no sound.
-QString aviWithoutSound();
-// The sweep in a WAV file: sound, but not an AVI.
-QString wavFile();
-// A file of the given bytes.
-QString fileWithBytes(const QString &name, const QByteArray &bytes);
-
 // Frequency of the sweep at media time t, and its inverse.
 inline double sweepHz(double t) { return 200 + 600 * t; }
 inline double sweepTimeAt(double hz) { return (hz - 200) / 600; }
+
+inline bool canEncode(const QString &encoder)
+{
+    static QByteArray list;
+    if (list.isEmpty())
+        AviCorpus::ffmpeg({"-hide_banner", "-encoders"}, &list);
+    return list.contains(' ' + encoder.toLatin1() + ' ');
+}
+
+inline QStringList soundSource(Sound s)
+{
+    return {"-f", "lavfi", "-i", s == Sound::Sweep
+            ? "aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100"
+            : "aevalsrc=exprs=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100"};
+}
+
+// The sound in the audio codec named as ffmpeg calls its encoder, next to an MJPEG picture;
+// empty when this ffmpeg has no such encoder. More encoder options (e.g. "-q:a 4") go in
+// `options`, blank-separated.
+inline QString aviWith(Sound s, const QString &encoder, const QString &options = {})
+{
+    if (!canEncode(encoder))
+        return {};
+    return AviCorpus::generate(
+        QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder),
+        QStringList{"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10"} + soundSource(s) +
+            QStringList{"-t", "4", "-c:v", "mjpeg", "-c:a", encoder} +
+            options.split(' ', Qt::SkipEmptyParts));
+}
 
 } // namespace audiotest

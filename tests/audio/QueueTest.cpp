@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -92,14 +91,10 @@ TEST(QueueDevice, StandsInSilenceForADryQueueAndKeepsItOutOfTheCount)
     ASSERT_EQ(device.read(reinterpret_cast<char *>(out.data()), 50 * 4), 50 * 4);
     EXPECT_EQ(out[0], 7);
 
-    // Given out: 100 sound, 200 silence, 100 sound.
-    EXPECT_EQ(device.soundFramesWithin(50), 50);
-    EXPECT_EQ(device.soundFramesWithin(100), 100);
-    EXPECT_EQ(device.soundFramesWithin(250), 100);
-    EXPECT_EQ(device.soundFramesWithin(300), 100);
-    EXPECT_EQ(device.soundFramesWithin(350), 150);
-    EXPECT_EQ(device.soundFramesWithin(400), 200);
-    EXPECT_EQ(device.soundFramesWithin(10000), 200) << "never more than was given";
+    // Given out: 100 sound, 200 silence, 100 sound; never more counted than was given.
+    for (const auto &[within, sound] : {std::pair{50, 50}, {100, 100}, {250, 100}, {300, 100},
+             {350, 150}, {400, 200}, {10000, 200}})
+        EXPECT_EQ(device.soundFramesWithin(within), sound) << within;
 
     queue.finish();
     EXPECT_EQ(device.read(reinterpret_cast<char *>(out.data()), 300 * 4), 0) << "the end";

@@ -7,13 +7,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,64 +32,40 @@ size_t slabBytes(size_t size)
     return probe.stats().mappedBytes;
 }
 
-TEST(FramePool, HandsOutReleasedMemoryAgainAndNeverTwiceAtOnce)
-{
-    FramePool pool;
-    Buffer first(pool.get(150000));
-    ASSERT_TRUE(first);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(first->data) % FramePool::kAlign, 0u);
-    EXPECT_EQ(first->size, 150000u);
-    const uint8_t *memory = first->data;
-    first.reset();
-    Buffer again(pool.get(150000));
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->data, memory); // the touched memory first, not the untouched rest
-    Buffer other(pool.get(40000));
-    ASSERT_TRUE(other);
-    EXPECT_TRUE(other->data + other->size <= again->data ||
-        again->data + again->size <= other->data);
-}
-
-// A buffer handed out twice at once would show as a pattern overwritten by another thread.
+// Buffers of the size asked for, aligned; one handed out twice at once would show as a
+// pattern overwritten by another thread.
 TEST(FramePool, BuffersComeBackFromWhicheverThreadDropsThem)
 {
     FramePool pool;
+    using Marked = std::pair<Buffer, uint8_t>;
     std::mutex mutex;
-    std::condition_variable ready;
-    std::deque<std::pair<Buffer, uint8_t>> handedOver; // as to a cache on another thread
+    std::deque<Marked> handedOver; // as to a cache on another thread
     std::atomic<int> damaged{0};
-    std::atomic<bool> done{false};
-    auto intact = [](const AVBufferRef *b, uint8_t mark) {
-        for (size_t i = 0; i < b->size; i += 997) {
-            if (b->data[i] != mark)
-                return false;
-        }
-        return true;
+    std::atomic<int> running{3};
+    const auto check = [&](const Marked &m) {
+        for (size_t i = 0; i < m.first->size; i += 997)
+            damaged += m.first->data[i] != m.second;
     };
     std::thread evictor([&] {
-        std::unique_lock lock(mutex);
-        while (!done || !handedOver.empty()) {
-            ready.wait(lock, [&] { return done || !handedOver.empty(); });
-            while (!handedOver.empty()) {
-                auto [buffer, mark] = std::move(handedOver.front());
-                handedOver.pop_front();
-                lock.unlock();
-                if (!intact(buffer.get(), mark))
-                    ++damaged;
-                buffer.reset();
-                lock.lock();
-            }
+        for (bool last = false; !last; std::this_thread::yield()) {
+            last = running == 0;
+            std::unique_lock lock(mutex);
+            const std::deque<Marked> batch = std::exchange(handedOver, {});
+            lock.unlock();
+            for (const Marked &m : batch)
+                check(m);
         }
     });
     std::vector<std::thread> decoders;
     for (int t = 0; t < 3; ++t) {
         decoders.emplace_back([&, t] {
             std::mt19937 random{unsigned(t)};
-            std::deque<std::pair<Buffer, uint8_t>> held; // reference frames of its own
+            std::deque<Marked> held; // reference frames of its own
             for (int i = 0; i < 400; ++i) {
-                const size_t size = (random() % 2) ? 115200 : 460800;
+                const size_t size = (random() % 2) ? 115208 : 460800; // 115208: not 64 * n
                 Buffer b(pool.get(size));
-                if (!b) {
+                if (!b || b->size != size ||
+                    reinterpret_cast<uintptr_t>(b->data) % FramePool::kAlign != 0) {
                     ++damaged;
                     continue;
                 }
@@ -101,28 +76,21 @@ TEST(FramePool, BuffersComeBackFromWhicheverThreadDropsThem)
                     std::lock_guard lock(mutex);
                     handedOver.push_back(std::move(held.front()));
                     held.pop_front();
-                    ready.notify_one();
                 }
             }
-            for (auto &[buffer, mark] : held) {
-                if (!intact(buffer.get(), mark))
-                    ++damaged;
-            }
+            for (const Marked &m : held)
+                check(m);
+            --running;
         });
     }
     for (std::thread &t : decoders)
         t.join();
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-        ready.notify_one();
-    }
     evictor.join();
     EXPECT_EQ(damaged, 0);
     // All of it came back: more of the same sizes come out of what is there.
     const std::size_t mapped = pool.stats().mappedBytes;
     for (int i = 0; i < 100; ++i) {
-        Buffer small(pool.get(115200));
+        Buffer small(pool.get(115208));
         Buffer large(pool.get(460800));
         ASSERT_TRUE(small && large);
     }
@@ -170,15 +138,8 @@ TEST(FramePool, BuffersOutliveThePool)
     kept.reset(); // takes the last slab, and the pool's books, with it
 }
 
-bool waitFor(const std::function<bool()> &done)
-{
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 // The pool's own thread faults a slab in ahead of need while the pool is used and when it
-// goes; prefaulted memory reads as fresh memory does.
+// goes.
 TEST(FramePool, GoesWhilePrefaulting)
 {
     for (int i = 0; i < 20; ++i) {
@@ -186,17 +147,16 @@ TEST(FramePool, GoesWhilePrefaulting)
         Buffer b(pool.get(size_t(30) << 20)); // a large slab to fault in behind our back
         ASSERT_TRUE(b);
         if (i == 0) {
-            ASSERT_TRUE(waitFor([&] { return pool.ready(size_t(30) << 20) > 0; }));
-            Buffer next(pool.get(size_t(30) << 20));
-            for (size_t at = 0; at < next->size; at += 4096)
-                ASSERT_EQ(next->data[at], 0) << at;
+            for (int wait = 0; wait < 500 && pool.ready(size_t(30) << 20) == 0; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_GT(pool.ready(size_t(30) << 20), 0);
         }
     }
 }
 
 // Decoders take their pictures from the pool (whether those are right, every codec's exact
-// frames show); memory let go by the cache on another thread and by the decoder is reused by
-// the next decode.
+// frames show), and all of it comes back when the cache on another thread and the decoder
+// let go.
 TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
 {
     QString error;
@@ -204,37 +164,27 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
     auto file = video::MediaFile::open(path, &error);
     ASSERT_TRUE(file) << error.toStdString();
-    video::VideoDecoder::setPooledMemory(true, false); // the books free of prefaulting's timing
     auto decoder = video::VideoDecoder::open(file->codecParameters(),
         file->index().everyPacketIsKeyframe(), &error);
-    video::VideoDecoder::setPooledMemory(true);
     ASSERT_TRUE(decoder) << error.toStdString();
     const FramePool *pool = decoder->framePool();
     ASSERT_NE(pool, nullptr);
     std::vector<video::ff::FramePtr> frames;
     auto packet = video::ff::makePacket();
-    auto decode = [&](int packets) {
-        int index = -1;
-        for (int i = 0; i < packets && file->readVideoPacket(packet.get(), &index); ++i) {
-            decoder->decode(packet.get(), [&](AVFrame *frame) {
-                frames.push_back(video::ff::makeFrame());
-                av_frame_ref(frames.back().get(), frame);
-            });
-            av_packet_unref(packet.get());
-        }
-    };
-    decode(40);
+    int index = -1;
+    for (int i = 0; i < 40 && file->readVideoPacket(packet.get(), &index); ++i) {
+        decoder->decode(packet.get(), [&](AVFrame *frame) {
+            frames.push_back(video::ff::makeFrame());
+            av_frame_ref(frames.back().get(), frame);
+        });
+        av_packet_unref(packet.get());
+    }
     ASSERT_GT(frames.size(), 30u);
     for (const video::ff::FramePtr &frame : frames)
         EXPECT_TRUE(pool->owns(frame->buf[0]));
     std::thread([&] { frames.clear(); }).join();
     decoder->reset();
-    const int64_t fresh = pool->stats().fresh;
-    file = video::MediaFile::open(path, &error); // from the start again
-    decode(8);
-    EXPECT_FALSE(frames.empty());
-    frames.clear();
-    EXPECT_EQ(pool->stats().fresh, fresh);
+    EXPECT_EQ(pool->stats().outBytes, 0u); // nothing kept once the cache and the decoder let go
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "platform/video/FrameSource.h"
 #include "tests/support/AviCorpus.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -83,16 +82,10 @@ TEST(DecodeFuzz, MutatedFilesNeverCrash)
     int refused = 0;
     for (const auto &[kindName, path] : originals) {
         ASSERT_FALSE(path.isEmpty()) << kindName.toStdString() << ": " << error.toStdString();
-        QFile in(path);
-        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-        const QByteArray original = in.readAll();
+        const QByteArray original = AviCorpus::readAll(path);
         for (int i = 0; i < perKind; ++i) {
             const QString name = dir.filePath(QStringLiteral("m%1.avi").arg(i));
-            {
-                QFile out(name);
-                ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                out.write(mutate(original, random));
-            }
+            ASSERT_TRUE(AviCorpus::writeAll(name, mutate(original, random)));
             SCOPED_TRACE((kindName + QStringLiteral(" #%1").arg(i)).toStdString());
             error.clear();
             auto source = video::openFrameSource(name, &error);

@@ -114,21 +114,17 @@ TEST_P(RealFile, OpensWithItsLengthAndShowsTheSamePictureInAnyOrder)
     std::mt19937 random(5);
     for (int i = 0; i < 4; ++i)
         spread.insert(int(random() % unsigned(length)));
-    const std::vector<int> ascending(spread.begin(), spread.end());
-    std::vector<int> shuffled = ascending;
-    std::shuffle(shuffled.begin(), shuffled.end(), random);
-    const std::vector<int> descending(ascending.rbegin(), ascending.rend());
-
     std::map<int, QByteArray> seen;
-    for (int p : ascending)
+    for (int p : spread) // ascending
         seen[p] = digest(first->frameAt(p));
-    for (const std::vector<int> *order : {&descending, static_cast<const std::vector<int> *>(&shuffled)}) {
+    std::vector<int> shuffled(spread.begin(), spread.end());
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    const std::vector<int> descending(spread.rbegin(), spread.rend());
+    for (const auto &[how, order] : {std::pair{"descending", descending}, {"shuffled", shuffled}}) {
         auto source = open(&message);
         ASSERT_TRUE(source);
-        for (int p : *order) {
-            EXPECT_EQ(digest(source->frameAt(p)), seen[p])
-                << (order == &descending ? "descending" : "shuffled") << " visit, position " << p;
-        }
+        for (int p : order)
+            EXPECT_EQ(digest(source->frameAt(p)), seen[p]) << how << " visit, position " << p;
     }
 }
 

@@ -97,7 +97,6 @@ ReferenceDecode referenceDecode(const QString &path)
     const int slotCount = walkReferenceDecode(
         path, [&](int slot, const AVFrame *picture, int width, int height) {
             bySlot[slot] = referenceConvert(picture, width, height);
-            ++result.decodedFrames;
         });
     result.framesByPosition = byPosition(bySlot, slotCount);
     return result;

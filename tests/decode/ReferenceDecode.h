@@ -14,7 +14,6 @@ struct AVFrame;
 // caching or any of the decoder's planning: the yardstick for every exactness test.
 struct ReferenceDecode {
     std::vector<QImage> framesByPosition; // one per frame slot
-    int decodedFrames = 0;
 };
 
 ReferenceDecode referenceDecode(const QString &path);

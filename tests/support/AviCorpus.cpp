@@ -1,12 +1,14 @@
 #include "tests/support/AviCorpus.h"
 
-#include "tests/support/RunProgram.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
+
+#include <cstdio>
+#include <functional>
+#include <sys/wait.h>
 
 namespace {
 
@@ -57,8 +59,7 @@ const std::vector<Entry> &entries()
 
 const Entry &entry(AviCorpus::Kind kind)
 {
-    return *std::find_if(entries().begin(), entries().end(),
-        [kind](const Entry &e) { return e.kind == kind; });
+    return entries()[size_t(kind)]; // in the order of the kinds
 }
 
 // ffmpeg arguments for the kinds that ffmpeg makes.
@@ -83,25 +84,25 @@ QString recipeHash(const QStringList &args)
     return QString::fromLatin1(digest.toHex().left(10));
 }
 
-// Writes into a temporary file beside `path`, then renames it into place, so that a
-// concurrent reader sees either nothing or the whole file.
-bool publish(const QString &path, const QString &tmp)
+// `path` when it is there already, or made now by `write` (which returns why it failed) into
+// a temporary file beside it and moved into place, so that a concurrent reader sees either
+// nothing or the whole file; whoever was faster wins.
+QString madeOnce(const QString &path, const std::function<QString(const QString &)> &write,
+    QString *error)
 {
-    if (QFile::exists(path)) { // someone else was faster
-        QFile::remove(tmp);
-        return true;
-    }
-    if (!QFile::rename(tmp, path)) {
-        QFile::remove(tmp);
-        return QFile::exists(path);
-    }
-    return true;
-}
-
-QString temporaryBeside(const QString &path)
-{
-    return path + QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
+    if (QFileInfo(path).size() > 0)
+        return path;
+    QDir().mkpath(QFileInfo(path).path());
+    const QString tmp = path + QStringLiteral(".") + QUuid::createUuid().toString(QUuid::Id128) +
         QStringLiteral(".tmp.avi");
+    QString failure = write(tmp);
+    if (failure.isEmpty() &&
+        !(QFile::exists(path) || QFile::rename(tmp, path) || QFile::exists(path)))
+        failure = QStringLiteral("cannot write %1").arg(path);
+    QFile::remove(tmp);
+    if (!failure.isEmpty() && error)
+        *error = failure;
+    return failure.isEmpty() ? path : QString();
 }
 
 void put32(QByteArray &b, uint32_t v)
@@ -185,11 +186,8 @@ QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int w
                 // then drop the whole frame.)
                 if (x + same == width)
                     break;
-                if (same > 0) {
-                    out.append('\0');
-                    out.append('\2');
-                    out.append(char(same));
-                    out.append('\0');
+                if (same > 0) { // a skip of `same` pixels right, none down
+                    out.append(QByteArray("\0\2", 2)).append(char(same)).append('\0');
                     x += same;
                     continue;
                 }
@@ -199,12 +197,10 @@ QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int w
             while (x + run < width && run < 255 && px(frame, x + run, y) == value &&
                 (!previous || px(frame, x + run, y) != px(*previous, x + run, y)))
                 ++run;
-            out.append(char(run));
-            out.append(value);
+            out.append(char(run)).append(value);
             x += run;
         }
-        out.append('\0');
-        out.append(line == height - 1 ? '\1' : '\0');
+        out.append('\0').append(line == height - 1 ? '\1' : '\0'); // end of line or picture
     }
     return out;
 }
@@ -223,10 +219,7 @@ QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name
 
 AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
 
-QString AviCorpus::dataDir()
-{
-    return QStringLiteral(KURIMO_TEST_DATA_DIR);
-}
+QString AviCorpus::dataDir() { return QStringLiteral(KURIMO_TEST_DATA_DIR); }
 
 QByteArray AviCorpus::readAll(const QString &path)
 {
@@ -240,38 +233,43 @@ bool AviCorpus::writeAll(const QString &path, const QByteArray &data)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
+// Through popen, whose child glibc starts with posix_spawn, rather than QProcess: a QProcess
+// child runs Qt code in the parent's memory between vfork and exec, which ThreadSanitizer
+// books as the parent's own and then reports as races in correctly locked code.
+int AviCorpus::ffmpeg(const QStringList &args, QByteArray *output)
+{
+    QByteArray line = "ffmpeg";
+    for (const QString &arg : args) // each word quoted for the shell
+        line += " '" + QFile::encodeName(arg).replace('\'', "'\\''") + '\'';
+    FILE *pipe = ::popen((line + " </dev/null 2>&1").constData(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        if (output)
+            output->append(buffer, qsizetype(n));
+    }
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
     const QString &dir)
 {
-    const QString folder = dir.isEmpty() ? dataDir() : dir;
-    QDir().mkpath(folder);
-    const QString path = folder + QLatin1Char('/') + name + QLatin1Char('-') +
-        recipeHash(ffmpegArgs) + QStringLiteral(".avi");
-    if (QFileInfo(path).size() > 0)
-        return path;
-    const QString tmp = temporaryBeside(path);
     // AVI unless the recipe names another container after its last input.
-    const qsizetype lastInput = ffmpegArgs.lastIndexOf(QStringLiteral("-i"));
-    const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"), lastInput + 1) >= 0;
-    const ProgramRun ffmpeg = runProgram(QStringLiteral("ffmpeg"),
-        QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} + ffmpegArgs +
-            (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}));
-    if (ffmpeg.exitCode != 0) {
-        if (error && !ffmpeg.started) {
-            *error = QStringLiteral("ffmpeg is not installed");
-        } else if (error) {
-            *error = QStringLiteral("ffmpeg failed for %1: %2")
-                .arg(name, QString::fromLocal8Bit(ffmpeg.output).left(2000));
-        }
-        QFile::remove(tmp);
-        return {};
-    }
-    if (!publish(path, tmp)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return {};
-    }
-    return path;
+    const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"),
+                               ffmpegArgs.lastIndexOf(QStringLiteral("-i")) + 1) >= 0;
+    const QString path = (dir.isEmpty() ? dataDir() : dir) + QLatin1Char('/') + name +
+        QLatin1Char('-') + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
+    return madeOnce(path, [&](const QString &tmp) {
+        QByteArray output; // the shell's word when there is no ffmpeg at all
+        if (ffmpeg(QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} +
+                    ffmpegArgs + (ownFormat ? QStringList{tmp} : QStringList{"-f", "avi", tmp}),
+                &output) == 0)
+            return QString();
+        return QStringLiteral("ffmpeg failed for %1: %2")
+            .arg(name, QString::fromLocal8Bit(output).left(2000));
+    }, error);
 }
 
 QString AviCorpus::file(Kind kind, QString *error)
@@ -288,28 +286,18 @@ QString AviCorpus::file(Kind kind, QString *error)
 
 QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
 {
-    const QString path = dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi");
-    if (QFileInfo(path).size() > 0)
-        return path;
-    QDir().mkpath(dataDir());
-    const QString tmp = temporaryBeside(path);
-    if (!writeAvi(tmp, avi) || !publish(path, tmp)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return {};
-    }
-    return path;
+    return madeOnce(dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi"),
+        [&](const QString &tmp) {
+            return writeAvi(tmp, avi) ? QString() : QStringLiteral("cannot write %1").arg(tmp);
+        },
+        error);
 }
 
 AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
     int keyframeInterval, uint32_t compression)
 {
-    RawAvi avi;
-    avi.width = width;
-    avi.height = height;
-    avi.bitCount = 8;
-    avi.palette = patternPalette();
-    avi.compression = compression;
+    RawAvi avi{.width = width, .height = height, .bitCount = 8, .compression = compression,
+        .palette = patternPalette(), .chunks = {}};
     QByteArray previous;
     for (int n = 0; n < frames; ++n) {
         const QByteArray frame = patternFrame(width, height, n);
@@ -378,27 +366,17 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     QByteArray idx1;
     for (const Chunk &c : avi.chunks) {
         if (!c.paletteChange.empty()) {
-            QByteArray change;
-            change.append(char(0));                                 // first entry
-            change.append(char(c.paletteChange.size() & 0xff));    // count; 0 is 256
-            change.append(2, '\0');
-            for (uint32_t rgb : c.paletteChange) {
-                change.append(char((rgb >> 16) & 0xff));
-                change.append(char((rgb >> 8) & 0xff));
-                change.append(char(rgb & 0xff));
-                change.append(char(0));
-            }
-            idx1.append("00pc", 4);
-            put32(idx1, 0x100); // AVIIF_NOTIME
-            put32(idx1, uint32_t(movi.size() + 4));
-            put32(idx1, uint32_t(change.size()));
+            // From the first entry, a count (0 is 256), then PALETTEENTRY: red, green, blue, 0.
+            QByteArray change = words({uint32_t(c.paletteChange.size() & 0xff) << 8});
+            for (uint32_t rgb : c.paletteChange)
+                put32(change, (rgb >> 16 & 0xff) | (rgb & 0xff00) | (rgb & 0xff) << 16);
+            idx1 += "00pc" + words({0x100 /* AVIIF_NOTIME */, uint32_t(movi.size() + 4),
+                uint32_t(change.size())});
             putChunk(movi, "00pc", change);
         }
         // Offsets count from the 'movi' fourcc.
-        idx1.append(chunkId, 4);
-        put32(idx1, c.keyframe ? 0x10 : 0);
-        put32(idx1, uint32_t(movi.size() + 4));
-        put32(idx1, uint32_t(c.data.size()));
+        idx1 += chunkId + words({c.keyframe ? 0x10u : 0u, uint32_t(movi.size() + 4),
+            uint32_t(c.data.size())});
         putChunk(movi, chunkId, c.data);
     }
 
@@ -410,8 +388,5 @@ bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
     put32(riff, uint32_t(body.size()));
     riff.append(body);
 
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return out.write(riff) == riff.size() && out.flush();
+    return writeAll(path, riff);
 }

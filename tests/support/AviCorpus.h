@@ -62,6 +62,9 @@ public:
     static QString generate(const QString &name, const QStringList &ffmpegArgs,
         QString *error = nullptr, const QString &dir = QString());
 
+    // Runs ffmpeg to its end, standard input empty; its exit status (-1 when it did not exit by
+    // itself), with what it wrote to standard output and error in *output.
+    static int ffmpeg(const QStringList &args, QByteArray *output = nullptr);
     static QString dataDir();
     // A whole file's bytes (empty when it cannot be read), and a file made of `data`.
     static QByteArray readAll(const QString &path);
