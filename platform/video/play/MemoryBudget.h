@@ -49,9 +49,11 @@ struct MemoryBudget {
         b.pictureBytes = std::max<qint64>(pictureBytes, 1);
         b.cacheBytes = std::clamp(b.pictureBytes * kCacheFrames, kCacheFloor, kCacheCeiling);
         b.forwardQueueBytes = b.pictureBytes * kForwardQueueFrames;
-        // Backwards the queue must hold a whole cached stretch, so that the next stretch can
-        // be decoded into the cache while this one is shown.
-        b.reverseQueueBytes = b.cacheBytes;
+        // Backwards the queue holds a cached stretch, so that the next stretch can be decoded
+        // into the cache while this one is shown; a little less than the cache holds (its
+        // frames carry padding, the frame on screen is one of them), so that the stretch a
+        // seek left in the cache fills the queue and ends the pre-roll by itself.
+        b.reverseQueueBytes = b.cacheBytes / 8 * 7;
         b.lapHeadBytes = b.pictureBytes * kLapHeadFrames;
         return b;
     }
