@@ -168,12 +168,13 @@ TEST(AviPlayback, PreRollShowsTheFirstPictureAndStartsTheClockWhenTheQueueIsFull
         EXPECT_TRUE(rig.player().prerolling());
         EXPECT_EQ(rig.position(), from);
         EXPECT_EQ(audio.starts, 0);
+        rig.device->setSpeed(500); // taken up when the clock starts
         rig.source->hold(false);
         rig.step();
         EXPECT_FALSE(rig.player().prerolling());
         EXPECT_EQ(audio.playing(), !reverse);
         EXPECT_DOUBLE_EQ(audio.lastStartSeconds, reverse ? -1.0 : from / 25.0);
-        EXPECT_EQ(rig.periodsUntilStopped(), 30);
+        EXPECT_EQ(rig.periodsUntilStopped(), 60);
         EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
     }
 }

@@ -218,6 +218,7 @@ bool Player::prerollDone(SteadyTime now)
     // sound starts here too, in step with it.
     m_startPending = false;
     m_clock.reanchor(now, m_plan.from);
+    m_clock.setRate(now, rate()); // a speed set during the pre-roll
     startAudioIfDue(now);
     qCDebug(lcPlay) << "pre-roll" << std::chrono::duration<double>(now - m_playAsked).count()
                     << "s";
