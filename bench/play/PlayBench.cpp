@@ -156,6 +156,8 @@ int pipelined(const QString &path, bool reverse)
     plan.backward = reverse;
     const int capacity =
         video::Player::queueCapacityFor(video::Player::Options{}, source->pictureBytes(), reverse);
+    // As a device would: the cache within the same budget as the queue.
+    source->setCacheCapBytes(video::MemoryBudget::forPicture(source->pictureBytes()).cacheBytes);
     QElapsedTimer timer;
     timer.start();
     int bad = 0;

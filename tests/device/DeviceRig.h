@@ -10,7 +10,7 @@
 // unless the test advances the clock and calls step().
 struct DeviceRig {
     explicit DeviceRig(int frameCount = 100, bool withAudio = false, bool autoTick = false,
-        int width = 64, int height = 48)
+        int width = 64, int height = 48, video::Player::Options player = {})
     {
         auto fake = std::make_unique<FakeFrameSource>(frameCount, width, height);
         source = fake.get();
@@ -22,6 +22,7 @@ struct DeviceRig {
         }
         video::VideoDevice::Options options;
         options.clock = clock;
+        options.player = player;
         options.player.autoTick = autoTick;
         device = std::make_unique<video::VideoDevice>(QStringLiteral("/tmp/some dir/clip.avi"),
             std::move(fake), std::move(track), options);

@@ -37,7 +37,13 @@ public:
     {
         if (std::this_thread::get_id() != m_owner) {
             std::unique_lock lock(m_holdMutex);
-            m_holdChanged.wait(lock, [this] { return !m_held; });
+            const auto held = [&] { return m_held || position == m_heldAt; };
+            if (held()) {
+                ++m_waiting;
+                m_holdChanged.notify_all();
+                m_holdChanged.wait(lock, [&] { return !held(); });
+                --m_waiting;
+            }
         }
         if (m_clock && m_cost.count() > 0)
             m_clock->advance(m_cost); // decoding "takes" this long on the test's clock
@@ -75,14 +81,29 @@ public:
         m_clock = std::move(clock);
         m_cost = cost;
     }
-    // While held, decodes on any thread but the one that made the source do not return.
+    // While held, decodes on any thread but the one that made the source do not return:
+    // all of them, or (holdAt) those of one position, as a decode from a far keyframe would
+    // keep the decode thread. Releasing either releases both.
     void hold(bool held)
     {
         {
             std::lock_guard lock(m_holdMutex);
             m_held = held;
+            if (!held)
+                m_heldAt = -1;
         }
         m_holdChanged.notify_all();
+    }
+    void holdAt(int position)
+    {
+        std::lock_guard lock(m_holdMutex);
+        m_heldAt = position;
+    }
+    // Until a decode is held.
+    void waitUntilHeld()
+    {
+        std::unique_lock lock(m_holdMutex);
+        m_holdChanged.wait(lock, [this] { return m_waiting > 0; });
     }
     void breakFrame(int position)
     {
@@ -106,6 +127,8 @@ private:
     std::mutex m_holdMutex;
     std::condition_variable m_holdChanged;
     bool m_held = false;
+    int m_heldAt = -1;
+    int m_waiting = 0;
 };
 
 // A sound track on the test's clock: after start(from, speed) its clock reads

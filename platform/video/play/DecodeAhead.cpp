@@ -22,7 +22,7 @@ DecodeAhead::~DecodeAhead()
     m_convertThread.join();
 }
 
-void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity)
+void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity, int lapHead)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -30,6 +30,10 @@ void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity)
         m_capacity = std::size_t(std::max(capacity, 1));
         ++m_generation;
         m_queue.clear();
+        m_headQueued = 0;
+        m_lapHead.assign(plan.repeat ? std::size_t(std::clamp<qint64>(lapHead, 0, plan.span()))
+                                     : 0,
+            nullptr);
         m_next = firstOrdinal;
         m_due = firstOrdinal;
     }
@@ -42,6 +46,8 @@ void DecodeAhead::halt()
     m_plan.reset();
     ++m_generation;
     m_queue.clear();
+    m_headQueued = 0;
+    m_lapHead.clear();
 }
 
 void DecodeAhead::setDue(qint64 ordinal)
@@ -67,6 +73,8 @@ std::optional<DecodeAhead::Frame> DecodeAhead::takeUpTo(qint64 ordinal)
         while (!m_queue.empty() && m_queue.front()->ordinal <= ordinal) {
             latest = std::move(m_queue.front());
             m_queue.pop_front();
+            if (latest->fromHead)
+                --m_headQueued;
         }
         if (!latest)
             return std::nullopt;
@@ -84,6 +92,29 @@ std::optional<DecodeAhead::Frame> DecodeAhead::takeUpTo(qint64 ordinal)
     return Frame{latest->ordinal, latest->position, std::move(latest->image)};
 }
 
+bool DecodeAhead::primed()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_plan)
+        return false;
+    const qint64 last = m_plan->lastOrdinal();
+    return m_queue.size() >= m_capacity || (last >= 0 && m_next > last);
+}
+
+qint64 DecodeAhead::headSlotLocked(qint64 ordinal) const
+{
+    if (m_lapHead.empty())
+        return -1;
+    const qint64 inLap = ordinal % m_plan->span();
+    return inLap < qint64(m_lapHead.size()) ? inLap : -1;
+}
+
+PicturePtr DecodeAhead::headPictureLocked(qint64 ordinal) const
+{
+    const qint64 slot = headSlotLocked(ordinal);
+    return slot >= 0 ? m_lapHead[std::size_t(slot)] : nullptr;
+}
+
 bool DecodeAhead::idleLocked() const
 {
     return m_quit || (!m_decoding && !m_converting && !hasDecodeWorkLocked() &&
@@ -98,11 +129,17 @@ void DecodeAhead::waitIdle()
 
 bool DecodeAhead::hasDecodeWorkLocked() const
 {
-    if (!m_plan || m_queue.size() >= m_capacity)
+    if (!m_plan)
         return false;
     const qint64 last = m_plan->lastOrdinal();
     const qint64 next = std::max(m_next, m_due);
-    return last < 0 || next <= last;
+    if (last >= 0 && next > last)
+        return false;
+    // A held picture costs no memory more, but the queue stays bounded even when every
+    // frame of a short range is held.
+    if (headPictureLocked(next))
+        return m_queue.size() < m_capacity + m_lapHead.size();
+    return costLocked() < m_capacity;
 }
 
 DecodeAhead::EntryPtr DecodeAhead::convertWorkLocked() const
@@ -136,16 +173,24 @@ void DecodeAhead::decodeLoop()
         const quint64 generation = m_generation;
         const qint64 ordinal = m_next;
         const int position = m_plan->positionOf(ordinal);
-        m_decoding = true;
-        lock.unlock();
-        PicturePtr picture = m_source.pictureAt(position);
-        lock.lock();
-        m_decoding = false;
-        if (generation != m_generation)
-            continue;
+        PicturePtr picture = headPictureLocked(ordinal);
+        const bool fromHead = picture != nullptr;
+        if (!fromHead) {
+            m_decoding = true;
+            lock.unlock();
+            picture = m_source.pictureAt(position);
+            lock.lock();
+            m_decoding = false;
+            if (generation != m_generation)
+                continue;
+            if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
+                m_lapHead[std::size_t(slot)] = picture;
+        }
         auto entry = std::make_shared<Entry>();
         entry->ordinal = ordinal;
         entry->position = position;
+        entry->fromHead = fromHead;
+        m_headQueued += fromHead ? 1 : 0;
         entry->picture = std::move(picture);
         if (!entry->picture)
             entry->state = State::Ready; // undecodable: shown as no new picture

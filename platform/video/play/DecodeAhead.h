@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace video {
 
@@ -28,6 +29,12 @@ namespace video {
 // fallen behind jumps there instead of decoding frames that are already late. No call waits
 // for a decode, except waitIdle(), which tests use to let the threads finish what they can
 // do before they look.
+//
+// A repeating play keeps the first frames of its range from the first lap (the lap head).
+// At every wrap they go into the queue at once, beyond its capacity (they cost no memory
+// that is not spent already), so the decode thread reaches the first frame after the head,
+// the one that needs a decode from the keyframe before the range, a head's worth of frames
+// earlier than the queue alone would let it.
 class DecodeAhead {
 public:
     struct Frame {
@@ -43,14 +50,18 @@ public:
     DecodeAhead(const DecodeAhead &) = delete;
     DecodeAhead &operator=(const DecodeAhead &) = delete;
 
-    // Start decoding a new play from `firstOrdinal`, holding up to `capacity` frames; what
-    // was queued for the old one is gone.
-    void begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity);
+    // Start decoding a new play from `firstOrdinal`, holding up to `capacity` frames and,
+    // when it repeats, up to `lapHead` frames of its range's head; what was queued or kept
+    // for the old one is gone.
+    void begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity, int lapHead = 0);
     // No play: the threads go idle and drop the queue.
     void halt();
     void setDue(qint64 ordinal);
     // Removes every queued frame up to `ordinal` and returns the latest of them.
     std::optional<Frame> takeUpTo(qint64 ordinal);
+    // Whether the play can keep time from here on as far as decoding ahead can tell: the
+    // queue is full, or holds the play's last frame.
+    bool primed();
     // Blocks until the threads have nothing more they can do (queue full and converted as
     // far as they go, plan done or no plan).
     void waitIdle();
@@ -63,6 +74,7 @@ private:
         PicturePtr picture;
         QImage image;
         State state = State::Pending;
+        bool fromHead = false; // kept in the lap head, so outside the queue's capacity
     };
     using EntryPtr = std::shared_ptr<Entry>;
 
@@ -71,6 +83,10 @@ private:
     bool hasDecodeWorkLocked() const;
     EntryPtr convertWorkLocked() const;
     bool idleLocked() const;
+    std::size_t costLocked() const { return m_queue.size() - m_headQueued; }
+    // The lap head's picture for this ordinal, when it is held.
+    PicturePtr headPictureLocked(qint64 ordinal) const;
+    qint64 headSlotLocked(qint64 ordinal) const;
 
     FrameSource &m_source;
 
@@ -81,6 +97,8 @@ private:
     std::deque<EntryPtr> m_queue;
     std::optional<PlayPlan> m_plan;
     std::size_t m_capacity = 1;
+    std::vector<PicturePtr> m_lapHead; // by ordinal within the lap
+    std::size_t m_headQueued = 0;      // queued entries taken from the lap head
     quint64 m_generation = 0;
     qint64 m_next = 0; // next ordinal to decode
     qint64 m_due = 0;

@@ -42,11 +42,14 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     , m_audio(audio)
     , m_clockSource(std::move(clock))
     , m_options(options)
+    , m_budget(MemoryBudget::forPicture(source.pictureBytes()))
     , m_decoder(source)
 {
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
+    m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
+    source.setCacheCapBytes(m_budget.cacheBytes);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(4);
     connect(&m_timer, &QTimer::timeout, this, &Player::tick);
@@ -91,8 +94,12 @@ void Player::play(const PlayPlan &plan)
     const SteadyTime now = m_clockSource->now();
     m_clock = PlaybackClock(now, plan.from, rate(),
         plan.backward ? PlaybackClock::Direction::Backward : PlaybackClock::Direction::Forward);
-    m_decoder.begin(plan, m_presented + 1, queueCapacity(plan));
+    // A repeating play decodes its first frame even when it is on screen: the first lap
+    // fills the head that every later wrap is carried by.
+    m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1, queueCapacity(plan),
+        plan.repeat ? lapHeadFor(m_source.pictureBytes()) : 0);
     m_startPending = true;
+    m_playAsked = now;
     transition(Mode::Playing);
 }
 
@@ -103,10 +110,15 @@ int Player::queueCapacity(const PlayPlan &plan) const
 
 int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward)
 {
-    const qint64 bytes = backward ? options.reverseQueueBytes : options.queueBytes;
-    const int frames = backward ? options.reverseQueueCapacity : options.queueCapacity;
-    return int(std::clamp<qint64>(bytes / std::max<qint64>(pictureBytes, 1), 2,
-        std::max(frames, 2)));
+    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes);
+    return backward ? budget.frames(budget.reverseQueueBytes, options.reverseQueueCapacity)
+                    : budget.frames(budget.forwardQueueBytes, options.queueCapacity);
+}
+
+int Player::lapHeadFor(qint64 pictureBytes)
+{
+    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes);
+    return budget.frames(budget.lapHeadBytes, MemoryBudget::kLapHeadFrames);
 }
 
 void Player::pause()
@@ -126,7 +138,7 @@ void Player::setSpeed(int speed)
     // The same speed again (the panel resends it freely) must not restart the sound.
     if (speed == m_speed)
         return;
-    if (m_mode != Mode::Playing) {
+    if (m_mode != Mode::Playing || m_startPending) { // the clock starts at the new rate
         m_speed = speed;
         return;
     }
@@ -142,7 +154,7 @@ void Player::setSpeed(int speed)
 void Player::setAudioOn(bool on)
 {
     m_audioOn = on;
-    if (m_mode != Mode::Playing)
+    if (m_mode != Mode::Playing || m_startPending) // the sound starts with the clock
         return;
     const SteadyTime now = m_clockSource->now();
     if (!on && m_audioLeads) {
@@ -159,14 +171,8 @@ void Player::tick()
     if (m_mode != Mode::Playing)
         return;
     const SteadyTime now = m_clockSource->now();
-    if (m_startPending) {
-        // The play's time starts when its picture can first be shown: what held this thread
-        // since the play command (a window's first paint, say) must not count as frames gone
-        // by. The sound starts here too, in step with it.
-        m_startPending = false;
-        m_clock.reanchor(now, m_plan.from);
-        startAudioIfDue(now);
-    }
+    if (m_startPending && !prerollDone(now))
+        return;
     qint64 due = qint64(std::floor(progressAt(now) + kEpsilon));
     if (due < 0)
         due = 0;
@@ -194,6 +200,29 @@ void Player::tick()
             m_clock.reanchor(now, m_plan.from + m_audioAnchorProgress);
         }
     }
+}
+
+bool Player::prerollDone(SteadyTime now)
+{
+    // Asked before the first picture leaves the queue, which would leave room in it.
+    const bool primed = m_decoder.primed();
+    // The first picture goes on screen the moment it is decoded, whatever the clock.
+    if (m_presented < 0) {
+        if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0))
+            present(frame->ordinal, frame->position, std::move(frame->image));
+    }
+    if (!primed && now - m_playAsked < m_prerollLimit)
+        return false;
+    // The play's time starts now, not at the command: neither the decoding ahead nor what
+    // held this thread since (a window's first paint, say) counts as frames gone by. The
+    // sound starts here too, in step with it.
+    m_startPending = false;
+    m_clock.reanchor(now, m_plan.from);
+    m_clock.setRate(now, rate()); // a speed set during the pre-roll
+    startAudioIfDue(now);
+    qCDebug(lcPlay) << "pre-roll" << std::chrono::duration<double>(now - m_playAsked).count()
+                    << "s";
+    return true;
 }
 
 void Player::present(qint64 ordinal, int position, QImage image)

@@ -2,6 +2,7 @@
 
 #include "platform/video/play/ClockSource.h"
 #include "platform/video/play/DecodeAhead.h"
+#include "platform/video/play/MemoryBudget.h"
 #include "platform/video/play/PlayPlan.h"
 #include "platform/video/play/PlaybackClock.h"
 
@@ -27,8 +28,16 @@ class FrameSource;
 // clock which ordinal is due, takes the latest decoded frame up to it from the queue and
 // never waits for the decoder (at most for the conversion of that one frame). A frame the
 // decoder did not deliver in time is skipped and counted; the last frame of a play is never
-// skipped (the play ends when it is on screen). The play's clock, and its sound, start at
-// its first tick. Only seek() decodes on this thread, a single frameAt call.
+// skipped (the play ends when it is on screen). Only seek() decodes on this thread, a single
+// frameAt call.
+//
+// Pre-roll. A play shows its first picture as soon as it is decoded, but its clock (and its
+// sound) start only when DecodeAhead is primed - its queue full, or holding the play's last
+// frame - so that a play whose next frames need a long decode first (backwards just below a
+// keyframe, the first frame below a far keyframe) does not lose them to the clock. A play
+// waits so at most MemoryBudget::prerollLimit; a decoder still not primed then plays on and
+// skips what it must. Pre-roll is part of Playing: a stop, pause, seek or new play ends it
+// like any play, and a wait for the play's end includes it.
 //
 // Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
 // the audio clock leads and the picture follows AudioTrack::clockSeconds(); the
@@ -45,15 +54,12 @@ public:
 
     struct Options {
         bool autoTick = true; // drive tick() from a timer; tests may tick by hand
-        // Frames queued ahead of the picture, decoded but not yet converted, bounded in
-        // frames and in bytes (a third of an image's size for the usual 4:2:0 video).
-        // Backwards the frames come a keyframe-bounded stretch at a time, each stretch
-        // decoded forwards from its keyframe; a deep queue carries the picture while the
-        // next stretch decodes (about 1.5 s of 1920x1080 at 25 frames a second).
-        int queueCapacity = 12;
-        qint64 queueBytes = qint64(48) << 20;
-        int reverseQueueCapacity = 128;
-        qint64 reverseQueueBytes = qint64(96) << 20;
+        // Most frames queued ahead of the picture, decoded but not yet converted; in bytes
+        // the MemoryBudget bounds them. Backwards the frames come a keyframe-bounded stretch
+        // at a time, each stretch decoded forwards from its keyframe; a deep queue carries
+        // the picture while the next stretch decodes.
+        int queueCapacity = MemoryBudget::kForwardQueueFrames;
+        int reverseQueueCapacity = MemoryBudget::kReverseQueueFrames;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
@@ -66,6 +72,9 @@ public:
     bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
     int position() const { return m_position; }
     qint64 framesSkipped() const { return m_skipped; }
+    // Whether the play in progress waits for its decoder before its clock starts.
+    bool prerolling() const { return m_mode == Mode::Playing && m_startPending; }
+    const MemoryBudget &budget() const { return m_budget; }
     double framesPerSecond() const { return m_fps; }
     int speed() const { return m_speed; }
     bool audioOn() const { return m_audioOn; }
@@ -93,6 +102,8 @@ public:
 
     // Frames a play's queue holds, for pictures of this many bytes.
     static int queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward);
+    // Frames of a repeating range's head kept from its first lap.
+    static int lapHeadFor(qint64 pictureBytes);
 
 signals:
     void pictureChanged();
@@ -102,6 +113,8 @@ private:
     void transition(Mode to);
     int queueCapacity(const PlayPlan &plan) const;
     void present(qint64 ordinal, int position, QImage image);
+    // Ends the pre-roll when the decoder is primed or the limit passed; whether it ended.
+    bool prerollDone(SteadyTime now);
     double progressAt(SteadyTime now);
     void startAudioIfDue(SteadyTime now);
     void stopAudio();
@@ -111,6 +124,8 @@ private:
     AudioTrack *m_audio;
     std::shared_ptr<const ClockSource> m_clockSource;
     Options m_options;
+    MemoryBudget m_budget;
+    std::chrono::milliseconds m_prerollLimit{1000};
     double m_fps = 25.0;
 
     Mode m_mode = Mode::Stopped;
@@ -123,7 +138,8 @@ private:
     PlaybackClock m_clock;
     qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
     qint64 m_skipped = 0;
-    bool m_startPending = false; // the play's clock starts at its first tick
+    bool m_startPending = false; // pre-roll: the play's clock has not started yet
+    SteadyTime m_playAsked{};    // when the play was asked for: the pre-roll's limit runs from it
 
     bool m_audioLeads = false;
     double m_audioAnchorProgress = 0.0; // progress (in frames) when the sound started
