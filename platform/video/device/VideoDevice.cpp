@@ -141,6 +141,7 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
 mci::Result VideoDevice::pause()
 {
     m_player->pause();
+    m_source->restAt(m_player->position());
     return mci::Result::success();
 }
 
