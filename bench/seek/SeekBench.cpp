@@ -44,6 +44,7 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -134,6 +135,9 @@ struct Result {
     std::map<QString, Series> mpv;
     long long peakKb = 0;
     long long capMb = 0;
+    // Ours, over all repeats: what the load of the machine does not change.
+    qint64 framesDecoded = 0;
+    double cpuSeconds = 0;
     int frames = 0;
 };
 
@@ -148,10 +152,19 @@ const Move kMoves[] = {{"step fwd", 1}, {"step back 1st", -1}, {"step back", -1}
 
 bool atRest = false;
 
+double cpuSecondsNow()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     const std::vector<int> &targets, Result &r)
 {
     resetPeakRss();
+    const double cpuStart = cpuSecondsNow();
     auto start = Clock::now();
     QString error;
     auto source = video::openFrameSource(path, &error);
@@ -181,6 +194,9 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     }
     r.peakKb = std::max(r.peakKb, peakRssKb());
     r.capMb = source->stats().cacheCapBytes / (1024 * 1024);
+    r.framesDecoded += source->stats().framesDecoded;
+    source.reset();
+    r.cpuSeconds += cpuSecondsNow() - cpuStart;
 }
 
 // The same trials through the console program, as a script would drive it.
@@ -414,6 +430,12 @@ int main(int argc, char **argv)
         }
         std::printf("| %s | %d | peak RSS / cache cap | %lld MB / %lld MB | | | | | |\n",
             qPrintable(label), r.frames, r.peakKb / 1024, r.capMb);
+        if (console.isEmpty()) {
+            std::printf("| %s | %d | frames decoded, CPU time (ours, all trials) | %lld, "
+                        "%.1f s | | | | | |\n",
+                qPrintable(label), r.frames, static_cast<long long>(r.framesDecoded),
+                r.cpuSeconds);
+        }
         std::fflush(stdout);
     }
     return 0;
