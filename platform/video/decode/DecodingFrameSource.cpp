@@ -158,10 +158,14 @@ QImage DecodingFrameSource::frameAt(int position)
 }
 
 // Not a place of rest: a play asks for its pictures this way, one after another, and prepares
-// the next ones itself.
+// the next ones itself; what was left to do at the last place of rest is not wanted now.
 PicturePtr DecodingFrameSource::pictureAt(int position)
 {
     CommandLock lock(*this);
+    if (m_restPending) {
+        m_restPending = false;
+        m_rested.notify_all();
+    }
     const int p = locate(position);
     if (p < 0)
         return nullptr;
@@ -403,6 +407,8 @@ void DecodingFrameSource::setDecodeAhead(bool on)
         return;
     if (on) {
         m_quit = false;
+        m_gateStops = false;
+        m_idleGate = std::thread([this] { idleGate(); });
         m_restThread = std::thread([this] { restLoop(); });
         return;
     }
@@ -411,9 +417,29 @@ void DecodingFrameSource::setDecodeAhead(bool on)
         m_quit = true;
         m_restPending = false;
     }
+    m_gateStops = true;
     m_restWake.notify_all();
+    m_wantTurn.release();
+    m_turn.release();
     m_restThread.join();
+    m_idleGate.join();
+    // Neither thread is left to take what was released for it.
+    while (m_wantTurn.try_acquire()) {}
+    while (m_turn.try_acquire()) {}
     m_rested.notify_all();
+}
+
+void DecodingFrameSource::idleGate()
+{
+    sched_param idle{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
+        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    for (;;) {
+        m_wantTurn.acquire();
+        if (m_gateStops)
+            return;
+        m_turn.release();
+    }
 }
 
 void DecodingFrameSource::restAt(int position)
@@ -442,16 +468,20 @@ void DecodingFrameSource::scheduleRest(int position, bool images)
 
 void DecodingFrameSource::restLoop()
 {
-    // Only time no other thread of the machine wants goes into it. (The decoder's own frame
-    // threads, where it has them, keep the priority they were made with.)
-    sched_param idle{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
-        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_restWake.wait(lock, [&] { return m_quit || (m_restPending && m_waiting == 0); });
         if (m_quit)
             return;
+        // Only once a core has had nothing else to do.
+        lock.unlock();
+        m_wantTurn.release();
+        m_turn.acquire();
+        lock.lock();
+        if (m_quit)
+            return;
+        if (!m_restPending || m_waiting > 0)
+            continue;
         if (!restStep()) {
             m_restPending = false;
             m_rested.notify_all();

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -40,10 +41,14 @@ namespace video {
 // lags the packets), so nothing is learnt from them up to the last slot one of the skipped
 // pictures could have.
 //
-// At rest (setDecodeAhead). A thread at idle priority carries on from the place of the last
-// call, one packet under the lock at a time; a call announces itself before it takes the lock
-// and the thread steps aside between two packets, so a call waits for one packet's decode at
-// most, and the thread picks up at the new place once the call is done.
+// At rest (setDecodeAhead). A thread carries on from the place of the last call, one packet
+// under the lock at a time, each only once a second thread, at idle priority, has got to run:
+// a packet is decoded only when a core had nothing else to do. The one that decodes is not
+// itself at idle priority, since a call may wait for its packet and a thread at idle priority
+// can go without a core for seconds while other programs keep both busy (and cannot be
+// raised again without privileges). A call announces itself before it takes the lock and
+// the work steps aside between two packets, so a call waits for one packet's decode at most,
+// and the work picks up at the new place once the call is done.
 class DecodingFrameSource : public FrameSource {
 public:
     static constexpr qint64 kDefaultCacheCap = 160ll * 1024 * 1024;
@@ -101,6 +106,7 @@ private:
 
     void scheduleRest(int position, bool images);
     void restLoop();
+    void idleGate();
     // One packet's worth (or one conversion) of the work at rest; false when none is left.
     bool restStep();
     int restGoal() const;
@@ -137,6 +143,10 @@ private:
     mutable std::condition_variable m_restWake;
     std::condition_variable m_rested;
     std::thread m_restThread;
+    std::thread m_idleGate;              // at idle priority: lets the work go a packet on
+    std::counting_semaphore<4> m_wantTurn{0}; // the work asks the gate
+    std::counting_semaphore<4> m_turn{0};     // the gate answers
+    std::atomic<bool> m_gateStops{false};
     bool m_quit = false;
     bool m_restPending = false;
     bool m_restImages = false; // the place was a frameAt: its next picture as an image too
