@@ -2,7 +2,16 @@
 // sizes, ours against mpv's (through its JSON IPC), with a check of the frame each one shows.
 //
 //   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--no-prefault]
-//              [--only TEXT] [--containers]
+//              [--only TEXT] [--containers] [--frames N] [--rest] [--no-skip]
+//
+// The trials' targets come in random order, as people jump around (a sorted walk would
+// profit from the decoder carrying on from the target before).
+// --mci PATH drives the console program (kurimo-mci) instead of the frame source: each
+// operation is a `seek` command timed until its reply, the position checked by `status`.
+// --frames makes files of N frames instead of 300 (keyframes still 250 apart). --rest lets
+// each player rest before every operation: ours with decoding ahead at rest on, until that
+// work is done; mpv 300 ms, paused. --no-skip decodes every picture on the way to a target
+// (unreferenced ones far before it are left out by default), for before/after in one binary.
 //
 // --containers runs today's files instead: H.264 at 1920x1080 in MP4 and MKV, HEVC at
 // 1280x720 in MP4, keyframes 250 apart as in the AVIs.
@@ -20,12 +29,14 @@
 #include "platform/video/FrameSource.h"
 #include "platform/video/FFmpegHandles.h"
 #include "tests/decode/ReferenceDecode.h"
+#include "platform/video/decode/DecodingFrameSource.h"
 #include "platform/video/decode/VideoDecoder.h"
 #include "tests/support/AviCorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <algorithm>
 #include <chrono>
@@ -33,6 +44,8 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -122,6 +135,9 @@ struct Result {
     std::map<QString, Series> mpv;
     long long peakKb = 0;
     long long capMb = 0;
+    // Ours, over all repeats: what the load of the machine does not change.
+    qint64 framesDecoded = 0;
+    double cpuSeconds = 0;
     int frames = 0;
 };
 
@@ -134,10 +150,21 @@ struct Move {
 const Move kMoves[] = {{"step fwd", 1}, {"step back 1st", -1}, {"step back", -1},
     {"wind +10", 10}, {"wind -10", -10}};
 
+bool atRest = false;
+
+double cpuSecondsNow()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     const std::vector<int> &targets, Result &r)
 {
     resetPeakRss();
+    const double cpuStart = cpuSecondsNow();
     auto start = Clock::now();
     QString error;
     auto source = video::openFrameSource(path, &error);
@@ -148,7 +175,9 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     QImage first = source->frameAt(0);
     const double openMs = msSince(start);
     r.ours["open"].add(openMs, hashImage(first) == ref[0]);
+    source->setDecodeAhead(atRest);
     for (int t : targets) {
+        source->waitForRest();
         start = Clock::now();
         QImage image = source->frameAt(t);
         const double seekMs = msSince(start);
@@ -156,6 +185,7 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
         int p = t;
         for (const Move &m : kMoves) {
             p += m.delta;
+            source->waitForRest();
             start = Clock::now();
             image = source->frameAt(p);
             const double ms = msSince(start);
@@ -164,6 +194,70 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     }
     r.peakKb = std::max(r.peakKb, peakRssKb());
     r.capMb = source->stats().cacheCapBytes / (1024 * 1024);
+    r.framesDecoded += source->stats().framesDecoded;
+    source.reset();
+    r.cpuSeconds += cpuSecondsNow() - cpuStart;
+}
+
+// The same trials through the console program, as a script would drive it.
+void benchConsole(const QString &program, const QString &path, const std::vector<int> &targets,
+    Result &r)
+{
+    using namespace std::chrono_literals;
+    QProcess mci;
+    mci.setProcessChannelMode(QProcess::SeparateChannels);
+    mci.setStandardErrorFile(QProcess::nullDevice());
+    mci.start(program, {});
+    if (!mci.waitForStarted(10000)) {
+        std::fprintf(stderr, "%s did not start\n", qPrintable(program));
+        return;
+    }
+    const auto send = [&](const QString &command) -> QString {
+        mci.write((command + QLatin1Char('\n')).toUtf8());
+        while (!mci.canReadLine()) {
+            if (!mci.waitForReadyRead(60000))
+                return QStringLiteral("(no reply)");
+        }
+        return QString::fromUtf8(mci.readLine()).trimmed();
+    };
+    const auto at = [&](int p) { return send(QStringLiteral("status v position")) ==
+                                     QString::number(p); };
+    const auto rest = [] {
+        if (atRest)
+            std::this_thread::sleep_for(300ms);
+    };
+    resetPeakRss();
+    auto start = Clock::now();
+    const bool opened = send(QStringLiteral("open \"%1\" type avivideo alias v").arg(path)).isEmpty();
+    r.ours["open"].add(msSince(start), opened && at(0));
+    for (int t : targets) {
+        rest();
+        start = Clock::now();
+        bool done = send(QStringLiteral("seek v to %1").arg(t)).isEmpty();
+        r.ours["seek"].add(msSince(start), done && at(t));
+        int p = t;
+        for (const Move &m : kMoves) {
+            p += m.delta;
+            rest();
+            start = Clock::now();
+            done = send(QStringLiteral("seek v to %1").arg(p)).isEmpty();
+            const double ms = msSince(start);
+            r.ours[m.op].add(ms, done && at(p));
+        }
+    }
+    // The console's peak, not this bench's.
+    const QString peak = QStringLiteral("/proc/%1/status").arg(mci.processId());
+    QFile status(peak);
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                r.peakKb = line.mid(6).trimmed().split(' ').front().toLongLong();
+        }
+    }
+    send(QStringLiteral("close v"));
+    mci.closeWriteChannel();
+    if (!mci.waitForFinished(10000))
+        mci.kill();
 }
 
 void benchMpv(const QString &path, double fps, const std::vector<int> &targets, Result &r)
@@ -202,7 +296,12 @@ void benchMpv(const QString &path, double fps, const std::vector<int> &targets, 
     const bool loaded = mpv.waitEvent("playback-restart", 30000ms);
     r.mpv["open"].add(msSince(start), loaded && frameNow() == 0.0);
     int at = 0;
+    const auto rest = [] {
+        if (atRest)
+            std::this_thread::sleep_for(300ms);
+    };
     for (int t : targets) {
+        rest();
         start = Clock::now();
         mpv.command({"seek", QString::number(t / fps, 'f', 6), "absolute+exact"});
         const bool landed = t == at || waitFrame(t, true);
@@ -210,6 +309,7 @@ void benchMpv(const QString &path, double fps, const std::vector<int> &targets, 
         int p = t;
         for (const Move &m : kMoves) {
             p += m.delta;
+            rest();
             start = Clock::now();
             if (m.delta == 1)
                 mpv.command({"frame-step"});
@@ -239,6 +339,14 @@ int main(int argc, char **argv)
     int trials = 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
         trials = args[i + 1].toInt();
+    atRest = args.contains("--rest");
+    video::DecodingFrameSource::setSkipFarPictures(!args.contains("--no-skip"));
+    int frames = 300;
+    if (const int i = int(args.indexOf("--frames")); i >= 0 && i + 1 < args.size())
+        frames = std::max(60, args[i + 1].toInt());
+    QString console;
+    if (const int i = int(args.indexOf("--mci")); i >= 0 && i + 1 < args.size())
+        console = args[i + 1];
     int repeat = 1;
     if (const int i = int(args.indexOf("--repeat")); i >= 0 && i + 1 < args.size())
         repeat = std::max(1, args[i + 1].toInt());
@@ -279,17 +387,17 @@ int main(int argc, char **argv)
                 "mpv/ours (median) | wrong frames ours/mpv |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const BenchFile &f : files) {
-        // 12 s at 25 fps: keyframes at 0 and 250.
+        // 12 s at 25 fps by default: keyframes at 0 and 250.
         const QStringList recipe = QStringList{"-f", "lavfi", "-i",
             QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(f.width).arg(f.height),
-            "-frames:v", "300", "-an"} + f.codecArgs;
+            "-frames:v", QString::number(frames), "-an"} + f.codecArgs;
         const QString label = QStringLiteral("%1 %2x%3").arg(f.name).arg(f.width).arg(f.height);
+        const QString fileName = QStringLiteral("%1-%2x%3").arg(f.name).arg(f.width).arg(f.height) +
+            (frames == 300 ? QString() : QStringLiteral("-%1").arg(frames));
         if (!label.contains(only))
             continue;
         QString error;
-        const QString path = AviCorpus::generate(
-            QStringLiteral("%1-%2x%3").arg(f.name).arg(f.width).arg(f.height), recipe, &error,
-            dir);
+        const QString path = AviCorpus::generate(fileName, recipe, &error, dir);
         if (path.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(label), qPrintable(error));
             continue;
@@ -301,8 +409,12 @@ int main(int argc, char **argv)
             targets.push_back(20 + int(random() % unsigned(ref.size() - 40)));
         Result r;
         r.frames = int(ref.size());
-        for (int i = 0; i < repeat; ++i)
-            benchOurs(path, ref, targets, r);
+        for (int i = 0; i < repeat; ++i) {
+            if (console.isEmpty())
+                benchOurs(path, ref, targets, r);
+            else
+                benchConsole(console, path, targets, r);
+        }
         if (withMpv)
             benchMpv(path, 25.0, targets, r);
         for (const char *op : kOps) {
@@ -318,6 +430,12 @@ int main(int argc, char **argv)
         }
         std::printf("| %s | %d | peak RSS / cache cap | %lld MB / %lld MB | | | | | |\n",
             qPrintable(label), r.frames, r.peakKb / 1024, r.capMb);
+        if (console.isEmpty()) {
+            std::printf("| %s | %d | frames decoded, CPU time (ours, all trials) | %lld, "
+                        "%.1f s | | | | | |\n",
+                qPrintable(label), r.frames, static_cast<long long>(r.framesDecoded),
+                r.cpuSeconds);
+        }
         std::fflush(stdout);
     }
     return 0;

@@ -80,6 +80,16 @@ public:
     // Whether the position's frame starts a keyframe-bounded stretch of the file.
     virtual bool isKeyframe(int /*position*/) const { return false; }
     virtual void setCacheCapBytes(qint64 /*bytes*/) {}
+
+    // Decoding ahead at rest. Once on, every frameAt call, and restAt, marks a place where the
+    // picture stands still: while nothing else is asked, the source prepares the pictures just
+    // after it (and the one before, where that costs a single decode) on a thread of its own at
+    // idle priority, and leaves off between two packets the moment another call comes. Off by
+    // default, so that what a call costs depends on the calls before it alone.
+    virtual void setDecodeAhead(bool /*on*/) {}
+    virtual void restAt(int /*position*/) {}
+    // Blocks until the work started at the last place of rest is done (tests and benches).
+    virtual void waitForRest() {}
 };
 
 // Opens the file; nullptr with a Japanese message in *error when it is not a usable video.

@@ -19,6 +19,9 @@ void registerVideoDevice(mci::Interpreter &interpreter)
                     *error = messages::cannotOpen(reason);
                 return nullptr;
             }
+            // A device stands still most of the time; the next picture is then ready before
+            // the step that asks for it.
+            source->setDecodeAhead(true);
             // A file whose sound cannot be played is still shown, silently.
             QString audioReason;
             std::unique_ptr<AudioTrack> audio = openAudioTrack(path, &audioReason);

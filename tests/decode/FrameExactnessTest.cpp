@@ -527,14 +527,25 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
     const std::vector<int> ascending(spread.begin(), spread.end());
     std::vector<int> shuffled = ascending;
     std::shuffle(shuffled.begin(), shuffled.end(), random);
-    const std::pair<const char *, std::vector<int>> orders[] = {
+    std::vector<int> reshuffled = ascending;
+    std::shuffle(reshuffled.begin(), reshuffled.end(), random);
+    bool everyKey = true;
+    for (int p = 0; p < length && everyKey; ++p)
+        everyKey = first->isKeyframe(p);
+    const struct {
+        const char *how;
+        std::vector<int> order;
+        bool ahead = false;
+    } orders[] = {
         {"ascending", ascending},
         {"descending", std::vector<int>(ascending.rbegin(), ascending.rend())},
         {"shuffled", shuffled},
+        {"shuffled, decoding ahead at rest", reshuffled, true},
     };
-    for (const auto &[how, order] : orders) {
+    for (const auto &[how, order, ahead] : orders) {
         auto source = open();
         ASSERT_TRUE(source);
+        source->setDecodeAhead(ahead);
         // The shuffled visit keeps what it got with room for three pictures in the cache: the
         // images share recycled pixel memory and must keep their pictures while later ones
         // are converted and evicted, and after the source itself is gone.
@@ -542,9 +553,22 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
         if (kept)
             source->setCacheCapBytes(qint64(info.width) * info.height * 4 * 3);
         std::vector<std::pair<int, QImage>> images;
-        for (int p : order) {
+        int previous = 0;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const int p = order[i];
             images.emplace_back(p, source->frameAt(p));
             EXPECT_EQ(wrong(images.back().second, p), "") << how << " visit, position " << p;
+            // Every other call comes while the source decodes ahead, the others after a rest.
+            if (ahead && i % 2 == 1) {
+                source->waitForRest();
+                if (p >= previous && p + 1 < length) {
+                    EXPECT_TRUE(source->isCached(p + 1)) << "after a rest at " << p;
+                }
+                if (everyKey && p > 0) {
+                    EXPECT_TRUE(source->isCached(p - 1)) << "after a rest at " << p;
+                }
+            }
+            previous = p;
         }
         if (!kept)
             continue;
@@ -609,6 +633,14 @@ TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
         EXPECT_LE(cost(target + 1), intra ? 1 : 2) << "a step forward continues the decoder";
         // With every frame a keyframe, a wind step goes straight to its target.
         EXPECT_LE(cost(target + 11), intra ? 1 : 11) << "a wind step forward decodes ten";
+
+        // With room for a few frames only, the B-frames far before a target are not
+        // decoded: not all of the 46 frames from the keyframe before come out.
+        auto small = video::openFrameSource(AviCorpus::file(kind), &error);
+        ASSERT_TRUE(small);
+        small->setCacheCapBytes(small->pictureBytes() * 3);
+        EXPECT_FALSE(small->frameAt(145).isNull());
+        EXPECT_LE(small->stats().framesDecoded, intra ? 1 : 40) << "a seek far from a keyframe";
     }
 }
 

@@ -4,10 +4,47 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <climits>
 
 namespace video {
+
+namespace {
+
+std::atomic<bool> skipFarPictures{true};
+
+} // namespace
+
+// A call's hold on the source: announced before the lock is taken, so that the work at rest
+// steps aside between two packets, and woken again once the call is done.
+class DecodingFrameSource::CommandLock {
+public:
+    explicit CommandLock(const DecodingFrameSource &source) : m_source(source)
+    {
+        ++m_source.m_waiting;
+        m_source.m_mutex.lock();
+        --m_source.m_waiting;
+    }
+    ~CommandLock()
+    {
+        m_source.m_mutex.unlock();
+        m_source.m_restWake.notify_all();
+    }
+    CommandLock(const CommandLock &) = delete;
+    CommandLock &operator=(const CommandLock &) = delete;
+
+private:
+    const DecodingFrameSource &m_source;
+};
+
+void DecodingFrameSource::setSkipFarPictures(bool skip)
+{
+    skipFarPictures = skip;
+}
 
 DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
     std::unique_ptr<VideoDecoder> decoder)
@@ -15,10 +52,16 @@ DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
       m_decoder(std::move(decoder)),
       m_cache(kDefaultCacheCap),
       m_packet(ff::makePacket()),
-      m_shown(size_t(std::max(0, m_file->info().frameCount)), -1)
+      m_shown(size_t(std::max(0, m_file->info().frameCount)), -1),
+      m_skipFar(skipFarPictures.load())
 {
     m_decoder->setPalette(m_file->palette());
     learnReorderDelay();
+}
+
+DecodingFrameSource::~DecodingFrameSource()
+{
+    setDecodeAhead(false);
 }
 
 void DecodingFrameSource::learnReorderDelay()
@@ -74,26 +117,35 @@ int DecodingFrameSource::locate(int position)
     if (!m_file->unchanged())
         return -1;
     for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
-        const int start = chooseStart(p);
-        // Carrying on costs a decode per frame up to p; a restart at the keyframe costs
-        // about as much from there, plus a seek and the risk of an open GOP.
-        const int startSlot = m_file->index().packet(start).slot;
-        const bool certain = m_file->index().everyPacketIsKeyframe() ||
-            m_firstTrusted.count(start) != 0;
-        const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
-        const bool carryOn = m_positioned && m_trusted && m_lastTrusted < p &&
-            p - m_lastTrusted <= p - startSlot + restartCost;
-        if (!carryOn && !startRun(start))
-            return -1;
-        if (runUntil(p) == RunEnd::Failed)
+        if (!prepareRun(p) || runUntil(p) == RunEnd::Failed)
             return -1;
     }
     return knownAndCached(p) ? p : -1;
 }
 
+bool DecodingFrameSource::prepareRun(int position)
+{
+    const int start = chooseStart(position);
+    // Carrying on costs a decode per frame up to the position; a restart at the keyframe
+    // costs about as much from there, plus a seek and the risk of an open GOP.
+    const int startSlot = m_file->index().packet(start).slot;
+    const bool certain = m_file->index().everyPacketIsKeyframe() ||
+        m_firstTrusted.count(start) != 0;
+    const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
+    const bool carryOn = m_positioned && m_trusted && m_lastTrusted < position &&
+        position - m_lastTrusted <= position - startSlot + restartCost;
+    return carryOn || startRun(start);
+}
+
+bool DecodingFrameSource::carriesOnCheaply(int position) const
+{
+    return m_positioned && m_trusted && m_lastTrusted >= 0 && m_lastTrusted < position &&
+        position - m_lastTrusted <= 2 * kRestAhead;
+}
+
 QImage DecodingFrameSource::frameAt(int position)
 {
-    std::lock_guard lock(m_mutex);
+    CommandLock lock(*this);
     const int p = locate(position);
     if (p < 0)
         return {};
@@ -101,12 +153,19 @@ QImage DecodingFrameSource::frameAt(int position)
     const QImage image = m_cache.image(shown, m_converter, m_file->decodedWidth(),
         m_file->decodedHeight(), m_file->clockwise());
     m_cache.trim(p, m_direction, shown);
+    scheduleRest(p, true);
     return image;
 }
 
+// Not a place of rest: a play asks for its pictures this way, one after another, and prepares
+// the next ones itself; what was left to do at the last place of rest is not wanted now.
 PicturePtr DecodingFrameSource::pictureAt(int position)
 {
-    std::lock_guard lock(m_mutex);
+    CommandLock lock(*this);
+    if (m_restPending) {
+        m_restPending = false;
+        m_rested.notify_all();
+    }
     const int p = locate(position);
     if (p < 0)
         return nullptr;
@@ -153,33 +212,69 @@ bool DecodingFrameSource::startRun(int keyPacket)
     m_lastSent = -1;
     m_lastTrusted = -1;
     m_lastFar = -1;
+    m_skipHorizon = -1;
     return m_positioned;
 }
 
 DecodingFrameSource::RunEnd DecodingFrameSource::runUntil(int position)
 {
-    const auto frameHandler = [this](AVFrame *frame) { onFrame(frame); };
     // Bounded: a damaged file must not keep us here; every packet yields at most a frame.
     for (int packets = 0; packets <= m_file->index().packetCount() + 16; ++packets) {
-        if (knownAndCached(position))
-            return RunEnd::Reached;
-        if (m_trusted && m_lastTrusted > position && m_shown[size_t(position)] < 0)
-            return RunEnd::Overshot;
-        if (m_trusted && m_lastTrusted > position)
-            return RunEnd::Reached; // known, but the frame itself was evicted on the way
-        int packetIndex = -1;
-        if (!m_file->readVideoPacket(m_packet.get(), &packetIndex)) {
-            m_flushDts = m_lastSent + 1;
-            m_decoder->decode(nullptr, frameHandler);
-            finishRun();
-            return RunEnd::EndOfStream;
-        }
-        m_lastSent = int(m_packet->dts);
-        m_decoder->decode(m_packet.get(), frameHandler);
-        av_packet_unref(m_packet.get());
+        if (const std::optional<RunEnd> end = runStep(position))
+            return *end;
     }
     finishRun();
     return RunEnd::Failed;
+}
+
+std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int position)
+{
+    const auto frameHandler = [this](AVFrame *frame) { onFrame(frame); };
+    if (knownAndCached(position))
+        return RunEnd::Reached;
+    if (m_trusted && m_lastTrusted > position && m_shown[size_t(position)] < 0)
+        return RunEnd::Overshot;
+    if (m_trusted && m_lastTrusted > position)
+        return RunEnd::Reached; // known, but the frame itself was evicted on the way
+    int packetIndex = -1;
+    if (!m_file->readVideoPacket(m_packet.get(), &packetIndex)) {
+        m_flushDts = m_lastSent + 1;
+        m_decoder->decode(nullptr, frameHandler);
+        finishRun();
+        return RunEnd::EndOfStream;
+    }
+    m_lastSent = int(m_packet->dts);
+    // Only once the start has proved itself (its keyframe out), so that what a start shows
+    // first is learnt from a plain decode.
+    const bool skip = m_skipFar && m_trusted && !m_firstPending && packetIndex >= 0 &&
+        farBefore(packetIndex);
+    if (skip) {
+        // A skipped picture may be shown between the last frame learnt and the next: the
+        // slots in between are not all the last one's.
+        m_lastTrusted = -1;
+        // A picture is shown at or before the slot of its packet in an AVI (it comes out
+        // after it or with it); elsewhere the slot is where it is shown.
+        m_skipHorizon = std::max(m_skipHorizon, m_file->index().packet(packetIndex).slot);
+    }
+    m_decoder->setSkipNonReference(skip);
+    m_decoder->decode(m_packet.get(), frameHandler);
+    av_packet_unref(m_packet.get());
+    return std::nullopt;
+}
+
+// Whether the packet's picture is too far before the target for the cache to keep, with
+// pictures after it (in the file) that are too: so the picture at the target never is one
+// skipped, even after a run of null frames.
+bool DecodingFrameSource::farBefore(int packetIndex) const
+{
+    const FrameIndex &index = m_file->index();
+    const int margin = m_decoder->delay() + 2;
+    const int limit = m_target - m_keepWindow;
+    if (packetIndex + margin >= index.packetCount())
+        return false;
+    const int here = index.packet(packetIndex).slot;
+    const int later = index.packet(packetIndex + margin).slot;
+    return here >= 0 && later >= 0 && here + margin < limit && later < limit;
 }
 
 void DecodingFrameSource::onFrame(AVFrame *frame)
@@ -234,7 +329,7 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
                 m_shown[size_t(s)] = slot;
         }
     }
-    if (slot < 0 || slot >= slotTotal)
+    if (slot < 0 || slot >= slotTotal || slot <= m_skipHorizon)
         return;
     if (m_lastTrusted >= 0) {
         for (int s = m_lastTrusted + 1; s < slot; ++s)
@@ -247,6 +342,7 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
     // The latest of them is held all the same: null frames up to the target would show it.
     const qint64 keepWindow =
         std::max<qint64>(16, m_cache.cap() / std::max<qint64>(1, FrameCache::frameBytes(frame)));
+    m_keepWindow = int(std::min<qint64>(keepWindow, INT_MAX / 2));
     if (m_lastFar >= 0 && m_lastFar != m_shown[size_t(m_target)])
         m_cache.erase(m_lastFar);
     m_lastFar = slot < m_target - keepWindow ? slot : -1;
@@ -270,11 +366,12 @@ void DecodingFrameSource::finishRun()
     m_trusted = false;
     m_firstPending = false;
     m_flushDts = -1;
+    m_skipHorizon = -1;
 }
 
 FrameSource::Stats DecodingFrameSource::stats() const
 {
-    std::lock_guard lock(m_mutex);
+    CommandLock lock(*this);
     Stats s;
     s.cacheCapBytes = m_cache.cap();
     s.cacheBytes = m_cache.bytes();
@@ -287,7 +384,7 @@ FrameSource::Stats DecodingFrameSource::stats() const
 
 bool DecodingFrameSource::isCached(int position) const
 {
-    std::lock_guard lock(m_mutex);
+    CommandLock lock(*this);
     return !m_shown.empty() && knownAndCached(clampPosition(position));
 }
 
@@ -298,10 +395,162 @@ bool DecodingFrameSource::isKeyframe(int position) const
 
 void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
 {
-    std::lock_guard lock(m_mutex);
+    CommandLock lock(*this);
     m_cache.setCap(std::max<qint64>(bytes, 0));
     m_cache.trim(m_lastRequest, m_direction,
         m_shown.empty() ? -1 : m_shown[size_t(m_lastRequest)]);
+}
+
+void DecodingFrameSource::setDecodeAhead(bool on)
+{
+    if (on == m_restThread.joinable())
+        return;
+    if (on) {
+        m_quit = false;
+        m_gateStops = false;
+        m_idleGate = std::thread([this] { idleGate(); });
+        m_restThread = std::thread([this] { restLoop(); });
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        m_restPending = false;
+    }
+    m_gateStops = true;
+    m_restWake.notify_all();
+    m_wantTurn.release();
+    m_turn.release();
+    m_restThread.join();
+    m_idleGate.join();
+    // Neither thread is left to take what was released for it.
+    while (m_wantTurn.try_acquire()) {}
+    while (m_turn.try_acquire()) {}
+    m_rested.notify_all();
+}
+
+void DecodingFrameSource::idleGate()
+{
+    sched_param idle{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
+        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    for (;;) {
+        m_wantTurn.acquire();
+        if (m_gateStops)
+            return;
+        m_turn.release();
+    }
+}
+
+void DecodingFrameSource::restAt(int position)
+{
+    CommandLock lock(*this);
+    if (!m_shown.empty())
+        scheduleRest(clampPosition(position), true);
+}
+
+void DecodingFrameSource::waitForRest()
+{
+    std::unique_lock lock(m_mutex);
+    m_rested.wait(lock, [&] { return !m_restPending; });
+}
+
+void DecodingFrameSource::scheduleRest(int position, bool images)
+{
+    if (!m_restThread.joinable() || m_quit)
+        return;
+    m_restPending = true;
+    m_restImages = images;
+    m_restAt = position;
+    m_restFor = -1;
+    m_restRunning = false;
+}
+
+void DecodingFrameSource::restLoop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_restWake.wait(lock, [&] { return m_quit || (m_restPending && m_waiting == 0); });
+        if (m_quit)
+            return;
+        // Only once a core has had nothing else to do.
+        lock.unlock();
+        m_wantTurn.release();
+        m_turn.acquire();
+        lock.lock();
+        if (m_quit)
+            return;
+        if (!m_restPending || m_waiting > 0)
+            continue;
+        if (!restStep()) {
+            m_restPending = false;
+            m_rested.notify_all();
+        }
+    }
+}
+
+// The pictures after the place of rest, nearest first; then the one before where every
+// picture is a keyframe. Going backwards, the ones after only where the running decode
+// reaches them at once: anything more would go back to a keyframe and evict what the walk
+// down still needs.
+int DecodingFrameSource::restGoal() const
+{
+    const int last = int(m_shown.size()) - 1;
+    const bool intra = m_file->index().everyPacketIsKeyframe();
+    for (int q = m_restAt + 1; q <= std::min(last, m_restAt + kRestAhead); ++q) {
+        if (!knownAndCached(q)) {
+            if (m_direction < 0 && !intra && !carriesOnCheaply(q))
+                break;
+            return q;
+        }
+        if (q == m_restAt + 1 && m_restImages && !m_cache.hasImage(m_shown[size_t(q)]))
+            return q;
+    }
+    if (intra && m_restAt > 0 && !knownAndCached(m_restAt - 1))
+        return m_restAt - 1;
+    return -1;
+}
+
+bool DecodingFrameSource::restStep()
+{
+    if (m_shown.empty() || m_restAt < 0)
+        return false;
+    const int goal = restGoal();
+    if (goal < 0)
+        return false;
+    if (goal != m_restFor) {
+        m_restFor = goal;
+        m_restRunning = false;
+        m_restTries = 0;
+        m_restPackets = 0;
+    }
+    if (knownAndCached(goal)) { // only its image is missing
+        const int shown = m_shown[size_t(goal)];
+        const bool made = !m_cache.image(shown, m_converter, m_file->decodedWidth(),
+            m_file->decodedHeight(), m_file->clockwise()).isNull();
+        m_cache.trim(m_lastRequest, m_direction, m_shown[size_t(m_lastRequest)]);
+        return made && m_cache.hasImage(shown);
+    }
+    // As a call would go about it, but a packet at a time; given up where a call would.
+    if (!m_restRunning) {
+        if (++m_restTries > 8 || !m_file->unchanged())
+            return false;
+        m_target = goal;
+        if (!prepareRun(goal))
+            return false;
+        m_restRunning = true;
+    }
+    if (++m_restPackets > m_file->index().packetCount() + 16) {
+        finishRun();
+        return false;
+    }
+    m_target = goal;
+    const std::optional<RunEnd> end = runStep(goal);
+    if (!end)
+        return true;
+    m_restRunning = false;
+    m_cache.trim(m_lastRequest, m_direction, m_shown[size_t(m_lastRequest)]);
+    return *end != RunEnd::Failed;
 }
 
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)

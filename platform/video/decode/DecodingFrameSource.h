@@ -5,7 +5,12 @@
 #include "platform/video/decode/MediaFile.h"
 #include "platform/video/decode/VideoDecoder.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <semaphore>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -30,7 +35,20 @@ namespace video {
 // (one frame or ten decoded) instead of going back to the keyframe. Every frame decoded on
 // the way to a target is kept, within the cache's cap, nearest the target first; so a step
 // back after a seek is a cache hit, and a backward walk decodes each keyframe-bounded stretch
-// forwards once and then walks through what it kept.
+// forwards once and then walks through what it kept. Pictures too far before the target to be
+// kept, which no other picture references (B-frames, mostly), are not decoded at all; the
+// frames that come out while that is so may take the wrong slot (the decoder's output then
+// lags the packets), so nothing is learnt from them up to the last slot one of the skipped
+// pictures could have.
+//
+// At rest (setDecodeAhead). A thread carries on from the place of the last call, one packet
+// under the lock at a time, each only once a second thread, at idle priority, has got to run:
+// a packet is decoded only when a core had nothing else to do. The one that decodes is not
+// itself at idle priority, since a call may wait for its packet and a thread at idle priority
+// can go without a core for seconds while other programs keep both busy (and cannot be
+// raised again without privileges). A call announces itself before it takes the lock and
+// the work steps aside between two packets, so a call waits for one packet's decode at most,
+// and the work picks up at the new place once the call is done.
 class DecodingFrameSource : public FrameSource {
 public:
     static constexpr qint64 kDefaultCacheCap = 160ll * 1024 * 1024;
@@ -43,7 +61,15 @@ public:
     // header does not own up to.
     static constexpr int kDelayProbePackets = 12;
 
+    // Pictures prepared after the place of rest.
+    static constexpr int kRestAhead = 2;
+
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
+    ~DecodingFrameSource() override;
+
+    // Benches: whether unreferenced pictures far before a target are left undecoded (they
+    // are, by default), for sources opened from now on.
+    static void setSkipFarPictures(bool skip);
 
     const VideoInfo &info() const override { return m_file->info(); }
     QImage frameAt(int position) override;
@@ -53,20 +79,37 @@ public:
     bool isCached(int position) const override;
     bool isKeyframe(int position) const override;
     void setCacheCapBytes(qint64 bytes) override;
+    void setDecodeAhead(bool on) override;
+    void restAt(int position) override;
+    void waitForRest() override;
 
 private:
     enum class RunEnd { Reached, Overshot, EndOfStream, Failed };
+    class CommandLock;
 
     void learnReorderDelay();
     int clampPosition(int position) const;
     // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
     int locate(int position);
     int chooseStart(int position) const;
+    // Carries on with the running decode or starts one at a keyframe, whichever is cheaper.
+    bool prepareRun(int position);
     bool startRun(int keyPacket);
     RunEnd runUntil(int position);
+    // One packet of a run; nothing while the run goes on.
+    std::optional<RunEnd> runStep(int position);
+    bool farBefore(int packetIndex) const;
+    bool carriesOnCheaply(int position) const;
     void onFrame(AVFrame *frame);
     void finishRun();
     bool knownAndCached(int position) const;
+
+    void scheduleRest(int position, bool images);
+    void restLoop();
+    void idleGate();
+    // One packet's worth (or one conversion) of the work at rest; false when none is left.
+    bool restStep();
+    int restGoal() const;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<MediaFile> m_file;
@@ -88,9 +131,30 @@ private:
     int m_flushDts = -1;    // while flushing: the dts the next picture out stands for
     int m_lastTrusted = -1; // slot of the last trusted frame in this run
     int m_lastFar = -1;     // a frame held though far before the target, or -1
+    int m_skipHorizon = -1; // no picture skipped in this run can show beyond this slot
+    int m_keepWindow = 16;  // frames before a target the cache would keep
+    bool m_skipFar = true;
     int m_target = 0;
     int m_direction = 1;
     int m_lastRequest = 0;
+
+    // At rest: guarded by m_mutex, except m_waiting.
+    mutable std::atomic<int> m_waiting{0}; // calls waiting for the lock
+    mutable std::condition_variable m_restWake;
+    std::condition_variable m_rested;
+    std::thread m_restThread;
+    std::thread m_idleGate;              // at idle priority: lets the work go a packet on
+    std::counting_semaphore<4> m_wantTurn{0}; // the work asks the gate
+    std::counting_semaphore<4> m_turn{0};     // the gate answers
+    std::atomic<bool> m_gateStops{false};
+    bool m_quit = false;
+    bool m_restPending = false;
+    bool m_restImages = false; // the place was a frameAt: its next picture as an image too
+    int m_restAt = -1;
+    int m_restFor = -1;     // the goal the running work is for
+    bool m_restRunning = false;
+    int m_restTries = 0;
+    int m_restPackets = 0;
 
     qint64 m_framesDecoded = 0;
     qint64 m_hits = 0;

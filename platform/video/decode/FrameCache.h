@@ -30,6 +30,11 @@ public:
     qint64 bytes() const { return m_bytes; }
     int count() const { return int(m_entries.size()); }
     bool contains(int slot) const { return m_entries.count(slot) != 0; }
+    bool hasImage(int slot) const
+    {
+        const auto it = m_entries.find(slot);
+        return it != m_entries.end() && !it->second.image.isNull();
+    }
 
     void put(int slot, const AVFrame *frame);
     void erase(int slot);

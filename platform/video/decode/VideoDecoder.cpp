@@ -115,6 +115,7 @@ bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)>
 void VideoDecoder::reset()
 {
     avcodec_flush_buffers(m_context.get());
+    m_context->skip_frame = AVDISCARD_DEFAULT;
     m_paletteSent = false;
 }
 

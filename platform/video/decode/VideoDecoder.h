@@ -44,6 +44,12 @@ public:
     bool decode(AVPacket *packet, const std::function<void(AVFrame *)> &onFrame);
     // Forgets all pictures: the next packet must start a new decode (a keyframe).
     void reset();
+    // Whether the packets sent from now on decode pictures that no other picture references
+    // (libavcodec's skip_frame): such pictures then never come out at all.
+    void setSkipNonReference(bool skip)
+    {
+        m_context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    }
     // Frames the decoder holds back for reordering; a frame's display slot is the dts of the
     // packet that pushed it out less this.
     int delay() const { return m_context->has_b_frames; }

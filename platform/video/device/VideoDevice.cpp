@@ -65,6 +65,13 @@ VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> sourc
         m_window->resize(m_pictureSize);
     QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
         qOverload<>(&QWidget::update));
+    // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
+    // prepares the next pictures while nothing else is asked.
+    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
+        [this](Player::Mode mode) {
+            if (mode == Player::Mode::Paused || mode == Player::Mode::Stopped)
+                m_source->restAt(m_player->position());
+        });
 
     // Playable when it has frames and the first of them decodes; that picture is the one
     // the window shows first anyway.
