@@ -50,7 +50,6 @@ protected:
         capture->tofile->trigger();
         return capture;
     }
-    static QByteArray bytesOf(const QString &path) { return AviCorpus::readAll(path); }
 
     bool shownWhenDrawn = true;
     QColor frameColour = QColor(200, 30, 60);
@@ -76,10 +75,9 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
     EXPECT_FALSE(shownWhenDrawn);
     EXPECT_TRUE(capture->isVisible());
     EXPECT_EQ(capture->windowTitle(), QStringLiteral("画像コピー"));
-    EXPECT_EQ(capture->geometry.width(), 4800); // 320 x 15
-    EXPECT_EQ(capture->geometry.height(), 4100); // 240 x 15 + 500
-    EXPECT_EQ(capture->geometry.left(), (15360 - 4800) / 2);
-    EXPECT_EQ(capture->geometry.top(), (11520 - 4100) / 2 + 500);
+    // 320 by 240 pixels, and 500 twips more down.
+    EXPECT_EQ(twips(capture->geometry),
+              QRectF((15360 - 4800) / 2, (11520 - 4100) / 2 + 500, 4800, 4100));
     EXPECT_EQ(capture->Picture1->geometry(), QRect(0, 0, 314, 234));
     EXPECT_EQ(capture->Picture1->mapTo(capture->centralWidget(), QPoint(0, 0)), QPoint(0, 0));
     const QImage shown = capture->Picture1->grab().toImage();
@@ -115,7 +113,7 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
         const QImage picture = capture->Picture1->image();
         const quint32 hdc = capture->Picture1->hDC();
         QImage readBack;
-        ASSERT_TRUE(readBack.loadFromData(bytesOf(dir.filePath(name)), "BMP"));
+        ASSERT_TRUE(readBack.loadFromData(AviCorpus::readAll(dir.filePath(name)), "BMP"));
         EXPECT_EQ(readBack.convertToFormat(QImage::Format_RGB32), picture);
         EXPECT_EQ(Form1::existing(), nullptr);
         flushDeletes();
@@ -177,7 +175,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
         EXPECT_EQ(Form1::existing(), capture);
         EXPECT_TRUE(capture->isVisible());
         EXPECT_EQ(capture->Picture1->image().pixelColor(5, 5), frameColour);
-        EXPECT_EQ(bytesOf(oldPath), oldBytes);
+        EXPECT_EQ(AviCorpus::readAll(oldPath), oldBytes);
         struct stat pipe {};
         EXPECT_TRUE(::stat(QFile::encodeName(pipePath).constData(), &pipe) == 0 &&
             S_ISFIFO(pipe.st_mode));

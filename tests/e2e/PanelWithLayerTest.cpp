@@ -251,11 +251,9 @@ TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
     // Paths that cannot be played (missing, not AVI) after a good one: the layer's box, the
     // beep and the panel's own box, as for a bad choice in the dialog; the panel is locked
     // again and its buttons reach no device.
-    QFile text(dir.filePath(QStringLiteral("notes.avi")));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("this is not a video\n");
-    text.close();
-    for (const QString &bad : {dir.filePath(QStringLiteral("no such.avi")), text.fileName()}) {
+    const QString text = dir.filePath(QStringLiteral("notes.avi"));
+    ASSERT_TRUE(AviCorpus::writeAll(text, "this is not a video\n"));
+    for (const QString &bad : {dir.filePath(QStringLiteral("no such.avi")), text}) {
         SCOPED_TRACE(bad.toStdString());
         openAsIfChosen(panel, bad);
         EXPECT_EQ(panel.MediaPath, bad);
