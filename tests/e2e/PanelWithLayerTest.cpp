@@ -171,13 +171,10 @@ TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
     panel.Command4_Click();
     EXPECT_EQ(position(), 60);
 
-    // Mark 10..30: to the start, ten steps, "S", twenty steps, "E".
-    panel.Command3_Click();
-    for (int i = 0; i < 30; ++i) {
-        if (i == 10)
-            panel.Command16_Click();
-        panel.Command9_Click();
-    }
+    // Mark 10..30.
+    moveSliderTo(10);
+    panel.Command16_Click();
+    moveSliderTo(30);
     panel.Command18_Click();
     EXPECT_EQ(panel.state.RangeFrom, 10);
     EXPECT_EQ(panel.state.RangeTo, 30);

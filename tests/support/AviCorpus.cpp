@@ -219,8 +219,6 @@ QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name
 
 AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
 
-QString AviCorpus::dataDir() { return QStringLiteral(KURIMO_TEST_DATA_DIR); }
-
 QByteArray AviCorpus::readAll(const QString &path)
 {
     QFile f(path);
@@ -259,8 +257,8 @@ QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, 
     // AVI unless the recipe names another container after its last input.
     const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"),
                                ffmpegArgs.lastIndexOf(QStringLiteral("-i")) + 1) >= 0;
-    const QString path = (dir.isEmpty() ? dataDir() : dir) + QLatin1Char('/') + name +
-        QLatin1Char('-') + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
+    const QString path = (dir.isEmpty() ? QStringLiteral(KURIMO_TEST_DATA_DIR) : dir) + '/' +
+        name + '-' + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
     return madeOnce(path, [&](const QString &tmp) {
         QByteArray output; // the shell's word when there is no ffmpeg at all
         if (ffmpeg(QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} +
@@ -286,7 +284,7 @@ QString AviCorpus::file(Kind kind, QString *error)
 
 QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
 {
-    return madeOnce(dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi"),
+    return madeOnce(QStringLiteral(KURIMO_TEST_DATA_DIR "/") + name + QStringLiteral(".avi"),
         [&](const QString &tmp) {
             return writeAvi(tmp, avi) ? QString() : QStringLiteral("cannot write %1").arg(tmp);
         },
