@@ -12,8 +12,6 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-
 // The copy button and the capture window, with a device that draws into the registered
 // surface the way the real one does: a frame of VideoWidth by PutHeightText pixels at 0 0,
 // cut off at the image's edges.
@@ -128,30 +126,25 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
     EXPECT_EQ(dialogRequests[0].presetFileName, QStringLiteral("dummy.bmp"));
 }
 
-// No name, or a save that fails (a missing folder, a folder or a named pipe of that name, a
-// write that breaks off): the window stays with its picture, an old file stays byte for byte, nothing is left
-// beside it; a failure is told in a box.
+// No name, or a save that fails (a missing folder, a write that breaks off): the window stays
+// with its picture, an old file stays byte for byte, nothing is left beside it; a failure is
+// told in a box. Which names a save may replace the device's capture test shows: both save
+// the same way.
 TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
 {
     QTemporaryDir dir;
     const QString oldPath = dir.filePath(QStringLiteral("kept.bmp"));
     const QByteArray oldBytes("BM an old picture that must survive");
     ASSERT_TRUE(AviCorpus::writeAll(oldPath, oldBytes));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
-    const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);
     openVideo();
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     const struct {
         QString name;
         bool breakOff;
-        int boxes;
-    } cases[] = {{QString(), false, 0},
-                 {dir.filePath(QStringLiteral("missing/frame.bmp")), false, 1},
-                 {dir.filePath(QStringLiteral("folder.bmp")), false, 1},
-                 {pipePath, false, 1},
-                 {oldPath, true, 1}};
+    } cases[] = {{QString(), false},
+                 {dir.filePath(QStringLiteral("missing/frame.bmp")), false},
+                 {oldPath, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         messages.events.clear();
@@ -168,20 +161,17 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
             });
         }
         Form1 *capture = copyAndSaveAs(c.name);
-        ASSERT_EQ(messages.events.size(), size_t(c.boxes)); // a box, no beep
-        if (c.boxes) {
+        ASSERT_EQ(messages.events.size(), c.name.isEmpty() ? 0u : 1u); // a box, no beep
+        if (!c.name.isEmpty()) {
             EXPECT_TRUE(messages.events[0].box.text.contains(QStringLiteral("保存できません")));
         }
         EXPECT_EQ(Form1::existing(), capture);
         EXPECT_TRUE(capture->isVisible());
         EXPECT_EQ(capture->Picture1->image().pixelColor(5, 5), frameColour);
         EXPECT_EQ(AviCorpus::readAll(oldPath), oldBytes);
-        struct stat pipe {};
-        EXPECT_TRUE(::stat(QFile::encodeName(pipePath).constData(), &pipe) == 0 &&
-            S_ISFIFO(pipe.st_mode));
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
                                              | QDir::Hidden | QDir::System),
-                  QStringList({"folder.bmp", "kept.bmp", "pipe.bmp"}));
+                  QStringList{"kept.bmp"});
     }
     QDir::setCurrent(before);
 }
