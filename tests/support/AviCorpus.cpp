@@ -321,12 +321,9 @@ AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
 std::vector<uint32_t> AviCorpus::patternPalette()
 {
     std::vector<uint32_t> palette(256);
-    for (uint32_t i = 0; i < 256; ++i) {
-        const uint32_t r = (i * 37 + 20) & 0xff;
-        const uint32_t g = (i * 91 + 60) & 0xff;
-        const uint32_t b = (i * 53 + 100) & 0xff;
-        palette[i] = (r << 16) | (g << 8) | b;
-    }
+    for (uint32_t i = 0; i < 256; ++i) // red, green and blue each a different walk
+        palette[i] = ((i * 37 + 20) & 0xff) << 16 | ((i * 91 + 60) & 0xff) << 8 |
+            ((i * 53 + 100) & 0xff);
     return palette;
 }
 
