@@ -147,7 +147,7 @@ protected:
     FileDrop fileDrop{panel};
 };
 
-TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
+TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkReverseAndTimeLabel)
 {
     panel.Command8_Click();
     ASSERT_EQ(panel.DeviceError, 0);
@@ -188,12 +188,8 @@ TEST_F(PanelWithLayer, OpenPlayPauseStepEndMarkAndReverse)
     ASSERT_TRUE(runUntilStopped(10000));
     EXPECT_EQ(position(), 10);
     EXPECT_TRUE(messages.events.empty());
-}
 
-// The label reads the position in milliseconds and leaves the device counting in frames.
-TEST_F(PanelWithLayer, TimeLabelReadsMillisecondsAndLeavesTheDeviceInFrames)
-{
-    panel.Command8_Click();
+    // The label reads the position in milliseconds and leaves the device counting in frames.
     panel.state.TimeDisplayMode = 1;
     moveSliderTo(59);
     EXPECT_EQ(panel.Label1->text(), QStringLiteral("2.4秒")); // 59 x 40 ms
