@@ -23,13 +23,6 @@ inline bool canEncode(const QString &encoder)
     return list.contains(' ' + encoder.toLatin1() + ' ');
 }
 
-inline QStringList soundSource(Sound s)
-{
-    return {"-f", "lavfi", "-i", s == Sound::Sweep
-            ? "aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100"
-            : "aevalsrc=exprs=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100"};
-}
-
 // The sound in the audio codec named as ffmpeg calls its encoder, next to an MJPEG picture;
 // empty when this ffmpeg has no such encoder. More encoder options (e.g. "-q:a 4") go in
 // `options`, blank-separated.
@@ -39,8 +32,10 @@ inline QString aviWith(Sound s, const QString &encoder, const QString &options =
         return {};
     return AviCorpus::generate(
         QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder),
-        QStringList{"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10"} + soundSource(s) +
-            QStringList{"-t", "4", "-c:v", "mjpeg", "-c:a", encoder} +
+        QStringList{"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-f", "lavfi", "-i",
+            s == Sound::Sweep ? "aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100"
+                              : "aevalsrc=exprs=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=44100",
+            "-t", "4", "-c:v", "mjpeg", "-c:a", encoder} +
             options.split(' ', Qt::SkipEmptyParts));
 }
 

@@ -176,45 +176,15 @@ TEST_P(Speeds, StretchesTimeKeepsPitchAndStartsAtTheRightPlace)
 INSTANTIATE_TEST_SUITE_P(Audio, Speeds, ::testing::Values(250, 500, 1000, 2000, 3000),
                          [](const auto &info) { return "speed" + std::to_string(info.param); });
 
-// Files with no sound to play are refused with a reason, never a crash; a file cut short
-// plays what it holds and then ends.
-TEST(AudioDecoder, RefusesFilesWithoutPlayableSoundAndEndsACutOne)
+// A file cut short plays what it holds and then ends (the files that cannot play at all are
+// the bad-input test's).
+TEST(AudioDecoder, EndsAFileCutShort)
 {
     QTemporaryDir dir;
-    const auto withBytes = [&](const char *name, const QByteArray &bytes) {
-        EXPECT_TRUE(AviCorpus::writeAll(dir.filePath(name), bytes));
-        return dir.filePath(name);
-    };
-    QByteArray garbage(4096, '\0');
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = char((i * 7919) >> 3);
-    const struct {
-        QString path;
-        QString reason; // expected message, or empty for any
-    } cases[] = {
-        {AviCorpus::generate("silent",
-             {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-t", "2", "-c:v", "mjpeg"}),
-            QStringLiteral("音声がありません")},
-        // A container of its own after the last input: a WAV, whatever its name.
-        {AviCorpus::generate("sweep-wav",
-             soundSource(Sound::Sweep) + QStringList{"-t", "1", "-c:a", "pcm_s16le", "-f", "wav"}),
-            QStringLiteral("動画ファイルではありません")},
-        {withBytes("text.avi", "this is not a video\n"), {}},
-        {withBytes("garbage.avi", garbage), {}},
-        {withBytes("header-only.avi", QByteArray("RIFF\x10\0\0\0AVI LIST", 16) + garbage), {}},
-        {withBytes("empty.avi", {}), {}},
-        {QStringLiteral("/nonexistent/none.avi"), QStringLiteral("ファイルを開けません")},
-    };
-    for (const auto &c : cases) {
-        ASSERT_FALSE(c.path.isEmpty());
-        QString error;
-        EXPECT_FALSE(AudioDecoder::open(c.path, &error)) << c.path.toStdString();
-        EXPECT_TRUE(c.reason.isEmpty() ? !error.isEmpty() : error == c.reason)
-            << c.path.toStdString() << ": " << error.toStdString();
-    }
-
+    const QString cut = dir.filePath("truncated.avi");
     const QByteArray bytes = AviCorpus::readAll(aviWith(Sound::Sweep, "pcm_s16le"));
-    auto d = openOrFail(withBytes("truncated.avi", bytes.left(bytes.size() * 6 / 10)));
+    ASSERT_TRUE(AviCorpus::writeAll(cut, bytes.left(bytes.size() * 6 / 10)));
+    auto d = openOrFail(cut);
     ASSERT_TRUE(d);
     const double seconds = double(decodeAll(*d, 0, 1000, {48000, 2}).size()) / 2 / 48000;
     EXPECT_GT(seconds, 1.0);

@@ -1,4 +1,5 @@
 #include "platform/video/FrameSource.h"
+#include "platform/video/audio/AudioDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/AviCorpus.h"
 
@@ -12,17 +13,10 @@
 namespace {
 
 using Kind = AviCorpus::Kind;
+using video::audio::AudioDecoder;
 
 constexpr auto readAll = &AviCorpus::readAll;
 constexpr auto writeAll = &AviCorpus::writeAll;
-
-QString openError(const QString &path)
-{
-    QString error;
-    auto source = video::openFrameSource(path, &error);
-    EXPECT_FALSE(source) << path.toStdString();
-    return error;
-}
 
 bool sameImage(const QImage &a, const QImage &b)
 {
@@ -36,6 +30,8 @@ protected:
     QString at(const QString &name) const { return dir.filePath(name); }
 };
 
+// What is not a video, or has nothing to show or to hear, is refused with a message by the
+// frame source and by the sound decoder, never a crash.
 TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
 {
     QString error;
@@ -49,35 +45,52 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
         return at(name);
     };
     const QStringList sine{"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a"};
+    const QStringList picture{"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25"};
     // An MP4 cut off before its index box (written last) has nothing to go by.
-    const QByteArray mp4 = readAll(made("whole-mp4", {"-f", "lavfi", "-i",
-        "testsrc2=size=64x48:rate=25", "-frames:v", "25", "-c:v", "mjpeg", "-f", "mp4"}));
+    const QByteArray mp4 = readAll(made("whole-mp4", picture + QStringList{"-frames:v", "25",
+        "-c:v", "mjpeg", "-f", "mp4"}));
     AviCorpus::RawAvi wide;
     wide.width = 20000;
     wide.height = 2;
     wide.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true, {}});
     ASSERT_TRUE(AviCorpus::writeAvi(at("wide.avi"), wide));
-    const QString text = QStringLiteral("動画ファイルとして読めません");
-    const QString noPicture = QStringLiteral("映像が入っていません");
+    const QByteArray garbage(5000, '\x5a');
+    const char *text = "動画ファイルとして読めません";
+    const char *noPicture = "映像が入っていません";
     const struct {
         QString path;
-        QString reason; // empty: any
+        const char *picture; // the frame source's reason; empty: any, null: it opens
+        const char *sound;   // the sound decoder's, alike
     } cases[] = {
-        {at("missing.avi"), QStringLiteral("ファイルが見つかりません")},
-        {written("empty.avi", {}), QStringLiteral("ファイルが空です")},
-        {written("text.avi", "This is not a video, only text.\n"), text},
-        {written("text.mp4", "This is not a video, only text.\n"), text},
-        {made("soundonly-avi", sine + QStringList{"pcm_s16le", "-f", "avi"}), noPicture},
+        {at("missing.avi"), "ファイルが見つかりません", "ファイルを開けません"},
+        {written("empty.avi", {}), "ファイルが空です", ""},
+        {written("text.avi", "This is not a video, only text.\n"), text, ""},
+        {written("text.mp4", "This is not a video, only text.\n"), text, ""},
+        {made("soundonly-avi", sine + QStringList{"pcm_s16le", "-f", "avi"}), noPicture, nullptr},
         // .m4a: MP4 as iTunes writes it.
-        {made("soundonly-ipod", sine + QStringList{"aac", "-f", "ipod"}), noPicture},
-        {at("wide.avi"), QStringLiteral("映像の大きさを扱えません（20000×2）")},
-        {written("garbage.avi", QByteArray(5000, '\x5a')), {}},
-        {written("cut.mp4", mp4.left(mp4.lastIndexOf("moov") - 4)), {}},
+        {made("soundonly-ipod", sine + QStringList{"aac", "-f", "ipod"}), noPicture, nullptr},
+        {made("silent", picture + QStringList{"-t", "2", "-c:v", "mjpeg"}), nullptr,
+            "音声がありません"},
+        // A container of its own after the last input: a WAV, whatever its name.
+        {made("sine-wav", sine + QStringList{"pcm_s16le", "-f", "wav"}), nullptr,
+            "動画ファイルではありません"},
+        {at("wide.avi"), "映像の大きさを扱えません（20000×2）", ""},
+        {written("garbage.avi", garbage), "", ""},
+        {written("header-only.avi", QByteArray("RIFF\x10\0\0\0AVI LIST", 16) + garbage), "", ""},
+        {written("cut.mp4", mp4.left(mp4.lastIndexOf("moov") - 4)), "", ""},
     };
     for (const auto &c : cases) {
-        const QString reason = openError(c.path);
-        EXPECT_TRUE(c.reason.isEmpty() ? !reason.isEmpty() : reason == c.reason)
-            << c.path.toStdString() << ": " << reason.toStdString();
+        SCOPED_TRACE(c.path.toStdString());
+        for (const bool sound : {false, true}) {
+            const char *reason = sound ? c.sound : c.picture;
+            if (!reason)
+                continue;
+            error.clear();
+            EXPECT_FALSE(sound ? bool(AudioDecoder::open(c.path, &error))
+                               : bool(video::openFrameSource(c.path, &error))) << sound;
+            EXPECT_TRUE(*reason ? error == QString::fromUtf8(reason) : !error.isEmpty())
+                << error.toStdString();
+        }
     }
 }
 

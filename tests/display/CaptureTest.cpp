@@ -12,8 +12,6 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-
 // The copy button and the capture window, with a device that draws into the registered
 // surface the way the real one does: a frame of VideoWidth by PutHeightText pixels at 0 0,
 // cut off at the image's edges.
@@ -50,7 +48,6 @@ protected:
         capture->tofile->trigger();
         return capture;
     }
-    static QByteArray bytesOf(const QString &path) { return AviCorpus::readAll(path); }
 
     bool shownWhenDrawn = true;
     QColor frameColour = QColor(200, 30, 60);
@@ -76,10 +73,9 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
     EXPECT_FALSE(shownWhenDrawn);
     EXPECT_TRUE(capture->isVisible());
     EXPECT_EQ(capture->windowTitle(), QStringLiteral("画像コピー"));
-    EXPECT_EQ(capture->geometry.width(), 4800); // 320 x 15
-    EXPECT_EQ(capture->geometry.height(), 4100); // 240 x 15 + 500
-    EXPECT_EQ(capture->geometry.left(), (15360 - 4800) / 2);
-    EXPECT_EQ(capture->geometry.top(), (11520 - 4100) / 2 + 500);
+    // 320 by 240 pixels, and 500 twips more down.
+    EXPECT_EQ(twips(capture->geometry),
+              QRectF((15360 - 4800) / 2, (11520 - 4100) / 2 + 500, 4800, 4100));
     EXPECT_EQ(capture->Picture1->geometry(), QRect(0, 0, 314, 234));
     EXPECT_EQ(capture->Picture1->mapTo(capture->centralWidget(), QPoint(0, 0)), QPoint(0, 0));
     const QImage shown = capture->Picture1->grab().toImage();
@@ -115,7 +111,7 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
         const QImage picture = capture->Picture1->image();
         const quint32 hdc = capture->Picture1->hDC();
         QImage readBack;
-        ASSERT_TRUE(readBack.loadFromData(bytesOf(dir.filePath(name)), "BMP"));
+        ASSERT_TRUE(readBack.loadFromData(AviCorpus::readAll(dir.filePath(name)), "BMP"));
         EXPECT_EQ(readBack.convertToFormat(QImage::Format_RGB32), picture);
         EXPECT_EQ(Form1::existing(), nullptr);
         flushDeletes();
@@ -130,30 +126,25 @@ TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
     EXPECT_EQ(dialogRequests[0].presetFileName, QStringLiteral("dummy.bmp"));
 }
 
-// No name, or a save that fails (a missing folder, a folder or a named pipe of that name, a
-// write that breaks off): the window stays with its picture, an old file stays byte for byte, nothing is left
-// beside it; a failure is told in a box.
+// No name, or a save that fails (a missing folder, a write that breaks off): the window stays
+// with its picture, an old file stays byte for byte, nothing is left beside it; a failure is
+// told in a box. Which names a save may replace the device's capture test shows: both save
+// the same way.
 TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
 {
     QTemporaryDir dir;
     const QString oldPath = dir.filePath(QStringLiteral("kept.bmp"));
     const QByteArray oldBytes("BM an old picture that must survive");
     ASSERT_TRUE(AviCorpus::writeAll(oldPath, oldBytes));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
-    const QString pipePath = dir.filePath(QStringLiteral("pipe.bmp"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(pipePath).constData(), 0600), 0);
     openVideo();
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     const struct {
         QString name;
         bool breakOff;
-        int boxes;
-    } cases[] = {{QString(), false, 0},
-                 {dir.filePath(QStringLiteral("missing/frame.bmp")), false, 1},
-                 {dir.filePath(QStringLiteral("folder.bmp")), false, 1},
-                 {pipePath, false, 1},
-                 {oldPath, true, 1}};
+    } cases[] = {{QString(), false},
+                 {dir.filePath(QStringLiteral("missing/frame.bmp")), false},
+                 {oldPath, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         messages.events.clear();
@@ -170,20 +161,17 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
             });
         }
         Form1 *capture = copyAndSaveAs(c.name);
-        ASSERT_EQ(messages.events.size(), size_t(c.boxes)); // a box, no beep
-        if (c.boxes) {
+        ASSERT_EQ(messages.events.size(), c.name.isEmpty() ? 0u : 1u); // a box, no beep
+        if (!c.name.isEmpty()) {
             EXPECT_TRUE(messages.events[0].box.text.contains(QStringLiteral("保存できません")));
         }
         EXPECT_EQ(Form1::existing(), capture);
         EXPECT_TRUE(capture->isVisible());
         EXPECT_EQ(capture->Picture1->image().pixelColor(5, 5), frameColour);
-        EXPECT_EQ(bytesOf(oldPath), oldBytes);
-        struct stat pipe {};
-        EXPECT_TRUE(::stat(QFile::encodeName(pipePath).constData(), &pipe) == 0 &&
-            S_ISFIFO(pipe.st_mode));
+        EXPECT_EQ(AviCorpus::readAll(oldPath), oldBytes);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
                                              | QDir::Hidden | QDir::System),
-                  QStringList({"folder.bmp", "kept.bmp", "pipe.bmp"}));
+                  QStringList{"kept.bmp"});
     }
     QDir::setCurrent(before);
 }

@@ -4,7 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-// The poll, the position slider and the time label.
+// The poll, the two sliders and their labels.
 class PositionTest : public PanelFixture {
 protected:
     // A device that counts in milliseconds between the two time-format commands, as the real
@@ -33,12 +33,12 @@ TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
     openVideo(5000);
     form->state.TimeDisplayMode = 0;
     QSignalSpy changes(form->Slider1, &Slider::change);
-    for (qint32 position : {0, 120, 4999, 7}) {
+    for (qint32 position : {0, 120, 7, 4999}) {
         control.currentPosition = position;
         form->Timer1_Timer();
         EXPECT_EQ(form->Slider1->value(), position);
     }
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("7Fm"));
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("4999Fm")); // every digit, no separator
     form->Slider1->setSliderDown(true);
     form->Slider1->setValue(800); // the user drags to 800 and holds
     control.currentPosition = 520;
@@ -111,4 +111,34 @@ TEST_F(PositionTest, DoubleClickTogglesTheFormOnlyFromTheNextUpdate)
     form->Label1_DblClick();
     EXPECT_EQ(form->state.TimeDisplayMode, 1);
     EXPECT_TRUE(channel.commands.isEmpty());
+}
+
+TEST_F(PositionTest, SpeedSliderEndsSendOneAndThreeThousandAndNeverZero)
+{
+    openVideo();
+    form->Slider2->setValue(1);
+    form->Slider2->setValue(0);  // below the range: stays at 1, nothing more is sent
+    form->Slider2->setValue(3000);
+    form->Slider2->setValue(3001);
+    EXPECT_EQ(channel.commands, QStringList({"set /videos/my clip.avi speed 1",
+                                             "set /videos/my clip.avi speed 3000"}));
+    EXPECT_EQ(form->state.PlaybackSpeed, 3000);
+    // The transport and the poll are not the speed's business.
+    EXPECT_FALSE(form->Timer1.isActive());
+    EXPECT_TRUE(control.log.isEmpty());
+}
+
+TEST_F(PositionTest, DoubleClickOnSpeedSendsOneThousandOnceAndStartsThePoll)
+{
+    openVideo();
+    form->Slider2->setValue(2500);
+    channel.commands.clear();
+    ASSERT_FALSE(form->Timer1.isActive());
+    form->Label2_DblClick();
+    EXPECT_EQ(channel.commands, QStringList{"set /videos/my clip.avi speed 1000"});
+    EXPECT_EQ(form->state.PlaybackSpeed, 1000);
+    EXPECT_EQ(form->Slider2->value(), 1000);
+    EXPECT_TRUE(form->Timer1.isActive());
+    EXPECT_EQ(form->Timer1.interval(), 100);
+    form->Timer1.stop();
 }

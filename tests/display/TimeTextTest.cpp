@@ -3,14 +3,6 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-TEST(TimeText, FramesShowEveryDigitWithoutSeparators)
-{
-    EXPECT_EQ(TimeText::frames(0), QStringLiteral("0Fm"));
-    EXPECT_EQ(TimeText::frames(123456), QStringLiteral("123456Fm"));
-    EXPECT_EQ(TimeText::frames(std::numeric_limits<qint32>::max()),
-              QStringLiteral("2147483647Fm"));
-}
-
 // One decimal; the exact half rounds away from zero; no "-0.0"; the extremes of a 32-bit
 // position must not overflow on the way to tenths.
 TEST(TimeText, SecondsHaveOneDecimalAndRoundTheExactHalfUp)

@@ -85,9 +85,7 @@ protected:
     QString script(const QByteArray &content)
     {
         const QString path = dir.filePath(QStringLiteral("script%1.txt").arg(scripts++));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        EXPECT_TRUE(AviCorpus::writeAll(path, content));
         return path;
     }
 
@@ -157,14 +155,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QFile screen(dir.filePath(QStringLiteral("screen.json")));
-        ASSERT_TRUE(screen.open(QIODevice::WriteOnly));
-        screen.write(R"({"windowFrameMargins":false,)"
-                     R"("screens":[{"width":1024,"height":768,"logicalDpi":96}]})");
-        screen.close();
+        const QString screen = dir.filePath(QStringLiteral("screen.json"));
+        ASSERT_TRUE(AviCorpus::writeAll(screen, R"({"windowFrameMargins":false,)"
+            R"("screens":[{"width":1024,"height":768,"logicalDpi":96}]})"));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
-                           QStringLiteral("offscreen:configfile=") + screen.fileName());
+                           QStringLiteral("offscreen:configfile=") + screen);
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir.path());
     }

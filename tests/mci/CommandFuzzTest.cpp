@@ -19,17 +19,14 @@ namespace {
 // text at all can be sent to it safely: a capture writes into the test's folder whatever path
 // it names, so that no mutated path reaches a file elsewhere, and "wait" stops the play
 // instead of waiting for an end that the hand-driven clock would never bring.
-class FuzzDevice final : public mci::Device {
+class FuzzDevice final : public video::VideoDevice {
 public:
-    FuzzDevice(const QString &path, const QString &captureDir, std::set<FuzzDevice *> &live)
-        : m_captureDir(captureDir), m_live(live)
+    FuzzDevice(const QString &path, const QString &captureDir, std::set<FuzzDevice *> &live,
+        std::shared_ptr<video::ManualClock> clock = std::make_shared<video::ManualClock>())
+        : VideoDevice(path, std::make_unique<FakeFrameSource>(50, 32, 24),
+              std::make_unique<FakeAudioTrack>(clock), {clock, {.autoTick = false}}),
+          m_clock(clock), m_captureDir(captureDir), m_live(live)
     {
-        video::VideoDevice::Options options;
-        options.clock = m_clock;
-        options.player.autoTick = false;
-        m_device = std::make_unique<video::VideoDevice>(path,
-            std::make_unique<FakeFrameSource>(50, 32, 24),
-            std::make_unique<FakeAudioTrack>(m_clock), options);
         m_live.insert(this);
     }
     ~FuzzDevice() override { m_live.erase(this); }
@@ -38,31 +35,18 @@ public:
     void advance()
     {
         m_clock->advance(std::chrono::milliseconds(40));
-        m_device->player().waitForDecoder();
-        m_device->player().tick();
+        player().waitForDecoder();
+        player().tick();
     }
 
-    bool canPlay() const override { return m_device->canPlay(); }
-    mci::Result play(const mci::PlayRequest &r) override { return m_device->play(r); }
-    mci::Result pause() override { return m_device->pause(); }
-    mci::Result stop() override { return m_device->stop(); }
-    mci::Result seek(const mci::SeekRequest &r) override { return m_device->seek(r); }
-    mci::Result status(mci::StatusItem item) override { return m_device->status(item); }
-    mci::Result setTimeFormat(mci::TimeFormat f) override { return m_device->setTimeFormat(f); }
-    mci::Result setSpeed(qint32 speed) override { return m_device->setSpeed(speed); }
-    mci::Result setAudio(bool on) override { return m_device->setAudio(on); }
-    mci::Result whereSource() override { return m_device->whereSource(); }
-    mci::Result putWindow(const mci::Rect &r) override { return m_device->putWindow(r); }
-    mci::Result update(const mci::Rect &r, QImage &s) override { return m_device->update(r, s); }
     mci::Result capture(const QString &path) override
     {
-        return m_device->capture(m_captureDir + QStringLiteral("/%1.bmp").arg(qHash(path) % 4));
+        return VideoDevice::capture(m_captureDir + QStringLiteral("/%1.bmp").arg(qHash(path) % 4));
     }
-    void waitForPlayEnd() override { m_device->stop(); }
+    void waitForPlayEnd() override { stop(); }
 
 private:
-    std::shared_ptr<video::ManualClock> m_clock = std::make_shared<video::ManualClock>();
-    std::unique_ptr<video::VideoDevice> m_device;
+    std::shared_ptr<video::ManualClock> m_clock;
     QString m_captureDir;
     std::set<FuzzDevice *> &m_live;
 };

@@ -10,8 +10,7 @@ using LayoutTest = PanelFixture;
 TEST_F(LayoutTest, DocksAtTheRightEdgeCentredDownWithOnlyACloseBox)
 {
     form->show();
-    EXPECT_DOUBLE_EQ(form->geometry.left(), 14275);
-    EXPECT_DOUBLE_EQ(form->geometry.top(), 2660);
+    EXPECT_EQ(twips(form->geometry).topLeft(), QPointF(14275, 2660));
     EXPECT_EQ(form->frameGeometry(), QRect(952, 177, 71, 413));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Kurimo"));
     EXPECT_FALSE(form->windowIcon().isNull());

@@ -219,8 +219,6 @@ QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name
 
 AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
 
-QString AviCorpus::dataDir() { return QStringLiteral(KURIMO_TEST_DATA_DIR); }
-
 QByteArray AviCorpus::readAll(const QString &path)
 {
     QFile f(path);
@@ -259,8 +257,8 @@ QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, 
     // AVI unless the recipe names another container after its last input.
     const bool ownFormat = ffmpegArgs.indexOf(QStringLiteral("-f"),
                                ffmpegArgs.lastIndexOf(QStringLiteral("-i")) + 1) >= 0;
-    const QString path = (dir.isEmpty() ? dataDir() : dir) + QLatin1Char('/') + name +
-        QLatin1Char('-') + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
+    const QString path = (dir.isEmpty() ? QStringLiteral(KURIMO_TEST_DATA_DIR) : dir) + '/' +
+        name + '-' + recipeHash(ffmpegArgs) + QStringLiteral(".avi");
     return madeOnce(path, [&](const QString &tmp) {
         QByteArray output; // the shell's word when there is no ffmpeg at all
         if (ffmpeg(QStringList{"-nostdin", "-y", "-hide_banner", "-loglevel", "error"} +
@@ -286,7 +284,7 @@ QString AviCorpus::file(Kind kind, QString *error)
 
 QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
 {
-    return madeOnce(dataDir() + QLatin1Char('/') + name + QStringLiteral(".avi"),
+    return madeOnce(QStringLiteral(KURIMO_TEST_DATA_DIR "/") + name + QStringLiteral(".avi"),
         [&](const QString &tmp) {
             return writeAvi(tmp, avi) ? QString() : QStringLiteral("cannot write %1").arg(tmp);
         },
@@ -323,12 +321,9 @@ AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
 std::vector<uint32_t> AviCorpus::patternPalette()
 {
     std::vector<uint32_t> palette(256);
-    for (uint32_t i = 0; i < 256; ++i) {
-        const uint32_t r = (i * 37 + 20) & 0xff;
-        const uint32_t g = (i * 91 + 60) & 0xff;
-        const uint32_t b = (i * 53 + 100) & 0xff;
-        palette[i] = (r << 16) | (g << 8) | b;
-    }
+    for (uint32_t i = 0; i < 256; ++i) // red, green and blue each a different walk
+        palette[i] = ((i * 37 + 20) & 0xff) << 16 | ((i * 91 + 60) & 0xff) << 8 |
+            ((i * 53 + 100) & 0xff);
     return palette;
 }
 

@@ -65,7 +65,6 @@ public:
     // Runs ffmpeg to its end, standard input empty; its exit status (-1 when it did not exit by
     // itself), with what it wrote to standard output and error in *output.
     static int ffmpeg(const QStringList &args, QByteArray *output = nullptr);
-    static QString dataDir();
     // A whole file's bytes (empty when it cannot be read), and a file made of `data`.
     static QByteArray readAll(const QString &path);
     static bool writeAll(const QString &path, const QByteArray &data);

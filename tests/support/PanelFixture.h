@@ -96,6 +96,12 @@ inline bool hasJapaneseGlyphs(const QFont &font)
     return QRawFont::fromFont(font).supportsCharacter(QChar(u'時'));
 }
 
+// A form's place and size in twips, to compare as one.
+inline QRectF twips(const windowing::FormGeometry &g)
+{
+    return {g.left(), g.top(), g.width(), g.height()};
+}
+
 // The loaded panel on the 1024 by 768 screen at 15 twips a pixel, with the recording channel,
 // control and message box. Nothing here blocks: the open dialog answers from chosenPath.
 class PanelFixture : public ::testing::Test {

@@ -1,12 +1,18 @@
-#include "tests/support/QtApp.h"
+#include "platform/windowing/Fonts.h"
 
+#include <QApplication>
 #include <gtest/gtest.h>
 
-// Every test binary gets a QApplication before its first test: widgets, timers and the
-// clipboard all need one.
+// Every test binary gets a QApplication before its first test (widgets, timers and the
+// clipboard all need one), offscreen unless told otherwise, kept to the end of the process.
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    testApplication();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int qtArgc = 1;
+    static char *qtArgv[] = {argv[0], nullptr};
+    new QApplication(qtArgc, qtArgv);
+    windowing::installFontSubstitutes();
     return RUN_ALL_TESTS();
 }

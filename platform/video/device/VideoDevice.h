@@ -53,7 +53,7 @@ namespace video {
 class AudioTrack;
 class VideoWindow;
 
-class VideoDevice final : public mci::Device {
+class VideoDevice : public mci::Device {
 public:
     // Title bar allowance inside the height of "put window at".
     static constexpr int kTitleAllowance = 20;
