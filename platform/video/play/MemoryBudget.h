@@ -26,10 +26,11 @@ namespace video {
 // 1080p one, within a floor for small pictures (whose frames are cheap) and a ceiling.
 struct MemoryBudget {
     // Frames the cache holds: enough for 25 steps back after a pause in a forward play,
-    // whose queue runs 12 frames ahead of the picture.
-    static constexpr int kCacheFrames = 40;
+    // whose queue runs 12 frames ahead of the picture, beside the two RGB32 images the
+    // cache keeps (each the size of about 2.7 frames, and counted against the same cap).
+    static constexpr int kCacheFrames = 44;
     static constexpr qint64 kCacheFloor = qint64(96) << 20;
-    static constexpr qint64 kCacheCeiling = qint64(512) << 20;
+    static constexpr qint64 kCacheCeiling = qint64(576) << 20;
     static constexpr int kForwardQueueFrames = 12;
     static constexpr int kReverseQueueFrames = 128;
     // Frames of a repeating range kept from its first lap: with the forward queue these
