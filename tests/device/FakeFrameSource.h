@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // A frame source whose every frame says which position it is: the top-left quadrant's red
@@ -115,6 +116,17 @@ public:
         std::lock_guard lock(m_mutex);
         return m_requested;
     }
+    void restAt(int position) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_rests.push_back(position);
+    }
+    // The places of rest marked since the last call.
+    std::vector<int> takeRests()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_rests, {});
+    }
 
 private:
     video::VideoInfo m_info;
@@ -122,6 +134,7 @@ private:
     std::chrono::nanoseconds m_cost{0};
     std::mutex m_mutex;
     std::vector<int> m_requested;
+    std::vector<int> m_rests;
     std::set<int> m_broken;
     const std::thread::id m_owner = std::this_thread::get_id();
     std::mutex m_holdMutex;

@@ -217,16 +217,20 @@ TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
     rig.device->play(range(0, 50));
     rig.step();
     rig.advance(5);
+    rig.source->takeRests();
     ASSERT_TRUE(rig.device->pause().ok);
     EXPECT_EQ(rig.mode(), "paused");
     rig.advance(30);
     EXPECT_EQ(rig.shownPosition(), 5);
+    // Wherever the picture stands, the source is told, so that it prepares the next ones.
+    EXPECT_EQ(rig.source->takeRests(), std::vector<int>{5});
 
     ASSERT_TRUE(rig.device->play({}).ok); // resume: no range, no repeat
     rig.step();
     EXPECT_EQ(rig.position(), 5);
     EXPECT_EQ(rig.periodsUntilStopped(), 95);
     EXPECT_EQ(rig.position(), 100);
+    EXPECT_EQ(rig.source->takeRests(), std::vector<int>{100});
 
     // Reverse resume runs back to 0.
     rig.device->seek(seekTo(30));
@@ -239,10 +243,12 @@ TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
     rig.device->play(range(0, 100));
     rig.step();
     rig.advance(7);
+    rig.source->takeRests();
     ASSERT_TRUE(rig.device->stop().ok);
     EXPECT_EQ(rig.mode(), "stopped");
     rig.advance(10);
     EXPECT_EQ(rig.position(), 7);
+    EXPECT_EQ(rig.source->takeRests(), std::vector<int>{7});
     rig.device->play(range(0, 100));
     rig.step();
     rig.advance(3);
