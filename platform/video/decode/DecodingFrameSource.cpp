@@ -97,6 +97,14 @@ bool DecodingFrameSource::knownAndCached(int position) const
     return shown >= 0 && m_cache.contains(shown);
 }
 
+// Within the cap again, around the picture last asked for (the work at rest and a new cap
+// move nothing else).
+void DecodingFrameSource::trimAroundLastRequest()
+{
+    m_cache.trim(m_lastRequest, m_direction,
+        m_shown.empty() ? -1 : m_shown[size_t(m_lastRequest)]);
+}
+
 int DecodingFrameSource::locate(int position)
 {
     if (m_shown.empty())
@@ -397,8 +405,7 @@ void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
 {
     CommandLock lock(*this);
     m_cache.setCap(std::max<qint64>(bytes, 0));
-    m_cache.trim(m_lastRequest, m_direction,
-        m_shown.empty() ? -1 : m_shown[size_t(m_lastRequest)]);
+    trimAroundLastRequest();
 }
 
 void DecodingFrameSource::setDecodeAhead(bool on)
@@ -528,7 +535,7 @@ bool DecodingFrameSource::restStep()
         const int shown = m_shown[size_t(goal)];
         const bool made = !m_cache.image(shown, m_converter, m_file->decodedWidth(),
             m_file->decodedHeight(), m_file->clockwise()).isNull();
-        m_cache.trim(m_lastRequest, m_direction, m_shown[size_t(m_lastRequest)]);
+        trimAroundLastRequest();
         return made && m_cache.hasImage(shown);
     }
     // As a call would go about it, but a packet at a time; given up where a call would.
@@ -549,7 +556,7 @@ bool DecodingFrameSource::restStep()
     if (!end)
         return true;
     m_restRunning = false;
-    m_cache.trim(m_lastRequest, m_direction, m_shown[size_t(m_lastRequest)]);
+    trimAroundLastRequest();
     return *end != RunEnd::Failed;
 }
 

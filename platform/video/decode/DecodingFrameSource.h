@@ -103,6 +103,7 @@ private:
     void onFrame(AVFrame *frame);
     void finishRun();
     bool knownAndCached(int position) const;
+    void trimAroundLastRequest();
 
     void scheduleRest(int position, bool images);
     void restLoop();

@@ -42,14 +42,13 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     , m_audio(audio)
     , m_clockSource(std::move(clock))
     , m_options(options)
-    , m_budget(MemoryBudget::forPicture(source.pictureBytes()))
     , m_decoder(source)
 {
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
     m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
-    source.setCacheCapBytes(m_budget.cacheBytes);
+    source.setCacheCapBytes(MemoryBudget::forPicture(source.pictureBytes()).cacheBytes);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(4);
     connect(&m_timer, &QTimer::timeout, this, &Player::tick);

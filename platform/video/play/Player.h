@@ -74,7 +74,6 @@ public:
     qint64 framesSkipped() const { return m_skipped; }
     // Whether the play in progress waits for its decoder before its clock starts.
     bool prerolling() const { return m_mode == Mode::Playing && m_startPending; }
-    const MemoryBudget &budget() const { return m_budget; }
     double framesPerSecond() const { return m_fps; }
     int speed() const { return m_speed; }
     bool audioOn() const { return m_audioOn; }
@@ -124,7 +123,6 @@ private:
     AudioTrack *m_audio;
     std::shared_ptr<const ClockSource> m_clockSource;
     Options m_options;
-    MemoryBudget m_budget;
     std::chrono::milliseconds m_prerollLimit{1000};
     double m_fps = 25.0;
 
