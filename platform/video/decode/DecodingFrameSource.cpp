@@ -9,6 +9,7 @@ extern "C" {
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 namespace video {
@@ -105,15 +106,23 @@ void DecodingFrameSource::trimAroundLastRequest()
         m_shown.empty() ? -1 : m_shown[size_t(m_lastRequest)]);
 }
 
-int DecodingFrameSource::locate(int position)
+int DecodingFrameSource::locate(int position, bool jump)
 {
     if (m_shown.empty())
         return -1;
     const int p = clampPosition(position);
+    // A step or a wind back walks down through what the last decode kept: it is decoded in
+    // full, to keep the stretch below it too.
+    const bool walkDown = p < m_lastRequest && m_lastRequest - p <= m_keepWindow / 2;
     if (p != m_lastRequest)
         m_direction = p < m_lastRequest ? -1 : 1;
     m_lastRequest = p;
     m_target = p;
+    m_jump = jump && !walkDown && refillIsCheap(p);
+    const struct Reset {
+        bool &flag;
+        ~Reset() { flag = false; }
+    } reset{m_jump};
 
     if (knownAndCached(p)) {
         ++m_hits;
@@ -142,7 +151,23 @@ bool DecodingFrameSource::prepareRun(int position)
     const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
     const bool carryOn = m_positioned && m_trusted && m_lastTrusted < position &&
         position - m_lastTrusted <= position - startSlot + restartCost;
-    return carryOn || startRun(start);
+    if (carryOn) {
+        m_narrowRun = false;
+        return true;
+    }
+    m_narrowRun = m_jump;
+    return startRun(start);
+}
+
+// Whether the work at rest can decode the stretch before `position` again soon after a jump
+// there, at what packets have cost so far: then the jump itself decodes only the last few
+// pictures before it in full.
+bool DecodingFrameSource::refillIsCheap(int position) const
+{
+    if (!m_skipFar || !m_restThread.joinable() || m_packetSeconds <= 0)
+        return false;
+    const int startSlot = m_file->index().packet(chooseStart(position)).slot;
+    return (position - startSlot) * m_packetSeconds <= kRefillSeconds;
 }
 
 bool DecodingFrameSource::carriesOnCheaply(int position) const
@@ -154,7 +179,7 @@ bool DecodingFrameSource::carriesOnCheaply(int position) const
 QImage DecodingFrameSource::frameAt(int position)
 {
     CommandLock lock(*this);
-    const int p = locate(position);
+    const int p = locate(position, true);
     if (p < 0)
         return {};
     const int shown = m_shown[size_t(p)];
@@ -174,7 +199,7 @@ PicturePtr DecodingFrameSource::pictureAt(int position)
         m_restPending = false;
         m_rested.notify_all();
     }
-    const int p = locate(position);
+    const int p = locate(position, false);
     if (p < 0)
         return nullptr;
     const int shown = m_shown[size_t(p)];
@@ -265,7 +290,11 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
         m_skipHorizon = std::max(m_skipHorizon, m_file->index().packet(packetIndex).slot);
     }
     m_decoder->setSkipNonReference(skip);
+    const auto started = std::chrono::steady_clock::now();
     m_decoder->decode(m_packet.get(), frameHandler);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    m_packetSeconds = m_packetSeconds > 0 ? 0.9 * m_packetSeconds + 0.1 * seconds : seconds;
     av_packet_unref(m_packet.get());
     return std::nullopt;
 }
@@ -277,7 +306,7 @@ bool DecodingFrameSource::farBefore(int packetIndex) const
 {
     const FrameIndex &index = m_file->index();
     const int margin = m_decoder->delay() + 2;
-    const int limit = m_target - m_keepWindow;
+    const int limit = m_target - (m_narrowRun ? kJumpKeep : m_keepWindow);
     if (packetIndex + margin >= index.packetCount())
         return false;
     const int here = index.packet(packetIndex).slot;
@@ -470,6 +499,7 @@ void DecodingFrameSource::scheduleRest(int position, bool images)
     m_restImages = images;
     m_restAt = position;
     m_restFor = -1;
+    m_restBehind = 0;
     m_restRunning = false;
 }
 
@@ -513,8 +543,16 @@ int DecodingFrameSource::restGoal() const
         if (q == m_restAt + 1 && m_restImages && !m_cache.hasImage(m_shown[size_t(q)]))
             return q;
     }
-    if (intra && m_restAt > 0 && !knownAndCached(m_restAt - 1))
-        return m_restAt - 1;
+    // The picture before, and with it the stretch below that a jump left undecoded or a walk
+    // down is about to need: a run up to the highest one missing keeps those under it. Twice
+    // at most for a place, so that a cache too small for them never has the work go back and
+    // forth.
+    if (m_restBehind >= 2)
+        return -1;
+    for (int q = m_restAt - 1; q >= std::max(0, m_restAt - (intra ? 1 : kRefillDepth)); --q) {
+        if (!knownAndCached(q))
+            return q;
+    }
     return -1;
 }
 
@@ -529,6 +567,8 @@ bool DecodingFrameSource::restStep()
         m_restFor = goal;
         m_restRunning = false;
         m_restTries = 0;
+        if (goal < m_restAt)
+            ++m_restBehind;
         m_restPackets = 0;
     }
     if (knownAndCached(goal)) { // only its image is missing

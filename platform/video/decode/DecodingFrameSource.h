@@ -39,7 +39,9 @@ namespace video {
 // kept, which no other picture references (B-frames, mostly), are not decoded at all; the
 // frames that come out while that is so may take the wrong slot (the decoder's output then
 // lags the packets), so nothing is learnt from them up to the last slot one of the skipped
-// pictures could have.
+// pictures could have. A jump (a seek from a place of rest) goes further, when the work at rest
+// can make up for it soon: only its last few pictures are decoded in full, and the work at rest
+// decodes the stretch before the target again, so that the steps back after it still hit.
 //
 // At rest (setDecodeAhead). A thread carries on from the place of the last call, one packet
 // under the lock at a time, each only once a second thread, at idle priority, has got to run:
@@ -63,6 +65,12 @@ public:
 
     // Pictures prepared after the place of rest.
     static constexpr int kRestAhead = 2;
+    // A jump decodes in full only the last pictures before its target, when the work at rest
+    // can decode the stretch before it again within this time.
+    static constexpr int kJumpKeep = 4;
+    // How far below the place of rest the work at rest makes sure of the pictures.
+    static constexpr int kRefillDepth = 16;
+    static constexpr double kRefillSeconds = 0.5;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
     ~DecodingFrameSource() override;
@@ -90,7 +98,9 @@ private:
     void learnReorderDelay();
     int clampPosition(int position) const;
     // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
-    int locate(int position);
+    // A jump (a call from a place of rest, not a walk down) may leave the stretch before the
+    // target to the work at rest.
+    int locate(int position, bool jump);
     int chooseStart(int position) const;
     // Carries on with the running decode or starts one at a keyframe, whichever is cheaper.
     bool prepareRun(int position);
@@ -100,6 +110,7 @@ private:
     std::optional<RunEnd> runStep(int position);
     bool farBefore(int packetIndex) const;
     bool carriesOnCheaply(int position) const;
+    bool refillIsCheap(int position) const;
     void onFrame(AVFrame *frame);
     void finishRun();
     bool knownAndCached(int position) const;
@@ -135,6 +146,9 @@ private:
     int m_skipHorizon = -1; // no picture skipped in this run can show beyond this slot
     int m_keepWindow = 16;  // frames before a target the cache would keep
     bool m_skipFar = true;
+    bool m_jump = false;      // within a jump's call
+    bool m_narrowRun = false; // the run was started by a jump
+    double m_packetSeconds = 0; // what a packet sent to the decoder costs, on average
     int m_target = 0;
     int m_direction = 1;
     int m_lastRequest = 0;
@@ -155,6 +169,7 @@ private:
     int m_restFor = -1;     // the goal the running work is for
     bool m_restRunning = false;
     int m_restTries = 0;
+    int m_restBehind = 0; // goals below the place gone for
     int m_restPackets = 0;
 
     qint64 m_framesDecoded = 0;
