@@ -549,9 +549,11 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
         // The shuffled visit keeps what it got with room for three pictures in the cache: the
         // images share recycled pixel memory and must keep their pictures while later ones
         // are converted and evicted, and after the source itself is gone.
+        // The visit with decoding ahead, with room for a few dozen pictures: what the work at
+        // rest decodes below its place must not push out what lies between.
         const bool kept = order == shuffled;
-        if (kept)
-            source->setCacheCapBytes(qint64(info.width) * info.height * 4 * 3);
+        if (kept || ahead)
+            source->setCacheCapBytes(qint64(info.width) * info.height * 4 * (kept ? 3 : 30));
         std::vector<std::pair<int, QImage>> images;
         int previous = 0;
         for (size_t i = 0; i < order.size(); ++i) {

@@ -160,14 +160,15 @@ bool DecodingFrameSource::prepareRun(int position)
 }
 
 // Whether the work at rest can decode the stretch before `position` again soon after a jump
-// there, at what packets have cost so far: then the jump itself decodes only the last few
-// pictures before it in full.
+// there, at what a picture has cost so far (and with no picture skipped, so that a larger
+// picture with fewer references to skip still fits): then the jump itself decodes only the last
+// few pictures before it in full.
 bool DecodingFrameSource::refillIsCheap(int position) const
 {
-    if (!m_skipFar || !m_restThread.joinable() || m_packetSeconds <= 0)
+    if (!m_skipFar || !m_restThread.joinable() || m_decodes < kRestAhead)
         return false;
     const int startSlot = m_file->index().packet(chooseStart(position)).slot;
-    return (position - startSlot) * m_packetSeconds <= kRefillSeconds;
+    return (position - startSlot) * m_decodeSeconds / double(m_decodes) <= kRefillSeconds;
 }
 
 bool DecodingFrameSource::carriesOnCheaply(int position) const
@@ -294,7 +295,10 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
     m_decoder->decode(m_packet.get(), frameHandler);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    m_packetSeconds = m_packetSeconds > 0 ? 0.9 * m_packetSeconds + 0.1 * seconds : seconds;
+    if (!skip) { // frame threads make single packets vary: the average over all
+        m_decodeSeconds += seconds;
+        ++m_decodes;
+    }
     av_packet_unref(m_packet.get());
     return std::nullopt;
 }
@@ -384,8 +388,11 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
         m_cache.erase(m_lastFar);
     m_lastFar = slot < m_target - keepWindow ? slot : -1;
     m_cache.put(slot, frame);
+    // Around the picture last asked for, not the target: the work at rest decodes a stretch
+    // below its place, and the pictures between the two must stay for the steps down.
     if (m_cache.bytes() > m_cache.cap())
-        m_cache.trim(m_target, m_direction, slot <= m_target ? slot : m_shown[size_t(m_target)]);
+        m_cache.trim(m_lastRequest, m_direction,
+            slot <= m_target ? slot : m_shown[size_t(m_target)]);
 }
 
 void DecodingFrameSource::finishRun()

@@ -70,7 +70,7 @@ public:
     static constexpr int kJumpKeep = 4;
     // How far below the place of rest the work at rest makes sure of the pictures.
     static constexpr int kRefillDepth = 16;
-    static constexpr double kRefillSeconds = 0.5;
+    static constexpr double kRefillSeconds = 1.0;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
     ~DecodingFrameSource() override;
@@ -148,7 +148,8 @@ private:
     bool m_skipFar = true;
     bool m_jump = false;      // within a jump's call
     bool m_narrowRun = false; // the run was started by a jump
-    double m_packetSeconds = 0; // what a packet sent to the decoder costs, on average
+    double m_decodeSeconds = 0; // spent decoding pictures in full
+    qint64 m_decodes = 0;       // packets decoded in full
     int m_target = 0;
     int m_direction = 1;
     int m_lastRequest = 0;
