@@ -149,8 +149,14 @@ bool DecodingFrameSource::prepareRun(int position)
     const bool certain = m_file->index().everyPacketIsKeyframe() ||
         m_firstTrusted.count(start) != 0;
     const int restartCost = certain ? kRestartCost : kUncertainRestartCost;
-    const bool carryOn = m_positioned && m_trusted && m_lastTrusted < position &&
-        position - m_lastTrusted <= position - startSlot + restartCost;
+    // A run from the same keyframe still short of the position (the work at rest was
+    // interrupted while it passed unreferenced pictures, with nothing learnt yet) is never
+    // dearer to carry on than to start again.
+    const bool sameRunShort = m_positioned && m_trusted && m_runStart == start &&
+        m_lastPacket >= 0 &&
+        m_file->index().packet(m_lastPacket).slot + m_decoder->delay() + 2 < position;
+    const bool carryOn = sameRunShort || (m_positioned && m_trusted &&
+        m_lastTrusted < position && position - m_lastTrusted <= position - startSlot + restartCost);
     if (carryOn) {
         m_narrowRun = false;
         return true;
@@ -244,6 +250,7 @@ bool DecodingFrameSource::startRun(int keyPacket)
     m_runStart = keyPacket;
     m_lastOut = -1;
     m_lastSent = -1;
+    m_lastPacket = -1;
     m_lastTrusted = -1;
     m_lastFar = -1;
     m_skipHorizon = -1;
@@ -278,6 +285,8 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
         return RunEnd::EndOfStream;
     }
     m_lastSent = int(m_packet->dts);
+    if (packetIndex >= 0)
+        m_lastPacket = packetIndex;
     // Only once the start has proved itself (its keyframe out), so that what a start shows
     // first is learnt from a plain decode.
     const bool skip = m_skipFar && m_trusted && !m_firstPending && packetIndex >= 0 &&

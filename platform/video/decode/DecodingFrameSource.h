@@ -140,6 +140,7 @@ private:
     int m_runStart = -1;
     int m_lastOut = -1;     // slot of the last frame out of the decoder in this run
     int m_lastSent = -1;    // slot of the last packet sent in this run
+    int m_lastPacket = -1;  // index of the last packet sent in this run
     int m_flushDts = -1;    // while flushing: the dts the next picture out stands for
     int m_lastTrusted = -1; // slot of the last trusted frame in this run
     int m_lastFar = -1;     // a frame held though far before the target, or -1
