@@ -130,10 +130,11 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
         const int from = reverse ? 49 : 0;
         rig.device->play(range(from, 49 - from, reverse, true));
         rig.step();
-        rig.advance(37);
+        const int queued = shallow.queueCapacity;
+        rig.advance(49 - queued);
         rig.player().waitForDecoder(); // the queue full to the end of the lap, and the head
         rig.source->hold(true);
-        for (int ordinal = 38; ordinal < 50 + head; ++ordinal) {
+        for (int ordinal = 50 - queued; ordinal < 50 + head; ++ordinal) {
             rig.clock->advance(std::chrono::milliseconds(40));
             rig.player().tick();
         }
