@@ -148,6 +148,29 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
     }
 }
 
+// The memory budget by picture size: the frames that the steps back after a paused forward
+// play need stay cached at every size, with the decoder's padding of each frame; a reverse
+// play has the larger cache only while it runs.
+TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnly)
+{
+    using video::MemoryBudget;
+    for (const auto &[width, height] : {std::pair{320, 240}, {1920, 1080}, {3840, 2160}}) {
+        const qint64 pixels = qint64(width) * height;
+        const qint64 padded = pixels * 3 / 2 * 102 / 100;
+        const MemoryBudget budget = MemoryBudget::forPicture(pixels * 3 / 2, pixels);
+        const int ahead = Player::queueCapacityFor({}, pixels * 3 / 2, pixels, false);
+        EXPECT_GE(budget.cacheBytes / padded, MemoryBudget::kStepsBack + 1 + ahead) << width;
+        EXPECT_LE(budget.reverseCacheBytes + budget.reverseQueueBytes,
+            MemoryBudget::kReverseCeiling) << width;
+    }
+    DeviceRig rig(100, false, false, 1280, 720); // frames whose budget is above the floor
+    const qint64 resting = rig.source->cacheCap;
+    rig.device->play(range(60, 0, true));
+    EXPECT_GT(rig.source->cacheCap, resting);
+    rig.device->pause();
+    EXPECT_EQ(rig.source->cacheCap, resting);
+}
+
 // A play's next frames may need a long decode first (backwards just below a keyframe): its
 // first picture shows at once, its clock and sound wait until the decoder has filled the
 // queue, and it then takes its nominal time without a skip.

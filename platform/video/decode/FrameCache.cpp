@@ -53,11 +53,24 @@ QImage FrameCache::image(int slot, FrameConverter &converter, int width, int hei
     if (it == m_entries.end())
         return {};
     Entry &e = it->second;
-    ImageBufferPool::keepSpare(true);
     if (e.image.isNull() && e.frame) {
-        e.image = converter.convert(e.frame.get(), width, height, clockwise);
-        if (e.image.isNull())
+        // With as many images kept as may be, the memory of one that only the cache holds
+        // (not the picture on show) takes the new picture: steps back and forth then use
+        // the same two images over and over.
+        QImage reused;
+        if (m_imageSlots.size() >= kImagesKept) {
+            for (auto s = m_imageSlots.begin(); s != m_imageSlots.end(); ++s) {
+                const auto held = m_entries.find(*s);
+                if (held != m_entries.end() && held->second.image.isDetached()) {
+                    reused = std::move(held->second.image);
+                    m_imageSlots.erase(s);
+                    break;
+                }
+            }
+        }
+        if (!converter.convertInto(e.frame.get(), width, height, clockwise, reused))
             return {};
+        e.image = std::move(reused);
         m_imageSlots.push_back(slot);
         while (m_imageSlots.size() > kImagesKept) {
             const auto old = m_entries.find(m_imageSlots.front());
@@ -106,7 +119,6 @@ PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise)
 {
     const auto it = m_entries.find(slot);
     QImage image = it != m_entries.end() ? it->second.image : QImage();
-    ImageBufferPool::keepSpare(false);
     for (const int held : std::exchange(m_imageSlots, {})) {
         if (const auto e = m_entries.find(held); e != m_entries.end())
             e->second.image = QImage();

@@ -42,8 +42,7 @@ public:
     QImage image(int slot, FrameConverter &converter, int width, int height, int clockwise = 0);
     // The frame unconverted (or its image, when it has one); null when not held. Asked for
     // by a play, which converts what it shows itself into the picture on show: the images
-    // kept for the frames asked for before are let go (the one handed on with them), and so
-    // is the spare image memory (ImageBufferPool::keepSpare) until an image is asked for.
+    // kept for the frames asked for before are let go (the one handed on with them).
     PicturePtr picture(int slot, int width, int height, int clockwise = 0);
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);

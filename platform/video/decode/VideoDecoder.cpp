@@ -124,38 +124,12 @@ void VideoDecoder::reset()
     m_paletteSent = false;
 }
 
-namespace {
-
-struct ImageMemory {
-    FramePool pool{0};
-    std::atomic<size_t> lastSize{0};
-    std::atomic<bool> spare{true};
-
-    static ImageMemory &instance()
-    {
-        static ImageMemory memory;
-        return memory;
-    }
-    void capIdle() { pool.setIdleCap(spare ? lastSize.load() : 0); }
-};
-
-} // namespace
-
-void ImageBufferPool::keepSpare(bool keep)
-{
-    ImageMemory &memory = ImageMemory::instance();
-    if (memory.spare.exchange(keep) != keep)
-        memory.capIdle();
-}
-
 QImage ImageBufferPool::makeImage(int width, int height)
 {
-    ImageMemory &memory = ImageMemory::instance();
+    static FramePool memory{0};
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
-    if (memory.lastSize.exchange(size) != size)
-        memory.capIdle();
-    AVBufferRef *buffer = memory.pool.get(size);
+    AVBufferRef *buffer = memory.get(size);
     if (!buffer)
         return {};
     const auto unref = [](void *opaque) {

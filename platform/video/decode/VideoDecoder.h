@@ -72,17 +72,16 @@ private:
 // Pixel memory for converted images, handed back when the last copy of an image goes
 // (wherever that is: images are thread-safe to drop). A fresh 1920x1080 RGB32 image is 8 MB
 // that the system faults in page by page on the first write, about 20 ms on this kind of
-// virtual machine, twice the conversion; a 320x240 one as much as its conversion. Images are
-// therefore cut from huge-page slabs of one FramePool that every converter in the process
-// shares, which keeps the memory of one spare image for the next one while the picture
-// stands still (steps make an image each). A play converts into the picture on show in place
-// and needs none: keepSpare(false) lets it go until an image is asked for at rest again.
+// virtual machine, twice the conversion. Images are therefore cut from huge-page slabs (about
+// 0.5 ms for 8 MB of memory the system had handed out before), of one pool for the process
+// that keeps no spare: whoever converts again reuses an image of its own where it can (the
+// picture on show, an image the cache no longer needs).
 class ImageBufferPool {
 public:
     // A width x height RGB32 image over pooled memory; null when out of memory.
     static QImage makeImage(int width, int height);
-    static void keepSpare(bool keep);
 };
+
 // What swscale is told of a picture: its plain format (the deprecated J formats are the plain
 // ones at full range), whether it is YUV, and its matrix and range.
 struct SwsSource {
