@@ -121,7 +121,8 @@ TEST(AviPlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
 TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
 {
     video::Player::Options shallow; // backwards as shallow as forwards, to meet the wrap
-    shallow.reverseQueueCapacity = shallow.queueCapacity;
+    const int queued = Player::queueCapacityFor(shallow, 64 * 48 * 4, 64 * 48, false);
+    shallow.reverseQueueCapacity = queued;
     const int head = Player::lapHeadFor(64 * 48 * 4);
     ASSERT_EQ(head, 20);
     for (const bool reverse : {false, true}) {
@@ -130,7 +131,6 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
         const int from = reverse ? 49 : 0;
         rig.device->play(range(from, 49 - from, reverse, true));
         rig.step();
-        const int queued = shallow.queueCapacity;
         rig.advance(49 - queued);
         rig.player().waitForDecoder(); // the queue full to the end of the lap, and the head
         rig.source->hold(true);

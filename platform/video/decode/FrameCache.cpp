@@ -54,18 +54,16 @@ QImage FrameCache::image(int slot, FrameConverter &converter, int width, int hei
         return {};
     Entry &e = it->second;
     if (e.image.isNull() && e.frame) {
-        // With as many images kept as may be, the memory of one that only the cache holds
-        // (not the picture on show) takes the new picture: steps back and forth then use
-        // the same two images over and over.
+        // The memory of a kept image that only the cache holds (not the picture on show)
+        // takes the new picture: steps back and forth then use the same two images over and
+        // over, the picture on show and the one made last, and never need a third.
         QImage reused;
-        if (m_imageSlots.size() >= kImagesKept) {
-            for (auto s = m_imageSlots.begin(); s != m_imageSlots.end(); ++s) {
-                const auto held = m_entries.find(*s);
-                if (held != m_entries.end() && held->second.image.isDetached()) {
-                    reused = std::move(held->second.image);
-                    m_imageSlots.erase(s);
-                    break;
-                }
+        for (auto s = m_imageSlots.begin(); s != m_imageSlots.end(); ++s) {
+            const auto held = m_entries.find(*s);
+            if (held != m_entries.end() && held->second.image.isDetached()) {
+                reused = std::move(held->second.image);
+                m_imageSlots.erase(s);
+                break;
             }
         }
         if (!converter.convertInto(e.frame.get(), width, height, clockwise, reused))

@@ -30,12 +30,12 @@ namespace video {
 struct MemoryBudget {
     // Steps back from a paused forward play that find their frame in the cache.
     static constexpr int kStepsBack = 25;
-    // Frames decoded ahead of the picture in a forward play: 0.16 s at 1x, which a decode of
-    // the same file forwards keeps full with time to spare.
-    static constexpr int kForwardQueueFrames = 4;
-    // The steps back, the picture on show, the forward queue ahead of it, and the frame the
-    // decode thread may still be adding when the play is paused.
-    static constexpr int kCacheFrames = kStepsBack + 1 + kForwardQueueFrames + 1;
+    // Frames decoded ahead of the picture in a forward play: 0.12 s of play at any rate
+    // (3 frames of a 25 fps file at 1x, 9 at 3x), which a decode of the same file forwards
+    // keeps full with time to spare; at least 3, at most 12.
+    static constexpr double kForwardQueueSeconds = 0.12;
+    static constexpr int kForwardQueueLeast = 3;
+    static constexpr int kForwardQueueMost = 12;
     static constexpr qint64 kCacheFloor = qint64(64) << 20;
     static constexpr qint64 kCacheCeiling = qint64(576) << 20;
     // A reverse play decodes a stretch into the cache, from the keyframe below it, while the
@@ -58,12 +58,25 @@ struct MemoryBudget {
     qint64 reverseQueueBytes = 0;
     qint64 lapHeadBytes = 0;
 
-    static MemoryBudget forPicture(qint64 pictureBytes, qint64 pixels)
+    // `framesPerSecond` of play: the file's rate times the speed.
+    static int forwardQueueFrames(double framesPerSecond)
+    {
+        const double frames = std::ceil(kForwardQueueSeconds * framesPerSecond - 1e-9);
+        return int(std::clamp<double>(frames, kForwardQueueLeast, kForwardQueueMost));
+    }
+
+    // For plays at this many frames a second and the rest after them.
+    static MemoryBudget forPicture(qint64 pictureBytes, qint64 pixels,
+        double framesPerSecond = 25.0)
     {
         MemoryBudget b;
         b.pictureBytes = std::max<qint64>(pictureBytes, 1);
-        b.cacheBytes = std::clamp(b.pictureBytes * kCacheFrames, kCacheFloor, kCacheCeiling);
-        b.forwardQueueBytes = b.pictureBytes * kForwardQueueFrames;
+        const int ahead = forwardQueueFrames(framesPerSecond);
+        // The steps back, the picture on show, the forward queue ahead of it, and one frame
+        // for the decoder's padding of each (about 1%).
+        const int cached = kStepsBack + 1 + ahead + 1;
+        b.cacheBytes = std::clamp(b.pictureBytes * cached, kCacheFloor, kCacheCeiling);
+        b.forwardQueueBytes = b.pictureBytes * ahead;
         const int reverse = kReverseFrames +
             int(std::lround((kReverseFramesLarge - kReverseFrames) * sizeFactor(pixels)));
         const qint64 stretch = std::min(b.pictureBytes * reverse, kReverseCeiling / 2);

@@ -47,11 +47,7 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
-    const qint64 pixels = qint64(info.width) * info.height;
-    m_prerollLimit = MemoryBudget::prerollLimit(pixels);
-    const MemoryBudget budget = MemoryBudget::forPicture(source.pictureBytes(), pixels);
-    m_cacheBytes = budget.cacheBytes;
-    m_reverseCacheBytes = budget.reverseCacheBytes;
+    m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
     useCacheFor(false);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(4);
@@ -110,10 +106,18 @@ void Player::play(const PlayPlan &plan)
     transition(Mode::Playing);
 }
 
+MemoryBudget Player::budget() const
+{
+    const VideoInfo &info = m_source.info();
+    return MemoryBudget::forPicture(m_source.pictureBytes(), qint64(info.width) * info.height,
+        rate());
+}
+
 void Player::useCacheFor(bool backward)
 {
     // Only a change: setting the cap waits for a decode the source is in.
-    const qint64 bytes = backward ? m_reverseCacheBytes : m_cacheBytes;
+    const MemoryBudget b = budget();
+    const qint64 bytes = backward ? b.reverseCacheBytes : b.cacheBytes;
     if (bytes != m_cacheCapSet) {
         m_cacheCapSet = bytes;
         m_source.setCacheCapBytes(bytes);
@@ -124,13 +128,13 @@ int Player::queueCapacity(const PlayPlan &plan) const
 {
     const VideoInfo &info = m_source.info();
     return queueCapacityFor(m_options, m_source.pictureBytes(), qint64(info.width) * info.height,
-        plan.backward);
+        plan.backward, rate());
 }
 
 int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
-    bool backward)
+    bool backward, double framesPerSecond)
 {
-    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes, pixels);
+    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes, pixels, framesPerSecond);
     return backward ? budget.frames(budget.reverseQueueBytes, options.reverseQueueCapacity)
                     : budget.frames(budget.forwardQueueBytes, options.queueCapacity);
 }

@@ -57,7 +57,7 @@ public:
         // the MemoryBudget bounds them. Backwards the frames come a keyframe-bounded stretch
         // at a time, each stretch decoded forwards from its keyframe; a deep queue carries
         // the picture while the next stretch decodes.
-        int queueCapacity = MemoryBudget::kForwardQueueFrames;
+        int queueCapacity = MemoryBudget::kForwardQueueMost;
         int reverseQueueCapacity = MemoryBudget::kReverseQueueMost;
     };
 
@@ -100,7 +100,7 @@ public:
 
     // Frames a play's queue holds, for pictures of this many bytes and pixels.
     static int queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
-        bool backward);
+        bool backward, double framesPerSecond = 25.0);
     // Frames of a repeating range's head kept from its first lap.
     static int lapHeadFor(qint64 pictureBytes);
 
@@ -111,9 +111,10 @@ signals:
 private:
     void transition(Mode to);
     int queueCapacity(const PlayPlan &plan) const;
-    // The frame cache's cap for a play in this direction (a reverse play's is larger), or at
-    // rest (forward).
+    // The frame cache's cap for a play in this direction at the speed set (a reverse play's
+    // is larger), or at rest (forward).
     void useCacheFor(bool backward);
+    MemoryBudget budget() const;
     void present(const DecodeAhead::Frame &frame);
     // Ends the pre-roll when the decoder is primed or the limit passed; whether it ended.
     bool prerollDone(SteadyTime now);
@@ -127,8 +128,6 @@ private:
     std::shared_ptr<const ClockSource> m_clockSource;
     Options m_options;
     std::chrono::milliseconds m_prerollLimit{1000};
-    qint64 m_cacheBytes = 0;        // the cache's cap at rest and in forward plays
-    qint64 m_reverseCacheBytes = 0; // in reverse plays
     qint64 m_cacheCapSet = -1;
     bool m_replacingPlay = false;
     double m_fps = 25.0;
