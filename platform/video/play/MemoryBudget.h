@@ -14,7 +14,7 @@ namespace video {
 // Where the memory goes:
 // - the frame cache (FrameSource::setCacheCapBytes): frames decoded on the way to a target,
 //   kept for steps and for a backward play's current stretch. Its cap is for frames only;
-//   the images of the two frames last asked for come on top;
+//   the (at most two) images it keeps come on top;
 // - the play queue: references to decoded frames ahead of the picture. Forwards they are the
 //   cache's own frames; backwards the queue carries the stretches being shown while the cache
 //   fills with the next one, so the two add up;
@@ -22,8 +22,8 @@ namespace video {
 //   decode from the keyframe before the range;
 // - outside this budget and small beside it: the decoder's own pictures (its references and
 //   what it has not handed on yet, and at most FramePool::idleCapFor idle), the one RGB32
-//   image on show (a play converts into it in place) and one spare, and the sound's buffers
-//   (about 0.3 s of PCM).
+//   image on show (a play converts into it in place), the window's backing store, and the
+//   sound's buffers (about 0.3 s of PCM).
 //
 // Planned in frames, so that a 4K file gets as many pictures to step back through as a
 // 1080p one, within a floor for small pictures (whose frames are cheap) and a ceiling.
@@ -41,7 +41,7 @@ struct MemoryBudget {
     // A reverse play decodes a stretch into the cache, from the keyframe below it, while the
     // queue shows the stretches above: the longer the stretches, the fewer decodes from the
     // keyframe and the longer each may take. 44 frames each up to 1920x1080, growing with
-    // the picture (whose decode costs more) to 50 at 3840x2160; at most 1.2 GB together.
+    // the picture (whose decode costs more) to 50 at 3840x2160; at most 1200 MiB together.
     static constexpr int kReverseFrames = 44;
     static constexpr int kReverseFramesLarge = 50;
     static constexpr qint64 kReverseCeiling = qint64(1200) << 20;
