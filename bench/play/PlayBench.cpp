@@ -11,9 +11,9 @@
 //     had to skip, the wall time against the ideal, CPU time and peak resident memory.
 //   untimed frameAt: the frames of the whole file fetched one after another as fast as they
 //     come, in play order (RGB32 at source size), on one thread.
-//   untimed play: the play's own decode side (decode thread, queue of decoded frames, convert
-//     thread) with each frame due as soon as the one before is taken; every frame is checked
-//     to come out at its position.
+//   untimed play: the play's own decode side (decode thread, queue of decoded frames, each
+//     converted by the taker) with each frame due as soon as the one before is taken; every
+//     frame is checked to come out at its position.
 //   mpv: mpv --untimed --vo=null --ao=null --no-audio, forwards and with --play-dir=backward
 //     (mpv decodes to its own formats and converts nothing for a null output).
 
@@ -141,9 +141,9 @@ int untimed(const QString &path, bool reverse)
     return 0;
 }
 
-// Child: the play's own decode side (decode thread, queue, convert thread) untimed: each
-// frame is due as soon as the one before it is taken, so nothing is skipped; counts frames
-// that came out at the wrong position or without a picture.
+// Child: the play's own decode side (decode thread, queue, conversion by the taker) untimed:
+// each frame is due as soon as the one before it is taken, so nothing is skipped; counts
+// frames that came out at the wrong position or without a picture.
 int pipelined(const QString &path, bool reverse)
 {
     std::unique_ptr<video::FrameSource> source = openOrSay(path);
@@ -154,10 +154,13 @@ int pipelined(const QString &path, bool reverse)
     plan.from = reverse ? count - 1 : 0;
     plan.to = reverse ? 0 : count - 1;
     plan.backward = reverse;
-    const int capacity =
-        video::Player::queueCapacityFor(video::Player::Options{}, source->pictureBytes(), reverse);
+    const qint64 pixels = qint64(source->info().width) * source->info().height;
+    const int capacity = video::Player::queueCapacityFor(video::Player::Options{},
+        source->pictureBytes(), pixels, reverse);
     // As a device would: the cache within the same budget as the queue.
-    source->setCacheCapBytes(video::MemoryBudget::forPicture(source->pictureBytes()).cacheBytes);
+    const video::MemoryBudget budget =
+        video::MemoryBudget::forPicture(source->pictureBytes(), pixels);
+    source->setCacheCapBytes(reverse ? budget.reverseCacheBytes : budget.cacheBytes);
     QElapsedTimer timer;
     timer.start();
     int bad = 0;
@@ -170,7 +173,7 @@ int pipelined(const QString &path, bool reverse)
             while (!(frame = ahead.takeUpTo(ordinal)))
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
             bad += frame->ordinal != ordinal || frame->position != plan.positionOf(ordinal) ||
-                frame->image.isNull();
+                !frame->picture || frame->picture->toImage().isNull();
         }
     }
     std::printf("%d %.3f %d %d\n", count, timer.nsecsElapsed() / 1e9, bad, capacity);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reverse plays that start at and just below a keyframe, repeating ranges, a 1x forward
-play's memory and the steps back after it, through kurimo-mci, side by side with mpv.
+play's memory and the steps back after it (and after a seek, on the 4K file), through
+kurimo-mci, side by side with mpv.
 
     bench/play/long_gop_starts.py build/kurimo-mci build/benchdata [--make] [--no-mpv]
 
@@ -137,6 +138,20 @@ def ours_forward_then_back(console, path, length):
     return skipped, wall, peak, max(peak, peak_after), pos, steps
 
 
+def ours_seek_then_back(console, path, top):
+    """A seek, a second's rest and 25 steps back, each timed; the process's peak after."""
+    c = Console(console, path)
+    c.cmd(f"seek v to {top}")
+    time.sleep(1.0)
+    steps = []
+    for i in range(25):
+        _, took = c.timed(f"seek v to {top - 1 - i}")
+        steps.append(took * 1000)
+    peak = c.peak_mib()
+    c.close()
+    return peak, steps
+
+
 def run_mpv(path, start_s, end_s, backward):
     args = ["mpv", "--no-config", "--vo=null", "--ao=null", "--no-audio",
             "--msg-level=all=no,ffmpeg=v", "--vf=lavfi=[showinfo]", f"--start={start_s}",
@@ -199,21 +214,29 @@ def main():
                   flush=True)
     print(f"\nload average after the plays: {os.getloadavg()}")
     print("\n| file | forward 1x skipped | wall s | peak MiB | mpv peak MiB | paused at |"
-          " 25 steps back: median ms | worst ms | over 40 ms |")
-    print("|---|---|---|---|---|---|---|---|---|")
+          " 25 steps back: median ms | worst ms | over 40 ms | peak with the steps MiB |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for name, _, _, frames, _ in FILES:
         path = os.path.join(folder, name)
         if not os.path.exists(path) or not name.startswith(("h264-1920x1080-750.avi",
                                                               "h264-3840x2160")):
             continue
-        skipped, wall, peak, _, pos, steps = ours_forward_then_back(console, path, frames - 1)
+        skipped, wall, peak, after, pos, steps = ours_forward_then_back(console, path,
+                                                                          frames - 1)
         mpeak = ""
         if with_mpv:
             _, _, mp = run_mpv(path, 0, (frames - 1) / 25, False)
             mpeak = f"{mp:.0f}"
         s = sorted(steps)
         print(f"| {name} | {skipped} | {wall:.2f} | {peak:.0f} | {mpeak} | {pos} |"
-              f" {s[len(s) // 2]:.1f} | {s[-1]:.1f} | {sum(x > 40 for x in s)} |", flush=True)
+              f" {s[len(s) // 2]:.1f} | {s[-1]:.1f} | {sum(x > 40 for x in s)} | {after:.0f} |",
+              flush=True)
+        if frames == 300:
+            peak, steps = ours_seek_then_back(console, path, frames - 20)
+            s = sorted(steps)
+            print(f"| {name} | seek to {frames - 20}, 1 s rest | | | | {frames - 20} |"
+                  f" {s[len(s) // 2]:.1f} | {s[-1]:.1f} | {sum(x > 40 for x in s)} |"
+                  f" {peak:.0f} |", flush=True)
     print(f"\nload average at the end: {os.getloadavg()}")
 
 

@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
@@ -34,9 +33,6 @@ struct ScalerFreer {
 struct ResamplerFreer {
     void operator()(SwrContext *s) const { swr_free(&s); }
 };
-struct FilterGraphFreer {
-    void operator()(AVFilterGraph *g) const { avfilter_graph_free(&g); }
-};
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
@@ -44,7 +40,6 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using ScalerPtr = std::unique_ptr<SwsContext, ScalerFreer>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFreer>;
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
 
 inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
 inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }

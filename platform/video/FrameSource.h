@@ -31,6 +31,18 @@ public:
     virtual ~Picture() = default;
     // RGB32 at source size; null when the frame cannot be converted.
     virtual QImage toImage() const = 0;
+    // Makes `image` this picture, converting into the memory `image` already has where it is
+    // the only holder of it and of the right size and format, so that the picture on show is
+    // replaced without a second image of its size; false, and `image` as it was, when the
+    // frame cannot be converted.
+    virtual bool renderInto(QImage &image) const
+    {
+        QImage made = toImage();
+        if (made.isNull())
+            return false;
+        image = std::move(made);
+        return true;
+    }
 };
 using PicturePtr = std::shared_ptr<const Picture>;
 

@@ -1,4 +1,5 @@
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/decode/VideoDecoder.h"
 #include "platform/video/decode/YuvToRgb.h"
 
 extern "C" {
@@ -170,6 +171,39 @@ TEST(YuvToRgb, LeavesOtherFormatsToSwscale)
         EXPECT_FALSE(handles(format)) << av_get_pix_fmt_name(format);
     EXPECT_TRUE(handles(AV_PIX_FMT_YUV420P));
     EXPECT_FALSE(handles(AV_PIX_FMT_YUV420P, AVCOL_SPC_BT2020_NCL)); // a matrix of its own
+}
+
+// A play converts into the picture on show in place; only where nothing else holds that
+// image: a copy kept elsewhere (the cache's, a capture's) must keep the picture it was given.
+TEST(FrameConverter, ConvertsIntoAnImageInPlaceOnlyWhereItIsTheSoleHolder)
+{
+    struct Row {
+        AVPixelFormat format; // 4:1:0 goes through swscale
+        bool shared;
+        int width;
+        bool inPlace;
+    };
+    for (const Row r : {Row{AV_PIX_FMT_YUV420P, false, 64, true},
+             Row{AV_PIX_FMT_YUV420P, true, 64, false}, Row{AV_PIX_FMT_YUV420P, false, 32, false},
+             Row{AV_PIX_FMT_YUV410P, false, 64, true}, Row{AV_PIX_FMT_YUV410P, true, 64, false}}) {
+        SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(r.format) << " shared "
+                                        << r.shared << " width " << r.width);
+        ff::FramePtr frame = makeFrame(Case{r.format, AVCOL_RANGE_MPEG, AVCOL_SPC_UNSPECIFIED,
+            AVCHROMA_LOC_UNSPECIFIED, 64, 48, ""});
+        ASSERT_TRUE(frame);
+        video::FrameConverter converter;
+        const QImage expected = converter.convert(frame.get(), 64, 48);
+        QImage target(r.width, 48, QImage::Format_RGB32);
+        target.fill(Qt::black);
+        const QImage other = r.shared ? target : QImage();
+        const uchar *before = target.constBits();
+        ASSERT_TRUE(converter.convertInto(frame.get(), 64, 48, 0, target));
+        EXPECT_EQ(target, expected);
+        EXPECT_EQ(target.constBits() == before, r.inPlace);
+        if (r.shared) {
+            EXPECT_EQ(other.pixel(10, 10), qRgb(0, 0, 0));
+        }
+    }
 }
 
 } // namespace

@@ -121,6 +121,8 @@ public:
         std::lock_guard lock(m_mutex);
         m_rests.push_back(position);
     }
+    void setCacheCapBytes(qint64 bytes) override { cacheCap = bytes; } // the player's thread
+    qint64 cacheCap = 0;
     // The places of rest marked since the last call.
     std::vector<int> takeRests()
     {

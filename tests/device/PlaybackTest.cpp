@@ -121,7 +121,8 @@ TEST(AviPlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
 TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
 {
     video::Player::Options shallow; // backwards as shallow as forwards, to meet the wrap
-    shallow.reverseQueueCapacity = shallow.queueCapacity;
+    const int queued = Player::queueCapacityFor(shallow, 64 * 48 * 4, 64 * 48, false);
+    shallow.reverseQueueCapacity = queued;
     const int head = Player::lapHeadFor(64 * 48 * 4);
     ASSERT_EQ(head, 20);
     for (const bool reverse : {false, true}) {
@@ -130,10 +131,10 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
         const int from = reverse ? 49 : 0;
         rig.device->play(range(from, 49 - from, reverse, true));
         rig.step();
-        rig.advance(37);
+        rig.advance(49 - queued);
         rig.player().waitForDecoder(); // the queue full to the end of the lap, and the head
         rig.source->hold(true);
-        for (int ordinal = 38; ordinal < 50 + head; ++ordinal) {
+        for (int ordinal = 50 - queued; ordinal < 50 + head; ++ordinal) {
             rig.clock->advance(std::chrono::milliseconds(40));
             rig.player().tick();
         }
@@ -145,6 +146,29 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
         EXPECT_EQ(rig.position(), reverse ? lastOfHead - 10 : lastOfHead + 10);
         EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
     }
+}
+
+// The memory budget by picture size: the frames that the steps back after a paused forward
+// play need stay cached at every size, with the decoder's padding of each frame; a reverse
+// play has the larger cache only while it runs.
+TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnly)
+{
+    using video::MemoryBudget;
+    for (const auto &[width, height] : {std::pair{320, 240}, {1920, 1080}, {3840, 2160}}) {
+        const qint64 pixels = qint64(width) * height;
+        const qint64 padded = pixels * 3 / 2 * 102 / 100;
+        const MemoryBudget budget = MemoryBudget::forPicture(pixels * 3 / 2, pixels);
+        const int ahead = Player::queueCapacityFor({}, pixels * 3 / 2, pixels, false);
+        EXPECT_GE(budget.cacheBytes / padded, MemoryBudget::kStepsBack + 1 + ahead) << width;
+        EXPECT_LE(budget.reverseCacheBytes + budget.reverseQueueBytes,
+            MemoryBudget::kReverseCeiling) << width;
+    }
+    DeviceRig rig(100, false, false, 1280, 720); // frames whose budget is above the floor
+    const qint64 resting = rig.source->cacheCap;
+    rig.device->play(range(60, 0, true));
+    EXPECT_GT(rig.source->cacheCap, resting);
+    rig.device->pause();
+    EXPECT_EQ(rig.source->cacheCap, resting);
 }
 
 // A play's next frames may need a long decode first (backwards just below a keyframe): its

@@ -2,6 +2,10 @@
 
 #include "platform/video/FFmpegHandles.h"
 
+extern "C" {
+#include <libavfilter/avfilter.h>
+}
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -10,6 +14,10 @@
 namespace video::audio {
 
 // Changes the tempo of interleaved s16 sound without changing its pitch (libavfilter's atempo).
+//
+// libavfilter is opened on the first change of tempo, not linked: with the speech synthesis,
+// image and network libraries it draws in, it costs about 11 MB of resident memory that a
+// picture played at its own speed never needs.
 //
 // One atempo instance takes factors from 0.5 to 100; below 0.5 two are chained, each taking
 // the square root. The factor goes in as a double option, never through text: FFmpeg reads
@@ -26,10 +34,14 @@ public:
     bool finish(std::vector<int16_t> *out);
 
 private:
+    struct GraphFreer {
+        void operator()(AVFilterGraph *graph) const;
+    };
+
     TempoFilter() = default;
     bool drain(std::vector<int16_t> *out);
 
-    ff::FilterGraphPtr m_graph;
+    std::unique_ptr<AVFilterGraph, GraphFreer> m_graph;
     AVFilterContext *m_source = nullptr; // owned by m_graph
     AVFilterContext *m_sink = nullptr;   // owned by m_graph
     ff::FramePtr m_frame;

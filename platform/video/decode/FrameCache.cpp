@@ -1,6 +1,7 @@
 #include "platform/video/decode/FrameCache.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace video {
 
@@ -53,20 +54,27 @@ QImage FrameCache::image(int slot, FrameConverter &converter, int width, int hei
         return {};
     Entry &e = it->second;
     if (e.image.isNull() && e.frame) {
-        e.image = converter.convert(e.frame.get(), width, height, clockwise);
-        if (e.image.isNull())
+        // The memory of a kept image that only the cache holds (not the picture on show)
+        // takes the new picture: steps back and forth then use the same two images over and
+        // over, the picture on show and the one made last, and never need a third.
+        QImage reused;
+        for (auto s = m_imageSlots.begin(); s != m_imageSlots.end(); ++s) {
+            const auto held = m_entries.find(*s);
+            if (held != m_entries.end() && held->second.image.isDetached()) {
+                reused = std::move(held->second.image);
+                m_imageSlots.erase(s);
+                break;
+            }
+        }
+        if (!converter.convertInto(e.frame.get(), width, height, clockwise, reused))
             return {};
-        e.bytes += e.image.sizeInBytes();
-        m_bytes += e.image.sizeInBytes();
+        e.image = std::move(reused);
         m_imageSlots.push_back(slot);
         while (m_imageSlots.size() > kImagesKept) {
             const auto old = m_entries.find(m_imageSlots.front());
             m_imageSlots.pop_front();
-            if (old != m_entries.end() && !old->second.image.isNull()) {
-                old->second.bytes -= old->second.image.sizeInBytes();
-                m_bytes -= old->second.image.sizeInBytes();
+            if (old != m_entries.end())
                 old->second.image = QImage();
-            }
         }
     }
     return e.image;
@@ -83,11 +91,20 @@ public:
     }
     QImage toImage() const override
     {
-        thread_local FrameConverter converter;
-        return converter.convert(m_frame.get(), m_width, m_height, m_clockwise);
+        return converter().convert(m_frame.get(), m_width, m_height, m_clockwise);
+    }
+    bool renderInto(QImage &image) const override
+    {
+        return converter().convertInto(m_frame.get(), m_width, m_height, m_clockwise, image);
     }
 
 private:
+    static FrameConverter &converter()
+    {
+        thread_local FrameConverter converter;
+        return converter;
+    }
+
     ff::FramePtr m_frame;
     int m_width;
     int m_height;
@@ -96,14 +113,19 @@ private:
 
 } // namespace
 
-PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise) const
+PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise)
 {
     const auto it = m_entries.find(slot);
+    QImage image = it != m_entries.end() ? it->second.image : QImage();
+    for (const int held : std::exchange(m_imageSlots, {})) {
+        if (const auto e = m_entries.find(held); e != m_entries.end())
+            e->second.image = QImage();
+    }
     if (it == m_entries.end())
         return nullptr;
     const Entry &e = it->second;
-    if (!e.image.isNull())
-        return std::make_shared<ReadyPicture>(e.image);
+    if (!image.isNull())
+        return std::make_shared<ReadyPicture>(std::move(image));
     ff::FramePtr ref = ff::makeFrame();
     if (!e.frame || !ref || av_frame_ref(ref.get(), e.frame.get()) < 0)
         return nullptr;

@@ -13,10 +13,12 @@ namespace video {
 
 // Decoded frames by display slot, within a byte cap. A frame is kept as the decoder gave it
 // (planar YUV is a third the size of RGB32, and most frames decoded on the way to a target
-// are never shown) and converted to an image when it is asked for. The images of the last two
-// frames asked for are kept beside their frames, so that a step forward and back again, or a
-// window redrawn, does not convert twice; more would cost three times the memory of a frame
-// each.
+// are never shown) and converted to an image when it is asked for. Images are kept beside
+// their frames, at most two (the picture on show, which its holder shares, and the one made
+// last, such as the next picture prepared at rest), so that a window redrawn or a step to a
+// picture prepared ahead does not convert again; a new image takes over the memory of a kept
+// one nothing else holds. The cap is for frames: the images come on top of it, so that making
+// one never pushes out a frame that a step back needs.
 //
 // Eviction keeps what is near the position being shown: the frame farthest from it goes
 // first, and when the position moves backwards the frames already passed count 16 times, so
@@ -39,8 +41,10 @@ public:
     void put(int slot, const AVFrame *frame);
     void erase(int slot);
     QImage image(int slot, FrameConverter &converter, int width, int height, int clockwise = 0);
-    // The frame unconverted (or its image, when it has one); null when not held.
-    PicturePtr picture(int slot, int width, int height, int clockwise = 0) const;
+    // The frame unconverted (or its image, when it has one); null when not held. Asked for
+    // by a play, which converts what it shows itself into the picture on show: the images
+    // kept for the frames asked for before are let go (the one handed on with them).
+    PicturePtr picture(int slot, int width, int height, int clockwise = 0);
     // Evicts until within the cap; `keep` is never evicted.
     void trim(int center, int direction, int keep);
     void clear();

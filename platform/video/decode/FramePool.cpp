@@ -299,6 +299,7 @@ AVBufferRef *FramePool::get(std::size_t size)
     State &st = *m_state;
     Slab *slab = nullptr;
     uint8_t *data = nullptr;
+    bool reusedReturned = false;
     {
         std::lock_guard lock(st.mutex);
         const auto it = st.bySize.find(piece);
@@ -313,6 +314,7 @@ AVBufferRef *FramePool::get(std::size_t size)
                 data = slab->returned.back();
                 slab->returned.pop_back();
                 ++st.reused;
+                reusedReturned = true;
             } else {
                 // Prefaulted memory before memory still to be faulted in.
                 for (Slab *s : it->second) {
@@ -330,7 +332,11 @@ AVBufferRef *FramePool::get(std::size_t size)
                 ++slab->out;
                 st.idle -= piece;
                 st.out += piece;
-                st.maybePrefault(piece);
+                // Only while the holders keep more and more: a buffer that came back stands
+                // for one about to come back again, as a cache full of frames lets one go
+                // for every one it takes, and a slab faulted in then would only sit idle.
+                if (!reusedReturned)
+                    st.maybePrefault(piece);
             }
         }
     }

@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -31,14 +32,21 @@ namespace video {
 class FramePool {
 public:
     static constexpr std::size_t kDefaultIdleCap = std::size_t(32) << 20;
+    // What a decoder of pictures of this size keeps idle: three pictures, within 8 and 32 MB
+    // (small pictures still get a slab's worth; they cost little and fault in slowly).
+    static std::size_t idleCapFor(std::size_t pictureBytes)
+    {
+        return std::clamp(3 * pictureBytes, std::size_t(8) << 20, kDefaultIdleCap);
+    }
     static constexpr std::size_t kAlign = 64;     // of every buffer, as av_malloc's
     static constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
     // With `prefault`, a thread of the pool's own, at idle priority, maps and faults in a
-    // slab of the size last asked for whenever none of that size is left in memory, so that
-    // a decoder that keeps needing new memory (frames the cache holds on to) finds it
-    // faulted in: on this kind of virtual machine the first touch of memory the host has not
-    // backed yet costs about 4 ms per 2 MB even in huge pages.
+    // slab of the size last asked for whenever none of that size is left in memory after a
+    // buffer that had never been handed out went, so that a decoder that keeps needing new
+    // memory (frames the cache holds on to) finds it faulted in: on this kind of virtual
+    // machine the first touch of memory the host has not backed yet costs about 4 ms per 2 MB
+    // even in huge pages. Within the idle cap only.
     explicit FramePool(std::size_t idleCapBytes = kDefaultIdleCap, bool prefault = false);
     ~FramePool();
     FramePool(const FramePool &) = delete;

@@ -5,6 +5,7 @@
 #include <QTransform>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -55,8 +56,12 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = timeBase;
     if (pooledMemory) {
-        decoder->m_pool =
-            std::make_unique<FramePool>(FramePool::kDefaultIdleCap, prefaultedMemory.load());
+        const int picture = par->format >= 0
+            ? av_image_get_buffer_size(AVPixelFormat(par->format), par->width, par->height, 1)
+            : -1;
+        decoder->m_pool = std::make_unique<FramePool>(
+            picture > 0 ? FramePool::idleCapFor(std::size_t(picture)) : FramePool::kDefaultIdleCap,
+            prefaultedMemory.load());
         decoder->m_pool->attach(c);
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {
@@ -121,13 +126,10 @@ void VideoDecoder::reset()
 
 QImage ImageBufferPool::makeImage(int width, int height)
 {
+    static FramePool memory{0};
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
-    if (size != m_size) {
-        m_size = size;
-        m_memory.setIdleCap(size * kSpare);
-    }
-    AVBufferRef *buffer = m_memory.get(size);
+    AVBufferRef *buffer = memory.get(size);
     if (!buffer)
         return {};
     const auto unref = [](void *opaque) {
@@ -179,52 +181,69 @@ bool setUpScaler(ff::ScalerPtr &scaler, const AVFrame *frame, int width, int hei
 
 QImage FrameConverter::convert(const AVFrame *frame, int width, int height, int clockwise)
 {
-    QImage image = convertUnturned(frame, width, height);
-    if (image.isNull() || clockwise == 0)
-        return image;
-    if (clockwise == 180)
-        return image.mirrored(true, true);
-    return image.transformed(QTransform().rotate(clockwise));
+    QImage image;
+    convertInto(frame, width, height, clockwise, image);
+    return image;
 }
 
-QImage FrameConverter::convertUnturned(const AVFrame *frame, int width, int height)
+bool FrameConverter::convertInto(const AVFrame *frame, int width, int height, int clockwise,
+    QImage &image)
+{
+    if (clockwise == 0)
+        return !convertUnturned(frame, width, height, &image).isNull();
+    QImage upright = convertUnturned(frame, width, height, nullptr);
+    if (upright.isNull())
+        return false;
+    image = clockwise == 180 ? upright.mirrored(true, true)
+                             : upright.transformed(QTransform().rotate(clockwise));
+    return true;
+}
+
+// Into `*reuse` when it can take the picture in place, else into a new image that then
+// replaces it; a null image, and `*reuse` as it was, when the frame cannot be converted.
+QImage FrameConverter::convertUnturned(const AVFrame *frame, int width, int height,
+    QImage *reuse)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0 || width <= 0 || height <= 0)
         return {};
-    if (width == frame->width && height == frame->height && YuvToRgb::handles(frame)) {
-        QImage image = m_pool.makeImage(width, height);
-        if (!image.isNull())
-            YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
-        return image;
-    }
+    const bool direct = width == frame->width && height == frame->height &&
+        YuvToRgb::handles(frame);
     SwsSource source;
-    if (!setUpScaler(m_scaler, frame, width, height, &source))
+    if (!direct && !setUpScaler(m_scaler, frame, width, height, &source))
         return {};
-    const AVPixFmtDescriptor *desc = source.desc;
-    QImage image = m_pool.makeImage(width, height);
-    if (image.isNull())
+    // Only the sole holder may be written over: a copy elsewhere (the cache's, a capture's)
+    // keeps the picture it was given.
+    const bool inPlace = reuse && reuse->isDetached() && reuse->width() == width &&
+        reuse->height() == height && reuse->format() == QImage::Format_RGB32;
+    QImage fresh;
+    if (!inPlace && (fresh = ImageBufferPool::makeImage(width, height)).isNull())
         return {};
-    const bool banded = source.yuv && width == frame->width && height == frame->height &&
-        qint64(width) * height >= kBandedPixels &&
-        setUpScaler(m_lowerScaler, frame, width, height, nullptr) &&
-        convertInBands(frame, source.format, image);
-    int rows = height;
-    if (!banded) {
-        uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-        rows = sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height, dst,
-            dstStride);
-    }
-    if (rows <= 0)
-        return {};
-    if (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
-        // DIB alpha bytes are reserved, not transparency.
-        for (int y = 0; y < height; ++y) {
-            auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
-            for (int x = 0; x < width; ++x)
-                line[x] |= 0xff000000u;
+    QImage &image = inPlace ? *reuse : fresh;
+    if (direct) {
+        YuvToRgb::convertRows(frame, image.bits(), int(image.bytesPerLine()), 0, height);
+    } else {
+        const bool banded = source.yuv && width == frame->width && height == frame->height &&
+            qint64(width) * height >= kBandedPixels &&
+            setUpScaler(m_lowerScaler, frame, width, height, nullptr) &&
+            convertInBands(frame, source.format, image);
+        if (!banded) {
+            uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+            int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+            if (sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height, dst,
+                    dstStride) <= 0)
+                return {};
+        }
+        if (source.desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
+            // DIB alpha bytes are reserved, not transparency.
+            for (int y = 0; y < height; ++y) {
+                auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+                for (int x = 0; x < width; ++x)
+                    line[x] |= 0xff000000u;
+            }
         }
     }
+    if (reuse && !inPlace)
+        *reuse = fresh;
     return image;
 }
 

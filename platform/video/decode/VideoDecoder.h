@@ -72,19 +72,14 @@ private:
 // Pixel memory for converted images, handed back when the last copy of an image goes
 // (wherever that is: images are thread-safe to drop). A fresh 1920x1080 RGB32 image is 8 MB
 // that the system faults in page by page on the first write, about 20 ms on this kind of
-// virtual machine, twice the conversion; a 320x240 one as much as its conversion. Images are
-// therefore cut from huge-page slabs of a FramePool, which keeps the memory of a few spare
-// images for the next ones.
+// virtual machine, twice the conversion. Images are therefore cut from huge-page slabs (about
+// 0.5 ms for 8 MB of memory the system had handed out before), of one pool for the process
+// that keeps no spare: whoever converts again reuses an image of its own where it can (the
+// picture on show, an image the cache no longer needs).
 class ImageBufferPool {
 public:
-    static constexpr int kSpare = 3; // images' worth of idle memory kept
-
     // A width x height RGB32 image over pooled memory; null when out of memory.
-    QImage makeImage(int width, int height);
-
-private:
-    FramePool m_memory{0};
-    size_t m_size = 0; // of the images asked for last
+    static QImage makeImage(int width, int height);
 };
 
 // What swscale is told of a picture: its plain format (the deprecated J formats are the plain
@@ -118,14 +113,16 @@ public:
     // `clockwise`: 0, 90, 180 or 270 degrees to turn the picture upright (a phone's
     // portrait video); width and height are the decoded picture's.
     QImage convert(const AVFrame *frame, int width, int height, int clockwise = 0);
+    // The same into `image`'s own memory where it is the only holder of it and has the size
+    // and format (else into a new image); false, and `image` as it was, when it cannot.
+    bool convertInto(const AVFrame *frame, int width, int height, int clockwise, QImage &image);
 
 private:
-    QImage convertUnturned(const AVFrame *frame, int width, int height);
+    QImage convertUnturned(const AVFrame *frame, int width, int height, QImage *reuse);
     bool convertInBands(const AVFrame *frame, AVPixelFormat format, QImage &image);
 
     ff::ScalerPtr m_scaler;
     ff::ScalerPtr m_lowerScaler; // the lower band's
-    ImageBufferPool m_pool;
 };
 
 } // namespace video

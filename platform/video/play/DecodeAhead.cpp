@@ -7,7 +7,6 @@ namespace video {
 DecodeAhead::DecodeAhead(FrameSource &source)
     : m_source(source)
     , m_decodeThread([this] { decodeLoop(); })
-    , m_convertThread([this] { convertLoop(); })
 {
 }
 
@@ -19,7 +18,6 @@ DecodeAhead::~DecodeAhead()
     }
     m_wake.notify_all();
     m_decodeThread.join();
-    m_convertThread.join();
 }
 
 void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity, int lapHead)
@@ -66,30 +64,21 @@ void DecodeAhead::setDue(qint64 ordinal)
 
 std::optional<DecodeAhead::Frame> DecodeAhead::takeUpTo(qint64 ordinal)
 {
-    EntryPtr latest;
-    bool convertHere = false;
+    std::optional<Frame> latest;
     {
-        std::unique_lock lock(m_mutex);
-        while (!m_queue.empty() && m_queue.front()->ordinal <= ordinal) {
-            latest = std::move(m_queue.front());
-            m_queue.pop_front();
-            if (latest->fromHead)
+        std::lock_guard lock(m_mutex);
+        while (!m_queue.empty() && m_queue.front().ordinal <= ordinal) {
+            Entry &entry = m_queue.front();
+            latest = Frame{entry.ordinal, entry.position, std::move(entry.picture)};
+            if (entry.fromHead)
                 --m_headQueued;
+            m_queue.pop_front();
         }
         if (!latest)
             return std::nullopt;
-        if (latest->state == State::Converting) {
-            // Nearly done, and converting it again here would take as long.
-            m_converted.wait(lock, [&] { return latest->state == State::Ready; });
-        } else if (latest->state == State::Pending) {
-            latest->state = State::Converting;
-            convertHere = true;
-        }
     }
     m_wake.notify_all(); // room in the queue
-    if (convertHere && latest->picture)
-        latest->image = latest->picture->toImage();
-    return Frame{latest->ordinal, latest->position, std::move(latest->image)};
+    return latest;
 }
 
 bool DecodeAhead::primed()
@@ -117,8 +106,7 @@ PicturePtr DecodeAhead::headPictureLocked(qint64 ordinal) const
 
 bool DecodeAhead::idleLocked() const
 {
-    return m_quit || (!m_decoding && !m_converting && !hasDecodeWorkLocked() &&
-        !convertWorkLocked());
+    return m_quit || (!m_decoding && !hasDecodeWorkLocked());
 }
 
 void DecodeAhead::waitIdle()
@@ -140,21 +128,6 @@ bool DecodeAhead::hasDecodeWorkLocked() const
     if (headPictureLocked(next))
         return m_queue.size() < m_capacity + m_lapHead.size();
     return costLocked() < m_capacity;
-}
-
-DecodeAhead::EntryPtr DecodeAhead::convertWorkLocked() const
-{
-    // The first frames from the one due on; those before it will be dropped unseen.
-    int ahead = 0;
-    for (const EntryPtr &entry : m_queue) {
-        if (entry->ordinal < m_due)
-            continue;
-        if (ahead++ >= kConvertedAhead)
-            break;
-        if (entry->state == State::Pending)
-            return entry;
-    }
-    return nullptr;
 }
 
 void DecodeAhead::decodeLoop()
@@ -186,43 +159,10 @@ void DecodeAhead::decodeLoop()
             if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
                 m_lapHead[std::size_t(slot)] = picture;
         }
-        auto entry = std::make_shared<Entry>();
-        entry->ordinal = ordinal;
-        entry->position = position;
-        entry->fromHead = fromHead;
+        // An undecodable frame goes in all the same, as no new picture: the play moves on.
+        m_queue.push_back(Entry{ordinal, position, std::move(picture), fromHead});
         m_headQueued += fromHead ? 1 : 0;
-        entry->picture = std::move(picture);
-        if (!entry->picture)
-            entry->state = State::Ready; // undecodable: shown as no new picture
-        m_queue.push_back(std::move(entry));
         m_next = ordinal + 1;
-        m_wake.notify_all(); // the convert thread may have work now
-    }
-    m_idle.notify_all();
-}
-
-void DecodeAhead::convertLoop()
-{
-    std::unique_lock lock(m_mutex);
-    while (!m_quit) {
-        EntryPtr entry = convertWorkLocked();
-        if (!entry) {
-            if (idleLocked())
-                m_idle.notify_all();
-            m_wake.wait(lock);
-            continue;
-        }
-        entry->state = State::Converting;
-        m_converting = true;
-        PicturePtr picture = entry->picture;
-        lock.unlock();
-        QImage image = picture->toImage();
-        lock.lock();
-        m_converting = false;
-        entry->image = std::move(image);
-        entry->picture.reset(); // the image replaces the decoded frame
-        entry->state = State::Ready;
-        m_converted.notify_all();
     }
     m_idle.notify_all();
 }

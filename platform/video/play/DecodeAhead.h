@@ -3,8 +3,6 @@
 #include "platform/video/FrameSource.h"
 #include "platform/video/play/PlayPlan.h"
 
-#include <QImage>
-
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -18,17 +16,17 @@ namespace video {
 // The decode side of a play: decodes the frames of a PlayPlan in play order, ahead of the
 // picture, into a bounded queue that the user-interface thread takes from.
 //
-// Two threads. The decode thread asks the source for each frame unconverted (a reference to
-// the decoded frame, a third of an image's size), so the queue can run well ahead: backwards,
-// where the frames come a keyframe-bounded stretch at a time, the queue carries the picture
-// while the next stretch decodes. The convert thread turns the first few queued frames into
-// images, so that the one due next is ready; a frame taken before it was converted is
-// converted by the taker.
+// One thread asks the source for each frame unconverted (a reference to the decoded frame, a
+// third of an image's size), so the queue can run well ahead: backwards, where the frames come
+// a keyframe-bounded stretch at a time, the queue carries the picture while the next stretch
+// decodes. The taker converts the one frame it shows, into the picture on show where it can:
+// an image made ahead would cost the memory of three frames for a conversion of a millisecond
+// or two.
 //
 // The user-interface thread tells it which ordinal is due now (setDue); a decoder that has
 // fallen behind jumps there instead of decoding frames that are already late. No call waits
-// for a decode, except waitIdle(), which tests use to let the threads finish what they can
-// do before they look.
+// for a decode, except waitIdle(), which tests use to let the thread finish what it can do
+// before they look.
 //
 // A repeating play keeps the first frames of its range from the first lap (the lap head).
 // At every wrap they go into the queue at once, beyond its capacity (they cost no memory
@@ -40,10 +38,8 @@ public:
     struct Frame {
         qint64 ordinal = 0;
         int position = 0;
-        QImage image;
+        PicturePtr picture; // null when the frame could not be decoded
     };
-    // Images made ahead of the one due.
-    static constexpr int kConvertedAhead = 2;
 
     explicit DecodeAhead(FrameSource &source);
     ~DecodeAhead();
@@ -62,26 +58,19 @@ public:
     // Whether the play can keep time from here on as far as decoding ahead can tell: the
     // queue is full, or holds the play's last frame.
     bool primed();
-    // Blocks until the threads have nothing more they can do (queue full and converted as
-    // far as they go, plan done or no plan).
+    // Blocks until the thread has nothing more it can do (queue full, plan done or no plan).
     void waitIdle();
 
 private:
-    enum class State { Pending, Converting, Ready };
     struct Entry {
         qint64 ordinal = 0;
         int position = 0;
         PicturePtr picture;
-        QImage image;
-        State state = State::Pending;
         bool fromHead = false; // kept in the lap head, so outside the queue's capacity
     };
-    using EntryPtr = std::shared_ptr<Entry>;
 
     void decodeLoop();
-    void convertLoop();
     bool hasDecodeWorkLocked() const;
-    EntryPtr convertWorkLocked() const;
     bool idleLocked() const;
     std::size_t costLocked() const { return m_queue.size() - m_headQueued; }
     // The lap head's picture for this ordinal, when it is held.
@@ -91,10 +80,9 @@ private:
     FrameSource &m_source;
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;      // both threads wait on it for work
-    std::condition_variable m_idle;      // waitIdle
-    std::condition_variable m_converted; // a taker waiting for the convert thread
-    std::deque<EntryPtr> m_queue;
+    std::condition_variable m_wake; // the thread waits on it for work
+    std::condition_variable m_idle; // waitIdle
+    std::deque<Entry> m_queue;
     std::optional<PlayPlan> m_plan;
     std::size_t m_capacity = 1;
     std::vector<PicturePtr> m_lapHead; // by ordinal within the lap
@@ -102,12 +90,10 @@ private:
     quint64 m_generation = 0;
     qint64 m_next = 0; // next ordinal to decode
     qint64 m_due = 0;
-    bool m_decoding = false;   // the decode thread is in a call to the source
-    bool m_converting = false; // the convert thread is converting
+    bool m_decoding = false; // the decode thread is in a call to the source
     bool m_quit = false;
-    // Last: they start after everything they read is built.
+    // Last: it starts after everything it reads is built.
     std::thread m_decodeThread;
-    std::thread m_convertThread;
 };
 
 } // namespace video

@@ -4,35 +4,48 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace video {
 
 // What one open video device may hold in decoded pictures, planned from the size of one
-// decoded picture (a 4:2:0 frame of 1920x1080 is 3.1 MB, of 3840x2160 12.4 MB).
+// decoded picture P (a 4:2:0 frame of 1920x1080 is 3.1 MB, of 3840x2160 12.4 MB).
 //
 // Where the memory goes:
 // - the frame cache (FrameSource::setCacheCapBytes): frames decoded on the way to a target,
-//   kept for steps and for a backward play's current stretch;
-// - the play queue: references to decoded frames ahead of the picture. Forwards they are
-//   mostly the cache's own frames; backwards the queue carries the stretch being shown while
-//   the cache fills with the next one, so the two add up;
+//   kept for steps and for a backward play's current stretch. Its cap is for frames only;
+//   the (at most two) images it keeps come on top;
+// - the play queue: references to decoded frames ahead of the picture. Forwards they are the
+//   cache's own frames; backwards the queue carries the stretches being shown while the cache
+//   fills with the next one, so the two add up;
 // - the head of a repeating range, kept from its first lap so that a wrap never waits for a
 //   decode from the keyframe before the range;
-// - outside this budget and small beside it: the decoder's own pool (its reference
-//   pictures and at most VideoDecoder's idle cap), the RGB32 images of the picture on show
-//   and the next two, and the sound's buffers (about 0.3 s of PCM).
+// - outside this budget and small beside it: the decoder's own pictures (its references and
+//   what it has not handed on yet, and at most FramePool::idleCapFor idle), the one RGB32
+//   image on show (a play converts into it in place), the window's backing store, and the
+//   sound's buffers (about 0.3 s of PCM).
 //
 // Planned in frames, so that a 4K file gets as many pictures to step back through as a
 // 1080p one, within a floor for small pictures (whose frames are cheap) and a ceiling.
 struct MemoryBudget {
-    // Frames the cache holds: enough for 25 steps back after a pause in a forward play,
-    // whose queue runs 12 frames ahead of the picture, beside the two RGB32 images the
-    // cache keeps (each the size of about 2.7 frames, and counted against the same cap).
-    static constexpr int kCacheFrames = 44;
-    static constexpr qint64 kCacheFloor = qint64(96) << 20;
+    // Steps back from a paused forward play that find their frame in the cache.
+    static constexpr int kStepsBack = 25;
+    // Frames decoded ahead of the picture in a forward play: 0.12 s of play at any rate
+    // (3 frames of a 25 fps file at 1x, 9 at 3x), which a decode of the same file forwards
+    // keeps full with time to spare; at least 3, at most 12.
+    static constexpr double kForwardQueueSeconds = 0.12;
+    static constexpr int kForwardQueueLeast = 3;
+    static constexpr int kForwardQueueMost = 12;
+    static constexpr qint64 kCacheFloor = qint64(64) << 20;
     static constexpr qint64 kCacheCeiling = qint64(576) << 20;
-    static constexpr int kForwardQueueFrames = 12;
-    static constexpr int kReverseQueueFrames = 128;
+    // A reverse play decodes a stretch into the cache, from the keyframe below it, while the
+    // queue shows the stretches above: the longer the stretches, the fewer decodes from the
+    // keyframe and the longer each may take. 44 frames each up to 1920x1080, growing with
+    // the picture (whose decode costs more) to 50 at 3840x2160; at most 1200 MiB together.
+    static constexpr int kReverseFrames = 44;
+    static constexpr int kReverseFramesLarge = 50;
+    static constexpr qint64 kReverseCeiling = qint64(1200) << 20;
+    static constexpr int kReverseQueueMost = 128;
     // Frames of a repeating range kept from its first lap: with the forward queue these
     // carry the picture for about a second after a wrap while the decoder starts again from
     // the keyframe before the range.
@@ -40,21 +53,36 @@ struct MemoryBudget {
 
     qint64 pictureBytes = 0;
     qint64 cacheBytes = 0;
+    qint64 reverseCacheBytes = 0;
     qint64 forwardQueueBytes = 0;
     qint64 reverseQueueBytes = 0;
     qint64 lapHeadBytes = 0;
 
-    static MemoryBudget forPicture(qint64 pictureBytes)
+    // `framesPerSecond` of play: the file's rate times the speed.
+    static int forwardQueueFrames(double framesPerSecond)
+    {
+        const double frames = std::ceil(kForwardQueueSeconds * framesPerSecond - 1e-9);
+        return int(std::clamp<double>(frames, kForwardQueueLeast, kForwardQueueMost));
+    }
+
+    // For plays at this many frames a second and the rest after them.
+    static MemoryBudget forPicture(qint64 pictureBytes, qint64 pixels,
+        double framesPerSecond = 25.0)
     {
         MemoryBudget b;
         b.pictureBytes = std::max<qint64>(pictureBytes, 1);
-        b.cacheBytes = std::clamp(b.pictureBytes * kCacheFrames, kCacheFloor, kCacheCeiling);
-        b.forwardQueueBytes = b.pictureBytes * kForwardQueueFrames;
-        // Backwards the queue holds a cached stretch, so that the next stretch can be decoded
-        // into the cache while this one is shown; a little less than the cache holds (its
-        // frames carry padding, the frame on screen is one of them), so that the stretch a
-        // seek left in the cache fills the queue and ends the pre-roll by itself.
-        b.reverseQueueBytes = b.cacheBytes / 8 * 7;
+        const int ahead = forwardQueueFrames(framesPerSecond);
+        // The steps back, the picture on show, the forward queue ahead of it, and one frame
+        // for the decoder's padding of each (about 1%).
+        const int cached = kStepsBack + 1 + ahead + 1;
+        b.cacheBytes = std::clamp(b.pictureBytes * cached, kCacheFloor, kCacheCeiling);
+        b.forwardQueueBytes = b.pictureBytes * ahead;
+        const int reverse = kReverseFrames +
+            int(std::lround((kReverseFramesLarge - kReverseFrames) * sizeFactor(pixels)));
+        const qint64 stretch = std::min(b.pictureBytes * reverse, kReverseCeiling / 2);
+        b.reverseCacheBytes = std::max(b.cacheBytes, stretch);
+        // Small pictures get the queue their floor-sized cache would fill, within the most.
+        b.reverseQueueBytes = std::max(stretch, b.cacheBytes / 8 * 7);
         b.lapHeadBytes = b.pictureBytes * kLapHeadFrames;
         return b;
     }
@@ -65,14 +93,19 @@ struct MemoryBudget {
         return int(std::clamp<qint64>(bytes / pictureBytes, 2, std::max(most, 2)));
     }
 
+    // How far a picture of this many pixels is from 1920x1080 (0) to 3840x2160 (1).
+    static double sizeFactor(qint64 pixels)
+    {
+        constexpr double kHd = 1920.0 * 1080.0;
+        return std::clamp((double(pixels) / kHd - 1.0) / 3.0, 0.0, 1.0);
+    }
+
     // The longest a play waits, before its clock starts, for its queue to fill: a second up
     // to 1920x1080, growing with the picture to two seconds at 3840x2160, where one picture
     // costs four times as much to decode.
     static std::chrono::milliseconds prerollLimit(qint64 pixels)
     {
-        constexpr double kHd = 1920.0 * 1080.0;
-        const double extra = std::clamp((double(pixels) / kHd - 1.0) / 3.0, 0.0, 1.0);
-        return std::chrono::milliseconds(1000 + qint64(1000 * extra));
+        return std::chrono::milliseconds(1000 + std::lround(1000 * sizeFactor(pixels)));
     }
 };
 

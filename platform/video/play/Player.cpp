@@ -48,7 +48,7 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
     m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
-    source.setCacheCapBytes(MemoryBudget::forPicture(source.pictureBytes()).cacheBytes);
+    useCacheFor(false);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(4);
     connect(&m_timer, &QTimer::timeout, this, &Player::tick);
@@ -84,8 +84,12 @@ bool Player::seek(int position)
 
 void Player::play(const PlayPlan &plan)
 {
-    if (m_mode == Mode::Playing)
+    if (m_mode == Mode::Playing) {
+        m_replacingPlay = true; // the cache stays as it is until the new play says
         transition(Mode::Stopped);
+        m_replacingPlay = false;
+    }
+    useCacheFor(plan.backward);
     m_plan = plan;
     m_skipped = 0;
     // A play that starts where the picture already is (a resume) has its first frame shown.
@@ -102,21 +106,42 @@ void Player::play(const PlayPlan &plan)
     transition(Mode::Playing);
 }
 
-int Player::queueCapacity(const PlayPlan &plan) const
+MemoryBudget Player::budget() const
 {
-    return queueCapacityFor(m_options, m_source.pictureBytes(), plan.backward);
+    const VideoInfo &info = m_source.info();
+    return MemoryBudget::forPicture(m_source.pictureBytes(), qint64(info.width) * info.height,
+        rate());
 }
 
-int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward)
+void Player::useCacheFor(bool backward)
 {
-    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes);
+    // Only a change: setting the cap waits for a decode the source is in.
+    const MemoryBudget b = budget();
+    const qint64 bytes = backward ? b.reverseCacheBytes : b.cacheBytes;
+    if (bytes != m_cacheCapSet) {
+        m_cacheCapSet = bytes;
+        m_source.setCacheCapBytes(bytes);
+    }
+}
+
+int Player::queueCapacity(const PlayPlan &plan) const
+{
+    const VideoInfo &info = m_source.info();
+    return queueCapacityFor(m_options, m_source.pictureBytes(), qint64(info.width) * info.height,
+        plan.backward, rate());
+}
+
+int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
+    bool backward, double framesPerSecond)
+{
+    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes, pixels, framesPerSecond);
     return backward ? budget.frames(budget.reverseQueueBytes, options.reverseQueueCapacity)
                     : budget.frames(budget.forwardQueueBytes, options.queueCapacity);
 }
 
 int Player::lapHeadFor(qint64 pictureBytes)
 {
-    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes);
+    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes, 0);
     return budget.frames(budget.lapHeadBytes, MemoryBudget::kLapHeadFrames);
 }
 
@@ -181,7 +206,7 @@ void Player::tick()
         due = last;
     m_decoder.setDue(due);
     if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due))
-        present(frame->ordinal, frame->position, std::move(frame->image));
+        present(*frame);
     if (ending) {
         // The end of a play is exact: a play whose last frame the decoder has not delivered
         // yet goes on until it has (it is decoding it now), rather than blocking this thread.
@@ -208,7 +233,7 @@ bool Player::prerollDone(SteadyTime now)
     // The first picture goes on screen the moment it is decoded, whatever the clock.
     if (m_presented < 0) {
         if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0))
-            present(frame->ordinal, frame->position, std::move(frame->image));
+            present(*frame);
     }
     if (!primed && now - m_playAsked < m_prerollLimit)
         return false;
@@ -224,15 +249,16 @@ bool Player::prerollDone(SteadyTime now)
     return true;
 }
 
-void Player::present(qint64 ordinal, int position, QImage image)
+void Player::present(const DecodeAhead::Frame &frame)
 {
-    if (ordinal <= m_presented)
+    if (frame.ordinal <= m_presented)
         return;
-    m_skipped += ordinal - m_presented - 1;
-    m_presented = ordinal;
-    m_position = position;
-    if (!image.isNull())
-        m_picture = std::move(image);
+    m_skipped += frame.ordinal - m_presented - 1;
+    m_presented = frame.ordinal;
+    m_position = frame.position;
+    // Into the picture on show, where nothing else holds it: a play keeps one image.
+    if (frame.picture)
+        frame.picture->renderInto(m_picture);
     emit pictureChanged();
 }
 
@@ -282,6 +308,8 @@ void Player::transition(Mode to)
         m_timer.stop();
         m_decoder.halt();
         stopAudio();
+        if (!m_replacingPlay)
+            useCacheFor(false);
     }
     m_mode = to;
     if (to == Mode::Playing) {

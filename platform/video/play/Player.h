@@ -22,14 +22,13 @@ class FrameSource;
 // the position, the picture at that position, and plays a PlayPlan in real time.
 //
 // Threads. Everything here runs on the thread that owns the Player (the user-interface
-// thread) except DecodeAhead's two threads: one only calls FrameSource::pictureAt and fills a
-// bounded queue of decoded frames, the other converts the next few of them to images.
-// Presentation is driven by a 4 ms precise timer (or by tick() in tests): each tick asks the
-// clock which ordinal is due, takes the latest decoded frame up to it from the queue and
-// never waits for the decoder (at most for the conversion of that one frame). A frame the
-// decoder did not deliver in time is skipped and counted; the last frame of a play is never
-// skipped (the play ends when it is on screen). Only seek() decodes on this thread, a single
-// frameAt call.
+// thread) except DecodeAhead's thread, which only calls FrameSource::pictureAt and fills a
+// bounded queue of decoded frames. Presentation is driven by a 4 ms precise timer (or by
+// tick() in tests): each tick asks the clock which ordinal is due, takes the latest decoded
+// frame up to it from the queue, converts it into the picture on show and never waits for
+// the decoder. A frame the decoder did not deliver in time is skipped and counted; the last
+// frame of a play is never skipped (the play ends when it is on screen). Only seek() decodes
+// on this thread, a single frameAt call.
 //
 // Pre-roll. A play shows its first picture as soon as it is decoded, but its clock (and its
 // sound) start only when DecodeAhead is primed - its queue full, or holding the play's last
@@ -58,8 +57,8 @@ public:
         // the MemoryBudget bounds them. Backwards the frames come a keyframe-bounded stretch
         // at a time, each stretch decoded forwards from its keyframe; a deep queue carries
         // the picture while the next stretch decodes.
-        int queueCapacity = MemoryBudget::kForwardQueueFrames;
-        int reverseQueueCapacity = MemoryBudget::kReverseQueueFrames;
+        int queueCapacity = MemoryBudget::kForwardQueueMost;
+        int reverseQueueCapacity = MemoryBudget::kReverseQueueMost;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
@@ -99,8 +98,9 @@ public:
     // Tests: let the decode thread finish what it can do now.
     void waitForDecoder() { m_decoder.waitIdle(); }
 
-    // Frames a play's queue holds, for pictures of this many bytes.
-    static int queueCapacityFor(const Options &options, qint64 pictureBytes, bool backward);
+    // Frames a play's queue holds, for pictures of this many bytes and pixels.
+    static int queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
+        bool backward, double framesPerSecond = 25.0);
     // Frames of a repeating range's head kept from its first lap.
     static int lapHeadFor(qint64 pictureBytes);
 
@@ -111,7 +111,11 @@ signals:
 private:
     void transition(Mode to);
     int queueCapacity(const PlayPlan &plan) const;
-    void present(qint64 ordinal, int position, QImage image);
+    // The frame cache's cap for a play in this direction at the speed set (a reverse play's
+    // is larger), or at rest (forward).
+    void useCacheFor(bool backward);
+    MemoryBudget budget() const;
+    void present(const DecodeAhead::Frame &frame);
     // Ends the pre-roll when the decoder is primed or the limit passed; whether it ended.
     bool prerollDone(SteadyTime now);
     double progressAt(SteadyTime now);
@@ -124,6 +128,8 @@ private:
     std::shared_ptr<const ClockSource> m_clockSource;
     Options m_options;
     std::chrono::milliseconds m_prerollLimit{1000};
+    qint64 m_cacheCapSet = -1;
+    bool m_replacingPlay = false;
     double m_fps = 25.0;
 
     Mode m_mode = Mode::Stopped;
