@@ -25,6 +25,12 @@ printf 'Source: kurimo\n\nPackage: kurimo\nArchitecture: any\n' >"$work/debian/c
 depends=$(cd "$work" && dpkg-shlibdeps -O -e"$root/usr/bin/kurimo" -e"$root/usr/bin/kurimo-mci" \
   2>/dev/null | sed -n 's/^shlibs:Depends=//p')
 [ -n "$depends" ] || { echo "make-deb: dpkg-shlibdeps found no libraries" >&2; exit 1; }
+# The sound's tempo filter opens libavfilter only when a speed first needs it, so
+# dpkg-shlibdeps cannot see it: the package that holds the library it opens.
+avfilter=$(pkg-config --variable=libdir libavfilter)/libavfilter.so.$(pkg-config --modversion libavfilter | cut -d. -f1)
+avfilter_package=$(dpkg -S "$(readlink -f "$avfilter")" | head -1 | cut -d: -f1)
+[ -n "$avfilter_package" ] || { echo "make-deb: no package holds $avfilter" >&2; exit 1; }
+depends="$depends, $avfilter_package"
 homepage=$(sed -n 's:.*<url type="homepage">\(.*\)</url>.*:\1:p' \
   "$root"/usr/share/metainfo/*.metainfo.xml)
 
