@@ -504,6 +504,8 @@ void DecodingFrameSource::restAt(int position)
 void DecodingFrameSource::waitForRest()
 {
     std::unique_lock lock(m_mutex);
+    m_restHurried = true; // nothing to step aside for
+    m_restWake.notify_all();
     m_rested.wait(lock, [&] { return !m_restPending; });
 }
 
@@ -517,6 +519,8 @@ void DecodingFrameSource::scheduleRest(int position, bool images)
     m_restFor = -1;
     m_restBehind = 0;
     m_restRunning = false;
+    m_restSince = std::chrono::steady_clock::now();
+    m_restHurried = false;
 }
 
 void DecodingFrameSource::restLoop()
@@ -526,6 +530,18 @@ void DecodingFrameSource::restLoop()
         m_restWake.wait(lock, [&] { return m_quit || (m_restPending && m_waiting == 0); });
         if (m_quit)
             return;
+        // A stretch below the place is a decode from a keyframe, and a call that comes meanwhile
+        // waits for its packet in hand: only once the place has stood a moment, so that a
+        // step or a wind right after a seek finds the decoder free.
+        const auto due = m_restSince + kBelowAfter;
+        const int goal = restGoal();
+        if (goal >= 0 && goal < m_restAt && !m_restRunning && !m_restHurried &&
+            !m_file->index().everyPacketIsKeyframe() && std::chrono::steady_clock::now() < due) {
+            const auto since = m_restSince;
+            m_restWake.wait_until(lock, due,
+                [&] { return m_quit || m_restHurried || m_restSince != since; });
+            continue;
+        }
         // Only once a core has had nothing else to do.
         lock.unlock();
         m_wantTurn.release();

@@ -6,6 +6,7 @@
 #include "platform/video/decode/VideoDecoder.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,8 @@ public:
     static constexpr int kJumpKeep = 4;
     // How far below the place of rest the work at rest makes sure of the pictures.
     static constexpr int kRefillDepth = 16;
+    // How long a place stands before the work at rest goes below it.
+    static constexpr std::chrono::milliseconds kBelowAfter{400};
     static constexpr double kRefillSeconds = 1.0;
 
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
@@ -172,6 +175,8 @@ private:
     bool m_restRunning = false;
     int m_restTries = 0;
     int m_restBehind = 0; // goals below the place gone for
+    std::chrono::steady_clock::time_point m_restSince; // when the place was set
+    bool m_restHurried = false; // someone waits for the work to be done
     int m_restPackets = 0;
 
     qint64 m_framesDecoded = 0;
