@@ -127,21 +127,13 @@ def ours_forward_then_back(console, path, length):
     c.cmd(f"play v from 0 to {length}")
     time.sleep(length / 25 / 2)
     c.cmd("pause v")
-    time.sleep(1.0)
     pos = int(c.cmd("status v position"))
-    steps = []
-    for i in range(25):
-        _, took = c.timed(f"seek v to {pos - 1 - i}")
-        steps.append(took * 1000)
-    peak_after = c.peak_mib()
-    c.close()
+    steps, peak_after = steps_back(c, pos)
     return skipped, wall, peak, max(peak, peak_after), pos, steps
 
 
-def ours_seek_then_back(console, path, top):
-    """A seek, a second's rest and 25 steps back, each timed; the process's peak after."""
-    c = Console(console, path)
-    c.cmd(f"seek v to {top}")
+def steps_back(c, top):
+    """A second's rest, then 25 steps back from top, each timed; the process's peak after."""
     time.sleep(1.0)
     steps = []
     for i in range(25):
@@ -149,6 +141,14 @@ def ours_seek_then_back(console, path, top):
         steps.append(took * 1000)
     peak = c.peak_mib()
     c.close()
+    return steps, peak
+
+
+def ours_seek_then_back(console, path, top):
+    """A seek, then the steps back."""
+    c = Console(console, path)
+    c.cmd(f"seek v to {top}")
+    steps, peak = steps_back(c, top)
     return peak, steps
 
 
