@@ -181,15 +181,19 @@ def run_mpv(path, start_s, end_s, backward):
     return wall, len(re.findall(r"\bn:\s*\d+", text)), ru.ru_maxrss / 1024
 
 
+def table_head(*columns):
+    print("\n| " + " | ".join(columns) + " |")
+    print("|" + "---|" * len(columns))
+
+
 def main():
     console, folder = sys.argv[1], sys.argv[2]
     if "--make" in sys.argv:
         make(folder)
     with_mpv = "--no-mpv" not in sys.argv
     print(f"load average at start: {os.getloadavg()}")
-    print("\n| file | play | skipped | pre-roll s | wall s | nominal s | peak MiB |"
-          " mpv wall s | mpv frames out | mpv peak MiB |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    table_head("file", "play", "skipped", "pre-roll s", "wall s", "nominal s", "peak MiB",
+               "mpv wall s", "mpv frames out", "mpv peak MiB")
     for name, _, _, frames, gop in FILES:
         path = os.path.join(folder, name)
         if not os.path.exists(path):
@@ -213,9 +217,8 @@ def main():
             print(f"| {name} | 100 to 150 repeat, 6 s | {skipped} | | | | {peak:.0f} | | | |",
                   flush=True)
     print(f"\nload average after the plays: {os.getloadavg()}")
-    print("\n| file | forward 1x skipped | wall s | peak MiB | mpv peak MiB | paused at |"
-          " 25 steps back: median ms | worst ms | over 40 ms | peak with the steps MiB |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    table_head("file", "forward 1x skipped", "wall s", "peak MiB", "mpv peak MiB", "paused at",
+               "25 steps back: median ms", "worst ms", "over 40 ms", "peak with the steps MiB")
     for name, _, _, frames, _ in FILES:
         path = os.path.join(folder, name)
         if not os.path.exists(path) or not name.startswith(("h264-1920x1080-750.avi",

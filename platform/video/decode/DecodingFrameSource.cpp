@@ -118,11 +118,7 @@ int DecodingFrameSource::locate(int position, bool jump)
         m_direction = p < m_lastRequest ? -1 : 1;
     m_lastRequest = p;
     m_target = p;
-    m_jump = jump && !walkDown && refillIsCheap(p);
-    const struct Reset {
-        bool &flag;
-        ~Reset() { flag = false; }
-    } reset{m_jump};
+    const bool narrow = jump && !walkDown && refillIsCheap(p);
 
     if (knownAndCached(p)) {
         ++m_hits;
@@ -134,13 +130,13 @@ int DecodingFrameSource::locate(int position, bool jump)
     if (!m_file->unchanged())
         return -1;
     for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
-        if (!prepareRun(p) || runUntil(p) == RunEnd::Failed)
+        if (!prepareRun(p, narrow) || runUntil(p) == RunEnd::Failed)
             return -1;
     }
     return knownAndCached(p) ? p : -1;
 }
 
-bool DecodingFrameSource::prepareRun(int position)
+bool DecodingFrameSource::prepareRun(int position, bool narrow)
 {
     const int start = chooseStart(position);
     // Carrying on costs a decode per frame up to the position; a restart at the keyframe
@@ -161,7 +157,7 @@ bool DecodingFrameSource::prepareRun(int position)
         m_narrowRun = false;
         return true;
     }
-    m_narrowRun = m_jump;
+    m_narrowRun = narrow;
     return startRun(start);
 }
 
@@ -615,7 +611,7 @@ bool DecodingFrameSource::restStep()
         if (++m_restTries > 8 || !m_file->unchanged())
             return false;
         m_target = goal;
-        if (!prepareRun(goal))
+        if (!prepareRun(goal, false))
             return false;
         m_restRunning = true;
     }

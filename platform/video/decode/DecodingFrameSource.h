@@ -106,7 +106,9 @@ private:
     int locate(int position, bool jump);
     int chooseStart(int position) const;
     // Carries on with the running decode or starts one at a keyframe, whichever is cheaper.
-    bool prepareRun(int position);
+    // A narrow run, when it starts at a keyframe, decodes in full only the last pictures
+    // before the position.
+    bool prepareRun(int position, bool narrow);
     bool startRun(int keyPacket);
     RunEnd runUntil(int position);
     // One packet of a run; nothing while the run goes on.
@@ -150,7 +152,6 @@ private:
     int m_skipHorizon = -1; // no picture skipped in this run can show beyond this slot
     int m_keepWindow = 16;  // frames before a target the cache would keep
     bool m_skipFar = true;
-    bool m_jump = false;      // within a jump's call
     bool m_narrowRun = false; // the run was started by a jump
     double m_decodeSeconds = 0; // spent decoding pictures in full
     qint64 m_decodes = 0;       // packets decoded in full
