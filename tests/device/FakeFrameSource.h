@@ -121,8 +121,13 @@ public:
         std::lock_guard lock(m_mutex);
         m_rests.push_back(position);
     }
-    void setCacheCapBytes(qint64 bytes) override { cacheCap = bytes; } // the player's thread
+    void setCacheCapBytes(qint64 bytes) override // the player's thread
+    {
+        cacheCap = bytes;
+        capsSet.push_back(bytes);
+    }
     qint64 cacheCap = 0;
+    std::vector<qint64> capsSet;
     // The places of rest marked since the last call.
     std::vector<int> takeRests()
     {

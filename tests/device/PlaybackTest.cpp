@@ -150,7 +150,7 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
 
 // The memory budget by picture size: the frames that the steps back after a paused forward
 // play need stay cached at every size, with the decoder's padding of each frame; a reverse
-// play has the larger cache only while it runs.
+// play has the larger cache only while it runs, a play replacing it included.
 TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnly)
 {
     using video::MemoryBudget;
@@ -167,6 +167,11 @@ TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnl
     const qint64 resting = rig.source->cacheCap;
     rig.device->play(range(60, 0, true));
     EXPECT_GT(rig.source->cacheCap, resting);
+    // A reverse play that replaces one never drops to the cap at rest in between, which
+    // would throw away the stretch the first play had decoded.
+    rig.source->capsSet.clear();
+    rig.device->play(range(50, 0, true));
+    EXPECT_EQ(std::count(rig.source->capsSet.begin(), rig.source->capsSet.end(), resting), 0);
     rig.device->pause();
     EXPECT_EQ(rig.source->cacheCap, resting);
 }

@@ -85,9 +85,7 @@ bool Player::seek(int position)
 void Player::play(const PlayPlan &plan)
 {
     if (m_mode == Mode::Playing) {
-        m_replacingPlay = true; // the cache stays as it is until the new play says
-        transition(Mode::Stopped);
-        m_replacingPlay = false;
+        transition(Mode::Stopped, CacheAfterPlay::Keep);
     }
     useCacheFor(plan.backward);
     m_plan = plan;
@@ -301,14 +299,14 @@ void Player::stopAudio()
     m_audioLeads = false;
 }
 
-void Player::transition(Mode to)
+void Player::transition(Mode to, CacheAfterPlay cache)
 {
     const Mode from = m_mode;
     if (from == Mode::Playing) {
         m_timer.stop();
         m_decoder.halt();
         stopAudio();
-        if (!m_replacingPlay)
+        if (cache == CacheAfterPlay::Rest)
             useCacheFor(false);
     }
     m_mode = to;

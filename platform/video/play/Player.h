@@ -109,7 +109,10 @@ signals:
     void modeChanged(Player::Mode mode);
 
 private:
-    void transition(Mode to);
+    // What leaving a play does to the frame cache's cap: back to the cap at rest, or kept as
+    // it is (a play replacing a play, which sets its own).
+    enum class CacheAfterPlay { Rest, Keep };
+    void transition(Mode to, CacheAfterPlay cache = CacheAfterPlay::Rest);
     int queueCapacity(const PlayPlan &plan) const;
     // The frame cache's cap for a play in this direction at the speed set (a reverse play's
     // is larger), or at rest (forward).
@@ -129,7 +132,6 @@ private:
     Options m_options;
     std::chrono::milliseconds m_prerollLimit{1000};
     qint64 m_cacheCapSet = -1;
-    bool m_replacingPlay = false;
     double m_fps = 25.0;
 
     Mode m_mode = Mode::Stopped;
