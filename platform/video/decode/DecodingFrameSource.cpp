@@ -118,7 +118,6 @@ int DecodingFrameSource::locate(int position, bool jump)
         m_direction = p < m_lastRequest ? -1 : 1;
     m_lastRequest = p;
     m_target = p;
-    const bool narrow = jump && !walkDown && refillIsCheap(p);
 
     if (knownAndCached(p)) {
         ++m_hits;
@@ -130,13 +129,13 @@ int DecodingFrameSource::locate(int position, bool jump)
     if (!m_file->unchanged())
         return -1;
     for (int attempt = 0; attempt < 8 && !knownAndCached(p); ++attempt) {
-        if (!prepareRun(p, narrow) || runUntil(p) == RunEnd::Failed)
+        if (!prepareRun(p, jump && !walkDown) || runUntil(p) == RunEnd::Failed)
             return -1;
     }
     return knownAndCached(p) ? p : -1;
 }
 
-bool DecodingFrameSource::prepareRun(int position, bool narrow)
+bool DecodingFrameSource::prepareRun(int position, bool jump)
 {
     const int start = chooseStart(position);
     // Carrying on costs a decode per frame up to the position; a restart at the keyframe
@@ -157,20 +156,19 @@ bool DecodingFrameSource::prepareRun(int position, bool narrow)
         m_narrowRun = false;
         return true;
     }
-    m_narrowRun = narrow;
+    m_narrowRun = jump && refillIsCheap(position - startSlot);
     return startRun(start);
 }
 
-// Whether the work at rest can decode the stretch before `position` again soon after a jump
-// there, at what a picture has cost so far (and with no picture skipped, so that a larger
+// Whether the work at rest can decode a stretch of this many pictures again soon after a jump
+// past it, at what a picture has cost so far (and with no picture skipped, so that a larger
 // picture with fewer references to skip still fits): then the jump itself decodes only the last
-// few pictures before it in full.
-bool DecodingFrameSource::refillIsCheap(int position) const
+// few pictures before its target in full.
+bool DecodingFrameSource::refillIsCheap(int pictures) const
 {
     if (!m_skipFar || !m_restThread.joinable() || m_decodes < kRestAhead)
         return false;
-    const int startSlot = m_file->index().packet(chooseStart(position)).slot;
-    return (position - startSlot) * m_decodeSeconds / double(m_decodes) <= kRefillSeconds;
+    return pictures * m_decodeSeconds / double(m_decodes) <= kRefillSeconds;
 }
 
 bool DecodingFrameSource::carriesOnCheaply(int position) const

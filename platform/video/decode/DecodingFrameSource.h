@@ -106,16 +106,16 @@ private:
     int locate(int position, bool jump);
     int chooseStart(int position) const;
     // Carries on with the running decode or starts one at a keyframe, whichever is cheaper.
-    // A narrow run, when it starts at a keyframe, decodes in full only the last pictures
-    // before the position.
-    bool prepareRun(int position, bool narrow);
+    // For a jump, a run it starts at a keyframe is narrow where the work at rest can make up
+    // for it: it decodes in full only the last pictures before the position.
+    bool prepareRun(int position, bool jump);
     bool startRun(int keyPacket);
     RunEnd runUntil(int position);
     // One packet of a run; nothing while the run goes on.
     std::optional<RunEnd> runStep(int position);
     bool farBefore(int packetIndex) const;
     bool carriesOnCheaply(int position) const;
-    bool refillIsCheap(int position) const;
+    bool refillIsCheap(int pictures) const;
     void onFrame(AVFrame *frame);
     void finishRun();
     bool knownAndCached(int position) const;

@@ -84,9 +84,8 @@ bool Player::seek(int position)
 
 void Player::play(const PlayPlan &plan)
 {
-    if (m_mode == Mode::Playing) {
+    if (m_mode == Mode::Playing)
         transition(Mode::Stopped, CacheAfterPlay::Keep);
-    }
     useCacheFor(plan.backward);
     m_plan = plan;
     m_skipped = 0;
