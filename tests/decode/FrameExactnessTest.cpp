@@ -230,6 +230,18 @@ int keptNumber(int p) { return p + (p + 3) / 6; }
 
 int positionIsNumber(int p) { return p; }
 
+// 150 pictures, 60 to 99 left out of a B-frame stream: the AVI keeps their places as null frames,
+// each showing picture 59 again.
+int heldOverNullRun(int p) { return p >= 60 && p < 100 ? 59 : p; }
+
+QString nullRunAfterBFrames(QString *error)
+{
+    return container(QStringLiteral("bframes-null-run"), 150,
+        {"-vf", "select='not(between(n\\,60\\,99))'", "-fps_mode", "passthrough", "-c:v",
+            "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4", "-f", "avi"},
+        error);
+}
+
 const QStringList kH264{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
 const QStringList mp4{"-f", "mp4"};
 
@@ -313,6 +325,7 @@ struct How {
     bool consecutive = false;
     int clockwise = 0; // how far the file says to turn its pictures to show them upright
     int repeats = 0;   // positions that repeat the picture before them (null frames)
+    bool everyPosition = false; // visit all of them, not a spread
     std::optional<Kind> kind = {}; // a corpus file: its size, rate and sound are known too
     bool numbered() const { return numberAt || walked; }
 };
@@ -380,6 +393,8 @@ std::vector<Shape> allShapes()
             kNumbered},
         {"unfinished_placeholders_cut",
             [](QString *e) { return unfinishedRecording(0xffffffffu, 100, e); }, 119, kWalked},
+        {"null_run_after_bframes", nullRunAfterBFrames, 190,
+            {.numberAt = heldOverNullRun, .everyPosition = true}},
         {"mp4_h264", made("h264-mp4", h264 + mp4), 150, kNumbered},
         {"fragmented_mp4",
             made("h264-fmp4", h264 + QStringList{"-movflags", "frag_keyframe+empty_moov"} + mp4),
@@ -524,6 +539,10 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
             spread.insert(p);
         intra = intra && (repeat || first->isKeyframe(p));
     }
+    if (shape.how.everyPosition) {
+        for (int p = 0; p < length; ++p)
+            spread.insert(p);
+    }
     std::mt19937 random(12);
     for (int i = 0; i < 6; ++i)
         spread.insert(int(random() % unsigned(length)));
@@ -644,6 +663,19 @@ TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
         small->setCacheCapBytes(small->pictureBytes() * 3);
         EXPECT_FALSE(small->frameAt(145).isNull());
         EXPECT_LE(small->stats().framesDecoded, intra ? 1 : 40) << "a seek far from a keyframe";
+
+        // A first visit starts at the keyframe at or before the target, never one after it
+        // or one earlier: the run would put itself right, at the cost of a second one.
+        // The H.264 file's keyframes are 0, 50 and 100 exactly; Xvid's packing moves them.
+        const std::pair<int, qint64> firstVisits[] = {{49, 50}, {50, 1}, {51, 2}};
+        for (const auto &[p, decodes] : firstVisits) {
+            auto fresh = video::openFrameSource(AviCorpus::file(kind), &error);
+            ASSERT_TRUE(fresh);
+            EXPECT_FALSE(fresh->frameAt(p).isNull());
+            if (kind != Kind::Mpeg4Packed) {
+                EXPECT_EQ(fresh->stats().framesDecoded, intra ? 1 : decodes) << "first visit " << p;
+            }
+        }
     }
 }
 

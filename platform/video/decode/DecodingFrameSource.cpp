@@ -572,9 +572,10 @@ int DecodingFrameSource::restGoal() const
     // The picture before, and with it the stretch below that a jump left undecoded or a walk
     // down is about to need: a run up to the highest one missing keeps those under it. Twice
     // at most for a place, so that a cache too small for them never has the work go back and
-    // forth.
+    // forth. The second one is carried on to its end, not cut after its first packet.
     if (m_restBehind >= 2)
-        return -1;
+        return m_restFor >= 0 && m_restFor < m_restAt && !knownAndCached(m_restFor) ? m_restFor
+                                                                                  : -1;
     for (int q = m_restAt - 1; q >= std::max(0, m_restAt - (intra ? 1 : kRefillDepth)); --q) {
         if (!knownAndCached(q))
             return q;
