@@ -28,6 +28,22 @@ struct DeviceRig {
             std::move(fake), std::move(track), options);
     }
 
+    // Over any source (a real file's), with the fake sound when asked.
+    DeviceRig(std::unique_ptr<video::FrameSource> any, bool withAudio)
+    {
+        std::unique_ptr<video::AudioTrack> track;
+        if (withAudio) {
+            auto fakeAudio = std::make_unique<FakeAudioTrack>(clock);
+            audio = fakeAudio.get();
+            track = std::move(fakeAudio);
+        }
+        video::VideoDevice::Options options;
+        options.clock = clock;
+        options.player.autoTick = false;
+        device = std::make_unique<video::VideoDevice>(QStringLiteral("clip.mp4"),
+            std::move(any), std::move(track), options);
+    }
+
     video::Player &player() { return device->player(); }
 
     // Let the decoder do what it can, then one presentation step.
@@ -66,7 +82,7 @@ struct DeviceRig {
     int shownPosition() { return FakeFrameSource::positionOf(player().picture()); }
 
     std::shared_ptr<video::ManualClock> clock = std::make_shared<video::ManualClock>();
-    FakeFrameSource *source = nullptr;
+    FakeFrameSource *source = nullptr; // null over another source
     FakeAudioTrack *audio = nullptr;
     std::unique_ptr<video::VideoDevice> device;
 };

@@ -190,7 +190,8 @@ void Player::tick()
     const SteadyTime now = m_clockSource->now();
     if (m_startPending && !prerollDone(now))
         return;
-    qint64 due = m_times.ordinalAt(m_plan, progressAt(now));
+    const double progress = progressAt(now);
+    qint64 due = m_times.ordinalAt(m_plan, progress);
     const qint64 last = m_plan.lastOrdinal();
     const bool ending = last >= 0 && due >= last;
     if (ending)
@@ -206,10 +207,13 @@ void Player::tick()
         return;
     }
     if (m_audioLeads && m_plan.repeat && m_plan.cycleOf(due) != m_audioCycle) {
-        // The range wrapped: the sound starts again from the start of the range.
+        // The range wrapped: the sound starts again where the picture is in the new lap, so
+        // that the time since the wrap (a tick comes late) is not played twice.
         m_audioCycle = m_plan.cycleOf(due);
-        m_audioAnchorProgress = double(m_audioCycle) * m_times.lapOf(m_plan);
-        m_audioAnchorSeconds = m_times.timeOf(m_plan.from) / m_fps;
+        const double lapStart = double(m_audioCycle) * m_times.lapOf(m_plan);
+        m_audioAnchorProgress = std::max(progress, lapStart);
+        m_audioAnchorSeconds =
+            (m_times.timeOf(m_plan.from) + (m_audioAnchorProgress - lapStart)) / m_fps;
         if (!m_audio->start(m_audioAnchorSeconds, m_speed)) {
             m_audioLeads = false;
             m_clock.reanchor(now, m_audioAnchorProgress);
