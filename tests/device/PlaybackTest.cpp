@@ -1,7 +1,10 @@
+#include "platform/mci/Interpreter.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
 #include "tests/support/AviCorpus.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cmath>
@@ -519,6 +522,116 @@ TEST(VariableRatePlayback, AWaitReturnsAtTheLastPicturesTime)
     const double waited = std::chrono::duration<double>(rig.clock->now() - start).count();
     EXPECT_EQ(rig.position(), 100);
     EXPECT_NEAR(waited, 0.010 + (5333 - 1000) / 1000.0, 0.011); // the pre-roll's tick, then the play
+}
+
+// A play that meets a frame it cannot read stops on the last picture shown, whatever its
+// direction, and says so once: to the next command (the dispatcher asks the device first).
+TEST(AviPlayback, APlayStopsAtAFrameItCannotRead)
+{
+    const struct {
+        mci::PlayRequest play;
+        int shown; // the last picture before the broken frame 25
+    } cases[] = {{range(10, 40), 24}, {range(40, 10, true), 26}, {range(20, 30, false, true), 24},
+        {range(28, 22, true, true), 26}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::Message() << *c.play.from << ".." << *c.play.to);
+        DeviceRig rig(100);
+        rig.source->breakFrame(25);
+        ASSERT_TRUE(rig.device->play(c.play).ok);
+        rig.step();
+        rig.advance(40);
+        EXPECT_EQ(rig.mode(), "stopped");
+        EXPECT_EQ(rig.position(), c.shown);
+        EXPECT_EQ(rig.shownPosition(), c.shown);
+        EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+        const mci::Result told = rig.device->takeFailure();
+        EXPECT_FALSE(told.ok);
+        EXPECT_FALSE(told.error.isEmpty());
+        EXPECT_TRUE(rig.device->takeFailure().ok); // once
+    }
+    // A late decoder jumps to the due frame and meets the broken one there: what was queued
+    // (11 to 13) shows its latest, the frames passed over are skipped (11, 12, 14 to 24), the
+    // broken one is neither skipped nor shown.
+    DeviceRig rig(100);
+    ASSERT_EQ(Player::queueCapacityFor({}, 64 * 48 * 4, 64 * 48, false), 3);
+    rig.source->breakFrame(25);
+    int shown = 0;
+    QObject::connect(&rig.player(), &Player::pictureChanged, [&] { ++shown; });
+    rig.device->play(range(10, 40));
+    rig.step();
+    rig.source->hold(true);
+    rig.clock->advance(std::chrono::milliseconds(40 * 15));
+    rig.player().tick();
+    rig.source->hold(false);
+    rig.step();
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.position(), 13);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "13");
+    EXPECT_FALSE(rig.device->takeFailure().ok);
+}
+
+// The file cut short under an open device: a play over what is gone answers an error, with a
+// wait or to the next command, and leaves the picture and position where they were.
+TEST(AviPlayback, APlayOverATruncatedFileAnswersAnError)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Time moves a frame a turn of the event loop, so that a play that went on over what
+    // is gone would end, not hang.
+    auto clock = std::make_shared<video::ManualClock>();
+    QTimer mover;
+    QObject::connect(&mover, &QTimer::timeout, [&] { clock->advance(std::chrono::milliseconds(40)); });
+    mover.start(0);
+    mci::Interpreter interpreter;
+    interpreter.registerType("avivideo", [clock](const QString &path, QString *error) {
+        std::unique_ptr<video::FrameSource> source = video::openFrameSource(path, error);
+        video::VideoDevice::Options options;
+        options.clock = clock;
+        return source ? std::make_unique<video::VideoDevice>(path, std::move(source), nullptr,
+                            options)
+                      : nullptr;
+    });
+    const QStringList h264 = {"-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-f"};
+    const struct {
+        const char *container;
+        QStringList codec;
+    } files[] = {{"avi", {"-c:v", "mpeg4", "-g", "25", "-f", "avi"}}, {"mp4", h264 + QStringList{"mp4"}},
+        {"mkv", h264 + QStringList{"matroska"}}, {"ts", h264 + QStringList{"mpegts"}}};
+    for (const auto &f : files) {
+        QString error;
+        const QString made = AviCorpus::generate(QStringLiteral("cut-") + f.container,
+            QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v", "150"}
+                + f.codec,
+            &error);
+        ASSERT_FALSE(made.isEmpty()) << error.toStdString();
+        for (const char *play : {"play v from 100 to 140 wait", "play v from 140 to 100 reverse wait",
+                 "play v from 100 to 140 repeat"}) {
+            SCOPED_TRACE(std::string(f.container) + ": " + play);
+            const QString path = dir.filePath(QStringLiteral("cut.") + f.container);
+            QFile::remove(path);
+            ASSERT_TRUE(QFile::copy(made, path));
+            ASSERT_TRUE(interpreter.send("open " + path + " alias v").ok);
+            ASSERT_TRUE(interpreter.send("seek v to 10").ok);
+            ASSERT_TRUE(QFile::resize(path, QFile(path).size() / 3));
+            mci::Result answer = interpreter.send(play);
+            if (answer.ok) { // no wait: the play stops on its own, the next command says why
+                auto *device = dynamic_cast<video::VideoDevice *>(interpreter.device("v"));
+                ASSERT_NE(device, nullptr);
+                for (int i = 0; i < 10 && device->player().mode() == Player::Mode::Playing; ++i) {
+                    device->player().waitForDecoder();
+                    device->player().tick();
+                }
+                answer = interpreter.send("status v mode");
+            }
+            EXPECT_FALSE(answer.ok);
+            EXPECT_FALSE(answer.error.isEmpty());
+            EXPECT_EQ(interpreter.send("status v mode").reply, "stopped");
+            EXPECT_EQ(interpreter.send("status v position").reply, "10");
+            EXPECT_EQ(interpreter.send("status v frames skipped").reply, "0");
+            interpreter.send("close v");
+        }
+    }
 }
 
 TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
