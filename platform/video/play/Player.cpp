@@ -255,7 +255,7 @@ bool Player::present(const DecodeAhead::Frame &frame)
         // over before it were late, not shown; the unreadable one is neither.
         m_skipped += std::max<qint64>(frame.ordinal - m_presented - 1, 0);
         m_failed = true;
-        qCWarning(lcPlay) << "play stopped: frame" << frame.position << "cannot be read";
+        qCDebug(lcPlay) << "play stopped: frame" << frame.position << "cannot be read";
         transition(Mode::Stopped);
         return false;
     }
