@@ -14,22 +14,17 @@ struct DeviceRig {
     {
         auto fake = std::make_unique<FakeFrameSource>(frameCount, width, height);
         source = fake.get();
-        std::unique_ptr<video::AudioTrack> track;
-        if (withAudio) {
-            auto fakeAudio = std::make_unique<FakeAudioTrack>(clock);
-            audio = fakeAudio.get();
-            track = std::move(fakeAudio);
-        }
-        video::VideoDevice::Options options;
-        options.clock = clock;
-        options.player = player;
-        options.player.autoTick = autoTick;
-        device = std::make_unique<video::VideoDevice>(QStringLiteral("/tmp/some dir/clip.avi"),
-            std::move(fake), std::move(track), options);
+        player.autoTick = autoTick;
+        make(std::move(fake), withAudio, player);
     }
-
     // Over any source (a real file's), with the fake sound when asked.
     DeviceRig(std::unique_ptr<video::FrameSource> any, bool withAudio)
+    {
+        make(std::move(any), withAudio, {.autoTick = false});
+    }
+
+    void make(std::unique_ptr<video::FrameSource> any, bool withAudio,
+        video::Player::Options player)
     {
         std::unique_ptr<video::AudioTrack> track;
         if (withAudio) {
@@ -39,8 +34,8 @@ struct DeviceRig {
         }
         video::VideoDevice::Options options;
         options.clock = clock;
-        options.player.autoTick = false;
-        device = std::make_unique<video::VideoDevice>(QStringLiteral("clip.mp4"),
+        options.player = player;
+        device = std::make_unique<video::VideoDevice>(QStringLiteral("/tmp/some dir/clip.avi"),
             std::move(any), std::move(track), options);
     }
 

@@ -458,8 +458,9 @@ TEST(VariableRatePlayback, EachPictureIsShownAtItsOwnTime)
         rig.device->setSpeed(c.speed);
         ASSERT_TRUE(rig.device->play(range(c.from, c.to, c.reverse, c.repeat)).ok);
         rig.step(); // primed: the play's time starts here
-        if (c.sound)
+        if (c.sound) {
             EXPECT_NEAR(rig.audio->lastStartSeconds, ms[c.from] / 1000.0, 1e-9);
+        }
 
         const int low = std::min(c.from, c.to);
         const int high = std::max(c.from, c.to);
