@@ -197,7 +197,8 @@ void Player::tick()
     if (ending)
         due = last;
     m_decoder.setDue(due);
-    if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due); frame && !present(*frame))
+    const std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due);
+    if (frame && !present(*frame))
         return;
     if (ending) {
         // The end of a play is exact: a play whose last frame the decoder has not delivered
@@ -227,7 +228,8 @@ bool Player::prerollDone(SteadyTime now)
     const bool primed = m_decoder.primed();
     // The first picture goes on screen the moment it is decoded, whatever the clock.
     if (m_presented < 0) {
-        if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0); frame && !present(*frame))
+        const std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0);
+        if (frame && !present(*frame))
             return false;
     }
     if (!primed && now - m_playAsked < m_prerollLimit)
@@ -253,7 +255,7 @@ bool Player::present(const DecodeAhead::Frame &frame)
         // A frame that cannot be read ends the play on the last picture shown: playing on
         // would report positions whose pictures nobody saw. The frames the decoder passed
         // over before it were late, not shown; the unreadable one is neither.
-        m_skipped += std::max<qint64>(frame.ordinal - m_presented - 1, 0);
+        m_skipped += frame.ordinal - m_presented - 1;
         m_failed = true;
         qCDebug(lcPlay) << "play stopped: frame" << frame.position << "cannot be read";
         transition(Mode::Stopped);
