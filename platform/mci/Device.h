@@ -73,6 +73,10 @@ public:
     // Return when the current play has ended (at once when nothing plays), running the
     // event loop meanwhile. Used by the "wait" flag.
     virtual void waitForPlayEnd() = 0;
+    // What went wrong since the last command on its own, as a play that stopped at a frame
+    // it could not read: answered once, by the next command to the device or by the wait
+    // for that play, instead of what the command would have done.
+    virtual Result takeFailure() { return Result::success(); }
 };
 
 // Opens PATH as a device of one type. On failure returns nullptr and sets error.

@@ -102,9 +102,13 @@ Result dispatch(const Command &command, DeviceTable &devices)
     if (const auto *play = std::get_if<PlayAction>(&command.action);
         play && play->request.repeat && command.wait)
         return Result::failure(errortext::conflict(QStringLiteral("repeat wait")));
+    if (Result failure = device->takeFailure(); !failure.ok)
+        return failure;
     Result result = onDevice(command.action, *device);
-    if (result.ok && command.wait)
+    if (result.ok && command.wait) {
         device->waitForPlayEnd();
+        result = device->takeFailure();
+    }
     return result;
 }
 

@@ -14,6 +14,18 @@ struct DeviceRig {
     {
         auto fake = std::make_unique<FakeFrameSource>(frameCount, width, height);
         source = fake.get();
+        player.autoTick = autoTick;
+        make(std::move(fake), withAudio, player);
+    }
+    // Over any source (a real file's), with the fake sound when asked.
+    DeviceRig(std::unique_ptr<video::FrameSource> any, bool withAudio)
+    {
+        make(std::move(any), withAudio, {.autoTick = false});
+    }
+
+    void make(std::unique_ptr<video::FrameSource> any, bool withAudio,
+        video::Player::Options player)
+    {
         std::unique_ptr<video::AudioTrack> track;
         if (withAudio) {
             auto fakeAudio = std::make_unique<FakeAudioTrack>(clock);
@@ -23,9 +35,8 @@ struct DeviceRig {
         video::VideoDevice::Options options;
         options.clock = clock;
         options.player = player;
-        options.player.autoTick = autoTick;
         device = std::make_unique<video::VideoDevice>(QStringLiteral("/tmp/some dir/clip.avi"),
-            std::move(fake), std::move(track), options);
+            std::move(any), std::move(track), options);
     }
 
     video::Player &player() { return device->player(); }
@@ -66,7 +77,7 @@ struct DeviceRig {
     int shownPosition() { return FakeFrameSource::positionOf(player().picture()); }
 
     std::shared_ptr<video::ManualClock> clock = std::make_shared<video::ManualClock>();
-    FakeFrameSource *source = nullptr;
+    FakeFrameSource *source = nullptr; // null over another source
     FakeAudioTrack *audio = nullptr;
     std::unique_ptr<video::VideoDevice> device;
 };

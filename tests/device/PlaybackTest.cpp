@@ -1,7 +1,13 @@
+#include "platform/mci/Interpreter.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
+#include "tests/support/AviCorpus.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -393,6 +399,242 @@ TEST(AviPlayback, PresentationNeverWaitsForAStuckDecoder)
     EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "9");
     EXPECT_EQ(rig.periodsUntilStopped(), 40);
     EXPECT_EQ(rig.position(), 50);
+}
+
+// Phone-like files on the real decoding core. "hold": 30 fps with pictures 60 to 119 left
+// out, so the picture of 1.967 s stays until 4 s. "burst": 30 fps with two seconds at twice
+// the pictures (2 s to 4 s) and a hold from 4.967 s to 7 s.
+QString variableRateFile(bool burst, QString *error)
+{
+    const QString select = burst
+        ? "select='gte(between(n\\,120\\,239)+not(mod(n\\,2))*not(between(n\\,300\\,419))\\,1)'"
+        : "select='not(between(n\\,60\\,119))'";
+    return AviCorpus::generate(burst ? "vfr-burst" : "vfr-hold",
+        {"-f", "lavfi", "-i", burst ? "testsrc2=size=64x48:rate=60" : "testsrc2=size=64x48:rate=30",
+            "-t", "10", "-vf", select, "-fps_mode", "passthrough", "-c:v", "libx264", "-preset",
+            "ultrafast", "-g", "30", "-f", "mp4"},
+        error);
+}
+
+// Each picture is on screen from its own time until the next picture's, at every speed, in
+// both directions and in loops; a play ends when its last picture's time comes; the sound
+// starts at the picture's time and the picture follows it.
+TEST(VariableRatePlayback, EachPictureIsShownAtItsOwnTime)
+{
+    struct Case {
+        bool burst;
+        int from;
+        int to;
+        bool reverse;
+        bool repeat;
+        int speed;
+        bool sound;
+    };
+    const Case cases[] = {
+        {false, 30, 100, false, false, 1000, true},
+        {false, 100, 30, true, false, 1000, false},
+        {false, 40, 80, false, false, 500, false},
+        {false, 20, 120, false, false, 2000, true},
+        {false, 120, 20, true, false, 2000, false},
+        {false, 50, 70, false, true, 1000, true},
+        {false, 70, 50, true, true, 1000, false},
+        {true, 40, 200, false, false, 1000, true},
+        {true, 200, 40, true, false, 2000, false},
+        {true, 50, 190, false, true, 2000, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.burst ? "burst " : "hold ") << c.from << ".."
+                                          << c.to << " speed " << c.speed
+                                          << (c.repeat ? " repeat" : ""));
+        QString error;
+        const QString path = variableRateFile(c.burst, &error);
+        ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+        std::unique_ptr<video::FrameSource> source = video::openFrameSource(path, &error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const std::vector<qint64> ms = source->info().pictureMs;
+        ASSERT_EQ(ms.size(), c.burst ? 300u : 240u);
+        ASSERT_EQ(ms[60], c.burst ? 2000 : 4000); // the hold, or the burst's first picture
+        DeviceRig rig(std::move(source), c.sound);
+        rig.device->setSpeed(c.speed);
+        ASSERT_TRUE(rig.device->play(range(c.from, c.to, c.reverse, c.repeat)).ok);
+        rig.step(); // primed: the play's time starts here
+        if (c.sound) {
+            EXPECT_NEAR(rig.audio->lastStartSeconds, ms[c.from] / 1000.0, 1e-9);
+        }
+
+        const int low = std::min(c.from, c.to);
+        const int high = std::max(c.from, c.to);
+        const double lapMs = double(ms[high + 1] - ms[low]);
+        const double endMs = (c.reverse ? ms[c.from + 1] - ms[c.to + 1] : ms[c.to] - ms[c.from])
+            * 1000.0 / c.speed;
+        const double untilMs = c.repeat ? 2.5 * lapMs * 1000.0 / c.speed : endMs + 200;
+        qint64 nowNs = 0;
+        for (double t = 2; t < untilMs; t += 5) { // finer than the pictures of a burst at 2x
+            const qint64 atNs = qint64(std::llround(t * 1e6));
+            rig.clock->advance(std::chrono::nanoseconds(atNs - nowNs));
+            nowNs = atNs;
+            rig.step();
+            double moved = t * c.speed / 1000.0;
+            if (c.repeat)
+                moved = std::fmod(moved, lapMs);
+            // The picture whose time it is: forwards the last at or before the file's time,
+            // backwards the last before it (each stays until the next one's time).
+            int expected;
+            if (c.reverse) {
+                const double fileMs = ms[c.from + 1] - moved;
+                expected = int(std::lower_bound(ms.begin(), ms.end(), fileMs) - ms.begin()) - 1;
+                expected = std::max(expected, c.to);
+            } else {
+                const double fileMs = ms[c.from] + moved;
+                expected = int(std::upper_bound(ms.begin(), ms.end(), fileMs) - ms.begin()) - 1;
+                expected = std::min(expected, c.to);
+            }
+            const QString mode = c.repeat || t < endMs ? "playing" : "stopped";
+            if (rig.position() != expected || rig.mode() != mode) {
+                ADD_FAILURE() << "at " << t << " ms: " << rig.position() << " "
+                              << rig.mode().toStdString() << ", not " << expected << " "
+                              << mode.toStdString();
+                break;
+            }
+        }
+        EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+    }
+}
+
+// A wait returns when the last picture's time has come: for 30 to 100 of the hold file 4.33 s,
+// where a play at the average rate (24 pictures a second) would take 2.92 s.
+TEST(VariableRatePlayback, AWaitReturnsAtTheLastPicturesTime)
+{
+    QString error;
+    const QString path = variableRateFile(false, &error);
+    ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+    std::unique_ptr<video::FrameSource> source = video::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    DeviceRig rig(std::move(source), false);
+    const video::SteadyTime start = rig.clock->now();
+    QTimer presenter; // the presentation timer, on the test's clock
+    QObject::connect(&presenter, &QTimer::timeout, [&] {
+        rig.clock->advance(std::chrono::milliseconds(10));
+        rig.step();
+    });
+    presenter.start(0);
+    ASSERT_TRUE(rig.device->play(range(30, 100)).ok);
+    rig.device->waitForPlayEnd();
+    const double waited = std::chrono::duration<double>(rig.clock->now() - start).count();
+    EXPECT_EQ(rig.position(), 100);
+    // The pre-roll's tick, then the play.
+    EXPECT_NEAR(waited, 0.010 + (5333 - 1000) / 1000.0, 0.011);
+}
+
+// A play that meets a frame it cannot read stops on the last picture shown, whatever its
+// direction, and says so once: to the next command (the dispatcher asks the device first).
+TEST(AviPlayback, APlayStopsAtAFrameItCannotRead)
+{
+    const struct {
+        mci::PlayRequest play;
+        int shown; // the last picture before the broken frame 25
+    } cases[] = {{range(10, 40), 24}, {range(40, 10, true), 26}, {range(20, 30, false, true), 24},
+        {range(28, 22, true, true), 26}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::Message() << *c.play.from << ".." << *c.play.to);
+        DeviceRig rig(100);
+        rig.source->breakFrame(25);
+        ASSERT_TRUE(rig.device->play(c.play).ok);
+        rig.step();
+        rig.advance(40);
+        EXPECT_EQ(rig.mode(), "stopped");
+        EXPECT_EQ(rig.position(), c.shown);
+        EXPECT_EQ(rig.shownPosition(), c.shown);
+        EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
+        const mci::Result told = rig.device->takeFailure();
+        EXPECT_FALSE(told.ok);
+        EXPECT_FALSE(told.error.isEmpty());
+        EXPECT_TRUE(rig.device->takeFailure().ok); // once
+    }
+    // A late decoder jumps to the due frame and meets the broken one there: what was queued
+    // (11 to 13) shows its latest, the frames passed over are skipped (11, 12, 14 to 24), the
+    // broken one is neither skipped nor shown.
+    DeviceRig rig(100);
+    ASSERT_EQ(Player::queueCapacityFor({}, 64 * 48 * 4, 64 * 48, false), 3);
+    rig.source->breakFrame(25);
+    int shown = 0;
+    QObject::connect(&rig.player(), &Player::pictureChanged, [&] { ++shown; });
+    rig.device->play(range(10, 40));
+    rig.step();
+    rig.source->hold(true);
+    rig.clock->advance(std::chrono::milliseconds(40 * 15));
+    rig.player().tick();
+    rig.source->hold(false);
+    rig.step();
+    EXPECT_EQ(rig.mode(), "stopped");
+    EXPECT_EQ(rig.position(), 13);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "13");
+    EXPECT_FALSE(rig.device->takeFailure().ok);
+}
+
+// The file cut short under an open device: a play over what is gone answers an error, with a
+// wait or to the next command, and leaves the picture and position where they were.
+TEST(AviPlayback, APlayOverATruncatedFileAnswersAnError)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Time moves a frame every 20 ms, so that a play that went on over what is gone would
+    // end, not hang; one that stops does so at its first frame, long before.
+    auto clock = std::make_shared<video::ManualClock>();
+    QTimer mover;
+    QObject::connect(
+        &mover, &QTimer::timeout, [&] { clock->advance(std::chrono::milliseconds(40)); });
+    mover.start(20);
+    mci::Interpreter interpreter;
+    interpreter.registerType("avivideo", [clock](const QString &path, QString *error) {
+        std::unique_ptr<video::FrameSource> source = video::openFrameSource(path, error);
+        video::VideoDevice::Options options;
+        options.clock = clock;
+        return source ? std::make_unique<video::VideoDevice>(path, std::move(source), nullptr,
+                            options)
+                      : nullptr;
+    });
+    const QStringList h264 = {"-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-f"};
+    const struct {
+        const char *container;
+        QStringList codec;
+    } files[] = {{"avi", {"-c:v", "mpeg4", "-g", "25", "-f", "avi"}},
+        {"mp4", h264 + QStringList{"mp4"}},
+        {"mkv", h264 + QStringList{"matroska"}}, {"ts", h264 + QStringList{"mpegts"}}};
+    for (const auto &f : files) {
+        QString error;
+        const QString made = AviCorpus::generate(QStringLiteral("cut-") + f.container,
+            QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v", "150"}
+                + f.codec,
+            &error);
+        ASSERT_FALSE(made.isEmpty()) << error.toStdString();
+        for (const char *play : {"play v from 100 to 140 wait",
+                 "play v from 140 to 100 reverse wait", "play v from 100 to 140 repeat"}) {
+            SCOPED_TRACE(std::string(f.container) + ": " + play);
+            const QString path = dir.filePath(QStringLiteral("cut.") + f.container);
+            QFile::remove(path);
+            ASSERT_TRUE(QFile::copy(made, path));
+            ASSERT_TRUE(interpreter.send("open " + path + " alias v").ok);
+            ASSERT_TRUE(interpreter.send("seek v to 10").ok);
+            ASSERT_TRUE(QFile::resize(path, QFile(path).size() / 3));
+            mci::Result answer = interpreter.send(play);
+            if (answer.ok) { // no wait: the play stops on its own, the next command says why
+                auto *device = dynamic_cast<video::VideoDevice *>(interpreter.device("v"));
+                ASSERT_NE(device, nullptr);
+                for (int i = 0; i < 10 && device->player().mode() == Player::Mode::Playing; ++i) {
+                    device->player().waitForDecoder();
+                    device->player().tick();
+                }
+                answer = interpreter.send("status v mode");
+            }
+            EXPECT_FALSE(answer.ok);
+            EXPECT_FALSE(answer.error.isEmpty());
+            EXPECT_EQ(interpreter.send("status v mode").reply, "stopped");
+            EXPECT_EQ(interpreter.send("status v position").reply, "10");
+            interpreter.send("close v");
+        }
+    }
 }
 
 TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)

@@ -291,6 +291,12 @@ mci::Result VideoDevice::capture(const QString &path)
     return mci::Result::success();
 }
 
+mci::Result VideoDevice::takeFailure()
+{
+    return m_player->takePlayFailure() ? mci::Result::failure(messages::playStoppedUnreadable())
+                                       : mci::Result::success();
+}
+
 void VideoDevice::waitForPlayEnd()
 {
     // A repeating play has no end to wait for: waiting would hang whoever asked, so it

@@ -33,7 +33,8 @@
 // Waiting. waitForPlayEnd() runs a local event loop until the play is no longer playing: it
 // reached its end, or a stop, pause, seek or new play came from inside the loop, or the
 // device was destroyed (then it returns without touching it), or the application quit. A
-// repeating play never ends, so waiting for it returns at once.
+// repeating play never ends, so waiting for it returns at once. A play that stopped at a frame
+// it could not read leaves that for takeFailure(): the wait's answer, or the next command's.
 
 #include "platform/video/FrameSource.h"
 #include "platform/video/device/FrameTime.h"
@@ -81,6 +82,7 @@ public:
     mci::Result update(const mci::Rect &rect, QImage &surface) override;
     mci::Result capture(const QString &path) override;
     void waitForPlayEnd() override;
+    mci::Result takeFailure() override;
 
     // For tests: the engine (tick, waitForDecoder) and the window.
     Player &player() { return *m_player; }

@@ -34,6 +34,7 @@ void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity,
             nullptr);
         m_next = firstOrdinal;
         m_due = firstOrdinal;
+        m_failed = false;
     }
     m_wake.notify_all();
 }
@@ -73,6 +74,8 @@ std::optional<DecodeAhead::Frame> DecodeAhead::takeUpTo(qint64 ordinal)
             if (entry.fromHead)
                 --m_headQueued;
             m_queue.pop_front();
+            if (!latest->picture) // the play stops at it: nothing after it may be shown
+                break;
         }
         if (!latest)
             return std::nullopt;
@@ -87,7 +90,7 @@ bool DecodeAhead::primed()
     if (!m_plan)
         return false;
     const qint64 last = m_plan->lastOrdinal();
-    return m_queue.size() >= m_capacity || (last >= 0 && m_next > last);
+    return m_queue.size() >= m_capacity || (last >= 0 && m_next > last) || m_failed;
 }
 
 qint64 DecodeAhead::headSlotLocked(qint64 ordinal) const
@@ -117,7 +120,7 @@ void DecodeAhead::waitIdle()
 
 bool DecodeAhead::hasDecodeWorkLocked() const
 {
-    if (!m_plan)
+    if (!m_plan || m_failed)
         return false;
     const qint64 last = m_plan->lastOrdinal();
     const qint64 next = std::max(m_next, m_due);
@@ -159,7 +162,9 @@ void DecodeAhead::decodeLoop()
             if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
                 m_lapHead[std::size_t(slot)] = picture;
         }
-        // An undecodable frame goes in all the same, as no new picture: the play moves on.
+        // An undecodable frame goes in all the same, without a picture, and is the last: the
+        // play stops there.
+        m_failed = !picture;
         m_queue.push_back(Entry{ordinal, position, std::move(picture), fromHead});
         m_headQueued += fromHead ? 1 : 0;
         m_next = ordinal + 1;

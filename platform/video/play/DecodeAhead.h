@@ -38,7 +38,7 @@ public:
     struct Frame {
         qint64 ordinal = 0;
         int position = 0;
-        PicturePtr picture; // null when the frame could not be decoded
+        PicturePtr picture; // null when the frame could not be decoded: the play's last
     };
 
     explicit DecodeAhead(FrameSource &source);
@@ -53,10 +53,11 @@ public:
     // No play: the threads go idle and drop the queue.
     void halt();
     void setDue(qint64 ordinal);
-    // Removes every queued frame up to `ordinal` and returns the latest of them.
+    // Removes every queued frame up to `ordinal` and returns the latest of them, or the first
+    // that could not be decoded.
     std::optional<Frame> takeUpTo(qint64 ordinal);
     // Whether the play can keep time from here on as far as decoding ahead can tell: the
-    // queue is full, or holds the play's last frame.
+    // queue is full, or holds the play's last frame or one that could not be decoded.
     bool primed();
     // Blocks until the thread has nothing more it can do (queue full, plan done or no plan).
     void waitIdle();
@@ -91,6 +92,7 @@ private:
     qint64 m_next = 0; // next ordinal to decode
     qint64 m_due = 0;
     bool m_decoding = false; // the decode thread is in a call to the source
+    bool m_failed = false;   // a frame could not be decoded: nothing after it is
     bool m_quit = false;
     // Last: it starts after everything it reads is built.
     std::thread m_decodeThread;

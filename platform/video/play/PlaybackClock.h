@@ -6,7 +6,7 @@ namespace video {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// Where a play stands, in frames, as a function of time.
+// Where a play stands, in frame periods of the file's time, as a function of time.
 //
 // A value class: it never reads a clock itself; every question and every change takes the
 // time point it applies to. The position moves from an anchor at `rate` frames per second

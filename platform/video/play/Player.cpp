@@ -7,17 +7,11 @@
 
 #include <algorithm>
 
-#include <cmath>
-
 Q_LOGGING_CATEGORY(lcPlay, "kurimo.avi.play", QtWarningMsg)
 
 namespace video {
 
 namespace {
-
-// Positions come out of floating-point time; a hair of slack keeps an exact frame boundary
-// from landing one frame early or late through rounding.
-constexpr double kEpsilon = 1e-6;
 
 // Speeds at which the sound can keep its pitch and therefore lead the picture.
 constexpr int kAudioMinSpeed = 250;
@@ -47,6 +41,7 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
+    m_times = PictureTimes(info.pictureMs, m_fps);
     m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
     useCacheFor(false);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -71,6 +66,7 @@ const QImage &Player::picture()
 bool Player::seek(int position)
 {
     transition(Mode::Seeking);
+    m_failed = false;
     QImage image = m_source.frameAt(position);
     const bool ok = !image.isNull();
     if (ok) {
@@ -89,11 +85,11 @@ void Player::play(const PlayPlan &plan)
     useCacheFor(plan.backward);
     m_plan = plan;
     m_skipped = 0;
+    m_failed = false;
     // A play that starts where the picture already is (a resume) has its first frame shown.
     m_presented = (m_position == plan.from && !m_picture.isNull()) ? 0 : -1;
     const SteadyTime now = m_clockSource->now();
-    m_clock = PlaybackClock(now, plan.from, rate(),
-        plan.backward ? PlaybackClock::Direction::Backward : PlaybackClock::Direction::Forward);
+    m_clock = PlaybackClock(now, 0.0, rate(), PlaybackClock::Direction::Forward);
     // A repeating play decodes its first frame even when it is on screen: the first lap
     // fills the head that every later wrap is carried by.
     m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1, queueCapacity(plan),
@@ -194,16 +190,16 @@ void Player::tick()
     const SteadyTime now = m_clockSource->now();
     if (m_startPending && !prerollDone(now))
         return;
-    qint64 due = qint64(std::floor(progressAt(now) + kEpsilon));
-    if (due < 0)
-        due = 0;
+    const double progress = progressAt(now);
+    qint64 due = m_times.ordinalAt(m_plan, progress);
     const qint64 last = m_plan.lastOrdinal();
     const bool ending = last >= 0 && due >= last;
     if (ending)
         due = last;
     m_decoder.setDue(due);
-    if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due))
-        present(*frame);
+    const std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(due);
+    if (frame && !present(*frame))
+        return;
     if (ending) {
         // The end of a play is exact: a play whose last frame the decoder has not delivered
         // yet goes on until it has (it is decoding it now), rather than blocking this thread.
@@ -212,13 +208,16 @@ void Player::tick()
         return;
     }
     if (m_audioLeads && m_plan.repeat && m_plan.cycleOf(due) != m_audioCycle) {
-        // The range wrapped: the sound starts again from the start of the range.
+        // The range wrapped: the sound starts again where the picture is in the new lap, so
+        // that the time since the wrap (a tick comes late) is not played twice.
         m_audioCycle = m_plan.cycleOf(due);
-        m_audioAnchorProgress = double(m_audioCycle * m_plan.span());
-        m_audioAnchorSeconds = m_plan.from / m_fps;
+        const double lapStart = double(m_audioCycle) * m_times.lapOf(m_plan);
+        m_audioAnchorProgress = std::max(progress, lapStart);
+        m_audioAnchorSeconds =
+            (m_times.timeOf(m_plan.from) + (m_audioAnchorProgress - lapStart)) / m_fps;
         if (!m_audio->start(m_audioAnchorSeconds, m_speed)) {
             m_audioLeads = false;
-            m_clock.reanchor(now, m_plan.from + m_audioAnchorProgress);
+            m_clock.reanchor(now, m_audioAnchorProgress);
         }
     }
 }
@@ -229,8 +228,9 @@ bool Player::prerollDone(SteadyTime now)
     const bool primed = m_decoder.primed();
     // The first picture goes on screen the moment it is decoded, whatever the clock.
     if (m_presented < 0) {
-        if (std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0))
-            present(*frame);
+        const std::optional<DecodeAhead::Frame> frame = m_decoder.takeUpTo(0);
+        if (frame && !present(*frame))
+            return false;
     }
     if (!primed && now - m_playAsked < m_prerollLimit)
         return false;
@@ -238,7 +238,7 @@ bool Player::prerollDone(SteadyTime now)
     // held this thread since (a window's first paint, say) counts as frames gone by. The
     // sound starts here too, in step with it.
     m_startPending = false;
-    m_clock.reanchor(now, m_plan.from);
+    m_clock.reanchor(now, 0.0);
     m_clock.setRate(now, rate()); // a speed set during the pre-roll
     startAudioIfDue(now);
     qCDebug(lcPlay) << "pre-roll" << std::chrono::duration<double>(now - m_playAsked).count()
@@ -246,17 +246,26 @@ bool Player::prerollDone(SteadyTime now)
     return true;
 }
 
-void Player::present(const DecodeAhead::Frame &frame)
+bool Player::present(const DecodeAhead::Frame &frame)
 {
     if (frame.ordinal <= m_presented)
-        return;
+        return true;
+    // Into the picture on show, where nothing else holds it: a play keeps one image.
+    if (!frame.picture || !frame.picture->renderInto(m_picture)) {
+        // A frame that cannot be read ends the play on the last picture shown: playing on
+        // would report positions whose pictures nobody saw. The frames the decoder passed
+        // over before it were late, not shown; the unreadable one is neither.
+        m_skipped += frame.ordinal - m_presented - 1;
+        m_failed = true;
+        qCDebug(lcPlay) << "play stopped: frame" << frame.position << "cannot be read";
+        transition(Mode::Stopped);
+        return false;
+    }
     m_skipped += frame.ordinal - m_presented - 1;
     m_presented = frame.ordinal;
     m_position = frame.position;
-    // Into the picture on show, where nothing else holds it: a play keeps one image.
-    if (frame.picture)
-        frame.picture->renderInto(m_picture);
     emit pictureChanged();
+    return true;
 }
 
 double Player::progressAt(SteadyTime now)
@@ -265,12 +274,11 @@ double Player::progressAt(SteadyTime now)
         if (const std::optional<double> seconds = m_audio->clockSeconds()) {
             const double progress =
                 m_audioAnchorProgress + (*seconds - m_audioAnchorSeconds) * m_fps;
-            m_clock.reanchor(now, m_plan.from + progress); // only forward plays have sound
+            m_clock.reanchor(now, progress);
             return progress;
         }
     }
-    const double position = m_clock.positionAt(now);
-    return m_plan.backward ? m_plan.from - position : position - m_plan.from;
+    return m_clock.positionAt(now);
 }
 
 void Player::startAudioIfDue(SteadyTime now)
@@ -279,10 +287,8 @@ void Player::startAudioIfDue(SteadyTime now)
         || m_speed > kAudioMaxSpeed)
         return;
     const double progress = std::max(0.0, progressAt(now));
-    const qint64 ordinal = qint64(std::floor(progress + kEpsilon));
-    m_audioCycle = m_plan.cycleOf(ordinal);
-    const double inCycle = progress - double(m_audioCycle * (m_plan.repeat ? m_plan.span() : 0));
-    const double seconds = (m_plan.from + inCycle) / m_fps;
+    m_audioCycle = m_times.cycleAt(m_plan, progress);
+    const double seconds = m_times.fileTimeAt(m_plan, progress) / m_fps;
     m_audio->setMuted(false);
     if (!m_audio->start(seconds, m_speed))
         return;

@@ -3,6 +3,7 @@
 #include "platform/video/play/ClockSource.h"
 #include "platform/video/play/DecodeAhead.h"
 #include "platform/video/play/MemoryBudget.h"
+#include "platform/video/play/PictureTimes.h"
 #include "platform/video/play/PlayPlan.h"
 #include "platform/video/play/PlaybackClock.h"
 
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace video {
 
@@ -27,8 +29,14 @@ class FrameSource;
 // tick() in tests): each tick asks the clock which ordinal is due, takes the latest decoded
 // frame up to it from the queue, converts it into the picture on show and never waits for
 // the decoder. A frame the decoder did not deliver in time is skipped and counted; the last
-// frame of a play is never skipped (the play ends when it is on screen). Only seek() decodes
+// frame of a play is never skipped (the play ends when it is on screen). A frame that cannot
+// be read ends the play there, on the last picture shown (playFailed()). Only seek() decodes
 // on this thread, a single frameAt call.
+//
+// Time. A play's clock runs in the file's time (PictureTimes), scaled by the speed: each
+// picture is due at its own time, so a file whose pictures keep their rate has one every
+// period and a phone's variable rate holds a picture or hurries through a burst as it was
+// recorded, in step with the sound.
 //
 // Pre-roll. A play shows its first picture as soon as it is decoded, but its clock (and its
 // sound) start only when DecodeAhead is primed - its queue full, or holding the play's last
@@ -71,6 +79,9 @@ public:
     bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
     int position() const { return m_position; }
     qint64 framesSkipped() const { return m_skipped; }
+    // Whether the last play stopped at a frame it could not read, told once: a new play or
+    // seek clears it too.
+    bool takePlayFailure() { return std::exchange(m_failed, false); }
     // Whether the play in progress waits for its decoder before its clock starts.
     bool prerolling() const { return m_mode == Mode::Playing && m_startPending; }
     double framesPerSecond() const { return m_fps; }
@@ -118,9 +129,11 @@ private:
     // is larger), or at rest (forward).
     void useCacheFor(bool backward);
     MemoryBudget budget() const;
-    void present(const DecodeAhead::Frame &frame);
+    // Shows the frame; false when it cannot be read, which has ended the play.
+    bool present(const DecodeAhead::Frame &frame);
     // Ends the pre-roll when the decoder is primed or the limit passed; whether it ended.
     bool prerollDone(SteadyTime now);
+    // Periods of the file's time the play has gone through (laps included), speed applied.
     double progressAt(SteadyTime now);
     void startAudioIfDue(SteadyTime now);
     void stopAudio();
@@ -133,6 +146,7 @@ private:
     std::chrono::milliseconds m_prerollLimit{1000};
     qint64 m_cacheCapSet = -1;
     double m_fps = 25.0;
+    PictureTimes m_times;
 
     Mode m_mode = Mode::Stopped;
     int m_position = 0;
@@ -144,11 +158,12 @@ private:
     PlaybackClock m_clock;
     qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
     qint64 m_skipped = 0;
+    bool m_failed = false;
     bool m_startPending = false; // pre-roll: the play's clock has not started yet
     SteadyTime m_playAsked{};    // when the play was asked for: the pre-roll's limit runs from it
 
     bool m_audioLeads = false;
-    double m_audioAnchorProgress = 0.0; // progress (in frames) when the sound started
+    double m_audioAnchorProgress = 0.0; // progress when the sound started
     double m_audioAnchorSeconds = 0.0;  // media time the sound started from
     qint64 m_audioCycle = 0;            // repeat cycle the sound belongs to
 
