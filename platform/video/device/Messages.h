@@ -20,6 +20,10 @@ inline QString badWindowPlacement()
 }
 inline QString cannotPlay() { return QStringLiteral("この映像は再生できません"); }
 inline QString frameUnreadable() { return QStringLiteral("フレームを読み込めません"); }
+inline QString fileChanged()
+{
+    return QStringLiteral("ファイルが開いた後で変わったため、このフレームはもう読めません");
+}
 inline QString surfaceUnusable() { return QStringLiteral("描画先に描けません"); }
 inline QString cannotSave(const QString &path, const QString &reason)
 {

@@ -5,10 +5,13 @@
 #include "platform/video/device/VideoWindow.h"
 #include "platform/windowing/SaveWhole.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace video {
 
@@ -48,30 +51,23 @@ struct Span {
 VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> source,
     std::unique_ptr<AudioTrack> audio, Options options)
     : m_path(path)
+    , m_options(std::move(options))
+    , m_stamp(stampOf(path))
     , m_source(std::move(source))
     , m_audio(std::move(audio))
     , m_frameTime(m_source->info().rateNum, m_source->info().rateDen, m_source->info().pictureMs)
     , m_pictureSize(m_source->info().width, m_source->info().height)
 {
-    std::shared_ptr<const ClockSource> clock = options.clock;
-    if (!clock)
-        clock = std::make_shared<SteadyClockSource>();
-    m_player = std::make_unique<Player>(*m_source, m_audio.get(), clock, options.player);
+    if (!m_options.clock)
+        m_options.clock = std::make_shared<SteadyClockSource>();
     m_window = std::make_unique<VideoWindow>([this]() -> const QImage & {
         return m_player->picture();
     });
     m_window->setWindowTitle(QFileInfo(path).fileName());
     if (!m_pictureSize.isEmpty())
         m_window->resize(m_pictureSize);
-    QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
-        qOverload<>(&QWidget::update));
-    // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
-    // prepares the next pictures while nothing else is asked.
-    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
-        [this](Player::Mode mode) {
-            if (mode == Player::Mode::Paused || mode == Player::Mode::Stopped)
-                m_source->restAt(m_player->position());
-        });
+    makePlayer();
+    m_openedFrameCount = m_source->info().frameCount;
 
     // Playable when it has frames and the first of them decodes; that picture is the one
     // the window shows first anyway.
@@ -89,6 +85,105 @@ VideoDevice::~VideoDevice()
     // its sound and joins its decode thread, before the source and the track go.
     m_window.reset();
     m_player.reset();
+}
+
+void VideoDevice::makePlayer()
+{
+    m_player = std::make_unique<Player>(*m_source, m_audio.get(), m_options.clock,
+        m_options.player);
+    QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
+        qOverload<>(&QWidget::update));
+    // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
+    // prepares the next pictures while nothing else is asked.
+    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
+        [this](Player::Mode mode) {
+            if (mode == Player::Mode::Paused || mode == Player::Mode::Stopped)
+                m_source->restAt(m_player->position());
+        });
+}
+
+std::optional<VideoDevice::FileStamp> VideoDevice::stampOf(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0
+        || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+        quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+void VideoDevice::noticeFileChange()
+{
+    if (!m_stamp || m_lookingAtFile)
+        return;
+    const std::optional<FileStamp> now = stampOf(m_path);
+    if (now == m_stamp)
+        return;
+    const FileStamp was = *m_stamp;
+    // Looked at once per change: indexing a long file again takes seconds.
+    m_stamp = now;
+    m_fileChanged = true;
+    // Renamed over or deleted: the file that was opened lives on behind its descriptor, and
+    // every frame of it can still be read.
+    if (!now || now->device != was.device || now->inode != was.inode)
+        return;
+    if (now->size > was.size && adoptFreshSource(true)) {
+        m_fileChanged = false;
+        return;
+    }
+    // Cut short or written anew in place: the old index points at bytes that are not what they
+    // were. What the file holds now is what can be shown; if it cannot be indexed at all, the
+    // old index stays and each frame it cannot read says so.
+    adoptFreshSource(false);
+}
+
+bool VideoDevice::adoptFreshSource(bool keepEveryPosition)
+{
+    m_lookingAtFile = true;
+    QString reason;
+    std::unique_ptr<FrameSource> source = openFrameSource(m_path, &reason);
+    m_lookingAtFile = false;
+    const VideoInfo &was = m_source->info();
+    if (!source || source->info().width != was.width || source->info().height != was.height
+        || (keepEveryPosition && source->info().frameCount < was.frameCount))
+        return false;
+    source->setDecodeAhead(true);
+    QString audioReason;
+    std::unique_ptr<AudioTrack> audio = openAudioTrack(m_path, &audioReason);
+
+    const int position = std::min(m_player->position(), source->info().frameCount);
+    const int speed = m_player->speed();
+    const bool audioOn = m_player->audioOn();
+    // A wait follows the player that goes now; the command that brought us here ends it
+    // anyway, as a new play or seek does.
+    for (QEventLoop *loop : std::as_const(m_waits))
+        loop->quit();
+    // The player goes first: it borrows the source and the track.
+    m_player.reset();
+    m_source = std::move(source);
+    m_audio = std::move(audio);
+    const VideoInfo &info = m_source->info();
+    m_frameTime = FrameTime(info.rateNum, info.rateDen, info.pictureMs);
+    makePlayer();
+    m_player->setSpeed(speed);
+    m_player->setAudioOn(audioOn);
+    m_player->seek(position);
+    m_window->update();
+    return true;
+}
+
+std::optional<mci::Result> VideoDevice::lostPosition(std::optional<qint64> value) const
+{
+    // Positions the file had when it was opened and no longer has.
+    if (value && *value > toReply(m_source->info().frameCount) && *value >= 0
+        && *value <= toReply(m_openedFrameCount))
+        return mci::Result::failure(messages::fileChanged());
+    return std::nullopt;
+}
+
+QString VideoDevice::unreadableFrame() const
+{
+    return m_fileChanged ? messages::fileChanged() : messages::frameUnreadable();
 }
 
 bool VideoDevice::canPlay() const
@@ -119,6 +214,10 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
 {
     if (!canPlay())
         return mci::Result::failure(messages::cannotPlay());
+    noticeFileChange();
+    for (const std::optional<qint64> asked : {request.from, request.to})
+        if (std::optional<mci::Result> lost = lostPosition(asked))
+            return *lost;
     std::optional<int> from;
     std::optional<int> to;
     if (request.from && !(from = framesFromRequest(*request.from)))
@@ -161,6 +260,7 @@ mci::Result VideoDevice::seek(const mci::SeekRequest &request)
 {
     if (!canPlay())
         return mci::Result::failure(messages::cannotPlay());
+    noticeFileChange();
     switch (request.kind) {
     case mci::SeekRequest::Kind::Start:
         return seekFrames(0);
@@ -169,6 +269,8 @@ mci::Result VideoDevice::seek(const mci::SeekRequest &request)
     case mci::SeekRequest::Kind::To:
         break;
     }
+    if (std::optional<mci::Result> lost = lostPosition(request.position))
+        return *lost;
     const std::optional<int> position = framesFromRequest(request.position);
     if (!position)
         return mci::Result::failure(messages::positionOutOfRange());
@@ -179,7 +281,7 @@ mci::Result VideoDevice::seekFrames(int position)
 {
     const bool ok = m_player->seek(position);
     m_window->update();
-    return ok ? mci::Result::success() : mci::Result::failure(messages::frameUnreadable());
+    return ok ? mci::Result::success() : mci::Result::failure(unreadableFrame());
 }
 
 mci::Result VideoDevice::status(mci::StatusItem item)

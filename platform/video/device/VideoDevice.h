@@ -30,6 +30,14 @@
 // (L, T + 20). Qt places the client area, so the widget's geometry is exactly that; a window
 // manager draws its frame around it. update() draws at that picture size.
 //
+// A file that changes under the device. Play and seek compare the file's size, modification
+// time and identity with those of the open first. A file that only grew (a recording still
+// being written) is indexed again and the device goes on with the new index at the same
+// position, speed and sound, so that the new frames are reachable; the new index must keep
+// every position there was. A file that shrank, was replaced or went away keeps the index it
+// had: what can still be read is shown, and a frame that cannot be read any more answers an
+// error that says the file changed.
+//
 // Waiting. waitForPlayEnd() runs a local event loop until the play is no longer playing: it
 // reached its end, or a stop, pause, seek or new play came from inside the loop, or the
 // device was destroyed (then it returns without touching it), or the application quit. A
@@ -47,6 +55,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace video {
 
@@ -94,8 +103,33 @@ private:
     qint64 toReply(int frames) const;
     mci::Result seekFrames(int position);
     void showWindow();
+    void makePlayer();
+    // Size, modification time and identity of the file; nullopt when it cannot be read.
+    struct FileStamp {
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+    static std::optional<FileStamp> stampOf(const QString &path);
+    // Before a command that reads the file: notice a change since the last look.
+    void noticeFileChange();
+    // The file indexed again and the device moved onto it at the same position (or the last
+    // one left), speed and sound; false, and nothing changed, when it does not open, its
+    // picture size changed or, with keepEveryPosition, it has fewer positions than before.
+    bool adoptFreshSource(bool keepEveryPosition);
+    // The error for a position the file had when opened and has lost since; nullopt else.
+    std::optional<mci::Result> lostPosition(std::optional<qint64> value) const;
+    QString unreadableFrame() const;
 
     QString m_path;
+    Options m_options;
+    std::optional<FileStamp> m_stamp; // nullopt: not a file on disk (or gone), not watched
+    bool m_fileChanged = false;       // shrank, replaced or gone: some frames may be lost
+    int m_openedFrameCount = 0;
+    bool m_lookingAtFile = false;     // the new index is being built; its event loop may
+                                      // bring another command
     bool m_canPlay = false;
     std::unique_ptr<FrameSource> m_source;
     std::unique_ptr<AudioTrack> m_audio;
