@@ -63,8 +63,14 @@ qint32 InterpreterControl::readNumber(const char *item) const
 {
     if (!isOpen())
         return 0;
-    const mci::Result result = m_interpreter.send(QStringLiteral("status ") + m_openedFile
-                                                  + QLatin1Char(' ') + QLatin1String(item));
+    const QString command = QStringLiteral("status ") + m_openedFile + QLatin1Char(' ')
+                            + QLatin1String(item);
+    mci::Result result = m_interpreter.send(command);
+    // A play that stopped at a frame it could not read answers its failure once, to whatever
+    // comes next. The panel takes it as it takes a refused seek: quietly, showing the
+    // position of the picture that stayed, not 0.
+    if (!result.ok)
+        result = m_interpreter.send(command);
     bool ok = false;
     const qint32 value = result.ok ? result.reply.toInt(&ok) : 0;
     return ok ? value : 0;

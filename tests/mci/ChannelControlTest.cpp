@@ -101,6 +101,11 @@ TEST_F(OnInterpreter, ControlFailuresAreQuietButTheOpens)
     reported.clear();
     openOnControl(QStringLiteral("/v/a.avi"));
     RecordingDevice *device = devices[QStringLiteral("/v/a.avi")];
+    // A play that stopped at a frame it could not read answers the next command with that;
+    // the position read behind it is still the picture's, as after a refused seek.
+    device->statusReplies[mci::StatusItem::Position] = QStringLiteral("17");
+    device->nextFailure = mci::Result::failure(QStringLiteral("再生を止めました"));
+    EXPECT_EQ(control.position(), 17);
     device->statusReplies[mci::StatusItem::Position] = QStringLiteral("not a number");
     EXPECT_EQ(control.position(), 0);
     device->failure = mci::Result::failure(QStringLiteral("壊れています"));

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // A device that answers every call from what the test set, and writes "PATH CALL" lines to a
 // journal shared with its type, so that devices the interpreter closed still leave theirs.
@@ -51,6 +52,8 @@ public:
 
     QStringList calls; // every call by name, in order
     std::optional<mci::Result> failure; // when set, every call answers it
+    // Answered once, by the next call, as a play that stopped at a frame it could not read
+    std::optional<mci::Result> nextFailure;
     bool playable = true;
     std::map<mci::StatusItem, QString> statusReplies;
     QString sourceReply = QStringLiteral("0 0 320 240");
@@ -66,6 +69,8 @@ private:
     mci::Result answer(const char *what, const QString &reply = {})
     {
         note(QString::fromLatin1(what));
+        if (nextFailure)
+            return *std::exchange(nextFailure, std::nullopt);
         return failure ? *failure : mci::Result::success(reply);
     }
 
