@@ -58,6 +58,7 @@ public:
     std::map<mci::StatusItem, QString> statusReplies;
     QString sourceReply = QStringLiteral("0 0 320 240");
     std::function<void()> onWait;
+    std::function<void(const QString &call)> onCall; // inside each call, after it is noted
     QImage *lastSurface = nullptr;
 
 private:
@@ -69,6 +70,8 @@ private:
     mci::Result answer(const char *what, const QString &reply = {})
     {
         note(QString::fromLatin1(what));
+        if (onCall)
+            onCall(QString::fromLatin1(what));
         if (nextFailure)
             return *std::exchange(nextFailure, std::nullopt);
         return failure ? *failure : mci::Result::success(reply);
