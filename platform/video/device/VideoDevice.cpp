@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <algorithm>
@@ -66,6 +67,8 @@ VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> sourc
     m_window->setWindowTitle(QFileInfo(path).fileName());
     if (!m_pictureSize.isEmpty())
         m_window->resize(m_pictureSize);
+    m_prerollWatch.setInterval(50);
+    QObject::connect(&m_prerollWatch, &QTimer::timeout, [this] { showPrerollBusy(); });
     makePlayer();
     m_openedFrameCount = m_source->info().frameCount;
 
@@ -78,6 +81,9 @@ VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> sourc
 
 VideoDevice::~VideoDevice()
 {
+    m_prerollWatch.stop();
+    if (m_busyShown)
+        QGuiApplication::restoreOverrideCursor();
     m_alive.reset();
     for (QEventLoop *loop : std::as_const(m_waits))
         loop->quit();
@@ -93,6 +99,11 @@ void VideoDevice::makePlayer()
         m_options.player);
     QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
         qOverload<>(&QWidget::update));
+    // The sign goes the moment the pre-roll ends, not at the watch's next look.
+    QObject::connect(m_player.get(), &Player::pictureChanged, m_player.get(),
+        [this] { showPrerollBusy(); });
+    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
+        [this] { showPrerollBusy(); });
     // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
     // prepares the next pictures while nothing else is asked.
     QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
@@ -181,6 +192,21 @@ std::optional<mci::Result> VideoDevice::lostPosition(std::optional<qint64> value
     return std::nullopt;
 }
 
+void VideoDevice::showPrerollBusy()
+{
+    const bool prerolling = m_player && m_player->prerolling();
+    if (!prerolling)
+        m_prerollWatch.stop();
+    const bool busy = prerolling && m_options.clock->now() - m_playAsked >= kBusyAfter;
+    if (busy == m_busyShown)
+        return;
+    m_busyShown = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
 QString VideoDevice::unreadableFrame() const
 {
     return m_fileChanged ? messages::fileChanged() : messages::frameUnreadable();
@@ -241,6 +267,9 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
     if (reversed || (plan.from == plan.to && !plan.repeat))
         return seekFrames(plan.to);
     m_player->play(plan);
+    m_playAsked = m_options.clock->now();
+    if (m_player->prerolling())
+        m_prerollWatch.start();
     return mci::Result::success();
 }
 

@@ -38,6 +38,10 @@
 // had: what can still be read is shown, and a frame that cannot be read any more answers an
 // error that says the file changed.
 //
+// The busy sign. A play's pre-roll that lasts longer than kBusyAfter (by the device's clock)
+// shows the busy cursor over the program's windows until the play's clock starts (seen within
+// a watch's 50 ms), or the play stops or gives way to another command.
+//
 // Waiting. waitForPlayEnd() runs a local event loop until the play is no longer playing: it
 // reached its end, or a stop, pause, seek or new play came from inside the loop, or the
 // device was destroyed (then it returns without touching it), or the application quit. A
@@ -52,8 +56,10 @@
 #include <QEventLoop>
 #include <QList>
 #include <QSize>
+#include <QTimer>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -66,6 +72,7 @@ class VideoDevice : public mci::Device {
 public:
     // Title bar allowance inside the height of "put window at".
     static constexpr int kTitleAllowance = 20;
+    static constexpr std::chrono::milliseconds kBusyAfter{300};
 
     struct Options {
         std::shared_ptr<const ClockSource> clock; // steady_clock when null
@@ -122,6 +129,8 @@ private:
     // The error for a position the file had when opened and has lost since; nullopt else.
     std::optional<mci::Result> lostPosition(std::optional<qint64> value) const;
     QString unreadableFrame() const;
+    // Shows or takes away the busy cursor as the pre-roll now stands.
+    void showPrerollBusy();
 
     QString m_path;
     Options m_options;
@@ -139,6 +148,9 @@ private:
     std::unique_ptr<Player> m_player;
     std::unique_ptr<VideoWindow> m_window;
     QList<QEventLoop *> m_waits;
+    QTimer m_prerollWatch;
+    SteadyTime m_playAsked{};
+    bool m_busyShown = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
