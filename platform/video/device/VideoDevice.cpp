@@ -138,26 +138,24 @@ void VideoDevice::noticeFileChange()
     // every frame of it can still be read.
     if (!now || now->device != was.device || now->inode != was.inode)
         return;
-    if (now->size > was.size && adoptFreshSource(true)) {
-        m_fileChanged = false;
-        return;
-    }
-    // Cut short or written anew in place: the old index points at bytes that are not what they
-    // were. What the file holds now is what can be shown; if it cannot be indexed at all, the
-    // old index stays and each frame it cannot read says so.
-    adoptFreshSource(false);
-}
-
-bool VideoDevice::adoptFreshSource(bool keepEveryPosition)
-{
     m_lookingAtFile = true;
     QString reason;
     std::unique_ptr<FrameSource> source = openFrameSource(m_path, &reason);
     m_lookingAtFile = false;
-    const VideoInfo &was = m_source->info();
-    if (!source || source->info().width != was.width || source->info().height != was.height
-        || (keepEveryPosition && source->info().frameCount < was.frameCount))
-        return false;
+    // Not a video of this picture size any more (or not yet, for a recording whose index is
+    // written last): the old index stays, and each frame it cannot read says why.
+    const VideoInfo &had = m_source->info();
+    if (!source || source->info().width != had.width || source->info().height != had.height)
+        return;
+    // Grown with every position it had: as if it had been opened now. Otherwise it was cut
+    // short or written anew in place, and the old index points at bytes that are not what they
+    // were: what the file holds now is what can be shown, and what is gone says so.
+    m_fileChanged = now->size < was.size || source->info().frameCount < had.frameCount;
+    adoptSource(std::move(source));
+}
+
+void VideoDevice::adoptSource(std::unique_ptr<FrameSource> source)
+{
     source->setDecodeAhead(true);
     QString audioReason;
     std::unique_ptr<AudioTrack> audio = openAudioTrack(m_path, &audioReason);
@@ -180,7 +178,6 @@ bool VideoDevice::adoptFreshSource(bool keepEveryPosition)
     m_player->setAudioOn(audioOn);
     m_player->seek(position);
     m_window->update();
-    return true;
 }
 
 std::optional<mci::Result> VideoDevice::lostPosition(std::optional<qint64> value) const
@@ -266,8 +263,8 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
     // once, shows that frame and stops there.
     if (reversed || (plan.from == plan.to && !plan.repeat))
         return seekFrames(plan.to);
-    m_player->play(plan);
     m_playAsked = m_options.clock->now();
+    m_player->play(plan);
     if (m_player->prerolling())
         m_prerollWatch.start();
     return mci::Result::success();

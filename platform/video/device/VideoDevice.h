@@ -31,12 +31,12 @@
 // manager draws its frame around it. update() draws at that picture size.
 //
 // A file that changes under the device. Play and seek compare the file's size, modification
-// time and identity with those of the open first. A file that only grew (a recording still
-// being written) is indexed again and the device goes on with the new index at the same
-// position, speed and sound, so that the new frames are reachable; the new index must keep
-// every position there was. A file that shrank, was replaced or went away keeps the index it
-// had: what can still be read is shown, and a frame that cannot be read any more answers an
-// error that says the file changed.
+// time and identity with those of the open first. A file changed in place is indexed again
+// and the device goes on with the new index at the same position, speed and sound: one that
+// only grew (a recording still being written) with every position it had and its new frames;
+// one cut short or rewritten with what it holds now, a position it had at the open and has no
+// more answering an error that says the file changed. One renamed over or deleted lives on
+// behind its open descriptor and keeps its index.
 //
 // The busy sign. A play's pre-roll that lasts longer than kBusyAfter (by the device's clock)
 // shows the busy cursor over the program's windows until the play's clock starts (seen within
@@ -122,10 +122,9 @@ private:
     static std::optional<FileStamp> stampOf(const QString &path);
     // Before a command that reads the file: notice a change since the last look.
     void noticeFileChange();
-    // The file indexed again and the device moved onto it at the same position (or the last
-    // one left), speed and sound; false, and nothing changed, when it does not open, its
-    // picture size changed or, with keepEveryPosition, it has fewer positions than before.
-    bool adoptFreshSource(bool keepEveryPosition);
+    // The device moved onto a new index of its file at the same position (or the last one
+    // left), speed and sound.
+    void adoptSource(std::unique_ptr<FrameSource> source);
     // The error for a position the file had when opened and has lost since; nullopt else.
     std::optional<mci::Result> lostPosition(std::optional<qint64> value) const;
     QString unreadableFrame() const;
