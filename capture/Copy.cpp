@@ -11,7 +11,6 @@
 namespace {
 
 constexpr double kTitleAndMenuTwips = 500;
-constexpr double kPictureTrimPixels = 6;
 
 void placeCaptureWindow(Form1 *form, const PlayerState &state)
 {
@@ -32,12 +31,12 @@ void frmMain::Command19_Click()
     const windowing::ScreenMetrics screen = windowing::screenMetrics();
     Form1 *form = Form1::instance();
     placeCaptureWindow(form, state);
-    form->Picture1->setTwipsGeometry(0, 0,
-                                     (state.VideoWidth - kPictureTrimPixels)
-                                         * screen.twipsPerPixelX,
-                                     (state.VideoHeight - kPictureTrimPixels)
-                                         * screen.twipsPerPixelY);
-    // The rectangle is the whole device window (PutHeightText); the box cuts off the rest.
+    // The whole picture, every pixel: what is copied and saved is the frame on screen, not
+    // a box a few pixels smaller that cuts its right and bottom edges off.
+    form->Picture1->setTwipsGeometry(0, 0, state.VideoWidth * screen.twipsPerPixelX,
+                                     state.VideoHeight * screen.twipsPerPixelY);
+    // The rectangle is the whole device window (PutHeightText); the device draws the picture
+    // and the box cuts off the rest.
     channel.mciExecute(Catalogue::update(MediaPath, qint64(state.VideoWidth), state.PutHeightText,
                                          form->Picture1->hDC()));
     // Drawn first, shown after: the window never shows an empty picture.

@@ -27,7 +27,7 @@ PictureBox::~PictureBox()
 void PictureBox::setTwipsGeometry(double left, double top, double width, double height)
 {
     QRect rect = windowing::twipsRect(left, top, width, height);
-    // A video narrower than the box's 6-pixel trim still gets a box to draw into.
+    // A size that rounds to nothing still gets a box to draw into.
     rect.setSize(rect.size().expandedTo(QSize(1, 1)));
     setGeometry(rect);
     if (m_image.size() != rect.size()) {

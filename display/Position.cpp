@@ -11,11 +11,24 @@ void frmMain::Timer1_Timer()
 {
     // No gate: only gated handlers switch the poll on. A device that went away simply reports
     // its position as the control sees it.
+    ShowDevicePosition();
+}
+
+void frmMain::ShowDevicePosition()
+{
     // While the user holds the thumb the poll leaves it alone; the release seeks to where the
     // user put it.
     if (!Slider1->isSliderDown())
         Slider1->setProgramValue(mciAVI.position());
     UpdateTimeLabel();
+}
+
+void frmMain::PollOffShowingPosition()
+{
+    Timer1.setEnabled(false);
+    // The device has moved on since the poll's last reading; one more reading leaves the
+    // slider and the label on the picture that stays on screen.
+    ShowDevicePosition();
 }
 
 void frmMain::UpdateTimeLabel()
@@ -41,7 +54,8 @@ void frmMain::Slider1_Change()
     // Paused both ways, so the next press of either play button resumes from here.
     state.ForwardPlayState = 2;
     state.ReversePlayState = 2;
-    UpdateTimeLabel();
+    // The slider too: the device may hold another frame than the value the user chose.
+    ShowDevicePosition();
 }
 
 void frmMain::Label1_DblClick()

@@ -1,5 +1,7 @@
 #include "media/InterpreterControl.h"
 
+#include "media/BusySign.h"
+
 #include "platform/mci/Interpreter.h"
 
 namespace {
@@ -19,6 +21,7 @@ QString openCommand(const QString &file, const QString &type)
 
 void InterpreterControl::setCommand(const QString &command)
 {
+    const BusySign::Command busy;
     if (command.compare(QLatin1String("Open"), Qt::CaseInsensitive) == 0) {
         m_openedFile = m_fileName;
         m_interpreter.execute(openCommand(m_openedFile, m_deviceType));
@@ -44,6 +47,7 @@ bool InterpreterControl::canPlay() const
 {
     if (!isOpen())
         return false;
+    const BusySign::Command busy;
     const mci::Result result = m_interpreter.send(QStringLiteral("capability ") + m_openedFile
                                                   + QStringLiteral(" can play"));
     return result.ok && result.reply == QLatin1String("true");
@@ -63,8 +67,15 @@ qint32 InterpreterControl::readNumber(const char *item) const
 {
     if (!isOpen())
         return 0;
-    const mci::Result result = m_interpreter.send(QStringLiteral("status ") + m_openedFile
-                                                  + QLatin1Char(' ') + QLatin1String(item));
+    const BusySign::Command busy;
+    const QString command = QStringLiteral("status ") + m_openedFile + QLatin1Char(' ')
+                            + QLatin1String(item);
+    mci::Result result = m_interpreter.send(command);
+    // A play that stopped at a frame it could not read answers its failure once, to whatever
+    // comes next. The panel takes it as it takes a refused seek: quietly, showing the
+    // position of the picture that stayed, not 0.
+    if (!result.ok)
+        result = m_interpreter.send(command);
     bool ok = false;
     const qint32 value = result.ok ? result.reply.toInt(&ok) : 0;
     return ok ? value : 0;

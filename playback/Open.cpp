@@ -15,6 +15,9 @@ void frmMain::Command8_Click()
     QString reply(1024, QChar(u'\0'));
     Timer1.setEnabled(false);
     closeMedia();
+    // The previous video's position goes with it, whatever comes of this open.
+    Label1->setText(QStringLiteral("時間"));
+    Slider1->setProgramValue(0);
     CommonDialog1.setDialogTitle(QStringLiteral("データロード"));
     CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi|%1|%2").arg(QStringLiteral("動画ファイル"),
         QStringLiteral("*.mp4;*.m4v;*.mov;*.3gp;*.mkv;*.webm;*.ts;*.m2ts")));
@@ -84,4 +87,5 @@ void frmMain::Command8_Click()
     state.ReversePlayState = 0;
     setControlLeft(Label3, 6);
     setControlLeft(Label4, 28);
+    ShowDevicePosition();
 }

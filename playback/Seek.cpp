@@ -79,11 +79,17 @@ void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, 
             windowing::doEvents();
             if (!self)
                 return;
-            if (state.FastForwardState == 2 || m_mediaEpoch != epoch)
+            if (m_mediaEpoch != epoch) {
+                state.FastForwardState = 0;
+                return;
+            }
+            if (state.FastForwardState == 2)
                 break;
             C = C + 10;
         }
         state.FastForwardState = 0;
+        // A wind ends between two poll readings: the label shows the frame it ended on.
+        ShowDevicePosition();
     } else {
         state.FastForwardState = 2;
         channel.mciExecute(Catalogue::pause(MediaPath));
@@ -108,11 +114,17 @@ void frmMain::Command7_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, 
             windowing::doEvents();
             if (!self)
                 return;
-            if (state.RewindState == 2 || m_mediaEpoch != epoch)
+            if (m_mediaEpoch != epoch) {
+                state.RewindState = 0;
+                return;
+            }
+            if (state.RewindState == 2)
                 break;
             C = C - 10;
         }
         state.RewindState = 0;
+        // A wind ends between two poll readings: the label shows the frame it ended on.
+        ShowDevicePosition();
     } else {
         state.RewindState = 2;
         channel.mciExecute(Catalogue::pause(MediaPath));

@@ -40,7 +40,7 @@ void frmMain::Command1_Click()
             channel.mciExecute(Catalogue::pause(MediaPath));
             state.ForwardPlayState = 2;
             state.ReversePlayState = 2;
-            Timer1.setEnabled(false);
+            PollOffShowingPosition();
         }
     } else if (state.ForwardPlayState == 2) {
         const qint32 P = mciAVI.position();
@@ -69,7 +69,7 @@ void frmMain::Command15_Click()
             channel.mciExecute(Catalogue::pause(MediaPath));
             state.ReversePlayState = 2;
             state.ForwardPlayState = 2;
-            Timer1.setEnabled(false);
+            PollOffShowingPosition();
         }
     } else if (state.ReversePlayState == 2) {
         const qint32 P = mciAVI.position();
@@ -85,7 +85,7 @@ void frmMain::Command2_Click()
     if (DeviceError == -1)
         return;
     channel.mciExecute(Catalogue::stop(MediaPath));
-    Timer1.setEnabled(false);
+    PollOffShowingPosition();
     state.ForwardPlayState = 0;
     state.ReversePlayState = 0;
 }

@@ -66,6 +66,11 @@ public:
     void Slider2_Change();
     void Label2_DblClick();
     void UpdateTimeLabel();
+    // The slider and the label brought to the device's position once, as a poll tick does.
+    void ShowDevicePosition();
+    // Switches the poll off and shows where the device stands: what the poll read last
+    // may be a few frames behind the picture that stays.
+    void PollOffShowingPosition();
 
     // --- Video sizes and warp (placement/) ------------------------------------------------
     void Command11_Click();

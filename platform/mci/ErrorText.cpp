@@ -11,6 +11,12 @@ QString naming(const char *sentence, QStringView token)
     return QString::fromUtf8(sentence) + QStringLiteral(": ") + shownToken(token);
 }
 
+// Device names are paths more often than not: the name of the file stays whole.
+QString namingPath(const char *sentence, QStringView path)
+{
+    return QString::fromUtf8(sentence) + QStringLiteral(": ") + shownPath(path);
+}
+
 } // namespace
 
 QString noCommand() { return QStringLiteral("コマンドがありません"); }
@@ -20,8 +26,8 @@ QString tooLong(qsizetype limit)
 }
 QString unknownCommand(QStringView verb) { return naming("コマンドが分かりません", verb); }
 QString noDeviceName(QStringView verb) { return naming("デバイス名がありません", verb); }
-QString notOpen(QStringView name) { return naming("デバイスが開かれていません", name); }
-QString alreadyOpen(QStringView name) { return naming("デバイスは既に開かれています", name); }
+QString notOpen(QStringView name) { return namingPath("デバイスが開かれていません", name); }
+QString alreadyOpen(QStringView name) { return namingPath("デバイスは既に開かれています", name); }
 QString reservedName(QStringView name) { return naming("その名前は使えません", name); }
 QString noPath(QStringView verb) { return naming("ファイル名がありません", verb); }
 QString badNumber(QStringView token) { return naming("数値が正しくありません", token); }
@@ -37,7 +43,7 @@ QString unknownSurface(QStringView handle) { return naming("描画先が見つ�
 
 QString cannotOpen(QStringView path, QStringView reason)
 {
-    QString text = naming("ファイルを開けません", path);
+    QString text = namingPath("ファイルを開けません", path);
     if (!reason.isEmpty())
         text += QStringLiteral("（") + reason.toString() + QStringLiteral("）");
     return text;
@@ -45,7 +51,7 @@ QString cannotOpen(QStringView path, QStringView reason)
 
 QString traceUnavailable(QStringView path, QStringView reason)
 {
-    return naming("記録ファイルを開けません", path) + QStringLiteral("（") + reason.toString()
+    return namingPath("記録ファイルを開けません", path) + QStringLiteral("（") + reason.toString()
            + QStringLiteral("）");
 }
 

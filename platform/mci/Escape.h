@@ -15,4 +15,8 @@ QString escapeLine(QStringView text);
 // escapes the message shows the token once, as it was.
 QString shownToken(QStringView token);
 
+// A path as an error message shows it: like shownToken, but what gives way to the length is
+// the folder, from its start; the file's name, the part a person looks for, stays whole.
+QString shownPath(QStringView path);
+
 } // namespace mci

@@ -312,3 +312,87 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile
 }
 
 } // namespace
+
+// A file that changes under the open device, in each container: one that grows (a recording
+// still being written: the first part of the file, then the rest appended) is indexed again
+// at the next seek, every old position showing what it showed and the new frames reachable;
+// one truncated answers a clear error for what is gone and shows what it still has.
+TEST(AviDeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatIsGone)
+{
+    const struct {
+        const char *name;
+        QStringList args;
+    } containers[] = {
+        {"avi", {"-c:v", "mpeg4", "-g", "12", "-f", "avi"}},
+        {"mp4", {"-c:v", "libx264", "-g", "12", "-movflags", "frag_keyframe+empty_moov",
+                    "-f", "mp4"}},
+        {"mkv", {"-c:v", "libx264", "-g", "12", "-f", "matroska"}},
+        {"ts", {"-c:v", "libx264", "-g", "12", "-f", "mpegts"}},
+    };
+    QTemporaryDir dir;
+    for (const auto &c : containers) {
+        SCOPED_TRACE(c.name);
+        QString error;
+        const QString whole = AviCorpus::generate(QStringLiteral("changing-") + c.name,
+            QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v",
+                "200", "-pix_fmt", "yuv420p"} + c.args,
+            &error);
+        ASSERT_FALSE(whole.isEmpty()) << error.toStdString();
+        const QByteArray bytes = AviCorpus::readAll(whole);
+        const QString path = dir.filePath(QStringLiteral("recording.") + c.name);
+        const auto frameAt = [](mci::Interpreter &in, const QString &device, int position) {
+            if (!in.send(QStringLiteral("seek %1 to %2").arg(device).arg(position)).ok)
+                return QImage();
+            const QString bmp = QDir::temp().filePath(QStringLiteral("kurimo-change.bmp"));
+            if (!in.send(QStringLiteral("capture %1 as %2").arg(device, bmp)).ok)
+                return QImage();
+            return QImage(bmp).convertToFormat(QImage::Format_RGB32);
+        };
+        mci::Interpreter reference;
+        video::registerVideoDevice(reference);
+        ASSERT_TRUE(reference.send("open " + whole + " alias w").ok);
+        const int length = reference.send("status w length").reply.toInt();
+        ASSERT_GT(length, 190);
+
+        // Grown: open the first 40 %, keep position 20, append the rest.
+        ASSERT_TRUE(AviCorpus::writeAll(path, bytes.left(bytes.size() * 2 / 5)));
+        {
+            mci::Interpreter in;
+            video::registerVideoDevice(in);
+            ASSERT_TRUE(in.send("open " + path + " alias v").ok);
+            const int before = in.send("status v length").reply.toInt();
+            ASSERT_LT(before, length - 20);
+            ASSERT_TRUE(in.send("seek v to 20").ok);
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::Append));
+            file.write(bytes.mid(file.size()));
+            file.close();
+            const QImage at20 = frameAt(reference, "w", 20);
+            EXPECT_EQ(frameAt(in, "v", 20), at20);
+            EXPECT_EQ(in.send("status v length").reply.toInt(), length);
+            EXPECT_EQ(in.send("status v position").reply, "20");
+            EXPECT_EQ(frameAt(in, "v", length - 3), frameAt(reference, "w", length - 3));
+            EXPECT_TRUE(in.send(QStringLiteral("play v from %1 to %2 wait")
+                                    .arg(before + 1).arg(before + 3)).ok);
+            EXPECT_EQ(in.send("status v position").reply.toInt(), before + 3);
+        }
+
+        // Truncated: what is gone says so, what is left still shows.
+        ASSERT_TRUE(AviCorpus::writeAll(path, bytes));
+        {
+            mci::Interpreter in;
+            video::registerVideoDevice(in);
+            ASSERT_TRUE(in.send("open " + path + " alias v").ok);
+            ASSERT_TRUE(in.send("seek v to 30").ok);
+            ASSERT_TRUE(QFile::resize(path, bytes.size() / 3));
+            const mci::Result gone = in.send(QStringLiteral("seek v to %1").arg(length - 5));
+            EXPECT_FALSE(gone.ok);
+            EXPECT_EQ(gone.error, video::messages::fileChanged());
+            const mci::Result playGone = in.send(
+                QStringLiteral("play v from %1 to %2 wait").arg(length - 10).arg(length - 5));
+            EXPECT_EQ(playGone.error, video::messages::fileChanged());
+            EXPECT_EQ(in.send("status v position").reply, "30");
+            EXPECT_EQ(frameAt(in, "v", 3), frameAt(reference, "w", 3));
+        }
+    }
+}

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <QGuiApplication>
+#include <QTest>
+
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -198,15 +201,22 @@ TEST(AviPlayback, PreRollShowsTheFirstPictureAndStartsTheClockWhenTheQueueIsFull
         rig.source->waitUntilHeld();
         rig.player().tick();
         EXPECT_EQ(rig.shownPosition(), from);
-        rig.clock->advance(std::chrono::milliseconds(900));
+        // The busy cursor from 0.3 s of pre-roll on, until the clock starts.
+        rig.clock->advance(std::chrono::milliseconds(250));
+        QTest::qWait(120);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        rig.clock->advance(std::chrono::milliseconds(650));
         rig.player().tick();
         EXPECT_TRUE(rig.player().prerolling());
+        QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::overrideCursor(), 2000);
+        EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
         EXPECT_EQ(rig.position(), from);
         EXPECT_EQ(audio.starts, 0);
         rig.device->setSpeed(500); // taken up when the clock starts
         rig.source->hold(false);
         rig.step();
         EXPECT_FALSE(rig.player().prerolling());
+        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::overrideCursor(), nullptr, 200);
         EXPECT_EQ(audio.playing(), !reverse);
         EXPECT_DOUBLE_EQ(audio.lastStartSeconds, reverse ? -1.0 : from / 25.0);
         EXPECT_EQ(rig.periodsUntilStopped(), 60);

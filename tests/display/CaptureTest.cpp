@@ -54,8 +54,8 @@ protected:
 };
 
 // Drawn first, shown after; 500 twips below the middle of the screen, centred across, the
-// picture 6 pixels narrower and lower than the video at the client area's corner. A copy
-// while the video plays leaves the play and the poll alone.
+// whole picture at the client area's corner. A copy while the video plays leaves the play
+// and the poll alone.
 TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
 {
     openVideo();
@@ -76,7 +76,7 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
     // 320 by 240 pixels, and 500 twips more down.
     EXPECT_EQ(twips(capture->geometry),
               QRectF((15360 - 4800) / 2, (11520 - 4100) / 2 + 500, 4800, 4100));
-    EXPECT_EQ(capture->Picture1->geometry(), QRect(0, 0, 314, 234));
+    EXPECT_EQ(capture->Picture1->geometry(), QRect(0, 0, 320, 240));
     EXPECT_EQ(capture->Picture1->mapTo(capture->centralWidget(), QPoint(0, 0)), QPoint(0, 0));
     const QImage shown = capture->Picture1->grab().toImage();
     EXPECT_EQ(shown.pixelColor(10, 10), frameColour);
@@ -95,8 +95,8 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
     EXPECT_EQ(channel.commands.last(),
               "update /videos/my clip.avi at 0 0 384 308 hdc " + QString::number(hdc));
     EXPECT_EQ(capture->geometry.top(), (11520 - 4820) / 2 + 500);
-    EXPECT_EQ(capture->Picture1->image().size(), QSize(378, 282));
-    EXPECT_EQ(capture->Picture1->image().pixelColor(377, 50), frameColour);
+    EXPECT_EQ(capture->Picture1->image().size(), QSize(384, 288));
+    EXPECT_EQ(capture->Picture1->image().pixelColor(383, 50), frameColour);
 }
 
 // The picture as a BMP file under the name chosen, as written (no ".bmp" added), over an

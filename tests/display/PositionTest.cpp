@@ -58,7 +58,55 @@ TEST_F(PositionTest, PollMovesTheSliderWithoutEverSeeking)
     form->Timer1.start();
     QTRY_COMPARE_WITH_TIMEOUT(form->Label1->text(), QStringLiteral("42Fm"), 2000);
     EXPECT_TRUE(messages.events.empty());
-    EXPECT_TRUE(channel.commands.isEmpty()); // frames need no time-format commands
+    EXPECT_TRUE(channel.timeFormats.isEmpty()); // frames need no time-format commands
+}
+
+// After every transport action the slider and the label show where the device stands, though
+// the device has moved on since the poll's last reading (40): at once where the action leaves
+// the poll off or ends a wind, at the next tick where the poll runs on.
+TEST_F(PositionTest, SliderAndLabelShowTheDevicePositionAfterEveryAction)
+{
+    const struct {
+        const char *action;
+        std::pair<int, int> pairBefore;
+        qint32 deviceAt;
+        std::function<void(frmMain &)> act;
+        bool pollAfter = false;
+        bool nextTick = false; // the poll runs on and its next tick is what shows
+    } rows[] = {
+        {"play", {0, 0}, 47, [](frmMain &f) { f.Command1_Click(); }, true, true},
+        {"reverse", {0, 0}, 47, [](frmMain &f) { f.Command15_Click(); }, true, true},
+        {"end of a once-play", {1, 0}, 250, [](frmMain &) {}, true, true},
+        {"pause", {1, 0}, 47, [](frmMain &f) { f.Command1_Click(); }},
+        {"reverse pause", {0, 1}, 47, [](frmMain &f) { f.Command15_Click(); }},
+        {"stop", {1, 0}, 47, [](frmMain &f) { f.Command2_Click(); }},
+        {"wind ended by its second press", {1, 0}, 47,
+         [](frmMain &f) {
+             windowing::setEventPump([&f] { f.Command6_MouseDown(Qt::LeftButton, {}, 0, 0); });
+             f.Command6_MouseDown(Qt::LeftButton, {}, 0, 0);
+             windowing::setEventPump({});
+         },
+         true},
+        {"slider seek", {1, 0}, 47, [](frmMain &f) { f.Slider1->setValue(120); }},
+        {"second open", {1, 0}, 47, [](frmMain &f) { f.Command8_Click(); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.action);
+        openVideo(250);
+        form->state.TimeDisplayMode = 0;
+        form->state.ForwardPlayState = row.pairBefore.first;
+        form->state.ReversePlayState = row.pairBefore.second;
+        form->Timer1.start();
+        control.currentPosition = 40;
+        form->Timer1_Timer();
+        control.currentPosition = row.deviceAt;
+        row.act(*form);
+        EXPECT_EQ(form->Timer1.isActive(), row.pollAfter);
+        if (row.nextTick)
+            form->Timer1_Timer();
+        EXPECT_EQ(form->Label1->text(), QStringLiteral("%1Fm").arg(control.position()));
+        EXPECT_EQ(form->Slider1->value(), control.position());
+    }
 }
 
 // Switching the poll on while it runs keeps its rhythm: quick clicks never hold it back.

@@ -14,6 +14,7 @@
 #include "tests/support/RecordingMessages.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDropEvent>
@@ -93,7 +94,7 @@ protected:
         ASSERT_EQ(position(), frame);
     }
 
-    // Frame n of the clip as ffmpeg decodes it, cut to the capture window's picture.
+    // Frame n of the clip as ffmpeg decodes it.
     QImage referenceFrame(int n)
     {
         QProcess ffmpeg;
@@ -103,8 +104,7 @@ protected:
         if (!ffmpeg.waitForFinished(30000))
             return {};
         return QImage::fromData(ffmpeg.readAllStandardOutput(), "PNG")
-            .convertToFormat(QImage::Format_RGB32)
-            .copy(0, 0, 154, 114);
+            .convertToFormat(QImage::Format_RGB32);
     }
 
     // Drags `urls` onto `window` and drops them there; true when the window took them.
@@ -223,6 +223,44 @@ TEST_F(PanelWithLayer, CopyHoldsTheExactFrameAndSavesIt)
     capture->tofile_Click();
     EXPECT_EQ(Form1::existing(), nullptr);
     EXPECT_EQ(QImage(target, "BMP").convertToFormat(QImage::Format_RGB32), referenceFrame(40));
+}
+
+// The copy, the clipboard and the saved file are the device's own frame, every pixel of it,
+// at sizes odd and even, tiny and 4K wide.
+TEST_F(PanelWithLayer, ACopyIsTheWholeFrameAtEverySize)
+{
+    for (const QSize size : {QSize(161, 121), QSize(160, 120), QSize(2, 2), QSize(3840, 8)}) {
+        const QString sizeText = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        SCOPED_TRACE(sizeText.toStdString());
+        QString error;
+        const QString file = AviCorpus::generate(QStringLiteral("copy-") + sizeText,
+            {"-f", "lavfi", "-i", "testsrc2=rate=25:duration=0.4", "-vf",
+             QStringLiteral("scale=%1:%2").arg(size.width()).arg(size.height()), "-c:v", "rawvideo", "-pix_fmt", "bgr24"},
+            &error);
+        ASSERT_FALSE(file.isEmpty()) << error.toStdString();
+        openAsIfChosen(panel, file);
+        ASSERT_EQ(panel.DeviceError, 0) << layerErrors.join('\n').toStdString();
+        panel.Slider1->setValue(7);
+        const QString own = dir.filePath(QStringLiteral("own.bmp"));
+        ASSERT_TRUE(interpreter.send("capture " + file + " as " + own).ok);
+        const QImage frame = QImage(own, "BMP").convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(frame.size(), size);
+
+        panel.Command19_Click();
+        ASSERT_NE(Form1::existing(), nullptr);
+        EXPECT_EQ(Form1::existing()->Picture1->image(), frame);
+        Form1::existing()->toclip_Click();
+        EXPECT_EQ(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), frame);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        const QString saved = dir.filePath(sizeText + QStringLiteral(".bmp"));
+        windowing::CommonDialog::setResponder(
+            [&](const windowing::CommonDialog::Request &) { return saved; });
+        panel.Command19_Click();
+        Form1::existing()->tofile_Click();
+        EXPECT_EQ(QImage(saved, "BMP").convertToFormat(QImage::Format_RGB32), frame);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 // A file named on the command line or dropped on a window goes through the file button's

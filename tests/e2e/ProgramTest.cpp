@@ -228,6 +228,11 @@ TEST_F(StartedWithAFile, OpensItThroughTheFileButtonsHandler)
         QStringLiteral("stop %1\t").arg(path),
         QStringLiteral("set %1 audio all on\t").arg(path),
         QStringLiteral("set %1 speed 1000\t").arg(path),
+        // The slider and the time label, in seconds, read where the new video stands.
+        QStringLiteral("status %1 position\t0").arg(path),
+        QStringLiteral("set %1 time format ms\t").arg(path),
+        QStringLiteral("status %1 position\t0").arg(path),
+        QStringLiteral("set %1 time format frames\t").arg(path),
     };
     EXPECT_EQ(traceLines(int(expected.size())).join('\n').toStdString(),
               expected.join('\n').toStdString());

@@ -1,3 +1,4 @@
+#include "media/BusySign.h"
 #include "media/InterpreterChannel.h"
 #include "media/InterpreterControl.h"
 #include "platform/mci/Interpreter.h"
@@ -5,7 +6,9 @@
 #include "tests/mci/TraceFile.h"
 
 #include <QDir>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace {
 
@@ -101,6 +104,11 @@ TEST_F(OnInterpreter, ControlFailuresAreQuietButTheOpens)
     reported.clear();
     openOnControl(QStringLiteral("/v/a.avi"));
     RecordingDevice *device = devices[QStringLiteral("/v/a.avi")];
+    // A play that stopped at a frame it could not read answers the next command with that;
+    // the position read behind it is still the picture's, as after a refused seek.
+    device->statusReplies[mci::StatusItem::Position] = QStringLiteral("17");
+    device->nextFailure = mci::Result::failure(QStringLiteral("再生を止めました"));
+    EXPECT_EQ(control.position(), 17);
     device->statusReplies[mci::StatusItem::Position] = QStringLiteral("not a number");
     EXPECT_EQ(control.position(), 0);
     device->failure = mci::Result::failure(QStringLiteral("壊れています"));
@@ -110,6 +118,39 @@ TEST_F(OnInterpreter, ControlFailuresAreQuietButTheOpens)
     control.setTo(5);
     control.setCommand(QStringLiteral("seek"));
     EXPECT_TRUE(reported.isEmpty());
+}
+
+// A command that lasts past the moment shows the busy sign until it ends, and only then; one
+// that ends at once shows nothing. The device's seek holds until the sign is up.
+TEST_F(OnInterpreter, ALongCommandShowsTheBusySignUntilItEnds)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    QList<bool> signs;
+    BusySign::setIndicator([&](bool busy) {
+        std::lock_guard lock(mutex);
+        signs << busy;
+        changed.notify_all();
+    });
+    openOnControl(QStringLiteral("/v/a.avi"));
+    RecordingDevice *device = devices[QStringLiteral("/v/a.avi")];
+    control.position();
+    channel.mciExecute(QStringLiteral("stop /v/a.avi"));
+    QList<bool> during;
+    const auto started = std::chrono::steady_clock::now();
+    device->onCall = [&](const QString &call) {
+        if (call != QLatin1String("seek"))
+            return;
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !signs.isEmpty(); });
+        during = signs;
+    };
+    control.setTo(5);
+    control.setCommand(QStringLiteral("seek"));
+    BusySign::setIndicator({});
+    EXPECT_GE(std::chrono::steady_clock::now() - started, BusySign::kDelay);
+    EXPECT_EQ(during, QList<bool>{true});
+    EXPECT_EQ(signs, (QList<bool>{true, false}));
 }
 
 // Appended to what is there, one line per command with its reply or error, by every

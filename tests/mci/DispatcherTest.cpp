@@ -41,6 +41,11 @@ TEST_F(Dispatcher, OpenNamesTheDeviceOrSaysWhyNot)
         {"open /v/e.avi type mpegvideo", "デバイスの種類が分かりません: mpegvideo"},
         {"open /v/broken.avi type recording",
          "ファイルを開けません: /v/broken.avi（AVI ではありません）"},
+        // A long path gives way in its folder, never in the file's name.
+        {"open /home/someone/videos/real-containers/google__ExoPlayer__long-sample.broken.mp4"
+         " type recording",
+         "ファイルを開けません: …/real-containers/google__ExoPlayer__long-sample.broken.mp4"
+         "（AVI ではありません）"},
         {"open /v/e.avi type recording alias ALL", "その名前は使えません: ALL"},
         {"play /v/e.avi from 0", "デバイスが開かれていません: /v/e.avi"},
         {"close /v/e.avi", "デバイスが開かれていません: /v/e.avi"},

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // A device that answers every call from what the test set, and writes "PATH CALL" lines to a
 // journal shared with its type, so that devices the interpreter closed still leave theirs.
@@ -51,10 +52,13 @@ public:
 
     QStringList calls; // every call by name, in order
     std::optional<mci::Result> failure; // when set, every call answers it
+    // Answered once, by the next call, as a play that stopped at a frame it could not read
+    std::optional<mci::Result> nextFailure;
     bool playable = true;
     std::map<mci::StatusItem, QString> statusReplies;
     QString sourceReply = QStringLiteral("0 0 320 240");
     std::function<void()> onWait;
+    std::function<void(const QString &call)> onCall; // inside each call, after it is noted
     QImage *lastSurface = nullptr;
 
 private:
@@ -66,6 +70,10 @@ private:
     mci::Result answer(const char *what, const QString &reply = {})
     {
         note(QString::fromLatin1(what));
+        if (onCall)
+            onCall(QString::fromLatin1(what));
+        if (nextFailure)
+            return *std::exchange(nextFailure, std::nullopt);
         return failure ? *failure : mci::Result::success(reply);
     }
 

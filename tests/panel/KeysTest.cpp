@@ -51,9 +51,13 @@ protected:
         forget();
     }
 
-    // Everything a handler can change that a person or the device would notice.
-    std::string outcome(bool withControlLog = true) const
+    // Everything a handler can change that a person or the device would notice. A running
+    // poll ticks once first: whether its real timer came round meanwhile is the machine's load,
+    // not the handler's doing.
+    std::string outcome(bool withControlLog = true)
     {
+        if (form->Timer1.isActive())
+            form->Timer1_Timer();
         return QStringList{panelState(), channel.commands.join('|'),
                            withControlLog ? control.log.join('|') : QString(),
                            QString::number(control.currentPosition), form->MediaPath,

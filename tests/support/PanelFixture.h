@@ -21,7 +21,9 @@ class RecordingChannel final : public CommandChannel {
 public:
     bool mciExecute(const QString &command) override
     {
-        commands << command;
+        // The time label's unit switches go round every reading in seconds: kept apart, so
+        // that the transport's commands read alone.
+        (command.contains(QLatin1String(" time format ")) ? timeFormats : commands) << command;
         if (onExecute)
             onExecute(command);
         return true;
@@ -35,6 +37,7 @@ public:
     }
 
     QStringList commands;
+    QStringList timeFormats;
     QString whereReply = QStringLiteral("0 0 320 240");
     std::function<void(const QString &)> onExecute;
 };
@@ -141,6 +144,7 @@ protected:
     void forget()
     {
         channel.commands.clear();
+        channel.timeFormats.clear();
         control.log.clear();
         control.seeks.clear();
         messages.events.clear();

@@ -24,6 +24,10 @@ inline QString playStoppedUnreadable()
 {
     return QStringLiteral("フレームを読み込めないため再生を止めました");
 }
+inline QString fileChanged()
+{
+    return QStringLiteral("ファイルが開いた後で変わったため、このフレームはもう読めません");
+}
 inline QString surfaceUnusable() { return QStringLiteral("描画先に描けません"); }
 inline QString cannotSave(const QString &path, const QString &reason)
 {

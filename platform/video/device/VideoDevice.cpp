@@ -5,10 +5,14 @@
 #include "platform/video/device/VideoWindow.h"
 #include "platform/windowing/SaveWhole.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace video {
 
@@ -48,30 +52,25 @@ struct Span {
 VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> source,
     std::unique_ptr<AudioTrack> audio, Options options)
     : m_path(path)
+    , m_options(std::move(options))
+    , m_stamp(stampOf(path))
     , m_source(std::move(source))
     , m_audio(std::move(audio))
     , m_frameTime(m_source->info().rateNum, m_source->info().rateDen, m_source->info().pictureMs)
     , m_pictureSize(m_source->info().width, m_source->info().height)
 {
-    std::shared_ptr<const ClockSource> clock = options.clock;
-    if (!clock)
-        clock = std::make_shared<SteadyClockSource>();
-    m_player = std::make_unique<Player>(*m_source, m_audio.get(), clock, options.player);
+    if (!m_options.clock)
+        m_options.clock = std::make_shared<SteadyClockSource>();
     m_window = std::make_unique<VideoWindow>([this]() -> const QImage & {
         return m_player->picture();
     });
     m_window->setWindowTitle(QFileInfo(path).fileName());
     if (!m_pictureSize.isEmpty())
         m_window->resize(m_pictureSize);
-    QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
-        qOverload<>(&QWidget::update));
-    // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
-    // prepares the next pictures while nothing else is asked.
-    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
-        [this](Player::Mode mode) {
-            if (mode == Player::Mode::Paused || mode == Player::Mode::Stopped)
-                m_source->restAt(m_player->position());
-        });
+    m_prerollWatch.setInterval(50);
+    QObject::connect(&m_prerollWatch, &QTimer::timeout, [this] { showPrerollBusy(); });
+    makePlayer();
+    m_openedFrameCount = m_source->info().frameCount;
 
     // Playable when it has frames and the first of them decodes; that picture is the one
     // the window shows first anyway.
@@ -82,6 +81,9 @@ VideoDevice::VideoDevice(const QString &path, std::unique_ptr<FrameSource> sourc
 
 VideoDevice::~VideoDevice()
 {
+    m_prerollWatch.stop();
+    if (m_busyShown)
+        QGuiApplication::restoreOverrideCursor();
     m_alive.reset();
     for (QEventLoop *loop : std::as_const(m_waits))
         loop->quit();
@@ -89,6 +91,122 @@ VideoDevice::~VideoDevice()
     // its sound and joins its decode thread, before the source and the track go.
     m_window.reset();
     m_player.reset();
+}
+
+void VideoDevice::makePlayer()
+{
+    m_player = std::make_unique<Player>(*m_source, m_audio.get(), m_options.clock,
+        m_options.player);
+    QObject::connect(m_player.get(), &Player::pictureChanged, m_window.get(),
+        qOverload<>(&QWidget::update));
+    // The sign goes the moment the pre-roll ends, not at the watch's next look.
+    QObject::connect(m_player.get(), &Player::pictureChanged, m_player.get(),
+        [this] { showPrerollBusy(); });
+    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
+        [this] { showPrerollBusy(); });
+    // Wherever the picture comes to a stand (a pause, a stop, the end of a play), the source
+    // prepares the next pictures while nothing else is asked.
+    QObject::connect(m_player.get(), &Player::modeChanged, m_player.get(),
+        [this](Player::Mode mode) {
+            if (mode == Player::Mode::Paused || mode == Player::Mode::Stopped)
+                m_source->restAt(m_player->position());
+        });
+}
+
+std::optional<VideoDevice::FileStamp> VideoDevice::stampOf(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0
+        || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+        quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+void VideoDevice::noticeFileChange()
+{
+    if (!m_stamp || m_lookingAtFile)
+        return;
+    const std::optional<FileStamp> now = stampOf(m_path);
+    if (now == m_stamp)
+        return;
+    const FileStamp was = *m_stamp;
+    // Looked at once per change: indexing a long file again takes seconds.
+    m_stamp = now;
+    m_fileChanged = true;
+    // Renamed over or deleted: the file that was opened lives on behind its descriptor, and
+    // every frame of it can still be read.
+    if (!now || now->device != was.device || now->inode != was.inode)
+        return;
+    m_lookingAtFile = true;
+    QString reason;
+    std::unique_ptr<FrameSource> source = openFrameSource(m_path, &reason);
+    m_lookingAtFile = false;
+    // Not a video of this picture size any more (or not yet, for a recording whose index is
+    // written last): the old index stays, and each frame it cannot read says why.
+    const VideoInfo &had = m_source->info();
+    if (!source || source->info().width != had.width || source->info().height != had.height)
+        return;
+    // Grown with every position it had: as if it had been opened now. Otherwise it was cut
+    // short or written anew in place, and the old index points at bytes that are not what they
+    // were: what the file holds now is what can be shown, and what is gone says so.
+    m_fileChanged = now->size < was.size || source->info().frameCount < had.frameCount;
+    adoptSource(std::move(source));
+}
+
+void VideoDevice::adoptSource(std::unique_ptr<FrameSource> source)
+{
+    source->setDecodeAhead(true);
+    QString audioReason;
+    std::unique_ptr<AudioTrack> audio = openAudioTrack(m_path, &audioReason);
+
+    const int position = std::min(m_player->position(), source->info().frameCount);
+    const int speed = m_player->speed();
+    const bool audioOn = m_player->audioOn();
+    // A wait follows the player that goes now; the command that brought us here ends it
+    // anyway, as a new play or seek does.
+    for (QEventLoop *loop : std::as_const(m_waits))
+        loop->quit();
+    // The player goes first: it borrows the source and the track.
+    m_player.reset();
+    m_source = std::move(source);
+    m_audio = std::move(audio);
+    const VideoInfo &info = m_source->info();
+    m_frameTime = FrameTime(info.rateNum, info.rateDen, info.pictureMs);
+    makePlayer();
+    m_player->setSpeed(speed);
+    m_player->setAudioOn(audioOn);
+    m_player->seek(position);
+    m_window->update();
+}
+
+std::optional<mci::Result> VideoDevice::lostPosition(std::optional<qint64> value) const
+{
+    // Positions the file had when it was opened and no longer has.
+    if (value && *value > toReply(m_source->info().frameCount) && *value >= 0
+        && *value <= toReply(m_openedFrameCount))
+        return mci::Result::failure(messages::fileChanged());
+    return std::nullopt;
+}
+
+void VideoDevice::showPrerollBusy()
+{
+    const bool prerolling = m_player && m_player->prerolling();
+    if (!prerolling)
+        m_prerollWatch.stop();
+    const bool busy = prerolling && m_options.clock->now() - m_playAsked >= kBusyAfter;
+    if (busy == m_busyShown)
+        return;
+    m_busyShown = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+QString VideoDevice::unreadableFrame() const
+{
+    return m_fileChanged ? messages::fileChanged() : messages::frameUnreadable();
 }
 
 bool VideoDevice::canPlay() const
@@ -119,6 +237,10 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
 {
     if (!canPlay())
         return mci::Result::failure(messages::cannotPlay());
+    noticeFileChange();
+    for (const std::optional<qint64> asked : {request.from, request.to})
+        if (std::optional<mci::Result> lost = lostPosition(asked))
+            return *lost;
     std::optional<int> from;
     std::optional<int> to;
     if (request.from && !(from = framesFromRequest(*request.from)))
@@ -141,7 +263,10 @@ mci::Result VideoDevice::play(const mci::PlayRequest &request)
     // once, shows that frame and stops there.
     if (reversed || (plan.from == plan.to && !plan.repeat))
         return seekFrames(plan.to);
+    m_playAsked = m_options.clock->now();
     m_player->play(plan);
+    if (m_player->prerolling())
+        m_prerollWatch.start();
     return mci::Result::success();
 }
 
@@ -161,6 +286,7 @@ mci::Result VideoDevice::seek(const mci::SeekRequest &request)
 {
     if (!canPlay())
         return mci::Result::failure(messages::cannotPlay());
+    noticeFileChange();
     switch (request.kind) {
     case mci::SeekRequest::Kind::Start:
         return seekFrames(0);
@@ -169,6 +295,8 @@ mci::Result VideoDevice::seek(const mci::SeekRequest &request)
     case mci::SeekRequest::Kind::To:
         break;
     }
+    if (std::optional<mci::Result> lost = lostPosition(request.position))
+        return *lost;
     const std::optional<int> position = framesFromRequest(request.position);
     if (!position)
         return mci::Result::failure(messages::positionOutOfRange());
@@ -179,7 +307,7 @@ mci::Result VideoDevice::seekFrames(int position)
 {
     const bool ok = m_player->seek(position);
     m_window->update();
-    return ok ? mci::Result::success() : mci::Result::failure(messages::frameUnreadable());
+    return ok ? mci::Result::success() : mci::Result::failure(unreadableFrame());
 }
 
 mci::Result VideoDevice::status(mci::StatusItem item)

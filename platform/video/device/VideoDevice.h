@@ -30,6 +30,18 @@
 // (L, T + 20). Qt places the client area, so the widget's geometry is exactly that; a window
 // manager draws its frame around it. update() draws at that picture size.
 //
+// A file that changes under the device. Play and seek compare the file's size, modification
+// time and identity with those of the open first. A file changed in place is indexed again
+// and the device goes on with the new index at the same position, speed and sound: one that
+// only grew (a recording still being written) with every position it had and its new frames;
+// one cut short or rewritten with what it holds now, a position it had at the open and has no
+// more answering an error that says the file changed. One renamed over or deleted lives on
+// behind its open descriptor and keeps its index.
+//
+// The busy sign. A play's pre-roll that lasts longer than kBusyAfter (by the device's clock)
+// shows the busy cursor over the program's windows until the play's clock starts (seen within
+// a watch's 50 ms), or the play stops or gives way to another command.
+//
 // Waiting. waitForPlayEnd() runs a local event loop until the play is no longer playing: it
 // reached its end, or a stop, pause, seek or new play came from inside the loop, or the
 // device was destroyed (then it returns without touching it), or the application quit. A
@@ -45,9 +57,12 @@
 #include <QEventLoop>
 #include <QList>
 #include <QSize>
+#include <QTimer>
 #include <QString>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace video {
 
@@ -58,6 +73,7 @@ class VideoDevice : public mci::Device {
 public:
     // Title bar allowance inside the height of "put window at".
     static constexpr int kTitleAllowance = 20;
+    static constexpr std::chrono::milliseconds kBusyAfter{300};
 
     struct Options {
         std::shared_ptr<const ClockSource> clock; // steady_clock when null
@@ -96,8 +112,34 @@ private:
     qint64 toReply(int frames) const;
     mci::Result seekFrames(int position);
     void showWindow();
+    void makePlayer();
+    // Size, modification time and identity of the file; nullopt when it cannot be read.
+    struct FileStamp {
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+    static std::optional<FileStamp> stampOf(const QString &path);
+    // Before a command that reads the file: notice a change since the last look.
+    void noticeFileChange();
+    // The device moved onto a new index of its file at the same position (or the last one
+    // left), speed and sound.
+    void adoptSource(std::unique_ptr<FrameSource> source);
+    // The error for a position the file had when opened and has lost since; nullopt else.
+    std::optional<mci::Result> lostPosition(std::optional<qint64> value) const;
+    QString unreadableFrame() const;
+    // Shows or takes away the busy cursor as the pre-roll now stands.
+    void showPrerollBusy();
 
     QString m_path;
+    Options m_options;
+    std::optional<FileStamp> m_stamp; // nullopt: not a file on disk (or gone), not watched
+    bool m_fileChanged = false;       // shrank, replaced or gone: some frames may be lost
+    int m_openedFrameCount = 0;
+    bool m_lookingAtFile = false;     // the new index is being built; its event loop may
+                                      // bring another command
     bool m_canPlay = false;
     std::unique_ptr<FrameSource> m_source;
     std::unique_ptr<AudioTrack> m_audio;
@@ -107,6 +149,9 @@ private:
     std::unique_ptr<Player> m_player;
     std::unique_ptr<VideoWindow> m_window;
     QList<QEventLoop *> m_waits;
+    QTimer m_prerollWatch;
+    SteadyTime m_playAsked{};
+    bool m_busyShown = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
