@@ -49,4 +49,10 @@ QString traceUnavailable(QStringView path, QStringView reason)
            + QStringLiteral("）");
 }
 
+QString traceUnwritable(QStringView path, QStringView reason)
+{
+    return naming("記録ファイルに書き込めません", path) + QStringLiteral("（") + reason.toString()
+           + QStringLiteral("）");
+}
+
 } // namespace mci::errortext

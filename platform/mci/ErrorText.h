@@ -27,5 +27,6 @@ QString unknownType(QStringView type);
 QString cannotOpen(QStringView path, QStringView reason);
 QString unknownSurface(QStringView handle);
 QString traceUnavailable(QStringView path, QStringView reason);
+QString traceUnwritable(QStringView path, QStringView reason);
 
 } // namespace mci::errortext
