@@ -1,5 +1,7 @@
 #include "platform/video/decode/MediaFile.h"
 
+#include "platform/video/decode/AviExtent.h"
+
 extern "C" {
 #include <libavutil/display.h>
 }
@@ -100,12 +102,6 @@ bool showsPicture(AVCodecID codec, const uint8_t *data, int size)
     return false;
 }
 
-uint32_t le32(const char *p)
-{
-    const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
-}
-
 // What the file's idx1 says of one stream's frame chunks; frames < 0 when it has no idx1.
 struct Idx1Count {
     int64_t frames = -1; // every frame chunk, empty ones (null frames) included
@@ -127,7 +123,9 @@ Idx1Count countIdx1(QFile &file, int stream)
         char chunk[12];
         if (!file.seek(pos) || file.read(chunk, 12) < 8)
             return count;
-        const qint64 length = le32(chunk + 4);
+        if (!avi::chunkId(chunk))
+            return count; // the zeros after a recording that was never finished
+        const qint64 length = avi::le32(chunk + 4);
         if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "movi", 4) == 0 &&
             (length == 0 || pos + 8 + length > size))
             return count; // never finished: nothing follows the data
@@ -140,11 +138,11 @@ Idx1Count countIdx1(QFile &file, int stream)
             count.frames = 0;
             for (qint64 i = 0; i + 16 <= table.size(); i += 16) {
                 const char *e = table.constData() + i;
-                const bool noTime = le32(e + 4) & 0x100; // palette changes and the like
+                const bool noTime = avi::le32(e + 4) & 0x100; // palette changes and the like
                 if (e[0] != id[0] || e[1] != id[1] || noTime || (e[2] == 'p' && e[3] == 'c'))
                     continue;
                 ++count.frames;
-                if (le32(e + 12) > 0)
+                if (avi::le32(e + 12) > 0)
                     ++count.nonEmpty;
             }
             return count;
@@ -455,7 +453,7 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
 bool MediaFile::openDemuxer(QString *error)
 {
     AVFormatContext *raw = nullptr;
-    const QByteArray name = m_path.toLocal8Bit();
+    const QByteArray name = demuxerUrl(m_path, m_cancelled);
     // Probe rather than force the AVI demuxer: forced on a file that is something else, it
     // reads the whole file looking for chunks.
     if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
