@@ -31,15 +31,35 @@ namespace video {
 
 namespace {
 
-// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
-void setRate(VideoInfo &info, AVRational timeBase)
+// A rate a video can have: from one picture in 100 s to 1000 a second. A header claiming one
+// picture per million seconds (or none) would make every length and every wait absurd.
+bool plausibleRate(AVRational rate)
 {
-    if (timeBase.num > 0 && timeBase.den > 0) {
-        av_reduce(&info.rateNum, &info.rateDen, timeBase.den, timeBase.num, INT32_MAX);
-    } else {
-        info.rateNum = 25;
-        info.rateDen = 1;
+    return rate.num > 0 && rate.den > 0 && int64_t(rate.num) <= 1000 * int64_t(rate.den) &&
+        100 * int64_t(rate.num) >= int64_t(rate.den);
+}
+
+// When the header's rate is none a video can have: what the demuxer guessed from the stream
+// (the codec's own timing, say), else 25.
+AVRational fallbackRate(const AVStream *st)
+{
+    for (const AVRational guess : {st->avg_frame_rate, st->r_frame_rate}) {
+        if (plausibleRate(guess))
+            return guess;
     }
+    return AVRational{25, 1};
+}
+
+// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
+void setRate(VideoInfo &info, const AVStream *st)
+{
+    AVRational rate{0, 0};
+    if (st->time_base.num > 0 && st->time_base.den > 0)
+        av_reduce(&rate.num, &rate.den, st->time_base.den, st->time_base.num, INT32_MAX);
+    if (!plausibleRate(rate))
+        rate = fallbackRate(st);
+    info.rateNum = rate.num;
+    info.rateDen = rate.den;
 }
 
 // Null frames are dropped frames: a few per real one at most. A slot table far larger than
@@ -431,7 +451,7 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     file->m_rotationKnown = matrix || file->m_avi;
 
     if (file->m_avi) {
-        setRate(file->m_info, st->time_base);
+        setRate(file->m_info, st);
         file->capturePalette();
         const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
         if (!indexed && !file->scanPackets())
@@ -749,10 +769,10 @@ bool MediaFile::scanTimestamps()
         av_reduce(&rate.num, &rate.den, int64_t(count - 1) * st->time_base.den,
             span * st->time_base.num, INT32_MAX);
     }
-    if (rate.num > 0 && rate.den > 0) {
-        m_info.rateNum = rate.num;
-        m_info.rateDen = rate.den;
-    }
+    if (!plausibleRate(rate))
+        rate = fallbackRate(st);
+    m_info.rateNum = rate.num;
+    m_info.rateDen = rate.den;
     m_timeBase = st->time_base;
     m_info.pictureMs.reserve(m_presentation.size());
     for (const int64_t pts : m_presentation) {
