@@ -62,13 +62,13 @@ void ConsoleSession::feed(const char *data, qsizetype size)
         const qsizetype end = newline >= 0 ? newline : text.size();
         if (!m_skipping) {
             m_pending += QStringView(text).mid(at, end - at);
-            if (newline >= 0) {
-                handleLine(std::exchange(m_pending, QString()));
-            } else if (m_pending.size() > kHeldMost) {
+            if (m_pending.size() > kHeldMost) {
                 // Refused now, on what is held: the rest of the line is never kept.
                 m_pending.truncate(kHeldMost + 1);
                 handleLine(std::exchange(m_pending, QString()));
-                m_skipping = true;
+                m_skipping = newline < 0;
+            } else if (newline >= 0) {
+                handleLine(std::exchange(m_pending, QString()));
             }
         } else if (newline >= 0) {
             m_skipping = false;

@@ -73,6 +73,9 @@ public:
     // Return when the current play has ended (at once when nothing plays), running the
     // event loop meanwhile. Used by the "wait" flag.
     virtual void waitForPlayEnd() = 0;
+    // Why the last play ended before its end, when something went wrong on the way (memory
+    // ran out); empty when it ran its course or was stopped.
+    virtual QString playFailure() const { return {}; }
 };
 
 // Opens PATH as a device of one type. On failure returns nullptr and sets error.

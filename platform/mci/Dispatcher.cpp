@@ -103,8 +103,12 @@ Result dispatch(const Command &command, DeviceTable &devices)
         play && play->request.repeat && command.wait)
         return Result::failure(errortext::conflict(QStringLiteral("repeat wait")));
     Result result = onDevice(command.action, *device);
-    if (result.ok && command.wait)
+    if (result.ok && command.wait) {
         device->waitForPlayEnd();
+        // What the wait was for did not happen: the command that waited fails.
+        if (const QString why = device->playFailure(); !why.isEmpty())
+            return Result::failure(why);
+    }
     return result;
 }
 

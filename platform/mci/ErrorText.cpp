@@ -14,6 +14,7 @@ QString naming(const char *sentence, QStringView token)
 } // namespace
 
 QString noCommand() { return QStringLiteral("コマンドがありません"); }
+QString outOfMemory() { return QStringLiteral("メモリが足りません"); }
 QString tooLong(qsizetype limit)
 {
     return QStringLiteral("コマンドが長すぎます（%1文字まで）").arg(limit);

@@ -8,6 +8,7 @@
 namespace mci::errortext {
 
 QString noCommand();
+QString outOfMemory();
 QString tooLong(qsizetype limit);
 QString unknownCommand(QStringView verb);
 QString noDeviceName(QStringView verb);

@@ -346,7 +346,13 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::packaged_task<Outcome()> task([path, cancelled] {
         Outcome outcome;
-        outcome.file = openHere(path, &outcome.error, *cancelled);
+        try {
+            outcome.file = openHere(path, &outcome.error, *cancelled);
+        } catch (const std::bad_alloc &) {
+            outcome.file.reset();
+            outcome.error = QStringLiteral("メモリが足りません");
+            return outcome;
+        }
         if (outcome.file && indexing().afterIndex)
             indexing().afterIndex();
         return outcome;

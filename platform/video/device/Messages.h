@@ -20,6 +20,7 @@ inline QString badWindowPlacement()
 }
 inline QString cannotPlay() { return QStringLiteral("この映像は再生できません"); }
 inline QString frameUnreadable() { return QStringLiteral("フレームを読み込めません"); }
+inline QString outOfMemory() { return QStringLiteral("メモリが足りません"); }
 inline QString surfaceUnusable() { return QStringLiteral("描画先に描けません"); }
 inline QString cannotSave(const QString &path, const QString &reason)
 {

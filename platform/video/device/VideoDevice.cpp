@@ -291,6 +291,11 @@ mci::Result VideoDevice::capture(const QString &path)
     return mci::Result::success();
 }
 
+QString VideoDevice::playFailure() const
+{
+    return m_player->playOutOfMemory() ? messages::outOfMemory() : QString();
+}
+
 void VideoDevice::waitForPlayEnd()
 {
     // A repeating play has no end to wait for: waiting would hang whoever asked, so it

@@ -81,6 +81,7 @@ public:
     mci::Result update(const mci::Rect &rect, QImage &surface) override;
     mci::Result capture(const QString &path) override;
     void waitForPlayEnd() override;
+    QString playFailure() const override;
 
     // For tests: the engine (tick, waitForDecoder) and the window.
     Player &player() { return *m_player; }

@@ -89,6 +89,7 @@ void Player::play(const PlayPlan &plan)
     useCacheFor(plan.backward);
     m_plan = plan;
     m_skipped = 0;
+    m_outOfMemory = false;
     // A play that starts where the picture already is (a resume) has its first frame shown.
     m_presented = (m_position == plan.from && !m_picture.isNull()) ? 0 : -1;
     const SteadyTime now = m_clockSource->now();
@@ -191,6 +192,11 @@ void Player::tick()
 {
     if (m_mode != Mode::Playing)
         return;
+    if (m_decoder.outOfMemory()) {
+        m_outOfMemory = true;
+        transition(Mode::Stopped);
+        return;
+    }
     const SteadyTime now = m_clockSource->now();
     if (m_startPending && !prerollDone(now))
         return;

@@ -71,6 +71,8 @@ public:
     bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
     int position() const { return m_position; }
     qint64 framesSkipped() const { return m_skipped; }
+    // Whether the last play stopped because its decoding ran out of memory.
+    bool playOutOfMemory() const { return m_outOfMemory; }
     // Whether the play in progress waits for its decoder before its clock starts.
     bool prerolling() const { return m_mode == Mode::Playing && m_startPending; }
     double framesPerSecond() const { return m_fps; }
@@ -145,6 +147,7 @@ private:
     qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
     qint64 m_skipped = 0;
     bool m_startPending = false; // pre-roll: the play's clock has not started yet
+    bool m_outOfMemory = false;
     SteadyTime m_playAsked{};    // when the play was asked for: the pre-roll's limit runs from it
 
     bool m_audioLeads = false;
