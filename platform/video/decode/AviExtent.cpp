@@ -134,6 +134,29 @@ int64_t dataEnd(const QByteArray &path, const std::atomic<bool> *cancelled)
     return size;
 }
 
+bool claimedSize(const QByteArray &localPath, int64_t *width, int64_t *height)
+{
+    BlockReader file(localPath);
+    const int64_t headerEnd = std::min<int64_t>(file.size(), BlockReader::kBlock);
+    const char *header = file.at(0, int(headerEnd));
+    if (!header)
+        return false;
+    const QByteArray bytes = QByteArray::fromRawData(header, qsizetype(headerEnd));
+    for (qsizetype strh = bytes.indexOf("strh"); strh >= 0; strh = bytes.indexOf("strh", strh + 1)) {
+        // A video stream's header chunk, then its format chunk: a BITMAPINFOHEADER.
+        if (strh + 12 > headerEnd || std::memcmp(header + strh + 8, "vids", 4) != 0)
+            continue;
+        const int64_t length = le32(header + strh + 4);
+        const int64_t strf = strh + 8 + length + (length & 1);
+        if (strf + 20 > headerEnd || std::memcmp(header + strf, "strf", 4) != 0)
+            continue;
+        *width = int32_t(le32(header + strf + 12));
+        *height = int32_t(le32(header + strf + 16));
+        return true;
+    }
+    return false;
+}
+
 } // namespace video::avi
 
 namespace video {

@@ -22,6 +22,10 @@ bool chunkId(const char *id);
 // cut off, when the file is no AVI, or when `cancelled` is set meanwhile.
 int64_t dataEnd(const QByteArray &localPath, const std::atomic<bool> *cancelled = nullptr);
 
+// The picture size the stream format of the first video stream claims (biWidth, biHeight as
+// written, negative or huge); false when the header has none.
+bool claimedSize(const QByteArray &localPath, int64_t *width, int64_t *height);
+
 } // namespace video::avi
 
 namespace video {

@@ -298,6 +298,26 @@ bool scanNeedsNoPayload(AVCodecID id)
         id == AV_CODEC_ID_AV1 || id == AV_CODEC_ID_PRORES;
 }
 
+// Why a name is no file to open, or empty when it is one. A folder, a device, a named pipe
+// or a link that leads nowhere was found all the same: "not found" would mislead.
+QString notARegularFile(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        switch (errno) {
+        case ELOOP: return QStringLiteral("リンクが循環しています");
+        case ENAMETOOLONG: return QStringLiteral("ファイル名が長すぎます");
+        case EACCES: return QStringLiteral("ファイルを読めません");
+        default: return QStringLiteral("ファイルが見つかりません");
+        }
+    }
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("フォルダです");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("通常のファイルではありません");
+    return {};
+}
+
 } // namespace
 
 MediaFile::Indexing &MediaFile::indexing()
@@ -397,8 +417,8 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
         return nullptr;
     };
     const QFileInfo fileInfo(path);
-    if (!fileInfo.exists() || !fileInfo.isFile())
-        return fail(QStringLiteral("ファイルが見つかりません"));
+    if (const QString why = notARegularFile(path); !why.isEmpty())
+        return fail(why);
     if (!fileInfo.isReadable())
         return fail(QStringLiteral("ファイルを読めません"));
     if (fileInfo.size() == 0)
@@ -441,8 +461,12 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     const AVCodecParameters *par = st->codecpar;
     if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide ||
         par->height > kMaxSide) {
-        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）")
-                        .arg(par->width).arg(par->height));
+        // The demuxer leaves a size it refuses at 0×0: what the header claims says more.
+        int64_t width = par->width;
+        int64_t height = par->height;
+        if (width == 0 && height == 0 && file->m_avi)
+            avi::claimedSize(file->m_localPath, &width, &height);
+        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）").arg(width).arg(height));
     }
     if (!avcodec_find_decoder(par->codec_id)) {
         const char *name = avcodec_get_name(par->codec_id);
@@ -482,8 +506,13 @@ bool MediaFile::openDemuxer(QString *error)
     const QByteArray name = demuxerUrl(m_path, m_cancelled);
     // Probe rather than force the AVI demuxer: forced on a file that is something else, it
     // reads the whole file looking for chunks.
-    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("動画ファイルとして読めません");
+    if (const int code = avformat_open_input(&raw, name.constData(), nullptr, nullptr);
+        code < 0) {
+        *error = code == AVERROR(EMFILE) || code == AVERROR(ENFILE)
+            ? QStringLiteral("開いているファイルが多すぎます")
+            : code == AVERROR(ENOMEM) ? QStringLiteral("メモリが足りません")
+            : code == AVERROR(EACCES) ? QStringLiteral("ファイルを読めません")
+                                      : QStringLiteral("動画ファイルとして読めません");
         return false;
     }
     m_format.reset(raw);

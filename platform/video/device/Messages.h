@@ -26,6 +26,7 @@ inline QString cannotSave(const QString &path, const QString &reason)
 {
     return QStringLiteral("画像を保存できません: %1（%2）").arg(path, reason);
 }
+inline QString nameTooLong() { return QStringLiteral("ファイル名が長すぎます"); }
 inline QString cannotOpen(const QString &reason)
 {
     return reason.isEmpty() ? QStringLiteral("ファイルを開けません") : reason;
