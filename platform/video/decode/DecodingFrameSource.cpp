@@ -9,6 +9,7 @@ extern "C" {
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <new>
 #include <chrono>
 #include <climits>
 

@@ -23,6 +23,7 @@ extern "C" {
 #include <cstdarg>
 #include <cstring>
 #include <future>
+#include <new>
 #include <optional>
 #include <set>
 #include <thread>

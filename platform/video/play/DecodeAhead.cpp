@@ -1,6 +1,7 @@
 #include "platform/video/play/DecodeAhead.h"
 
 #include <algorithm>
+#include <new>
 
 namespace video {
 
