@@ -29,7 +29,8 @@ namespace {
 // not two per header.
 class BlockReader {
 public:
-    explicit BlockReader(const QByteArray &path) : m_fd(::open(path.constData(), O_RDONLY | O_CLOEXEC))
+    explicit BlockReader(const QByteArray &path)
+        : m_fd(::open(path.constData(), O_RDONLY | O_CLOEXEC))
     {
         struct stat st {};
         if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode))
@@ -101,6 +102,7 @@ int64_t dataEnd(const QByteArray &path, const std::atomic<bool> *cancelled)
         if (cancelled && cancelled->load())
             return size;
         const char *h = file.at(pos, 12);
+        const bool listType = h != nullptr; // the four bytes after the header are there
         if (!h)
             h = file.at(pos, 8);
         if (!h)
@@ -120,7 +122,14 @@ int64_t dataEnd(const QByteArray &path, const std::atomic<bool> *cancelled)
         }
         const int64_t length = le32(h + 4);
         const bool container = std::memcmp(h, "RIFF", 4) == 0 || std::memcmp(h, "LIST", 4) == 0;
-        const bool sizeWrong = length < 4 || pos + 8 + length > size;
+        bool sizeWrong = length < 4 || pos + 8 + length > size;
+        if (container && listType && !sizeWrong && std::memcmp(h + 8, "movi", 4) == 0) {
+            // A movie list that runs to the end of the file, or is followed by what cannot be
+            // a chunk, was never closed by an index: a writer may have given it the size it
+            // preallocated. Its own chunks tell where the data stops.
+            const char *after = file.at(pos + 8 + length + (length & 1), 8);
+            sizeWrong = !after || !chunkId(after);
+        }
         // Into the file's RIFF lists, and into lists whose size cannot be trusted; past the rest.
         if (container && (std::memcmp(h, "RIFF", 4) == 0 || sizeWrong)) {
             pos += 12;
@@ -142,7 +151,8 @@ bool claimedSize(const QByteArray &localPath, int64_t *width, int64_t *height)
     if (!header)
         return false;
     const QByteArray bytes = QByteArray::fromRawData(header, qsizetype(headerEnd));
-    for (qsizetype strh = bytes.indexOf("strh"); strh >= 0; strh = bytes.indexOf("strh", strh + 1)) {
+    for (qsizetype strh = bytes.indexOf("strh"); strh >= 0;
+         strh = bytes.indexOf("strh", strh + 1)) {
         // A video stream's header chunk, then its format chunk: a BITMAPINFOHEADER.
         if (strh + 12 > headerEnd || std::memcmp(header + strh + 8, "vids", 4) != 0)
             continue;
