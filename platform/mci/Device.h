@@ -74,8 +74,8 @@ public:
     // event loop meanwhile. Used by the "wait" flag.
     virtual void waitForPlayEnd() = 0;
     // What went wrong since the last command on its own, as a play that stopped at a frame
-    // it could not read: answered once, by the next command to the device or by the wait
-    // for that play, instead of what the command would have done.
+    // it could not read or ran out of memory: answered once, by the next command to the
+    // device or by the wait for that play, instead of what the command would have done.
     virtual Result takeFailure() { return Result::success(); }
 };
 

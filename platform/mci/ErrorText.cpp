@@ -20,6 +20,7 @@ QString namingPath(const char *sentence, QStringView path)
 } // namespace
 
 QString noCommand() { return QStringLiteral("コマンドがありません"); }
+QString outOfMemory() { return QStringLiteral("メモリが足りません"); }
 QString tooLong(qsizetype limit)
 {
     return QStringLiteral("コマンドが長すぎます（%1文字まで）").arg(limit);
@@ -52,6 +53,12 @@ QString cannotOpen(QStringView path, QStringView reason)
 QString traceUnavailable(QStringView path, QStringView reason)
 {
     return namingPath("記録ファイルを開けません", path) + QStringLiteral("（") + reason.toString()
+           + QStringLiteral("）");
+}
+
+QString traceUnwritable(QStringView path, QStringView reason)
+{
+    return naming("記録ファイルに書き込めません", path) + QStringLiteral("（") + reason.toString()
            + QStringLiteral("）");
 }
 

@@ -8,6 +8,7 @@
 namespace mci::errortext {
 
 QString noCommand();
+QString outOfMemory();
 QString tooLong(qsizetype limit);
 QString unknownCommand(QStringView verb);
 QString noDeviceName(QStringView verb);
@@ -27,5 +28,6 @@ QString unknownType(QStringView type);
 QString cannotOpen(QStringView path, QStringView reason);
 QString unknownSurface(QStringView handle);
 QString traceUnavailable(QStringView path, QStringView reason);
+QString traceUnwritable(QStringView path, QStringView reason);
 
 } // namespace mci::errortext

@@ -2,8 +2,11 @@
 
 #include "platform/mci/DeviceTable.h"
 #include "platform/mci/Dispatcher.h"
+#include "platform/mci/ErrorText.h"
 #include "platform/mci/Parser.h"
 #include "platform/mci/Trace.h"
+
+#include <new>
 
 namespace mci {
 
@@ -28,9 +31,16 @@ void Interpreter::registerType(const QString &type, DeviceFactory factory)
 
 Result Interpreter::send(const QString &command)
 {
-    const ParseResult parsed = parseCommand(command, d->devices.names());
-    const Result result =
-        parsed.command ? dispatch(*parsed.command, d->devices) : Result::failure(parsed.error);
+    Result result;
+    // Out of memory a command fails, and the program with its devices goes on: what the
+    // command had made is let go on the way out.
+    try {
+        const ParseResult parsed = parseCommand(command, d->devices.names());
+        result = parsed.command ? dispatch(*parsed.command, d->devices)
+                                : Result::failure(parsed.error);
+    } catch (const std::bad_alloc &) {
+        result = Result::failure(errortext::outOfMemory());
+    }
     if (d->trace)
         d->trace->write(command, result);
     return result;

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <new>
 
 // Owning handles for every FFmpeg object of the device, picture and sound alike: nothing frees
 // them by hand, so no error path leaks one.
@@ -41,8 +42,22 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using ScalerPtr = std::unique_ptr<SwsContext, ScalerFreer>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFreer>;
 
-inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
-inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }
+// Out of memory they throw std::bad_alloc, as new does: a null packet or frame handed to the
+// demuxer or the decoder would be a crash, and each thread already catches that one.
+inline PacketPtr makePacket()
+{
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        throw std::bad_alloc();
+    return packet;
+}
+inline FramePtr makeFrame()
+{
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        throw std::bad_alloc();
+    return frame;
+}
 
 // A channel layout that frees what it holds (custom layouts own a map).
 class ChannelLayout {

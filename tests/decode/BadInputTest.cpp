@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -54,6 +59,21 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
     wide.height = 2;
     wide.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true, {}});
     ASSERT_TRUE(AviCorpus::writeAvi(at("wide.avi"), wide));
+    // Sizes the demuxer refuses, which it reports as 0×0: the header's own claim is told.
+    const auto claiming = [&](const char *name, int32_t width, int32_t height) {
+        QByteArray data = readAll(at("wide.avi"));
+        const qsizetype strf = data.indexOf("strf");
+        for (int i = 0; i < 4; ++i) {
+            data[strf + 12 + i] = char((uint32_t(width) >> (8 * i)) & 0xff);
+            data[strf + 16 + i] = char((uint32_t(height) >> (8 * i)) & 0xff);
+        }
+        return written(name, data);
+    };
+    const QString fifo = at("fifo.avi");
+    EXPECT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_TRUE(QFile::link(at("loop-b.avi"), at("loop-a.avi")));
+    EXPECT_TRUE(QFile::link(at("loop-a.avi"), at("loop-b.avi")));
+    const char *notAFile = "通常のファイルではありません";
     const QByteArray garbage(5000, '\x5a');
     const char *text = "動画ファイルとして読めません";
     const char *noPicture = "映像が入っていません";
@@ -75,6 +95,13 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
         {made("sine-wav", sine + QStringList{"pcm_s16le", "-f", "wav"}), nullptr,
             "動画ファイルではありません"},
         {at("wide.avi"), "映像の大きさを扱えません（20000×2）", ""},
+        {claiming("square.avi", 65535, 65535), "映像の大きさを扱えません（65535×65535）", ""},
+        {claiming("negative.avi", -64, 48), "映像の大きさを扱えません（-64×48）", ""},
+        // Found, but no file: the sound decoder is never asked (a pipe would hold it).
+        {fifo, notAFile, nullptr},
+        {"/dev/zero", notAFile, nullptr},
+        {dir.path(), "フォルダです", nullptr},
+        {at("loop-a.avi"), "リンクが循環しています", nullptr},
         {written("garbage.avi", garbage), "", ""},
         {written("header-only.avi", QByteArray("RIFF\x10\0\0\0AVI LIST", 16) + garbage), "", ""},
         {written("cut.mp4", mp4.left(mp4.lastIndexOf("moov") - 4)), "", ""},
@@ -92,6 +119,29 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
                 << error.toStdString();
         }
     }
+}
+
+// With every descriptor taken, the open says so rather than calling the file unreadable.
+TEST_F(BadInput, NoDescriptorLeftIsSaid)
+{
+    QString error;
+    const QString clip = AviCorpus::file(Kind::Dib24, &error);
+    ASSERT_FALSE(clip.isEmpty()) << error.toStdString();
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit fewer = before;
+    fewer.rlim_cur = std::min<rlim_t>(before.rlim_cur, 256);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &fewer), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        taken.push_back(fd);
+    error.clear();
+    const bool opened = bool(video::openFrameSource(clip, &error));
+    for (const int fd : taken)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(error, QStringLiteral("開いているファイルが多すぎます"));
 }
 
 // A file without its index, or with an entry pointing past the end, is opened by scanning

@@ -263,7 +263,7 @@ uint16_t bmpBitCount(const QString &path)
 // new file over the name: only a regular file may be replaced that way, a link to one is
 // followed, and whatever else has the name stays what it was. A write that fails (the
 // temporary beside a 250-character name is too long for the file system; a missing folder)
-// leaves an existing file as it was and nothing beside it.
+// leaves an existing file as it was and nothing beside it; a name too long says so.
 TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile)
 {
     QTemporaryDir dir;
@@ -282,25 +282,29 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile
         QString name;
         mode_t type; // what the name must still be afterwards
         bool replaced;
+        const char *said = ""; // the reason told
     } cases[] = {
         {"new.bmp", S_IFREG, true},
         {"file.bmp", S_IFREG, true},
         {"link.bmp", S_IFLNK, true},
-        {"fifo.bmp", S_IFIFO, false},
-        {"folder.bmp", S_IFDIR, false},
-        {precious, S_IFREG, false},
+        {"fifo.bmp", S_IFIFO, false, "通常のファイルではないため置き換えません"},
+        {"folder.bmp", S_IFDIR, false, "同じ名前のフォルダがあります"},
+        {precious, S_IFREG, false, "ファイル名が長すぎます"},
     };
     for (const auto &c : cases) {
         const mci::Result r = rig.device->capture(at(c.name));
         EXPECT_EQ(r.ok, c.replaced) << c.name.toStdString();
         if (!c.replaced) {
             EXPECT_TRUE(r.error.contains(at(c.name))) << c.name.toStdString();
+            EXPECT_TRUE(r.error.contains(QString::fromUtf8(c.said))) << r.error.toStdString();
         }
         struct stat st {};
         ASSERT_EQ(::lstat(QFile::encodeName(at(c.name)).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & S_IFMT, c.type) << c.name.toStdString();
     }
     EXPECT_FALSE(rig.device->capture(at("no/such/dir/x.bmp")).ok);
+    EXPECT_TRUE(rig.device->capture(at(QString(296, QLatin1Char('n')) + ".bmp"))
+                    .error.contains(QStringLiteral("ファイル名が長すぎます")));
     for (const char *name : {"new.bmp", "file.bmp", "target.bmp"}) // the last through the link
         EXPECT_EQ(bmpBitCount(at(name)), 24) << name;
     EXPECT_EQ(QImage(at("new.bmp")).convertToFormat(QImage::Format_RGB32),

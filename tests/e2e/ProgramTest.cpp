@@ -2,12 +2,18 @@
 #include "tests/support/AviCorpus.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 // The two programs as a person starts them: their options, kurimo-mci on scripts and on
 // standard input, and kurimo with a file named on the command line, watched through the
@@ -22,23 +28,48 @@ struct ProgramRun {
 
 // Runs a program to its end with `input` on standard input, without a display: options are
 // read before Qt starts, and the console runs offscreen by itself.
+// How a run is set up beyond its input: its own environment, standard output to a file, a
+// change in the child before it starts (limits), how long it may take.
+struct RunSetup {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QString outputFile;
+    std::function<void()> inChild;
+    int timeoutMs = 60'000;
+};
+
 ProgramRun run(const char *program, const QStringList &args, const QByteArray &input = {},
-               QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+               RunSetup setup = {})
 {
     for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
+        setup.environment.remove(QString::fromLatin1(name));
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(setup.environment);
+    if (!setup.outputFile.isEmpty())
+        process.setStandardOutputFile(setup.outputFile);
+    if (setup.inChild)
+        process.setChildProcessModifier(setup.inChild);
     process.start(qstrcmp(program, "kurimo") == 0 ? QStringLiteral(KURIMO_BINARY)
                                                   : QStringLiteral(KURIMO_MCI_BINARY),
                   args);
     EXPECT_TRUE(process.waitForStarted());
     process.write(input);
     process.closeWriteChannel();
-    EXPECT_TRUE(process.waitForFinished(60'000));
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+    const bool finished = process.waitForFinished(setup.timeoutMs);
+    EXPECT_TRUE(finished) << "still running after " << setup.timeoutMs << " ms";
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+QProcessEnvironment withTrace(const QString &path)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KURIMO_TRACE"), path);
+    return environment;
 }
 
 TEST(Programs, AnswerTheirOptionsWithoutADisplay)
@@ -136,17 +167,188 @@ TEST_F(Console, DrivesTheAviDeviceByAPathWithBlanks)
 TEST_F(Console, TracesWhatItSends)
 {
     TraceFile trace;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("KURIMO_TRACE"), trace.path());
     const QByteArray tooLong = "open " + QByteArray(70'000, 'w');
     const ProgramRun r = run("kurimo-mci", {script("close all\r\nplay\tx\n" + tooLong + "\n")},
-                             {}, environment);
+                             {}, {withTrace(trace.path())});
     EXPECT_EQ(r.exitCode, 1) << qPrintable(r.err);
     const QString refused = QStringLiteral("error: コマンドが長すぎます（65536文字まで）");
     EXPECT_TRUE(r.out.endsWith(refused + '\n'));
+    // Of a line too long only what was held when it passed the limit is traced.
     EXPECT_EQ(trace.lines(), QStringList({"close all\t",
                                           "play\\tx\terror: デバイスが開かれていません: x",
-                                          QString::fromLatin1(tooLong) + '\t' + refused}));
+                                          QString::fromLatin1(tooLong.left(65'538)) + '\t'
+                                              + refused}));
+}
+
+void put32(QByteArray &data, qsizetype at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char((v >> (8 * i)) & 0xff);
+}
+
+// What the machine around the console can do to it: a trace nobody reads or that cannot be
+// written, replies that cannot be written, a line that never ends, a recording that was
+// never finished in a file preallocated for it, a header's absurd frame rate. Each answers
+// at once, says what happened, and leaves nothing hanging.
+TEST_F(Console, FaultsOfTheEnvironmentAreToldAndNothingHangs)
+{
+    QString why;
+    const QString clip = AviCorpus::file(AviCorpus::Kind::Dib24, &why); // 60 frames at 25
+    if (clip.isEmpty())
+        GTEST_SKIP() << qPrintable(why);
+    const QByteArray whole = AviCorpus::readAll(clip);
+    const qsizetype idx1 = whole.lastIndexOf("idx1");
+    const qsizetype movi = whole.indexOf("movi");
+    const qsizetype avih = whole.indexOf("avih");
+    const qsizetype strh = whole.indexOf("strh");
+    ASSERT_TRUE(idx1 > movi && movi > 0 && avih > 0 && strh > 0);
+
+    // No idx1, no frame counts, and zeros up to 64 MB: the movie list's size is what was
+    // written when the recorder stopped.
+    const QString preallocated = dir.filePath(QStringLiteral("preallocated.avi"));
+    {
+        QByteArray data = whole.left(idx1);
+        put32(data, 4, (64u << 20) - 8);
+        put32(data, movi - 4, uint32_t(idx1 - movi));
+        put32(data, avih + 8 + 16, 0); // dwTotalFrames
+        put32(data, strh + 8 + 32, 0); // dwLength
+        ASSERT_TRUE(AviCorpus::writeAll(preallocated, data));
+        QFile file(preallocated);
+        ASSERT_TRUE(file.resize(64 << 20));
+    }
+    // One frame in a million seconds.
+    const QString absurd = dir.filePath(QStringLiteral("absurd-rate.avi"));
+    {
+        QByteArray data = whole;
+        put32(data, strh + 8 + 20, 1'000'000); // dwScale
+        put32(data, strh + 8 + 24, 1);         // dwRate
+        ASSERT_TRUE(AviCorpus::writeAll(absurd, data));
+    }
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // A trace that has reached the largest file this child may write.
+    const QString fullTrace = dir.filePath(QStringLiteral("full-trace.txt"));
+    ASSERT_TRUE(AviCorpus::writeAll(fullTrace, QByteArray(4096, 't')));
+    const auto fileSizeLimit = [] {
+        std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed program
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+
+    const QByteArray refused = "error: コマンドが長すぎます（65536文字まで）\n";
+    const auto opened = [](const QString &path, const char *commands) {
+        return "open " + path.toUtf8() + " alias v\n" + commands;
+    };
+    const struct EnvironmentCase {
+        const char *name;
+        QByteArray input;
+        RunSetup setup;
+        QByteArray out;
+        const char *told; // on standard error, once; empty: nothing asked
+        int exitCode;
+        bool endlessLine = false; // the refusal comes while the line is still arriving
+    } cases[] = {
+        {"a trace that is a named pipe nobody reads", "close all\n", {withTrace(fifo)}, "\n",
+            "記録ファイルを開けません: %1（通常のファイルではありません）", 0},
+        {"a trace on a device", "close all\n", {withTrace("/dev/full")}, "\n",
+            "記録ファイルを開けません: /dev/full（通常のファイルではありません）", 0},
+        {"a trace on a full disk", "close all\nclose all\n",
+            {withTrace(fullTrace), {}, fileSizeLimit}, "\n\n", "記録ファイルに書き込めません", 0},
+        {"replies to a full disk", "close all\nxyz\nclose all\n", {{}, "/dev/full"}, "",
+            "kurimo-mci: 応答を書き込めません", 1},
+        {"a line that never ends", QByteArray(2 << 20, 'x'), {}, refused + "\n", "", 1, true},
+        {"an unfinished recording, preallocated",
+            opened(preallocated, "status v length\nclose v\n"), {}, "\n60\n\n", "", 0},
+        {"a frame rate no video has",
+            opened(absurd, "status v frame rate\nplay v from 0 to 1 wait\nclose v\n"), {},
+            "\n25000\n\n\n", "", 0},
+    };
+    for (const EnvironmentCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        RunSetup setup = c.setup;
+        setup.timeoutMs = 10'000;
+        QElapsedTimer took;
+        took.start();
+        ProgramRun r;
+        if (c.endlessLine) {
+            // The input stays open: a console that held the line whole would answer only at
+            // its end.
+            QProcess process;
+            process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+            process.start(QStringLiteral(KURIMO_MCI_BINARY), {});
+            ASSERT_TRUE(process.waitForStarted());
+            process.write(c.input);
+            QByteArray out;
+            QDeadlineTimer deadline(setup.timeoutMs);
+            while (!out.contains('\n') && !deadline.hasExpired()) {
+                process.waitForReadyRead(100);
+                out += process.readAllStandardOutput();
+            }
+            EXPECT_EQ(out, refused) << "before the line ended";
+            process.write("\nclose all\n");
+            process.closeWriteChannel();
+            EXPECT_TRUE(process.waitForFinished(setup.timeoutMs));
+            r = {process.exitCode(), QString::fromUtf8(out + process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+        } else {
+            r = run("kurimo-mci", {}, c.input, setup);
+        }
+        EXPECT_EQ(r.exitCode, c.exitCode) << qPrintable(r.err);
+        EXPECT_EQ(r.out, QString::fromUtf8(c.out));
+        if (*c.told) {
+            QString told = QString::fromUtf8(c.told);
+            if (told.contains(QStringLiteral("%1")))
+                told = told.arg(fifo);
+            EXPECT_EQ(r.err.count(told), 1) << qPrintable(r.err);
+        }
+        // A few seconds for the whole table; the preallocated file took a minute.
+        EXPECT_LT(took.elapsed(), 5000);
+    }
+}
+
+// Under an address-space limit a reverse play through 1080p pictures runs out of memory on
+// the way: in the decoder, in the decode-ahead thread or here. Every command still answers
+// and nothing aborts. The limit is set once the file is open, a little above what the child
+// holds then, so that what fails is what the play asks for.
+TEST_F(Console, AReversePlayOutOfMemoryFailsAndTheConsoleGoesOn)
+{
+    QString why;
+    const QString clip = AviCorpus::generate(QStringLiteral("reverse-1080p"),
+        {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25:duration=3", "-c:v", "libx264",
+            "-preset", "ultrafast", "-g", "75", "-pix_fmt", "yuv420p", "-f", "mp4"},
+        &why);
+    if (clip.isEmpty())
+        GTEST_SKIP() << qPrintable(why);
+    for (const qint64 moreMb : {0, 8, 32, 128}) {
+        SCOPED_TRACE(moreMb);
+        QProcess process;
+        process.start(QStringLiteral(KURIMO_MCI_BINARY), {});
+        ASSERT_TRUE(process.waitForStarted());
+        process.write("open " + clip.toUtf8() + " alias v\n");
+        ASSERT_TRUE(process.waitForReadyRead(30'000));
+        QByteArray out = process.readAllStandardOutput();
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+        qint64 heldKb = 0;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmSize:"))
+                heldKb = line.mid(7).trimmed().split(' ').front().toLongLong();
+        }
+        const rlimit limit{rlim_t(heldKb + moreMb * 1024) * 1024, RLIM_INFINITY};
+        ASSERT_EQ(::prlimit(pid_t(process.processId()), RLIMIT_AS, &limit, nullptr), 0);
+        process.write("play v from 74 to 0 reverse wait\nstatus v mode\nseek v to 10\nclose v\n");
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(30'000));
+        out += process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.right(300).constData();
+        const QList<QByteArray> lines = out.split('\n');
+        ASSERT_EQ(lines.size(), 6) << out.constData();
+        const QByteArray play = lines[1];
+        EXPECT_TRUE(play.isEmpty() || play == "error: メモリが足りません") << play.constData();
+        EXPECT_EQ(lines[2], "stopped");
+        EXPECT_EQ(lines[4], "");
+    }
 }
 
 // kurimo FILE, offscreen on a 1024x768 screen, until its trace holds `lines` lines.

@@ -1,4 +1,5 @@
 #include "platform/video/audio/AudioDecoder.h"
+#include "platform/video/decode/AviExtent.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -38,7 +39,8 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
     };
 
     AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0)
+    // An unfinished recording is read as far as its data goes, as the picture is.
+    if (avformat_open_input(&raw, demuxerUrl(path).constData(), nullptr, nullptr) < 0)
         return fail(QStringLiteral("ファイルを開けません"));
     ff::FormatPtr format(raw);
     if (!format->iformat || std::strcmp(format->iformat->name, "tty") == 0)

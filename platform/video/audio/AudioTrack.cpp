@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -130,13 +131,17 @@ bool FileAudioTrack::start(double fromSeconds, int speed)
 
 void FileAudioTrack::decode()
 {
-    std::vector<int16_t> buffer(size_t(kPullFrames) * size_t(m_queue->channels()));
-    for (;;) {
-        const int frames = m_decoder->pull(buffer.data(), kPullFrames);
-        if (frames == 0)
-            break;
-        if (!m_queue->push(buffer.data(), frames))
-            return; // stopped
+    // Out of memory the sound ends where it got to; the picture plays on.
+    try {
+        std::vector<int16_t> buffer(size_t(kPullFrames) * size_t(m_queue->channels()));
+        for (;;) {
+            const int frames = m_decoder->pull(buffer.data(), kPullFrames);
+            if (frames == 0)
+                break;
+            if (!m_queue->push(buffer.data(), frames))
+                return; // stopped
+        }
+    } catch (const std::bad_alloc &) {
     }
     m_queue->finish();
 }

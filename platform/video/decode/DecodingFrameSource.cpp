@@ -9,6 +9,7 @@ extern "C" {
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <new>
 #include <chrono>
 #include <climits>
 
@@ -545,7 +546,13 @@ void DecodingFrameSource::restLoop()
             return;
         if (!m_restPending || m_waiting > 0)
             continue;
-        if (!restStep()) {
+        bool more = false;
+        try {
+            more = restStep();
+        } catch (const std::bad_alloc &) {
+            // Resting only gets ahead of what may be asked; out of memory it stops.
+        }
+        if (!more) {
             m_restPending = false;
             m_rested.notify_all();
         }

@@ -27,8 +27,9 @@ void FrameCache::put(int slot, const AVFrame *frame)
     Entry entry;
     entry.bytes = frameBytes(copy.get());
     entry.frame = std::move(copy);
-    m_bytes += entry.bytes;
+    const qint64 bytes = entry.bytes;
     m_entries.emplace(slot, std::move(entry));
+    m_bytes += bytes; // after the insert, which may throw
 }
 
 void FrameCache::erase(int slot)
@@ -68,8 +69,8 @@ QImage FrameCache::image(int slot, FrameConverter &converter, int width, int hei
         }
         if (!converter.convertInto(e.frame.get(), width, height, clockwise, reused))
             return {};
+        m_imageSlots.push_back(slot); // first: it may throw, and the image is then not held
         e.image = std::move(reused);
-        m_imageSlots.push_back(slot);
         while (m_imageSlots.size() > kImagesKept) {
             const auto old = m_entries.find(m_imageSlots.front());
             m_imageSlots.pop_front();

@@ -1,5 +1,7 @@
 #include "platform/video/decode/MediaFile.h"
 
+#include "platform/video/decode/AviExtent.h"
+
 extern "C" {
 #include <libavutil/display.h>
 }
@@ -21,6 +23,7 @@ extern "C" {
 #include <cstdarg>
 #include <cstring>
 #include <future>
+#include <new>
 #include <optional>
 #include <set>
 #include <thread>
@@ -29,15 +32,35 @@ namespace video {
 
 namespace {
 
-// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
-void setRate(VideoInfo &info, AVRational timeBase)
+// A rate a video can have: from one picture in 100 s to 1000 a second. A header claiming one
+// picture per million seconds (or none) would make every length and every wait absurd.
+bool plausibleRate(AVRational rate)
 {
-    if (timeBase.num > 0 && timeBase.den > 0) {
-        av_reduce(&info.rateNum, &info.rateDen, timeBase.den, timeBase.num, INT32_MAX);
-    } else {
-        info.rateNum = 25;
-        info.rateDen = 1;
+    return rate.num > 0 && rate.den > 0 && int64_t(rate.num) <= 1000 * int64_t(rate.den) &&
+        100 * int64_t(rate.num) >= int64_t(rate.den);
+}
+
+// When the header's rate is none a video can have: what the demuxer guessed from the stream
+// (the codec's own timing, say), else 25.
+AVRational fallbackRate(const AVStream *st)
+{
+    for (const AVRational guess : {st->avg_frame_rate, st->r_frame_rate}) {
+        if (plausibleRate(guess))
+            return guess;
     }
+    return AVRational{25, 1};
+}
+
+// AVI gives the video stream's time base as scale/rate; one tick is one frame slot.
+void setRate(VideoInfo &info, const AVStream *st)
+{
+    AVRational rate{0, 0};
+    if (st->time_base.num > 0 && st->time_base.den > 0)
+        av_reduce(&rate.num, &rate.den, st->time_base.den, st->time_base.num, INT32_MAX);
+    if (!plausibleRate(rate))
+        rate = fallbackRate(st);
+    info.rateNum = rate.num;
+    info.rateDen = rate.den;
 }
 
 // Null frames are dropped frames: a few per real one at most. A slot table far larger than
@@ -100,12 +123,6 @@ bool showsPicture(AVCodecID codec, const uint8_t *data, int size)
     return false;
 }
 
-uint32_t le32(const char *p)
-{
-    const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
-}
-
 // What the file's idx1 says of one stream's frame chunks; frames < 0 when it has no idx1.
 struct Idx1Count {
     int64_t frames = -1; // every frame chunk, empty ones (null frames) included
@@ -127,7 +144,9 @@ Idx1Count countIdx1(QFile &file, int stream)
         char chunk[12];
         if (!file.seek(pos) || file.read(chunk, 12) < 8)
             return count;
-        const qint64 length = le32(chunk + 4);
+        if (!avi::chunkId(chunk))
+            return count; // the zeros after a recording that was never finished
+        const qint64 length = avi::le32(chunk + 4);
         if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "movi", 4) == 0 &&
             (length == 0 || pos + 8 + length > size))
             return count; // never finished: nothing follows the data
@@ -140,11 +159,11 @@ Idx1Count countIdx1(QFile &file, int stream)
             count.frames = 0;
             for (qint64 i = 0; i + 16 <= table.size(); i += 16) {
                 const char *e = table.constData() + i;
-                const bool noTime = le32(e + 4) & 0x100; // palette changes and the like
+                const bool noTime = avi::le32(e + 4) & 0x100; // palette changes and the like
                 if (e[0] != id[0] || e[1] != id[1] || noTime || (e[2] == 'p' && e[3] == 'c'))
                     continue;
                 ++count.frames;
-                if (le32(e + 12) > 0)
+                if (avi::le32(e + 12) > 0)
                     ++count.nonEmpty;
             }
             return count;
@@ -280,6 +299,26 @@ bool scanNeedsNoPayload(AVCodecID id)
         id == AV_CODEC_ID_AV1 || id == AV_CODEC_ID_PRORES;
 }
 
+// Why a name is no file to open, or empty when it is one. A folder, a device, a named pipe
+// or a link that leads nowhere was found all the same: "not found" would mislead.
+QString notARegularFile(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        switch (errno) {
+        case ELOOP: return QStringLiteral("リンクが循環しています");
+        case ENAMETOOLONG: return QStringLiteral("ファイル名が長すぎます");
+        case EACCES: return QStringLiteral("ファイルを読めません");
+        default: return QStringLiteral("ファイルが見つかりません");
+        }
+    }
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("フォルダです");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("通常のファイルではありません");
+    return {};
+}
+
 } // namespace
 
 MediaFile::Indexing &MediaFile::indexing()
@@ -328,7 +367,13 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::packaged_task<Outcome()> task([path, cancelled] {
         Outcome outcome;
-        outcome.file = openHere(path, &outcome.error, *cancelled);
+        try {
+            outcome.file = openHere(path, &outcome.error, *cancelled);
+        } catch (const std::bad_alloc &) {
+            outcome.file.reset();
+            outcome.error = QStringLiteral("メモリが足りません");
+            return outcome;
+        }
         if (outcome.file && indexing().afterIndex)
             indexing().afterIndex();
         return outcome;
@@ -373,8 +418,8 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
         return nullptr;
     };
     const QFileInfo fileInfo(path);
-    if (!fileInfo.exists() || !fileInfo.isFile())
-        return fail(QStringLiteral("ファイルが見つかりません"));
+    if (const QString why = notARegularFile(path); !why.isEmpty())
+        return fail(why);
     if (!fileInfo.isReadable())
         return fail(QStringLiteral("ファイルを読めません"));
     if (fileInfo.size() == 0)
@@ -417,8 +462,12 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     const AVCodecParameters *par = st->codecpar;
     if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide ||
         par->height > kMaxSide) {
-        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）")
-                        .arg(par->width).arg(par->height));
+        // The demuxer leaves a size it refuses at 0×0: what the header claims says more.
+        int64_t width = par->width;
+        int64_t height = par->height;
+        if (width == 0 && height == 0 && file->m_avi)
+            avi::claimedSize(file->m_localPath, &width, &height);
+        return fail(QStringLiteral("映像の大きさを扱えません（%1×%2）").arg(width).arg(height));
     }
     if (!avcodec_find_decoder(par->codec_id)) {
         const char *name = avcodec_get_name(par->codec_id);
@@ -433,7 +482,7 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     file->m_rotationKnown = matrix || file->m_avi;
 
     if (file->m_avi) {
-        setRate(file->m_info, st->time_base);
+        setRate(file->m_info, st);
         file->capturePalette();
         const bool indexed = file->buildIndexFromDemuxer() && file->indexCoversStream();
         if (!indexed && !file->scanPackets())
@@ -455,11 +504,16 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
 bool MediaFile::openDemuxer(QString *error)
 {
     AVFormatContext *raw = nullptr;
-    const QByteArray name = m_path.toLocal8Bit();
+    const QByteArray name = demuxerUrl(m_path, m_cancelled);
     // Probe rather than force the AVI demuxer: forced on a file that is something else, it
     // reads the whole file looking for chunks.
-    if (avformat_open_input(&raw, name.constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("動画ファイルとして読めません");
+    if (const int code = avformat_open_input(&raw, name.constData(), nullptr, nullptr);
+        code < 0) {
+        *error = code == AVERROR(EMFILE) || code == AVERROR(ENFILE)
+            ? QStringLiteral("開いているファイルが多すぎます")
+            : code == AVERROR(ENOMEM) ? QStringLiteral("メモリが足りません")
+            : code == AVERROR(EACCES) ? QStringLiteral("ファイルを読めません")
+                                      : QStringLiteral("動画ファイルとして読めません");
         return false;
     }
     m_format.reset(raw);
@@ -751,10 +805,10 @@ bool MediaFile::scanTimestamps()
         av_reduce(&rate.num, &rate.den, int64_t(count - 1) * st->time_base.den,
             span * st->time_base.num, INT32_MAX);
     }
-    if (rate.num > 0 && rate.den > 0) {
-        m_info.rateNum = rate.num;
-        m_info.rateDen = rate.den;
-    }
+    if (!plausibleRate(rate))
+        rate = fallbackRate(st);
+    m_info.rateNum = rate.num;
+    m_info.rateDen = rate.den;
     m_timeBase = st->time_base;
     m_info.pictureMs.reserve(m_presentation.size());
     for (const int64_t pts : m_presentation) {

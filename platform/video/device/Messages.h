@@ -28,11 +28,13 @@ inline QString fileChanged()
 {
     return QStringLiteral("ファイルが開いた後で変わったため、このフレームはもう読めません");
 }
+inline QString outOfMemory() { return QStringLiteral("メモリが足りません"); }
 inline QString surfaceUnusable() { return QStringLiteral("描画先に描けません"); }
 inline QString cannotSave(const QString &path, const QString &reason)
 {
     return QStringLiteral("画像を保存できません: %1（%2）").arg(path, reason);
 }
+inline QString nameTooLong() { return QStringLiteral("ファイル名が長すぎます"); }
 inline QString cannotOpen(const QString &reason)
 {
     return reason.isEmpty() ? QStringLiteral("ファイルを開けません") : reason;

@@ -24,6 +24,8 @@ constexpr int kMaxSpeed = 3000;
 // mistake in the command, not a screen.
 constexpr qint64 kMaxWindowSide = 16384;
 constexpr qint64 kMaxWindowOffset = 1000000;
+// A file name's bytes a file system takes (NAME_MAX), less the temporary name's suffix.
+constexpr qsizetype kLongestName = 255 - 7;
 
 QString modeText(Player::Mode mode)
 {
@@ -411,6 +413,9 @@ mci::Result VideoDevice::capture(const QString &path)
     const QImage &frame = m_player->picture();
     if (frame.isNull())
         return mci::Result::failure(messages::frameUnreadable());
+    // The picture is written beside the name first, under a name a few characters longer.
+    if (QFile::encodeName(QFileInfo(path).fileName()).size() > kLongestName)
+        return mci::Result::failure(messages::cannotSave(path, messages::nameTooLong()));
     const QImage picture = frame.convertToFormat(QImage::Format_RGB888);
     QString reason;
     if (!windowing::saveWhole(
@@ -421,8 +426,15 @@ mci::Result VideoDevice::capture(const QString &path)
 
 mci::Result VideoDevice::takeFailure()
 {
-    return m_player->takePlayFailure() ? mci::Result::failure(messages::playStoppedUnreadable())
-                                       : mci::Result::success();
+    switch (m_player->takePlayFailure()) {
+    case Player::PlayFailure::Unreadable:
+        return mci::Result::failure(messages::playStoppedUnreadable());
+    case Player::PlayFailure::OutOfMemory:
+        return mci::Result::failure(messages::outOfMemory());
+    case Player::PlayFailure::None:
+        break;
+    }
+    return mci::Result::success();
 }
 
 void VideoDevice::waitForPlayEnd()

@@ -1,6 +1,7 @@
 #include "platform/video/play/DecodeAhead.h"
 
 #include <algorithm>
+#include <new>
 
 namespace video {
 
@@ -35,6 +36,7 @@ void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity,
         m_next = firstOrdinal;
         m_due = firstOrdinal;
         m_failed = false;
+        m_outOfMemory = false;
     }
     m_wake.notify_all();
 }
@@ -107,6 +109,12 @@ PicturePtr DecodeAhead::headPictureLocked(qint64 ordinal) const
     return slot >= 0 ? m_lapHead[std::size_t(slot)] : nullptr;
 }
 
+bool DecodeAhead::outOfMemory()
+{
+    std::lock_guard lock(m_mutex);
+    return m_outOfMemory;
+}
+
 bool DecodeAhead::idleLocked() const
 {
     return m_quit || (!m_decoding && !hasDecodeWorkLocked());
@@ -151,21 +159,41 @@ void DecodeAhead::decodeLoop()
         const int position = m_plan->positionOf(ordinal);
         PicturePtr picture = headPictureLocked(ordinal);
         const bool fromHead = picture != nullptr;
-        if (!fromHead) {
-            m_decoding = true;
-            lock.unlock();
-            picture = m_source.pictureAt(position);
-            lock.lock();
-            m_decoding = false;
+        // Out of memory the play cannot go on, but nothing else need end: the play's decoding
+        // stops with what it holds let go, and the taker finds out.
+        try {
+            if (!fromHead) {
+                m_decoding = true;
+                lock.unlock();
+                try {
+                    picture = m_source.pictureAt(position);
+                } catch (...) {
+                    lock.lock();
+                    m_decoding = false;
+                    throw;
+                }
+                lock.lock();
+                m_decoding = false;
+                if (generation != m_generation)
+                    continue;
+                if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
+                    m_lapHead[std::size_t(slot)] = picture;
+            }
+            // An undecodable frame goes in all the same, without a picture, and is the last:
+            // the play stops there.
+            m_failed = !picture;
+            m_queue.push_back(Entry{ordinal, position, std::move(picture), fromHead});
+        } catch (const std::bad_alloc &) {
+            picture.reset();
             if (generation != m_generation)
-                continue;
-            if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
-                m_lapHead[std::size_t(slot)] = picture;
+                continue; // a new play came meanwhile: it gets its chance
+            m_outOfMemory = true;
+            m_plan.reset();
+            m_queue.clear();
+            m_headQueued = 0;
+            m_lapHead.clear();
+            continue;
         }
-        // An undecodable frame goes in all the same, without a picture, and is the last: the
-        // play stops there.
-        m_failed = !picture;
-        m_queue.push_back(Entry{ordinal, position, std::move(picture), fromHead});
         m_headQueued += fromHead ? 1 : 0;
         m_next = ordinal + 1;
     }

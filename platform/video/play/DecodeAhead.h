@@ -61,6 +61,9 @@ public:
     bool primed();
     // Blocks until the thread has nothing more it can do (queue full, plan done or no plan).
     void waitIdle();
+    // Whether the play's decoding ran out of memory; it stopped then, and the queue was
+    // dropped. Cleared by begin().
+    bool outOfMemory();
 
 private:
     struct Entry {
@@ -93,6 +96,7 @@ private:
     qint64 m_due = 0;
     bool m_decoding = false; // the decode thread is in a call to the source
     bool m_failed = false;   // a frame could not be decoded: nothing after it is
+    bool m_outOfMemory = false;
     bool m_quit = false;
     // Last: it starts after everything it reads is built.
     std::thread m_decodeThread;

@@ -66,7 +66,7 @@ const QImage &Player::picture()
 bool Player::seek(int position)
 {
     transition(Mode::Seeking);
-    m_failed = false;
+    m_failure = PlayFailure::None;
     QImage image = m_source.frameAt(position);
     const bool ok = !image.isNull();
     if (ok) {
@@ -85,7 +85,7 @@ void Player::play(const PlayPlan &plan)
     useCacheFor(plan.backward);
     m_plan = plan;
     m_skipped = 0;
-    m_failed = false;
+    m_failure = PlayFailure::None;
     // A play that starts where the picture already is (a resume) has its first frame shown.
     m_presented = (m_position == plan.from && !m_picture.isNull()) ? 0 : -1;
     const SteadyTime now = m_clockSource->now();
@@ -187,6 +187,11 @@ void Player::tick()
 {
     if (m_mode != Mode::Playing)
         return;
+    if (m_decoder.outOfMemory()) {
+        m_failure = PlayFailure::OutOfMemory;
+        transition(Mode::Stopped);
+        return;
+    }
     const SteadyTime now = m_clockSource->now();
     if (m_startPending && !prerollDone(now))
         return;
@@ -256,7 +261,7 @@ bool Player::present(const DecodeAhead::Frame &frame)
         // would report positions whose pictures nobody saw. The frames the decoder passed
         // over before it were late, not shown; the unreadable one is neither.
         m_skipped += frame.ordinal - m_presented - 1;
-        m_failed = true;
+        m_failure = PlayFailure::Unreadable;
         qCDebug(lcPlay) << "play stopped: frame" << frame.position << "cannot be read";
         transition(Mode::Stopped);
         return false;

@@ -79,9 +79,10 @@ public:
     bool repeating() const { return m_mode == Mode::Playing && m_plan.repeat; }
     int position() const { return m_position; }
     qint64 framesSkipped() const { return m_skipped; }
-    // Whether the last play stopped at a frame it could not read, told once: a new play or
-    // seek clears it too.
-    bool takePlayFailure() { return std::exchange(m_failed, false); }
+    // Why the last play stopped before its end (a frame it could not read, or its decoding
+    // ran out of memory), told once: a new play or seek clears it too.
+    enum class PlayFailure { None, Unreadable, OutOfMemory };
+    PlayFailure takePlayFailure() { return std::exchange(m_failure, PlayFailure::None); }
     // Whether the play in progress waits for its decoder before its clock starts.
     bool prerolling() const { return m_mode == Mode::Playing && m_startPending; }
     double framesPerSecond() const { return m_fps; }
@@ -158,7 +159,7 @@ private:
     PlaybackClock m_clock;
     qint64 m_presented = -1; // ordinal on screen in the current play; -1 before the first
     qint64 m_skipped = 0;
-    bool m_failed = false;
+    PlayFailure m_failure = PlayFailure::None;
     bool m_startPending = false; // pre-roll: the play's clock has not started yet
     SteadyTime m_playAsked{};    // when the play was asked for: the pre-roll's limit runs from it
 
