@@ -1,6 +1,7 @@
 #include "platform/windowing/Fonts.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 // Every test binary gets a QApplication before its first test (widgets, timers and the
@@ -13,6 +14,8 @@ int main(int argc, char **argv)
     static int qtArgc = 1;
     static char *qtArgv[] = {argv[0], nullptr};
     new QApplication(qtArgc, qtArgv);
+    // Settings the program keeps (the open dialog's folder) go to a test folder, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     windowing::installFontSubstitutes();
     return RUN_ALL_TESTS();
 }
