@@ -273,9 +273,11 @@ qint32 Mpris::frameAt(qint64 time) const
 
 QString Mpris::playbackStatus()
 {
+    // Behind a modal window the device is not asked: as last told.
     if (!deviceReady())
-        return m_closed || m_panel.DeviceError == -1 ? QStringLiteral("Stopped")
-                                                     : m_told.value("PlaybackStatus").toString();
+        return m_closed || m_panel.DeviceError == -1 || !m_told.contains("PlaybackStatus")
+                   ? QStringLiteral("Stopped")
+                   : m_told.value("PlaybackStatus").toString();
     const PlayerState &s = m_panel.state;
     if (s.ForwardPlayState == 1 || s.ReversePlayState == 1) {
         if (s.RepeatMode != 0)
