@@ -13,7 +13,11 @@ project=$(sed -n 's/^project(Kurimo VERSION \([0-9.]*\).*/\1/p' "$here/CMakeList
   { echo "make-deb: debian/changelog has $version, CMakeLists.txt $project" >&2; exit 1; }
 arch=$(dpkg --print-architecture)
 
-# The compiler cache is shared with the other builds of this checkout.
+# The compiler cache is the one the other builds use: debhelper gives the build a HOME of its
+# own inside debian/, where a cache would be wiped by the next clean.
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
+fi
 (cd "$here" && CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1 dpkg-buildpackage -b -us -uc >&2)
 mkdir -p "$here/build"
 parent=$(dirname "$here")
