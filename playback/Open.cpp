@@ -19,8 +19,9 @@ void frmMain::Command8_Click()
     Label1->setText(QStringLiteral("時間"));
     Slider1->setProgramValue(0);
     CommonDialog1.setDialogTitle(QStringLiteral("データロード"));
-    CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi|%1|%2").arg(QStringLiteral("動画ファイル"),
-        QStringLiteral("*.mp4;*.m4v;*.mov;*.3gp;*.mkv;*.webm;*.ts;*.m2ts")));
+    CommonDialog1.setFilter(QStringLiteral("(*.AVI)|*.avi|%1|%2|%3|*").arg(QStringLiteral("動画ファイル"),
+        QStringLiteral("*.mp4;*.m4v;*.mov;*.3gp;*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg;*.m2v;"
+                       "*.vob;*.mxf;*.dv"), QStringLiteral("すべてのファイル")));
     CommonDialog1.showOpen(this);
     MediaPath = CommonDialog1.fileName();
     if (MediaPath.isEmpty()) {

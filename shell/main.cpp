@@ -6,8 +6,10 @@
 #include "platform/windowing/Fonts.h"
 #include "platform/windowing/Messages.h"
 #include "shell/FileDrop.h"
+#include "shell/Mpris.h"
 #include "shell/PanelKeys.h"
 #include "shell/PanelOnTop.h"
+#include "shell/ScreenSaver.h"
 #include "shell/frmMain.h"
 
 #include <QApplication>
@@ -61,6 +63,10 @@ int main(int argc, char *argv[])
     FileDrop fileDrop(panel);
     PanelKeys keys(panel);
     PanelOnTop onTop(panel);
+    // The desktop's side: media keys and widgets, and no screen saver while a play runs.
+    ScreenSaver screenSaver(QDBusConnection::sessionBus());
+    Mpris mpris(panel, QDBusConnection::sessionBus());
+    QObject::connect(&mpris, &Mpris::playingChanged, &screenSaver, &ScreenSaver::hold);
     panel.show();
     // Once the panel is up, as if the file had been chosen with the file button.
     if (!line.operand.isEmpty())

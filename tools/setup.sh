@@ -2,6 +2,8 @@
 # Installs what Kurimo needs on Debian 12 (through sudo when not root) and builds it.
 # Usage: tools/setup.sh [BUILD_DIR [CMAKE_OPTION...]]   (default: build; options such as
 # -DCMAKE_BUILD_TYPE=Release override the defaults)
+#        tools/setup.sh --packages-only                 (install, build nothing)
+# KURIMO_DEB_PACKAGES=1 adds what builds and checks the Debian package.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -13,11 +15,14 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth imagemagick xdotool x11-utils
   fonts-ipafont-gothic fonts-ipafont-mincho
-  desktop-file-utils appstream
+  desktop-file-utils appstream dbus
 )
 # What only the bench programs compare with, when asked for.
 if [ "${KURIMO_BENCH_PACKAGES:-0}" = 1 ]; then
   packages+=(mpv)
+fi
+if [ "${KURIMO_DEB_PACKAGES:-0}" = 1 ]; then
+  packages+=(debhelper lintian)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -30,6 +35,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+[ "$build" = --packages-only ] && exit 0
 
 # Builds in other checkouts of the tree share the compiler cache.
 export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1

@@ -1,13 +1,38 @@
 #include "platform/windowing/CommonDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
 #include <QStringList>
 
 namespace windowing {
 
 namespace {
 CommonDialog::Responder g_responder;
+
+QSettings memory()
+{
+    return QSettings(QStringLiteral("kurimo"), QStringLiteral("kurimo"));
 }
+
+const QString kFolderKey = QStringLiteral("open-dialog/folder");
+const QString kEntryKey = QStringLiteral("open-dialog/entry");
+
+// "description|pattern|..." as pairs.
+QList<std::pair<QString, QString>> entries(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QList<std::pair<QString, QString>> pairs;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        pairs.append({parts[i], QStringLiteral("%1 (%2)").arg(parts[i], patterns)});
+    }
+    return pairs;
+}
+
+} // namespace
 
 void CommonDialog::setResponder(Responder responder)
 {
@@ -16,14 +41,18 @@ void CommonDialog::setResponder(Responder responder)
 
 QString CommonDialog::toQtFilter(const QString &filter)
 {
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList entries;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
-    }
-    return entries.join(QLatin1String(";;"));
+    QStringList qtEntries;
+    for (const auto &[description, entry] : entries(filter))
+        qtEntries << entry;
+    return qtEntries.join(QLatin1String(";;"));
+}
+
+QString CommonDialog::qtFilterEntry(const QString &filter, const QString &description)
+{
+    for (const auto &[name, entry] : entries(filter))
+        if (name == description)
+            return entry;
+    return {};
 }
 
 void CommonDialog::showOpen(QWidget *parent)
@@ -43,19 +72,40 @@ void CommonDialog::show(Mode mode, QWidget *parent)
         m_nextAnswer.reset();
         return;
     }
-    Request request{mode, m_title, m_filter, m_fileName};
+    const bool open = mode == Mode::Open;
+    Request request{mode, m_title, m_filter, m_fileName, {}, {}, {}};
+    if (open) {
+        const QSettings settings = memory();
+        request.folder = settings.value(kFolderKey).toString();
+        request.filterEntry = settings.value(kEntryKey).toString();
+        // A folder that has gone since is no place to start: the working folder is.
+        if (!QFileInfo(request.folder).isDir())
+            request.folder = QDir::currentPath();
+    }
     if (g_responder) {
         m_fileName = g_responder(request);
-        return;
+    } else {
+        QFileDialog dialog(parent, m_title, request.folder, toQtFilter(m_filter));
+        dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        const QString startEntry = qtFilterEntry(m_filter, request.filterEntry);
+        if (!startEntry.isEmpty())
+            dialog.selectNameFilter(startEntry);
+        if (!open && !m_fileName.isEmpty())
+            dialog.selectFile(m_fileName);
+        m_fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                         ? dialog.selectedFiles().first()
+                         : QString();
+        for (const auto &[description, entry] : entries(m_filter))
+            if (entry == dialog.selectedNameFilter())
+                request.chosenEntry = description;
     }
-    QFileDialog dialog(parent, m_title, QString(), toQtFilter(m_filter));
-    dialog.setAcceptMode(mode == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    dialog.setFileMode(mode == Mode::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    if (mode == Mode::Save && !m_fileName.isEmpty())
-        dialog.selectFile(m_fileName);
-    m_fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                     ? dialog.selectedFiles().first()
-                     : QString();
+    if (!open || m_fileName.isEmpty())
+        return;
+    QSettings settings = memory();
+    settings.setValue(kFolderKey, QFileInfo(m_fileName).absolutePath());
+    if (!request.chosenEntry.isEmpty())
+        settings.setValue(kEntryKey, request.chosenEntry);
 }
 
 } // namespace windowing

@@ -373,7 +373,7 @@ mci::Result VideoDevice::putWindow(const mci::Rect &rect)
         || std::abs(qint64(rect.top)) > kMaxWindowOffset)
         return mci::Result::failure(messages::badWindowPlacement());
     m_pictureSize = QSize(rect.width, int(pictureHeight));
-    m_window->setGeometry(rect.left, rect.top + kTitleAllowance, rect.width, int(pictureHeight));
+    m_window->place(QRect(rect.left, rect.top + kTitleAllowance, rect.width, int(pictureHeight)));
     showWindow();
     return mci::Result::success();
 }
