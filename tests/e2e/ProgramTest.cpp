@@ -345,7 +345,10 @@ TEST_F(Console, AReversePlayOutOfMemoryFailsAndTheConsoleGoesOn)
         const QList<QByteArray> lines = out.split('\n');
         ASSERT_EQ(lines.size(), 6) << out.constData();
         const QByteArray play = lines[1];
-        EXPECT_TRUE(play.isEmpty() || play == "error: メモリが足りません") << play.constData();
+        // Where the decoder's own memory runs out, its picture is one it could not read.
+        EXPECT_TRUE(play.isEmpty() || play == "error: メモリが足りません" ||
+            play == "error: フレームを読み込めないため再生を止めました")
+            << play.constData();
         EXPECT_EQ(lines[2], "stopped");
         EXPECT_EQ(lines[4], "");
     }
