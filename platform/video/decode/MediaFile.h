@@ -63,11 +63,13 @@ public:
     const std::vector<uint8_t> &paletteAt(int packetIndex) const;
 
     // Whether positions come from the packets' presentation times (every container but
-    // AVI, whose packets have none); the picture with this time is at slotOfTime(), -1 when
-    // no position shows it.
+    // AVI, whose packets have none): a packet's slot is then the position of its picture.
     bool presentsByTime() const { return !m_avi; }
-    int slotOfTime(int64_t pts) const;
     AVRational timeBase() const { return m_timeBase; }
+    // Where a plain decode from the start shows nothing for these packets (no parameter sets
+    // nor keyframe before them yet), their pictures are no positions; the rest close up.
+    // False when no position would be left.
+    bool dropPositions(const std::vector<int> &packetIndices);
     // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
     // stream's display matrix says; info() gives the upright size, these the decoded one.
     int clockwise() const { return m_clockwise; }
@@ -91,6 +93,12 @@ private:
     bool indexCoversStream();
     bool scanPackets();
     bool scanTimestamps();
+    // Slots in the order of `shown` (pts, packet), and the keyframes that can start a decode.
+    void numberPositions(std::vector<FrameIndex::Packet> &packets,
+        const std::vector<std::pair<int64_t, int>> &shown);
+    void timePositions(); // the frame count and each position's time
+    // A raw elementary stream: its timestamps are the demuxer's guesses.
+    bool rawStream() const;
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
     bool rewind();
     void capturePalette();
