@@ -681,30 +681,35 @@ bool DecodingFrameSource::restStep()
 
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
 {
-    QString message;
-    auto file = MediaFile::open(path, &message);
-    if (!file) {
-        if (error)
-            *error = message;
-        return nullptr;
+    // A transport stream of several programmes opens the first one whose video decodes; a
+    // file that opens none says why its first failed.
+    QString first;
+    int choices = 1;
+    for (int choice = 0; choice < choices; ++choice) {
+        QString message;
+        auto file = MediaFile::open(path, &message, choice, &choices);
+        std::unique_ptr<DecodingFrameSource> source;
+        if (file) {
+            auto decoder = VideoDecoder::open(file->codecParameters(),
+                file->index().everyPacketIsKeyframe(), &message, file->timeBase());
+            const bool byTime = file->presentsByTime();
+            if (decoder)
+                source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+            // Outside AVI a file can hold a video stream of which nothing decodes (a broken
+            // bitstream, a missing decoder configuration); it is no video to open.
+            if (source && byTime && !source->pictureAt(0)) {
+                source.reset();
+                message = QStringLiteral("映像を読めません");
+            }
+        }
+        if (source)
+            return source;
+        if (first.isEmpty())
+            first = message;
     }
-    const bool byTime = file->presentsByTime();
-    auto decoder = VideoDecoder::open(file->codecParameters(),
-        file->index().everyPacketIsKeyframe(), &message, file->timeBase());
-    if (!decoder) {
-        if (error)
-            *error = message;
-        return nullptr;
-    }
-    auto source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
-    // Outside AVI a file can hold a video stream of which nothing decodes (a broken
-    // bitstream, a missing decoder configuration); it is no video to open.
-    if (byTime && !source->pictureAt(0)) {
-        if (error)
-            *error = QStringLiteral("映像を読めません");
-        return nullptr;
-    }
-    return source;
+    if (error)
+        *error = first;
+    return nullptr;
 }
 
 } // namespace video

@@ -416,16 +416,18 @@ bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
 
 } // namespace
 
-std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
+std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error, int choice,
+    int *choices)
 {
     struct Outcome {
         std::unique_ptr<MediaFile> file;
         QString error;
+        int choices = 0;
     };
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::packaged_task<Outcome()> task([path, cancelled] {
+    std::packaged_task<Outcome()> task([path, cancelled, choice] {
         Outcome outcome;
-        outcome.file = openHere(path, &outcome.error, *cancelled);
+        outcome.file = openHere(path, &outcome.error, *cancelled, choice, &outcome.choices);
         if (outcome.file && indexing().afterIndex)
             indexing().afterIndex();
         return outcome;
@@ -436,6 +438,8 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
         cancelled->store(true);
     worker.join();
     Outcome outcome = done.get();
+    if (choices)
+        *choices = outcome.choices;
     if (!outcome.file && error)
         *error = outcome.error;
     return std::move(outcome.file);
@@ -461,8 +465,39 @@ void MediaFile::learnRotationFrom(const AVFrame *picture)
         turnBy(reinterpret_cast<const int32_t *>(side->data));
 }
 
+// The video streams a player could show (cover art in a music file is none), in the order to
+// try them: the one av_find_best_stream picks first; in a transport stream of several
+// programmes, each programme's in the order of the programme map.
+static std::vector<int> videoStreams(AVFormatContext *fc)
+{
+    std::vector<int> videos;
+    auto add = [&](int i) {
+        const AVStream *stream = fc->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            std::find(videos.begin(), videos.end(), i) == videos.end())
+            videos.push_back(i);
+    };
+    if (fc->nb_programs > 1) {
+        for (unsigned p = 0; p < fc->nb_programs; ++p) {
+            for (unsigned k = 0; k < fc->programs[p]->nb_stream_indexes; ++k) {
+                const unsigned i = fc->programs[p]->stream_index[k];
+                if (i < fc->nb_streams)
+                    add(int(i));
+            }
+        }
+    } else {
+        const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (best >= 0)
+            add(best);
+    }
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        add(int(i));
+    return videos;
+}
+
 std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *error,
-    const std::atomic<bool> &cancelled)
+    const std::atomic<bool> &cancelled, int choice, int *choices)
 {
     auto fail = [error](const QString &message) {
         if (error)
@@ -491,19 +526,15 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
         // Not fatal: the header already told us what the video stream is.
     }
     AVFormatContext *fc = file->m_format.get();
-    // The stream a player would show; cover art in a music file is no video.
-    const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const std::vector<int> videos = videoStreams(fc);
+    *choices = int(videos.size());
+    if (choice < 0 || choice >= int(videos.size()))
+        return fail(QStringLiteral("映像が入っていません"));
+    file->m_stream = videos[size_t(choice)];
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
-        const AVStream *stream = fc->streams[i];
-        const bool picture = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
-        if (picture && (file->m_stream < 0 || int(i) == best))
-            file->m_stream = int(i);
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        if (fc->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             file->m_info.hasAudio = true;
     }
-    if (file->m_stream < 0)
-        return fail(QStringLiteral("映像が入っていません"));
     // Only the video stream is read here; the sound has a reader of its own.
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
         if (int(i) != file->m_stream)

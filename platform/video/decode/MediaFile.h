@@ -35,7 +35,11 @@ class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
 
-    static std::unique_ptr<MediaFile> open(const QString &path, QString *error);
+    // `choice`: which of the file's video streams, in the order a player tries them (in a
+    // transport stream of several programmes, the first programme's first); `*choices` gets
+    // how many there are, whether or not the one chosen opens (0 when none was found).
+    static std::unique_ptr<MediaFile> open(const QString &path, QString *error, int choice = 0,
+        int *choices = nullptr);
 
     struct Indexing {
         int holdMs = 250; // how long the caller may be held before its event loop runs
@@ -87,7 +91,7 @@ private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
-        const std::atomic<bool> &cancelled);
+        const std::atomic<bool> &cancelled, int choice, int *choices);
     bool openDemuxer(QString *error);
     bool buildIndexFromDemuxer();
     bool indexCoversStream();
