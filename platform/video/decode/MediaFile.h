@@ -22,7 +22,9 @@ namespace video {
 // included; when the index is missing or does not cover the stream (a truncated file, a
 // damaged idx1, a recording never finished), the packets are scanned once instead. Every
 // other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
-// presentation times, and a slot is a picture in the order they are shown. An MP4 or MOV
+// presentation times, and a slot is a picture in the order they are shown (ties in decode
+// order, never across an H.264 IDR picture; second fields are no pictures of their own, and
+// a raw MPEG stream goes by its temporal references, its times being guesses). An MP4 or MOV
 // scan takes what it needs from the sample tables and reads few payloads (see
 // scanTimestamps); the others have no such tables and are read whole.
 //
@@ -132,7 +134,7 @@ private:
     bool m_rotationKnown = false;
     int m_decodedWidth = 0;
     int m_decodedHeight = 0;
-    std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
+    std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
     VideoInfo m_info;
     FrameIndex m_index;
     std::vector<uint8_t> m_palette;
