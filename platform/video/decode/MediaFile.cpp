@@ -293,16 +293,18 @@ bool holdsIdr(const uint8_t *d, int size, int lengthSize)
             at += lengthSize;
             if (length == 0 || length > uint32_t(size - at))
                 return false;
-            if ((d[at] & 0x1f) == 5)
-                return true;
+            const int type = d[at] & 0x1f;
+            if (type >= 1 && type <= 5) // the first slice tells
+                return type == 5;
             at += int(length);
         }
         return false;
     }
     for (int i = 0; i + 3 < size; ++i) {
         if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-            if ((d[i + 3] & 0x1f) == 5)
-                return true;
+            const int type = d[i + 3] & 0x1f;
+            if (type >= 1 && type <= 5)
+                return type == 5;
             i += 2;
         }
     }
@@ -328,12 +330,15 @@ int64_t mpegShowOrder(const uint8_t *d, int size, int64_t *gop)
 // Tells the second field of a field pair. A transport stream carries each field of a
 // field-coded picture (H.264 PAFF, MPEG-2 field pictures) as a packet of its own, and the
 // decoder makes one frame of the two, with the first one's timestamp: the second is no
-// position of its own. The codec's parser reads only the headers.
+// position of its own. The codec's parser reads only the headers, and only of a stream that
+// the probe did not find progressive.
 class SecondFields {
 public:
     explicit SecondFields(const AVCodecParameters *par)
     {
-        if (!par || (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_MPEG2VIDEO))
+        const bool coded = par &&
+            (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_MPEG2VIDEO);
+        if (!coded || par->field_order == AV_FIELD_PROGRESSIVE)
             return;
         m_context.reset(avcodec_alloc_context3(nullptr));
         m_parser = av_parser_init(par->codec_id);
