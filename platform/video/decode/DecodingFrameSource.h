@@ -64,7 +64,7 @@ public:
     // header does not own up to.
     static constexpr int kDelayProbePackets = 12;
     // Packets from the start decoded at open, at most, to find the first keyframe shown.
-    static constexpr int kLeadInPackets = 1200;
+    static constexpr int kLeadInPackets = 600;
 
     // Pictures prepared after the place of rest.
     static constexpr int kRestAhead = 2;
