@@ -242,8 +242,74 @@ QString nullRunAfterBFrames(QString *error)
         error);
 }
 
+int fromFifty(int p) { return p + 50; }
+
 const QStringList kH264{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
+const QStringList kH264Ts = kH264 + QStringList{"-f", "mpegts"};
 const QStringList mp4{"-f", "mp4"};
+
+// A recording that starts in the middle of a GOP: the first sixth of a transport stream cut
+// off, so that its first packets have no parameter sets and no keyframe before them; the
+// first picture shown is the keyframe at 50.
+QString cutMidGop(QString *error)
+{
+    const QString whole = container(QStringLiteral("gop-ts"), 150,
+        {"-c:v", "libx264", "-bf", "3", "-g", "50", "-sc_threshold", "0", "-preset", "veryfast",
+            "-f", "mpegts"}, error);
+    return variant(whole, QStringLiteral("-cut"), [](QByteArray &data) {
+        data.remove(0, data.size() / 6 / 188 * 188);
+        return true;
+    });
+}
+
+// A capture card's transport stream: every video PES says it is longer than it is, so the
+// demuxer flags each packet as corrupt.
+QString damagedPesLengths(QString *error)
+{
+    const QString whole = container(QStringLiteral("pes-ts"), 150, kH264Ts, error);
+    return variant(whole, QStringLiteral("-pes-lengths"), [](QByteArray &data) {
+        int patched = 0;
+        for (qsizetype at = 0; at + 188 <= data.size(); at += 188) {
+            const auto *p = reinterpret_cast<const uchar *>(data.constData() + at);
+            if (p[0] != 0x47 || !(p[1] & 0x40)) // a PES starts here
+                continue;
+            const int payload = (p[3] & 0x20) ? 5 + p[4] : 4;
+            if (payload + 6 <= 188 && p[payload] == 0 && p[payload + 1] == 0 &&
+                p[payload + 2] == 1 && p[payload + 3] == 0xe0) {
+                data[at + payload + 4] = char(0xff);
+                data[at + payload + 5] = char(0xff);
+                ++patched;
+            }
+        }
+        return patched > 0;
+    });
+}
+
+// Open GOPs without a container: the raw stream cut at its second sequence header, so that
+// it starts with an I-picture whose first B-pictures refer to one not in the file.
+QString cutOpenGopStream(QString *error)
+{
+    const QString whole = container(QStringLiteral("open-gop-m2v"), 150,
+        {"-c:v", "mpeg2video", "-bf", "2", "-g", "30", "-q:v", "4", "-f", "mpeg2video"}, error);
+    return variant(whole, QStringLiteral("-cut"), [](QByteArray &data) {
+        const qsizetype second = data.indexOf(QByteArray("\0\0\1\xb3", 4), 4);
+        data.remove(0, second);
+        return second > 0;
+    });
+}
+
+// Two programmes: the first in the programme map has the numbered pictures, the second a
+// stream at twice the rate, of which the demuxer's probe sees more pictures and which
+// av_find_best_stream would therefore call the best.
+QString twoProgrammes(QString *error)
+{
+    return AviCorpus::generate(QStringLiteral("two-programmes"),
+        QStringList{"-f", "lavfi", "-i", "testsrc=s=320x240:r=50:d=3"} +
+            numberedSource(320, 240, 150) +
+            QStringList{"-map", "1:v", "-map", "0:v", "-c:v", "libx264", "-preset", "veryfast",
+                "-program", "title=first:st=0", "-program", "title=second:st=1", "-f", "mpegts"},
+        error);
+}
 
 // 150 numbered pictures at 320x240, encoded and wrapped as `args` say.
 std::function<QString(QString *)> made(const char *name, const QStringList &args)
@@ -424,8 +490,22 @@ std::vector<Shape> allShapes()
                                  "-lag-in-frames", "16", "-deadline", "realtime", "-cpu-used", "8",
                                  "-f", "webm"}),
             150, kNumbered},
-        {"mpegts_no_index", made("h264-ts", h264 + QStringList{"-f", "mpegts"}), 150,
-            kNumbered},
+        {"mpegts_no_index", made("h264-ts", kH264Ts), 150, kNumbered},
+        {"mpegts_cut_mid_gop", cutMidGop, 100, {.numberAt = fromFifty}},
+        {"mpegts_damaged_pes_lengths", damagedPesLengths, 150, kNumbered},
+        {"mpegts_first_programme", twoProgrammes, 150, kNumbered},
+        // Timestamps that repeat (pictures 4 and 5 of every 25) and go back (picture 24 after
+        // the IDR picture 25), as a browser's recording and clips joined by a tool have them.
+        {"mkv_timestamps_repeat_and_go_back",
+            made("setts-mkv", {"-c:v", "libx264", "-bf", "0", "-g", "25", "-sc_threshold", "0",
+                                  "-preset", "veryfast", "-bsf:v",
+                                  "setts=pts=if(eq(mod(N\\,25)\\,24)\\,PTS+60\\,"
+                                  "if(eq(mod(N\\,25)\\,4)\\,PTS+40\\,PTS))",
+                                  "-f", "matroska"}),
+            150, kNumbered},
+        // The two B-pictures the decoder drops are no positions; the rest are in the order of
+        // their temporal references, not of the times the demuxer guesses.
+        {"mpeg2_stream_cut_open_gop", cutOpenGopStream, 120, {}},
     };
     shapes.insert(shapes.end(), more.begin(), more.end());
     return shapes;

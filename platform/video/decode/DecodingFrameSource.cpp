@@ -59,6 +59,7 @@ DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
 {
     m_decoder->setPalette(m_file->palette());
     learnReorderDelay();
+    learnLeadIn();
 }
 
 DecodingFrameSource::~DecodingFrameSource()
@@ -86,6 +87,50 @@ void DecodingFrameSource::learnReorderDelay()
     }
     av_packet_unref(m_packet.get());
     m_decoder->reset();
+}
+
+void DecodingFrameSource::learnLeadIn()
+{
+    // A file cut in the middle of a GOP starts with packets the decoder shows nothing for (no
+    // parameter sets or no keyframe yet), or with pictures it shows damaged; an open GOP's
+    // leading B-pictures come out before their keyframe though they refer to pictures not in
+    // the file. What a plain decode from the start shows up to its first keyframe is found
+    // here once; the packets before it that show nothing are no positions.
+    if (!m_file->presentsByTime() || !m_file->seekToPacket(0))
+        return;
+    const FrameIndex &index = m_file->index();
+    std::vector<bool> out(size_t(index.packetCount()), false);
+    int keySlot = -1;
+    const auto collect = [&](AVFrame *frame) {
+        const int64_t packet = frame->pts;
+        if (keySlot >= 0 || packet < 0 || packet >= index.packetCount())
+            return;
+        out[size_t(packet)] = true;
+        const int slot = index.packet(int(packet)).slot;
+        if (slot >= 0 && (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I))
+            keySlot = slot;
+    };
+    int packetIndex = -1;
+    bool more = true;
+    for (int i = 0; i < kLeadInPackets && keySlot < 0 &&
+         (more = m_file->readVideoPacket(m_packet.get(), &packetIndex)); ++i) {
+        m_packet->pts = packetIndex >= 0 ? packetIndex : AV_NOPTS_VALUE;
+        m_decoder->decode(m_packet.get(), collect);
+    }
+    if (!more)
+        m_decoder->decode(nullptr, collect);
+    av_packet_unref(m_packet.get());
+    m_decoder->reset();
+    if (keySlot < 0)
+        return;
+    std::vector<int> silent;
+    for (int i = 0; i < index.packetCount(); ++i) {
+        const int slot = index.packet(i).slot;
+        if (slot >= 0 && slot < keySlot && !out[size_t(i)])
+            silent.push_back(i);
+    }
+    if (!silent.empty() && m_file->dropPositions(silent))
+        m_shown.assign(size_t(m_file->info().frameCount), -1);
 }
 
 int DecodingFrameSource::clampPosition(int position) const
@@ -282,6 +327,10 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
     m_lastSent = int(m_packet->dts);
     if (packetIndex >= 0)
         m_lastPacket = packetIndex;
+    // The decoder hands each picture the pts of the packet it came from: the packet's number
+    // names the picture where timestamps repeat, go backwards or were only guessed.
+    if (m_file->presentsByTime())
+        m_packet->pts = packetIndex >= 0 ? packetIndex : AV_NOPTS_VALUE;
     // Only once the start has proved itself (its keyframe out), so that what a start shows
     // first is learnt from a plain decode.
     const bool skip = m_skipFar && m_trusted && !m_firstPending && packetIndex >= 0 &&
@@ -330,9 +379,11 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
     const int slotTotal = int(m_shown.size());
     int slot = m_lastOut + 1;
     if (m_file->presentsByTime()) {
-        const int64_t pts =
-            frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-        slot = m_file->slotOfTime(pts); // -1: decoded only to decode others
+        // -1: decoded only to decode others (an edit list's pre-roll, a second field)
+        const int64_t packet = frame->pts;
+        slot = packet >= 0 && packet < m_file->index().packetCount()
+            ? m_file->index().packet(int(packet)).slot
+            : -1;
     } else {
         // Pictures flushed at the end carry no dts; each is pushed out as a packet after the
         // last one would have pushed it. Counting on from the last picture out instead
@@ -357,7 +408,9 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
         // of the decoder: what follows it is what it starts.
         const bool hiddenStart = m_file->presentsByTime() && m_runStart >= 0 &&
             m_file->index().packet(m_runStart).slot < 0;
-        if (!key && !hiddenStart && (m_runStart != 0 || m_file->presentsByTime()))
+        // From the start of the file, everything a plain decode shows is a position (the lead
+        // in was measured so), damaged pictures before the first keyframe included.
+        if (!key && !hiddenStart && m_runStart != 0)
             return;
         m_trusted = true;
         m_firstPending = true;
@@ -636,30 +689,35 @@ bool DecodingFrameSource::restStep()
 
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
 {
-    QString message;
-    auto file = MediaFile::open(path, &message);
-    if (!file) {
-        if (error)
-            *error = message;
-        return nullptr;
+    // A transport stream of several programmes opens the first one whose video decodes; a
+    // file that opens none says why its first failed.
+    QString first;
+    int choices = 1;
+    for (int choice = 0; choice < choices; ++choice) {
+        QString message;
+        auto file = MediaFile::open(path, &message, choice, &choices);
+        std::unique_ptr<DecodingFrameSource> source;
+        if (file) {
+            auto decoder = VideoDecoder::open(file->codecParameters(),
+                file->index().everyPacketIsKeyframe(), &message, file->timeBase());
+            const bool byTime = file->presentsByTime();
+            if (decoder)
+                source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+            // Outside AVI a file can hold a video stream of which nothing decodes (a broken
+            // bitstream, a missing decoder configuration); it is no video to open.
+            if (source && byTime && !source->pictureAt(0)) {
+                source.reset();
+                message = QStringLiteral("映像を読めません");
+            }
+        }
+        if (source)
+            return source;
+        if (first.isEmpty())
+            first = message;
     }
-    const bool byTime = file->presentsByTime();
-    auto decoder = VideoDecoder::open(file->codecParameters(),
-        file->index().everyPacketIsKeyframe(), &message, file->timeBase());
-    if (!decoder) {
-        if (error)
-            *error = message;
-        return nullptr;
-    }
-    auto source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
-    // Outside AVI a file can hold a video stream of which nothing decodes (a broken
-    // bitstream, a missing decoder configuration); it is no video to open.
-    if (byTime && !source->pictureAt(0)) {
-        if (error)
-            *error = QStringLiteral("映像を読めません");
-        return nullptr;
-    }
-    return source;
+    if (error)
+        *error = first;
+    return nullptr;
 }
 
 } // namespace video

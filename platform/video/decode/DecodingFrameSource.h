@@ -63,6 +63,8 @@ public:
     // Packets from the start of an MPEG-4 file decoded at open to find B-frames that its
     // header does not own up to.
     static constexpr int kDelayProbePackets = 12;
+    // Packets from the start decoded at open, at most, to find the first keyframe shown.
+    static constexpr int kLeadInPackets = 600;
 
     // Pictures prepared after the place of rest.
     static constexpr int kRestAhead = 2;
@@ -99,6 +101,7 @@ private:
     class CommandLock;
 
     void learnReorderDelay();
+    void learnLeadIn();
     int clampPosition(int position) const;
     // Decodes until the frame shown at `position` is cached; the clamped position, or -1.
     // A jump (a call from a place of rest, not a walk down) may leave the stretch before the

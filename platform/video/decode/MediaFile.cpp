@@ -319,6 +319,108 @@ QString notARegularFile(const QString &path)
     return {};
 }
 
+// Whether an H.264 packet holds an IDR picture, before which every picture decoded earlier is
+// shown, whatever the timestamps say (clips joined by a tool that got them wrong).
+// `lengthSize`: the size of each NAL unit's length (MP4, MKV), or 0 for start codes.
+bool holdsIdr(const uint8_t *d, int size, int lengthSize)
+{
+    if (lengthSize > 0) {
+        for (int at = 0; at + lengthSize < size;) {
+            uint32_t length = 0;
+            for (int b = 0; b < lengthSize; ++b)
+                length = length << 8 | d[at + b];
+            at += lengthSize;
+            if (length == 0 || length > uint32_t(size - at))
+                return false;
+            const int type = d[at] & 0x1f;
+            if (type >= 1 && type <= 5) // the first slice tells
+                return type == 5;
+            at += int(length);
+        }
+        return false;
+    }
+    for (int i = 0; i + 3 < size; ++i) {
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+            const int type = d[i + 3] & 0x1f;
+            if (type >= 1 && type <= 5)
+                return type == 5;
+            i += 2;
+        }
+    }
+    return false;
+}
+
+// Where an MPEG-1 or MPEG-2 picture is shown in a raw stream, whose timestamps the demuxer
+// only guesses (in the order of the file, B-pictures and all): its GOP's number, counted
+// from `gop` on, and its temporal reference within it. -1 when the packet holds no picture.
+int64_t mpegShowOrder(const uint8_t *d, int size, int64_t *gop)
+{
+    for (int i = 0; i + 5 < size; ++i) {
+        if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1)
+            continue;
+        if (d[i + 3] == 0xb8)
+            ++*gop;
+        else if (d[i + 3] == 0)
+            return *gop * 1024 + (int(d[i + 4]) << 2 | d[i + 5] >> 6);
+    }
+    return -1;
+}
+
+// Tells the second field of a field pair. A transport stream carries each field of a
+// field-coded picture (H.264 PAFF, MPEG-2 field pictures) as a packet of its own, and the
+// decoder makes one frame of the two, with the first one's timestamp: the second is no
+// position of its own. The codec's parser reads only the headers, and only of a stream that
+// the probe did not find progressive.
+class SecondFields {
+public:
+    explicit SecondFields(const AVCodecParameters *par)
+    {
+        const bool coded = par &&
+            (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_MPEG2VIDEO);
+        if (!coded || par->field_order == AV_FIELD_PROGRESSIVE)
+            return;
+        m_context.reset(avcodec_alloc_context3(nullptr));
+        m_parser = av_parser_init(par->codec_id);
+        if (!m_context || !m_parser || avcodec_parameters_to_context(m_context.get(), par) < 0) {
+            close();
+            return;
+        }
+        m_parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+    ~SecondFields() { close(); }
+    SecondFields(const SecondFields &) = delete;
+    SecondFields &operator=(const SecondFields &) = delete;
+
+    bool isSecond(const AVPacket *packet)
+    {
+        if (!m_parser)
+            return false;
+        uint8_t *out = nullptr;
+        int outSize = 0;
+        av_parser_parse2(m_parser, m_context.get(), &out, &outSize, packet->data, packet->size,
+            AV_NOPTS_VALUE, AV_NOPTS_VALUE, packet->pos);
+        const int structure = m_parser->picture_structure;
+        const bool field = structure == AV_PICTURE_STRUCTURE_TOP_FIELD ||
+            structure == AV_PICTURE_STRUCTURE_BOTTOM_FIELD;
+        const bool second = field && m_open != 0 && m_open != structure;
+        m_open = field && !second ? structure : 0;
+        return second;
+    }
+
+private:
+    void close()
+    {
+        if (m_parser)
+            av_parser_close(m_parser);
+        m_parser = nullptr;
+        m_context.reset();
+    }
+
+    ff::CodecPtr m_context;
+    AVCodecParserContext *m_parser = nullptr;
+    int m_open = 0; // the structure of a first field still waiting for its pair
+};
+
 } // namespace
 
 MediaFile::Indexing &MediaFile::indexing()
@@ -358,17 +460,19 @@ bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
 
 } // namespace
 
-std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
+std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error, int choice,
+    int *choices)
 {
     struct Outcome {
         std::unique_ptr<MediaFile> file;
         QString error;
+        int choices = 0;
     };
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::packaged_task<Outcome()> task([path, cancelled] {
+    std::packaged_task<Outcome()> task([path, cancelled, choice] {
         Outcome outcome;
         try {
-            outcome.file = openHere(path, &outcome.error, *cancelled);
+            outcome.file = openHere(path, &outcome.error, *cancelled, choice, &outcome.choices);
         } catch (const std::bad_alloc &) {
             outcome.file.reset();
             outcome.error = QStringLiteral("メモリが足りません");
@@ -384,6 +488,8 @@ std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error)
         cancelled->store(true);
     worker.join();
     Outcome outcome = done.get();
+    if (choices)
+        *choices = outcome.choices;
     if (!outcome.file && error)
         *error = outcome.error;
     return std::move(outcome.file);
@@ -409,8 +515,39 @@ void MediaFile::learnRotationFrom(const AVFrame *picture)
         turnBy(reinterpret_cast<const int32_t *>(side->data));
 }
 
+// The video streams a player could show (cover art in a music file is none), in the order to
+// try them: the one av_find_best_stream picks first; in a transport stream of several
+// programmes, each programme's in the order of the programme map.
+static std::vector<int> videoStreams(AVFormatContext *fc)
+{
+    std::vector<int> videos;
+    auto add = [&](int i) {
+        const AVStream *stream = fc->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            std::find(videos.begin(), videos.end(), i) == videos.end())
+            videos.push_back(i);
+    };
+    if (fc->nb_programs > 1) {
+        for (unsigned p = 0; p < fc->nb_programs; ++p) {
+            for (unsigned k = 0; k < fc->programs[p]->nb_stream_indexes; ++k) {
+                const unsigned i = fc->programs[p]->stream_index[k];
+                if (i < fc->nb_streams)
+                    add(int(i));
+            }
+        }
+    } else {
+        const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (best >= 0)
+            add(best);
+    }
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        add(int(i));
+    return videos;
+}
+
 std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *error,
-    const std::atomic<bool> &cancelled)
+    const std::atomic<bool> &cancelled, int choice, int *choices)
 {
     auto fail = [error](const QString &message) {
         if (error)
@@ -439,19 +576,15 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
         // Not fatal: the header already told us what the video stream is.
     }
     AVFormatContext *fc = file->m_format.get();
-    // The stream a player would show; cover art in a music file is no video.
-    const int best = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const std::vector<int> videos = videoStreams(fc);
+    *choices = int(videos.size());
+    if (choice < 0 || choice >= int(videos.size()))
+        return fail(QStringLiteral("映像が入っていません"));
+    file->m_stream = videos[size_t(choice)];
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
-        const AVStream *stream = fc->streams[i];
-        const bool picture = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
-        if (picture && (file->m_stream < 0 || int(i) == best))
-            file->m_stream = int(i);
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        if (fc->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             file->m_info.hasAudio = true;
     }
-    if (file->m_stream < 0)
-        return fail(QStringLiteral("映像が入っていません"));
     // Only the video stream is read here; the sound has a reader of its own.
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
         if (int(i) != file->m_stream)
@@ -490,7 +623,8 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     } else if (!file->scanTimestamps()) {
         return fail(QStringLiteral("映像のフレームが見つかりません"));
     }
-    file->m_info.frameCount = file->m_index.slotCount();
+    if (file->m_avi)
+        file->m_info.frameCount = file->m_index.slotCount();
     if (!file->m_palette.empty())
         file->findPaletteChanges();
     if (file->stopScanning())
@@ -525,7 +659,8 @@ bool MediaFile::openDemuxer(QString *error)
         return false;
     }
     m_avi = std::strcmp(format, "avi") == 0;
-    m_byteSeek = std::strcmp(format, "mpegts") == 0 || std::strcmp(format, "mpeg") == 0;
+    m_byteSeek = std::strcmp(format, "mpegts") == 0 || std::strcmp(format, "mpeg") == 0 ||
+        rawStream();
     return true;
 }
 
@@ -720,65 +855,9 @@ static std::unique_ptr<SkippingDemuxer> openSkippingDemuxer(AVFormatContext *mai
     return demuxer;
 }
 
-bool MediaFile::scanTimestamps()
+void MediaFile::numberPositions(std::vector<FrameIndex::Packet> &packets,
+    const std::vector<std::pair<int64_t, int>> &shown)
 {
-    AVStream *st = m_format->streams[m_stream];
-    // The second demuxer would only repeat what the first said of the file.
-    std::optional<QuietHere> quiet(std::in_place);
-    const std::unique_ptr<SkippingDemuxer> skipping =
-        openSkippingDemuxer(m_format.get(), m_stream, m_localPath);
-    if (!skipping)
-        quiet.reset();
-    const bool allKey = intraOnly(st->codecpar->codec_id);
-    std::vector<FrameIndex::Packet> packets;
-    std::vector<std::pair<int64_t, int>> shown; // pts, packet
-    // The video packets the demuxer gave, repeats included.
-    auto collect = [&](AVFormatContext *fc) {
-        packets.clear();
-        shown.clear();
-        int64_t read = 0;
-        std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
-        auto packet = ff::makePacket();
-        while (!stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
-            const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
-            const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const bool video = packet->stream_index == m_stream && packet->size > 0;
-            read += video ? 1 : 0;
-            if (video && packet->pos >= 0 && whole && seen.emplace(packet->pos, pts).second) {
-                FrameIndex::Packet p;
-                p.pos = packet->pos;
-                p.size = packet->size;
-                p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
-                p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
-                p.pts = pts;
-                p.slot = -1;
-                if (pts != AV_NOPTS_VALUE && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
-                    showsPicture(st->codecpar->codec_id, packet->data, packet->size))
-                    shown.emplace_back(pts, int(packets.size()));
-                packets.push_back(p);
-            }
-            av_packet_unref(packet.get());
-            if (packets.size() > size_t(INT32_MAX / 4))
-                break;
-        }
-        return read;
-    };
-    // Fewer packets than the sample tables list: the zeros misled the demuxer (a damaged
-    // file whose samples overlap its boxes). The whole file is read then, as for the rest.
-    // There no seek first: the packets probing read are still queued, and a seek to "the
-    // start" could land after packets stamped before it (an edit list's pre-roll).
-    if (!skipping || collect(skipping->format.get()) < skipping->samples) {
-        quiet.reset();
-        collect(m_format.get());
-    }
-    std::stable_sort(shown.begin(), shown.end(),
-        [](const auto &a, const auto &b) { return a.first < b.first; });
-    // Two packets at one time would be one picture shown over another: keep the first.
-    shown.erase(std::unique(shown.begin(), shown.end(),
-                    [](const auto &a, const auto &b) { return a.first == b.first; }),
-        shown.end());
-    if (shown.empty())
-        return false;
     m_presentation.clear();
     m_presentation.reserve(shown.size());
     for (const auto &[pts, i] : shown) {
@@ -796,7 +875,88 @@ bool MediaFile::scanTimestamps()
                 lastKeySlot = p.slot;
         }
     }
+}
 
+bool MediaFile::scanTimestamps()
+{
+    AVStream *st = m_format->streams[m_stream];
+    // The second demuxer would only repeat what the first said of the file.
+    std::optional<QuietHere> quiet(std::in_place);
+    const std::unique_ptr<SkippingDemuxer> skipping =
+        openSkippingDemuxer(m_format.get(), m_stream, m_localPath);
+    if (!skipping)
+        quiet.reset();
+    const bool allKey = intraOnly(st->codecpar->codec_id);
+    std::vector<FrameIndex::Packet> packets;
+    std::vector<std::pair<int64_t, int>> shown; // pts, packet
+    std::vector<int> idrRuns; // per packet: how many IDR pictures up to it
+    const AVCodecParameters *par = st->codecpar;
+    const bool h264 = par->codec_id == AV_CODEC_ID_H264;
+    const int nalLengthSize = h264 && par->extradata_size >= 7 && par->extradata[0] == 1
+        ? (par->extradata[4] & 3) + 1
+        : 0;
+    const bool guessedTimes = rawStream() &&
+        (par->codec_id == AV_CODEC_ID_MPEG1VIDEO || par->codec_id == AV_CODEC_ID_MPEG2VIDEO);
+    // The video packets the demuxer gave, repeats included. Packets it calls corrupt (a
+    // transport stream's damaged PES length) go to the decoder all the same.
+    auto collect = [&](AVFormatContext *fc) {
+        packets.clear();
+        shown.clear();
+        idrRuns.clear();
+        int64_t read = 0;
+        std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
+        // Only where the payloads are read: the skipping demuxer's are zeros.
+        SecondFields secondFields(fc == m_format.get() ? st->codecpar : nullptr);
+        int64_t gop = 0;
+        auto packet = ff::makePacket();
+        while (!stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
+            const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const bool video = packet->stream_index == m_stream && packet->size > 0;
+            read += video ? 1 : 0;
+            if (video && packet->pos >= 0 && seen.emplace(packet->pos, pts).second) {
+                FrameIndex::Packet p;
+                p.pos = packet->pos;
+                p.size = packet->size;
+                p.keyframe = allKey || (packet->flags & AV_PKT_FLAG_KEY);
+                p.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+                p.pts = pts;
+                p.slot = -1;
+                const bool second = secondFields.isSecond(packet.get());
+                const bool idr = h264 && p.keyframe &&
+                    holdsIdr(packet->data, packet->size, nalLengthSize);
+                idrRuns.push_back((idrRuns.empty() ? 0 : idrRuns.back()) + (idr ? 1 : 0));
+                const int64_t order = guessedTimes
+                    ? mpegShowOrder(packet->data, packet->size, &gop)
+                    : pts;
+                if (order != AV_NOPTS_VALUE && order >= (guessedTimes ? 0 : INT64_MIN) &&
+                    !second && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                    showsPicture(st->codecpar->codec_id, packet->data, packet->size))
+                    shown.emplace_back(order, int(packets.size()));
+                packets.push_back(p);
+            }
+            av_packet_unref(packet.get());
+            if (packets.size() > size_t(INT32_MAX / 4))
+                break;
+        }
+        return read;
+    };
+    // Fewer packets than the sample tables list: the zeros misled the demuxer (a damaged
+    // file whose samples overlap its boxes). The whole file is read then, as for the rest.
+    // There no seek first: the packets probing read are still queued, and a seek to "the
+    // start" could land after packets stamped before it (an edit list's pre-roll).
+    if (!skipping || collect(skipping->format.get()) < skipping->samples) {
+        quiet.reset();
+        collect(m_format.get());
+    }
+    // Pictures at one time (a browser's recording, clips joined) are each shown, in the
+    // order they are decoded; no picture is shown across an IDR picture.
+    std::stable_sort(shown.begin(), shown.end(), [&](const auto &a, const auto &b) {
+        return std::pair(idrRuns[size_t(a.second)], a.first) <
+            std::pair(idrRuns[size_t(b.second)], b.first);
+    });
+    if (shown.empty())
+        return false;
+    numberPositions(packets, shown);
     const int count = int(m_presentation.size());
     AVRational rate = st->avg_frame_rate;
     const int64_t span = m_presentation.back() - m_presentation.front();
@@ -810,19 +970,64 @@ bool MediaFile::scanTimestamps()
     m_info.rateNum = rate.num;
     m_info.rateDen = rate.den;
     m_timeBase = st->time_base;
-    m_info.pictureMs.reserve(m_presentation.size());
-    for (const int64_t pts : m_presentation) {
-        m_info.pictureMs.push_back(av_rescale_q(pts - m_presentation.front(), st->time_base,
-            AVRational{1, 1000}));
-    }
     m_index = FrameIndex(std::move(packets), count);
+    timePositions();
     return true;
 }
 
-int MediaFile::slotOfTime(int64_t pts) const
+bool MediaFile::rawStream() const
 {
-    const auto it = std::lower_bound(m_presentation.begin(), m_presentation.end(), pts);
-    return it != m_presentation.end() && *it == pts ? int(it - m_presentation.begin()) : -1;
+    const AVInputFormat *format = m_format->iformat;
+    return format &&
+        ((format->flags & AVFMT_NOTIMESTAMPS) || std::strcmp(format->name, "mpegvideo") == 0);
+}
+
+void MediaFile::timePositions()
+{
+    m_info.frameCount = m_index.slotCount();
+    m_info.pictureMs.clear();
+    m_info.pictureMs.reserve(m_presentation.size());
+    // A raw elementary stream has no times of its own, only the demuxer's guesses, which
+    // can leave gaps: its pictures follow one another at the frame rate.
+    const bool guessed = rawStream();
+    const int64_t first = *std::min_element(m_presentation.begin(), m_presentation.end());
+    for (size_t i = 0; i < m_presentation.size(); ++i) {
+        const int64_t ms = guessed
+            ? av_rescale(int64_t(i), 1000ll * m_info.rateDen, m_info.rateNum)
+            : av_rescale_q(m_presentation[i] - first, m_timeBase, AVRational{1, 1000});
+        // Each position a time of its own, later than the one before, where times repeat
+        // or go back.
+        m_info.pictureMs.push_back(i == 0 ? ms : std::max<qint64>(ms, m_info.pictureMs.back() + 1));
+    }
+}
+
+bool MediaFile::dropPositions(const std::vector<int> &packetIndices)
+{
+    std::vector<FrameIndex::Packet> packets;
+    packets.reserve(size_t(m_index.packetCount()));
+    for (int i = 0; i < m_index.packetCount(); ++i)
+        packets.push_back(m_index.packet(i));
+    for (int i : packetIndices)
+        packets[size_t(i)].slot = -1;
+    std::vector<std::pair<int64_t, int>> shown; // in the order of the positions
+    shown.reserve(m_presentation.size());
+    for (int i = 0; i < int(packets.size()); ++i) {
+        const int slot = packets[size_t(i)].slot;
+        if (slot >= 0)
+            shown.emplace_back(slot, i);
+    }
+    if (shown.empty())
+        return false;
+    std::sort(shown.begin(), shown.end());
+    for (auto &[pts, i] : shown)
+        pts = m_presentation[size_t(pts)];
+    for (FrameIndex::Packet &p : packets)
+        p.slot = -1;
+    numberPositions(packets, shown);
+    const int count = int(shown.size());
+    m_index = FrameIndex(std::move(packets), count);
+    timePositions();
+    return true;
 }
 
 namespace {

@@ -22,7 +22,9 @@ namespace video {
 // included; when the index is missing or does not cover the stream (a truncated file, a
 // damaged idx1, a recording never finished), the packets are scanned once instead. Every
 // other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
-// presentation times, and a slot is a picture in the order they are shown. An MP4 or MOV
+// presentation times, and a slot is a picture in the order they are shown (ties in decode
+// order, never across an H.264 IDR picture; second fields are no pictures of their own, and
+// a raw MPEG stream goes by its temporal references, its times being guesses). An MP4 or MOV
 // scan takes what it needs from the sample tables and reads few payloads (see
 // scanTimestamps); the others have no such tables and are read whole.
 //
@@ -35,7 +37,11 @@ class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
 
-    static std::unique_ptr<MediaFile> open(const QString &path, QString *error);
+    // `choice`: which of the file's video streams, in the order a player tries them (in a
+    // transport stream of several programmes, the first programme's first); `*choices` gets
+    // how many there are, whether or not the one chosen opens (0 when none was found).
+    static std::unique_ptr<MediaFile> open(const QString &path, QString *error, int choice = 0,
+        int *choices = nullptr);
 
     struct Indexing {
         int holdMs = 250; // how long the caller may be held before its event loop runs
@@ -63,11 +69,13 @@ public:
     const std::vector<uint8_t> &paletteAt(int packetIndex) const;
 
     // Whether positions come from the packets' presentation times (every container but
-    // AVI, whose packets have none); the picture with this time is at slotOfTime(), -1 when
-    // no position shows it.
+    // AVI, whose packets have none): a packet's slot is then the position of its picture.
     bool presentsByTime() const { return !m_avi; }
-    int slotOfTime(int64_t pts) const;
     AVRational timeBase() const { return m_timeBase; }
+    // Where a plain decode from the start shows nothing for these packets (no parameter sets
+    // nor keyframe before them yet), their pictures are no positions; the rest close up.
+    // False when no position would be left.
+    bool dropPositions(const std::vector<int> &packetIndices);
     // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
     // stream's display matrix says; info() gives the upright size, these the decoded one.
     int clockwise() const { return m_clockwise; }
@@ -85,12 +93,18 @@ private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
-        const std::atomic<bool> &cancelled);
+        const std::atomic<bool> &cancelled, int choice, int *choices);
     bool openDemuxer(QString *error);
     bool buildIndexFromDemuxer();
     bool indexCoversStream();
     bool scanPackets();
     bool scanTimestamps();
+    // Slots in the order of `shown` (pts, packet), and the keyframes that can start a decode.
+    void numberPositions(std::vector<FrameIndex::Packet> &packets,
+        const std::vector<std::pair<int64_t, int>> &shown);
+    void timePositions(); // the frame count and each position's time
+    // A raw elementary stream: its timestamps are the demuxer's guesses.
+    bool rawStream() const;
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
     bool rewind();
     void capturePalette();
@@ -120,7 +134,7 @@ private:
     bool m_rotationKnown = false;
     int m_decodedWidth = 0;
     int m_decodedHeight = 0;
-    std::vector<int64_t> m_presentation; // pts of each position's picture, ascending
+    std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
     VideoInfo m_info;
     FrameIndex m_index;
     std::vector<uint8_t> m_palette;
