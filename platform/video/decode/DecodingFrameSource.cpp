@@ -1,12 +1,10 @@
 #include "platform/video/decode/DecodingFrameSource.h"
 
+#include "platform/video/decode/IdlePriority.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
-
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <new>
@@ -531,9 +529,7 @@ void DecodingFrameSource::setDecodeAhead(bool on)
 
 void DecodingFrameSource::idleGate()
 {
-    sched_param idle{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
-        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    lowerToIdlePriority();
     for (;;) {
         m_wantTurn.acquire();
         if (m_gateStops)
