@@ -32,7 +32,7 @@
 #include "tests/decode/ReferenceDecode.h"
 #include "platform/video/decode/DecodingFrameSource.h"
 #include "platform/video/decode/VideoDecoder.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -405,7 +405,7 @@ int main(int argc, char **argv)
         if (!label.contains(only))
             continue;
         QString error;
-        const QString path = AviCorpus::generate(fileName, recipe, &error, dir);
+        const QString path = ClipCorpus::generate(fileName, recipe, &error, dir);
         if (path.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(label), qPrintable(error));
             continue;

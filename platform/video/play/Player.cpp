@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcPlay, "kurimo.avi.play", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcPlay, "kurimo.video.play", QtWarningMsg)
 
 namespace video {
 
