@@ -100,4 +100,33 @@ QString whereSource(const QString &path)
     return QLatin1String("where ") + path + QLatin1String(" source");
 }
 
+QString open(const QString &file, const QString &type)
+{
+    QString command = QStringLiteral("open ");
+    command += file.contains(QLatin1Char('"')) ? file : QLatin1Char('"') + file + QLatin1Char('"');
+    if (!type.isEmpty())
+        command += QStringLiteral(" type ") + type;
+    return command;
+}
+
+QString close(const QString &path)
+{
+    return QLatin1String("close ") + path;
+}
+
+QString seekTo(const QString &path, qint32 to)
+{
+    return QLatin1String("seek ") + path + QLatin1String(" to ") + plainDecimal(to);
+}
+
+QString canPlay(const QString &path)
+{
+    return QLatin1String("capability ") + path + QLatin1String(" can play");
+}
+
+QString status(const QString &path, const QString &item)
+{
+    return QLatin1String("status ") + path + QLatin1Char(' ') + item;
+}
+
 } // namespace Catalogue

@@ -4,8 +4,9 @@
 #include <QtGlobal>
 
 // Every text command the panel sends, one function per command, and the only place where
-// command strings are built. Pieces are joined with nothing in between; the path goes in as
-// it stands (no quotes); numbers in plain decimal ("-" only when negative).
+// command strings are built, those of the multimedia control included. Pieces are joined with
+// nothing in between; the path goes in as it stands (no quotes, but in open); numbers in plain
+// decimal ("-" only when negative).
 namespace Catalogue {
 
 QString plainDecimal(qint64 value);
@@ -41,5 +42,15 @@ QString update(const QString &path, qint64 videoWidth, const QString &putHeightT
                quint32 deviceContext);
 // 17: the source rectangle; its reply is read.
 QString whereSource(const QString &path);
+
+// The multimedia control's own commands (InterpreterControl), each sent on its own.
+// Opens a file of a type (none: the default type); the file is quoted so that blanks and
+// keyword-like words in it stay in the path, unless it holds a double quote itself.
+QString open(const QString &file, const QString &type);
+QString close(const QString &path);
+QString seekTo(const QString &path, qint32 to);
+QString canPlay(const QString &path);
+// A status item whose reply is read: "position", "length".
+QString status(const QString &path, const QString &item);
 
 } // namespace Catalogue

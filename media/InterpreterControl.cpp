@@ -1,40 +1,25 @@
 #include "media/InterpreterControl.h"
 
 #include "media/BusySign.h"
+#include "media/Catalogue.h"
 
 #include "platform/mci/Interpreter.h"
-
-namespace {
-
-// The command "open" for a file: quoted so that blanks and keyword-like words in the path
-// stay in the path. A path that itself holds a double quote cannot be quoted and goes bare.
-QString openCommand(const QString &file, const QString &type)
-{
-    QString command = QStringLiteral("open ");
-    command += file.contains(QLatin1Char('"')) ? file : QLatin1Char('"') + file + QLatin1Char('"');
-    if (!type.isEmpty())
-        command += QStringLiteral(" type ") + type;
-    return command;
-}
-
-} // namespace
 
 void InterpreterControl::setCommand(const QString &command)
 {
     const BusySign::Command busy;
     if (command.compare(QLatin1String("Open"), Qt::CaseInsensitive) == 0) {
         m_openedFile = m_fileName;
-        m_interpreter.execute(openCommand(m_openedFile, m_deviceType));
+        m_interpreter.execute(Catalogue::open(m_openedFile, m_deviceType));
     } else if (command.compare(QLatin1String("Close"), Qt::CaseInsensitive) == 0) {
         // The panel closes before its first open and on the way out: nothing open, nothing
         // to say.
         if (isOpen())
-            m_interpreter.send(QStringLiteral("close ") + m_openedFile);
+            m_interpreter.send(Catalogue::close(m_openedFile));
     } else if (command.compare(QLatin1String("seek"), Qt::CaseInsensitive) == 0) {
         // The control reports nothing of its own: a refused seek must not stop a wind with a
         // box at every step.
-        m_interpreter.send(QStringLiteral("seek ") + m_openedFile + QStringLiteral(" to ")
-                              + QString::number(m_to));
+        m_interpreter.send(Catalogue::seekTo(m_openedFile, m_to));
     }
 }
 
@@ -48,8 +33,7 @@ bool InterpreterControl::canPlay() const
     if (!isOpen())
         return false;
     const BusySign::Command busy;
-    const mci::Result result = m_interpreter.send(QStringLiteral("capability ") + m_openedFile
-                                                  + QStringLiteral(" can play"));
+    const mci::Result result = m_interpreter.send(Catalogue::canPlay(m_openedFile));
     return result.ok && result.reply == QLatin1String("true");
 }
 
@@ -68,8 +52,7 @@ qint32 InterpreterControl::readNumber(const char *item) const
     if (!isOpen())
         return 0;
     const BusySign::Command busy;
-    const QString command = QStringLiteral("status ") + m_openedFile + QLatin1Char(' ')
-                            + QLatin1String(item);
+    const QString command = Catalogue::status(m_openedFile, QLatin1String(item));
     mci::Result result = m_interpreter.send(command);
     // A play that stopped at a frame it could not read answers its failure once, to whatever
     // comes next. The panel takes it as it takes a refused seek: quietly, showing the

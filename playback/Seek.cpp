@@ -7,6 +7,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 void frmMain::Command3_Click()
 {
     if (DeviceError == -1)
@@ -31,27 +33,23 @@ void frmMain::Command4_Click()
 
 void frmMain::Command9_Click()
 {
-    if (DeviceError == -1)
-        return;
-    Timer1.setEnabled(true);
-    const qint32 P = mciAVI.position();
-    if (P >= MediaLength)
-        return;
-    mciAVI.setTo(P + 1);
-    mciAVI.setCommand(QStringLiteral("seek"));
-    state.ForwardPlayState = 2;
-    state.ReversePlayState = 2;
+    StepFrames(1);
 }
 
 void frmMain::Command10_Click()
+{
+    StepFrames(-1);
+}
+
+void frmMain::StepFrames(qint32 frames)
 {
     if (DeviceError == -1)
         return;
     Timer1.setEnabled(true);
     const qint32 P = mciAVI.position();
-    if (P <= 0)
+    if (frames > 0 ? P >= MediaLength : P <= 0)
         return;
-    mciAVI.setTo(P - 1);
+    mciAVI.setTo(qint32(std::clamp<qint64>(qint64(P) + frames, 0, MediaLength)));
     mciAVI.setCommand(QStringLiteral("seek"));
     state.ForwardPlayState = 2;
     state.ReversePlayState = 2;

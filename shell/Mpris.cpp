@@ -102,7 +102,8 @@ private:
     Mpris &m;
 };
 
-Mpris::Mpris(frmMain &panel, QDBusConnection bus) : m_panel(panel), m_bus(std::move(bus))
+Mpris::Mpris(frmMain &panel, QDBusConnection bus)
+    : m_panel(panel), m_playToggle(panel), m_bus(std::move(bus))
 {
     if (!m_bus.isConnected())
         return;
@@ -120,8 +121,6 @@ Mpris::Mpris(frmMain &panel, QDBusConnection bus) : m_panel(panel), m_bus(std::m
             break;
         }
     }
-    connect(m_panel.Command1, &QAbstractButton::clicked, this, [this] { m_reverseLast = false; });
-    connect(m_panel.Command15, &QAbstractButton::clicked, this, [this] { m_reverseLast = true; });
     m_panel.installEventFilter(this);
     m_watch.setInterval(250);
     connect(&m_watch, &QTimer::timeout, this, &Mpris::refresh);
@@ -159,14 +158,6 @@ void Mpris::click(QAbstractButton *button)
     refresh();
 }
 
-QAbstractButton *Mpris::playButton() const
-{
-    // As Space: both pauses leave the pair at 2, so the button last clicked tells which paused.
-    const PlayerState &s = m_panel.state;
-    const bool reverse = s.ReversePlayState == 1 || (s.ReversePlayState == 2 && m_reverseLast);
-    return reverse ? m_panel.Command15 : m_panel.Command1;
-}
-
 void Mpris::raise()
 {
     m_panel.raise();
@@ -182,19 +173,19 @@ void Mpris::play()
 {
     if (playbackStatus() == QLatin1String("Playing"))
         return;
-    click(playButton());
+    click(m_playToggle.button());
 }
 
 void Mpris::pause()
 {
     if (playbackStatus() != QLatin1String("Playing"))
         return;
-    click(playButton());
+    click(m_playToggle.button());
 }
 
 void Mpris::playPause()
 {
-    click(playButton());
+    click(m_playToggle.button());
 }
 
 void Mpris::stop()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/PlayToggle.h"
+
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QObject>
@@ -70,18 +72,17 @@ private:
     bool deviceReady() const;
     // A button's click, unless a modal window is up; then the state is looked at again.
     void click(class QAbstractButton *button);
-    class QAbstractButton *playButton() const;
     void seekToFrame(qint32 frame);
     qint64 timeOfFrame(qint32 frame) const;
     qint32 frameAt(qint64 time) const;
     void readLength();
 
     frmMain &m_panel;
+    PlayToggle m_playToggle; // Play, Pause and PlayPause click the button Space clicks
     QDBusConnection m_bus;
     QString m_service;
     QTimer m_watch;
     bool m_closed = false;
-    bool m_reverseLast = false;
     // The open video as last read: its path, length in frames and in microseconds, its id.
     QString m_path;
     qint32 m_lengthFrames = -1;

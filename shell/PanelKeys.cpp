@@ -1,6 +1,5 @@
 #include "shell/PanelKeys.h"
 
-#include "media/MciControl.h"
 #include "shell/Controls.h"
 #include "shell/FileDrop.h"
 #include "shell/frmMain.h"
@@ -10,7 +9,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWheelEvent>
-#include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -45,14 +44,12 @@ constexpr int kPageFrames = 10;
 
 } // namespace
 
-PanelKeys::PanelKeys(frmMain &panel) : m_panel(panel)
+PanelKeys::PanelKeys(frmMain &panel) : m_panel(panel), m_playToggle(panel)
 {
     for (PanelButton *button : m_panel.findChildren<PanelButton *>())
         button->setFocusPolicy(Qt::TabFocus);
     m_panel.setFocusPolicy(Qt::StrongFocus);
     m_panel.setFocus();
-    connect(m_panel.Command1, &QAbstractButton::clicked, this, [this] { m_reverseLast = false; });
-    connect(m_panel.Command15, &QAbstractButton::clicked, this, [this] { m_reverseLast = true; });
     qApp->installEventFilter(this);
 }
 
@@ -131,13 +128,7 @@ bool PanelKeys::keyPressed(QWidget *receiver, QKeyEvent *event)
 
     PanelButton *button = nullptr;
     switch (key) {
-    case Qt::Key_Space: {
-        // Both pauses leave the pair at 2, so the button last clicked tells which one paused.
-        const PlayerState &s = f.state;
-        const bool reverse = s.ReversePlayState == 1 || (s.ReversePlayState == 2 && m_reverseLast);
-        button = reverse ? f.Command15 : f.Command1;
-        break;
-    }
+    case Qt::Key_Space: button = m_playToggle.button(); break;
     case Qt::Key_Home: button = f.Command3; break;
     case Qt::Key_End: button = f.Command4; break;
     case Qt::Key_Escape: button = f.Command2; break;
@@ -199,20 +190,5 @@ void PanelKeys::takeSteps()
     else if (frames == -1)
         m_panel.Command10->click();
     else if (frames != 0)
-        jump(frames);
-}
-
-void PanelKeys::jump(int frames)
-{
-    frmMain &f = m_panel;
-    if (f.DeviceError == -1)
-        return;
-    f.Timer1.setEnabled(true);
-    const qint32 P = f.mciAVI.position();
-    if (frames > 0 ? P >= f.MediaLength : P <= 0)
-        return;
-    f.mciAVI.setTo(qint32(std::clamp<qint64>(qint64(P) + frames, 0, f.MediaLength)));
-    f.mciAVI.setCommand(QStringLiteral("seek"));
-    f.state.ForwardPlayState = 2;
-    f.state.ReversePlayState = 2;
+        m_panel.StepFrames(frames);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/PlayToggle.h"
+
 #include <QObject>
 
 class frmMain;
@@ -41,12 +43,10 @@ private:
     // Steps wait here until the events already queued have been seen.
     void addSteps(int frames);
     void takeSteps();
-    // Like one step of the step buttons, but any number of frames: one seek.
-    void jump(int frames);
 
     frmMain &m_panel;
     int m_pendingFrames = 0;
     bool m_takePosted = false;
     int m_wheelAngle = 0; // what a fine-grained wheel turned short of a whole notch
-    bool m_reverseLast = false; // the last play button clicked was 逆再生
+    PlayToggle m_playToggle;
 };

@@ -47,6 +47,9 @@ public:
     void Command4_Click();
     void Command9_Click();
     void Command10_Click();
+    // The two step buttons' step, any number of frames on (or back, when negative) in one
+    // seek, stopping at either end: the keys fold held repeats and Page Up/Down into it.
+    void StepFrames(qint32 frames);
     void Command6_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
     void Command7_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
 

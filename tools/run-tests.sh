@@ -47,7 +47,7 @@ if [ "${KURIMO_SKIP_TSAN:-0}" != 1 ]; then
   # sanitized test beside it can starve it for longer than its test waits.
   TSAN_OPTIONS="suppressions=$here/tests/tsan-suppressions.txt second_deadlock_stack=1" \
   test_jobs=1 \
-    sanitize build-tsan KURIMO_TSAN '^AviDeviceWindow\.' \
+    sanitize build-tsan KURIMO_TSAN '^DeviceWindow\.' \
       device_tests decode_pool_tests audio_tests
 fi
 

@@ -23,7 +23,7 @@
 #include "platform/video/play/DecodeAhead.h"
 #include "platform/video/play/Player.h"
 #include "platform/mci/Interpreter.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -183,7 +183,7 @@ int pipelined(const QString &path, bool reverse)
 QString makeFile()
 {
     QString error;
-    const QString path = AviCorpus::generate(QStringLiteral("play-1080p-h264"),
+    const QString path = ClipCorpus::generate(QStringLiteral("play-1080p-h264"),
         {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-f", "lavfi", "-i",
             "sine=frequency=440:sample_rate=44100", "-frames:v", "250", "-t", "10", "-c:v",
             "libx264", "-bf", "2", "-g", "50", "-keyint_min", "50", "-sc_threshold", "0",

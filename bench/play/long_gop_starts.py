@@ -12,7 +12,7 @@ With --make it first makes, under the data folder, the files it measures (ffmpeg
 
 Every measurement is a kurimo-mci process of its own, so that its peak resident memory
 (VmHWM, read before it closes the file) is the run's alone. The pre-roll is what the player
-logs when its clock starts (kurimo.avi.play debug output), from the play command.
+logs when its clock starts (kurimo.video.play debug output), from the play command.
 
 mpv runs the same range with --vo=null --ao=null --no-audio (a null output: no window, no
 conversion), --play-dir=backward for the reverse plays; its wall time (from the command, so
@@ -54,7 +54,7 @@ def make(folder):
 
 class Console:
     def __init__(self, console, path):
-        env = dict(os.environ, QT_LOGGING_RULES="kurimo.avi.play.debug=true",
+        env = dict(os.environ, QT_LOGGING_RULES="kurimo.video.play.debug=true",
                    QT_QPA_PLATFORM="offscreen")
         self.p = subprocess.Popen([console], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, text=True, bufsize=1, env=env)

@@ -31,8 +31,7 @@
 #include "platform/video/FFmpegHandles.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "platform/video/decode/DecodingFrameSource.h"
-#include "platform/video/decode/VideoDecoder.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -159,6 +158,7 @@ const Move kMoves[] = {{"step fwd", 1}, {"step back 1st", -1}, {"step back", -1}
     {"wind +10", 10}, {"wind -10", -10}};
 
 bool atRest = false;
+video::DecodeOptions decodeOptions;
 
 double cpuSecondsNow()
 {
@@ -175,7 +175,7 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     const double cpuStart = cpuSecondsNow();
     auto start = Clock::now();
     QString error;
-    auto source = video::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error, decodeOptions);
     if (!source) {
         std::fprintf(stderr, "open failed: %s\n", qPrintable(error));
         return;
@@ -342,13 +342,13 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
     const bool withMpv = !args.contains("--no-mpv");
-    video::VideoDecoder::setPooledMemory(!args.contains("--no-pool"),
-        !args.contains("--no-prefault"));
+    decodeOptions.pooledMemory = !args.contains("--no-pool");
+    decodeOptions.prefaultedMemory = !args.contains("--no-prefault");
     int trials = 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
         trials = args[i + 1].toInt();
     atRest = args.contains("--rest");
-    video::DecodingFrameSource::setSkipFarPictures(!args.contains("--no-skip"));
+    decodeOptions.skipFarPictures = !args.contains("--no-skip");
     int frames = 300;
     if (const int i = int(args.indexOf("--frames")); i >= 0 && i + 1 < args.size())
         frames = std::max(60, args[i + 1].toInt());
@@ -405,7 +405,7 @@ int main(int argc, char **argv)
         if (!label.contains(only))
             continue;
         QString error;
-        const QString path = AviCorpus::generate(fileName, recipe, &error, dir);
+        const QString path = ClipCorpus::generate(fileName, recipe, &error, dir);
         if (path.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(label), qPrintable(error));
             continue;

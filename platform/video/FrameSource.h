@@ -104,7 +104,18 @@ public:
     virtual void waitForRest() {}
 };
 
+// How a source decodes. The defaults are the player's; benches that compare change them.
+struct DecodeOptions {
+    // Picture memory from a FramePool of the decoder's own, else from libavcodec's pool; and
+    // whether that pool faults memory in ahead of need.
+    bool pooledMemory = true;
+    bool prefaultedMemory = true;
+    // Unreferenced pictures far before a target are left undecoded.
+    bool skipFarPictures = true;
+};
+
 // Opens the file; nullptr with a Japanese message in *error when it is not a usable video.
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error);
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+    const DecodeOptions &options = {});
 
 } // namespace video

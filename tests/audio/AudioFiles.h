@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 // Small AVI files with known sound, made with the ffmpeg tool on first use and kept with the
 // corpus's files.
@@ -19,7 +19,7 @@ inline bool canEncode(const QString &encoder)
 {
     static QByteArray list;
     if (list.isEmpty())
-        AviCorpus::ffmpeg({"-hide_banner", "-encoders"}, &list);
+        ClipCorpus::ffmpeg({"-hide_banner", "-encoders"}, &list);
     return list.contains(' ' + encoder.toLatin1() + ' ');
 }
 
@@ -30,7 +30,7 @@ inline QString aviWith(Sound s, const QString &encoder, const QString &options =
 {
     if (!canEncode(encoder))
         return {};
-    return AviCorpus::generate(
+    return ClipCorpus::generate(
         QStringLiteral("%1-%2").arg(s == Sound::Sweep ? "sweep" : "tone", encoder),
         QStringList{"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-f", "lavfi", "-i",
             s == Sound::Sweep ? "aevalsrc=exprs=0.5*sin(2*PI*(200*t+300*t*t)):s=44100"

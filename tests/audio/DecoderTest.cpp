@@ -182,8 +182,8 @@ TEST(AudioDecoder, EndsAFileCutShort)
 {
     QTemporaryDir dir;
     const QString cut = dir.filePath("truncated.avi");
-    const QByteArray bytes = AviCorpus::readAll(aviWith(Sound::Sweep, "pcm_s16le"));
-    ASSERT_TRUE(AviCorpus::writeAll(cut, bytes.left(bytes.size() * 6 / 10)));
+    const QByteArray bytes = ClipCorpus::readAll(aviWith(Sound::Sweep, "pcm_s16le"));
+    ASSERT_TRUE(ClipCorpus::writeAll(cut, bytes.left(bytes.size() * 6 / 10)));
     auto d = openOrFail(cut);
     ASSERT_TRUE(d);
     const double seconds = double(decodeAll(*d, 0, 1000, {48000, 2}).size()) / 2 / 48000;

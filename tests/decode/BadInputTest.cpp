@@ -1,7 +1,7 @@
 #include "platform/video/FrameSource.h"
 #include "platform/video/audio/AudioDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,11 +17,11 @@
 
 namespace {
 
-using Kind = AviCorpus::Kind;
+using Kind = ClipCorpus::Kind;
 using video::audio::AudioDecoder;
 
-constexpr auto readAll = &AviCorpus::readAll;
-constexpr auto writeAll = &AviCorpus::writeAll;
+constexpr auto readAll = &ClipCorpus::readAll;
+constexpr auto writeAll = &ClipCorpus::writeAll;
 
 bool sameImage(const QImage &a, const QImage &b)
 {
@@ -41,7 +41,7 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
 {
     QString error;
     const auto made = [&](const QString &name, const QStringList &args) {
-        const QString path = AviCorpus::generate(name, args, &error);
+        const QString path = ClipCorpus::generate(name, args, &error);
         EXPECT_FALSE(path.isEmpty()) << error.toStdString();
         return path;
     };
@@ -54,11 +54,11 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
     // An MP4 cut off before its index box (written last) has nothing to go by.
     const QByteArray mp4 = readAll(made("whole-mp4", picture + QStringList{"-frames:v", "25",
         "-c:v", "mjpeg", "-f", "mp4"}));
-    AviCorpus::RawAvi wide;
+    ClipCorpus::RawAvi wide;
     wide.width = 20000;
     wide.height = 2;
     wide.chunks.push_back({QByteArray(20000 * 3 * 2, '\x10'), true, {}});
-    ASSERT_TRUE(AviCorpus::writeAvi(at("wide.avi"), wide));
+    ASSERT_TRUE(ClipCorpus::writeAvi(at("wide.avi"), wide));
     // Sizes the demuxer refuses, which it reports as 0×0: the header's own claim is told.
     const auto claiming = [&](const char *name, int32_t width, int32_t height) {
         QByteArray data = readAll(at("wide.avi"));
@@ -125,7 +125,7 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
 TEST_F(BadInput, NoDescriptorLeftIsSaid)
 {
     QString error;
-    const QString clip = AviCorpus::file(Kind::Dib24, &error);
+    const QString clip = ClipCorpus::file(Kind::Dib24, &error);
     ASSERT_FALSE(clip.isEmpty()) << error.toStdString();
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
@@ -153,8 +153,8 @@ TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
     for (const auto &[kind, strip, starts] : {std::tuple{Kind::H264, true, true},
              {Kind::Dib8, true, true}, {Kind::Rle8, true, false}, {Kind::Mpeg4Packed, true, true},
              {Kind::Mjpeg, false, true}}) {
-        SCOPED_TRACE(AviCorpus::name(kind).toStdString());
-        const QString original = AviCorpus::file(kind);
+        SCOPED_TRACE(ClipCorpus::name(kind).toStdString());
+        const QString original = ClipCorpus::file(kind);
         QByteArray bytes = readAll(original);
         const int idx1 = int(bytes.lastIndexOf("idx1"));
         ASSERT_GT(idx1, 0);
@@ -162,7 +162,7 @@ TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
             bytes.replace(idx1, 4, "JUNK");
         else
             bytes[idx1 + 8 + 2 * 16 + 8 + 3] = '\x7f'; // the third entry's offset
-        const QString changed = at(AviCorpus::name(kind) + "-index.avi");
+        const QString changed = at(ClipCorpus::name(kind) + "-index.avi");
         ASSERT_TRUE(writeAll(changed, bytes));
 
         QString error;
@@ -180,13 +180,13 @@ TEST_F(BadInput, MissingOrDamagedIndexIsReplacedByAScan)
         EXPECT_TRUE(
             sameImage(fresh->frameAt(count - 1), whole.framesByPosition[size_t(count - 1)]));
         EXPECT_LE(fresh->stats().framesDecoded,
-            starts ? std::max(1, count - AviCorpus::spec(kind).keyframeInterval / 2 - 1) : count);
+            starts ? std::max(1, count - ClipCorpus::spec(kind).keyframeInterval / 2 - 1) : count);
     }
 }
 
 TEST_F(BadInput, FileChangedOrDeletedWhileOpenGivesNullFrames)
 {
-    const QString original = AviCorpus::file(Kind::Mjpeg);
+    const QString original = ClipCorpus::file(Kind::Mjpeg);
     ASSERT_TRUE(QFile::copy(original, at("changing.avi")));
     ASSERT_TRUE(QFile::copy(original, at("deleted.avi")));
     QString error;

@@ -7,7 +7,7 @@
 
 #include "platform/video/FrameSource.h"
 #include "tests/decode/ReferenceDecode.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -24,7 +24,7 @@
 
 namespace {
 
-using Kind = AviCorpus::Kind;
+using Kind = ClipCorpus::Kind;
 
 // Largest difference of any colour channel; 0 when the pictures are the same.
 int maxDifference(const QImage &a, const QImage &b)
@@ -89,9 +89,9 @@ QString variant(const QString &source, const QString &suffix,
     const QString path = source.chopped(4) + suffix + QStringLiteral(".avi");
     if (QFileInfo(path).size() > 0)
         return path;
-    QByteArray data = AviCorpus::readAll(source);
+    QByteArray data = ClipCorpus::readAll(source);
     const QString tmp = path + QStringLiteral(".%1.tmp").arg(QCoreApplication::applicationPid());
-    if (data.isEmpty() || !patch(data) || !AviCorpus::writeAll(tmp, data))
+    if (data.isEmpty() || !patch(data) || !ClipCorpus::writeAll(tmp, data))
         return {};
     QFile::rename(tmp, path);
     QFile::remove(tmp);
@@ -181,7 +181,7 @@ QString longGop(const QString &name, int width, int height, QString *error)
 {
     // Keyframes 50 apart with two B-frames: the keyframe chunks land at 0, 49, 97 and 145,
     // the last one shown last, after the two B-frames that need the GOP before.
-    return AviCorpus::generate(name,
+    return ClipCorpus::generate(name,
         numberedSource(width, height, 148) +
             QStringList{"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", "50", "-q:v", "4"},
         error);
@@ -189,7 +189,7 @@ QString longGop(const QString &name, int width, int height, QString *error)
 
 QString packedLowDelay(QString *error)
 {
-    const QString packed = AviCorpus::generate(QStringLiteral("packed-far-keys"),
+    const QString packed = ClipCorpus::generate(QStringLiteral("packed-far-keys"),
         numberedSource(320, 240, 160) +
             QStringList{"-c:v", "libxvid", "-bf", "2", "-g", "80", "-q:v", "4"},
         error);
@@ -198,7 +198,7 @@ QString packedLowDelay(QString *error)
 
 QString unfinishedRecording(uint32_t size, int cut, QString *error)
 {
-    const QString whole = AviCorpus::generate(QStringLiteral("recording"),
+    const QString whole = ClipCorpus::generate(QStringLiteral("recording"),
         numberedSource(320, 240, 120) +
             QStringList{"-c:v", "mpeg4", "-bf", "2", "-g", "50", "-q:v", "4"},
         error);
@@ -209,7 +209,7 @@ QString unfinishedRecording(uint32_t size, int cut, QString *error)
 // Any container: `args` after the numbered source, `-f` among them.
 QString container(const QString &name, int frames, const QStringList &args, QString *error)
 {
-    return AviCorpus::generate(name, numberedSource(320, 240, frames) + args, error);
+    return ClipCorpus::generate(name, numberedSource(320, 240, frames) + args, error);
 }
 
 // A copy from 1.3 s on without re-encoding: an MP4 edit list whose first packets, from the
@@ -220,7 +220,7 @@ QString cutWithEditList(QString *error)
         {"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast", "-f", "mp4"}, error);
     if (whole.isEmpty())
         return {};
-    return AviCorpus::generate(QStringLiteral("cut-edit-list"),
+    return ClipCorpus::generate(QStringLiteral("cut-edit-list"),
         {"-ss", "1.3", "-i", whole, "-c", "copy", "-f", "mp4"}, error);
 }
 
@@ -303,7 +303,7 @@ QString cutOpenGopStream(QString *error)
 // av_find_best_stream would therefore call the best.
 QString twoProgrammes(QString *error)
 {
-    return AviCorpus::generate(QStringLiteral("two-programmes"),
+    return ClipCorpus::generate(QStringLiteral("two-programmes"),
         QStringList{"-f", "lavfi", "-i", "testsrc=s=320x240:r=50:d=3"} +
             numberedSource(320, 240, 150) +
             QStringList{"-map", "1:v", "-map", "0:v", "-c:v", "libx264", "-preset", "veryfast",
@@ -323,7 +323,7 @@ QString rotated(QString *error)
     const QString upright = container(QStringLiteral("unrotated-mp4"), 60,
         {"-c:v", "libx264", "-bf", "2", "-g", "30", "-preset", "veryfast", "-f", "mp4"}, error);
     return upright.isEmpty() ? QString()
-        : AviCorpus::generate(QStringLiteral("rotated-mp4"),
+        : ClipCorpus::generate(QStringLiteral("rotated-mp4"),
               {"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", "-f", "mp4"}, error);
 }
 
@@ -340,29 +340,29 @@ QString rotatedInPictures(QString *error)
 
 // A hand-made 8-bit file (RLE8 with `compression` 1) with `change` applied to its chunks.
 std::function<QString(QString *)> handMade(const QString &name, int frames, int keyEvery,
-    uint32_t compression, const std::function<void(AviCorpus::RawAvi &)> &change)
+    uint32_t compression, const std::function<void(ClipCorpus::RawAvi &)> &change)
 {
     return [=](QString *e) {
-        AviCorpus::RawAvi avi = AviCorpus::patternAvi(64, 48, frames, keyEvery, compression);
+        ClipCorpus::RawAvi avi = ClipCorpus::patternAvi(64, 48, frames, keyEvery, compression);
         change(avi);
-        return AviCorpus::handMade(name, avi, e);
+        return ClipCorpus::handMade(name, avi, e);
     };
 }
 
 // Null frames: empty chunks, which repeat the picture before them.
-std::function<void(AviCorpus::RawAvi &)> emptied(int from, int to)
+std::function<void(ClipCorpus::RawAvi &)> emptied(int from, int to)
 {
-    return [=](AviCorpus::RawAvi &avi) {
+    return [=](ClipCorpus::RawAvi &avi) {
         for (int n = from; n < to; ++n)
             avi.chunks[size_t(n)] = {};
     };
 }
 
 // Palettes that change before frames 10 (between keyframes), 20 (at one) and 47.
-void paletteChanges(AviCorpus::RawAvi &avi)
+void paletteChanges(ClipCorpus::RawAvi &avi)
 {
     for (int n : {0, 10, 20, 47}) {
-        std::vector<uint32_t> palette = AviCorpus::patternPalette();
+        std::vector<uint32_t> palette = ClipCorpus::patternPalette();
         for (uint32_t &rgb : palette)
             rgb = (rgb + uint32_t(n) * 0x3f1d07u) & 0xffffffu;
         (n ? avi.chunks[size_t(n)].paletteChange : avi.palette) = palette;
@@ -376,7 +376,7 @@ std::function<QString(QString *)> large(const char *name, const char *source,
     const QStringList &codec)
 {
     return [=](QString *e) {
-        return AviCorpus::generate(QString::fromLatin1(name),
+        return ClipCorpus::generate(QString::fromLatin1(name),
             QStringList{"-f", "lavfi", "-i", QStringLiteral("testsrc2=") + source, "-frames:v",
                 "20", "-an"} + codec, e);
     };
@@ -411,12 +411,12 @@ std::ostream &operator<<(std::ostream &out, const Shape &shape) { return out << 
 std::vector<Shape> corpusShapes()
 {
     std::vector<Shape> shapes;
-    for (Kind kind : AviCorpus::allKinds()) {
+    for (Kind kind : ClipCorpus::allKinds()) {
         // Xvid leaves a null chunk where it packs a B-frame with the frame after it.
         const int repeats = kind == Kind::NullFrames ? 14 : kind == Kind::Mpeg4Packed ? 2 : 0;
-        shapes.push_back({AviCorpus::name(kind).toStdString(),
-            [kind](QString *e) { return AviCorpus::file(kind, e); },
-            AviCorpus::spec(kind).frameCount, {.repeats = repeats, .kind = kind}});
+        shapes.push_back({ClipCorpus::name(kind).toStdString(),
+            [kind](QString *e) { return ClipCorpus::file(kind, e); },
+            ClipCorpus::spec(kind).frameCount, {.repeats = repeats, .kind = kind}});
     }
     return shapes;
 }
@@ -594,7 +594,7 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
     const Shape &shape = GetParam();
     const video::VideoInfo &info = first->info();
     if (shape.how.kind) {
-        const AviCorpus::Spec spec = AviCorpus::spec(*shape.how.kind);
+        const ClipCorpus::Spec spec = ClipCorpus::spec(*shape.how.kind);
         EXPECT_EQ(QSize(info.width, info.height), QSize(spec.width, spec.height));
         EXPECT_EQ(std::pair(info.rateNum, info.rateDen), std::pair(spec.rateNum, spec.rateDen));
         EXPECT_EQ(info.hasAudio, shape.how.kind == Kind::WithAudio);
@@ -718,11 +718,11 @@ INSTANTIATE_TEST_SUITE_P(Corpus, HeldPictures, ::testing::ValuesIn(corpusShapes(
 TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
 {
     for (Kind kind : {Kind::H264, Kind::Mpeg4Packed, Kind::Mjpeg}) {
-        SCOPED_TRACE(AviCorpus::name(kind).toStdString());
+        SCOPED_TRACE(ClipCorpus::name(kind).toStdString());
         QString error;
-        auto source = video::openFrameSource(AviCorpus::file(kind), &error);
+        auto source = video::openFrameSource(ClipCorpus::file(kind), &error);
         ASSERT_TRUE(source) << error.toStdString();
-        const bool intra = AviCorpus::spec(kind).keyframeInterval == 1;
+        const bool intra = ClipCorpus::spec(kind).keyframeInterval == 1;
         const int target = 40; // ten frames before the second keyframe of the long GOPs
         ASSERT_FALSE(source->frameAt(target).isNull());
         const auto cost = [&](int p) {
@@ -738,7 +738,7 @@ TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
 
         // With room for a few frames only, the B-frames far before a target are not
         // decoded: not all of the 46 frames from the keyframe before come out.
-        auto small = video::openFrameSource(AviCorpus::file(kind), &error);
+        auto small = video::openFrameSource(ClipCorpus::file(kind), &error);
         ASSERT_TRUE(small);
         small->setCacheCapBytes(small->pictureBytes() * 3);
         EXPECT_FALSE(small->frameAt(145).isNull());
@@ -749,7 +749,7 @@ TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
         // The H.264 file's keyframes are 0, 50 and 100 exactly; Xvid's packing moves them.
         const std::pair<int, qint64> firstVisits[] = {{49, 50}, {50, 1}, {51, 2}};
         for (const auto &[p, decodes] : firstVisits) {
-            auto fresh = video::openFrameSource(AviCorpus::file(kind), &error);
+            auto fresh = video::openFrameSource(ClipCorpus::file(kind), &error);
             ASSERT_TRUE(fresh);
             EXPECT_FALSE(fresh->frameAt(p).isNull());
             if (kind != Kind::Mpeg4Packed) {
@@ -761,7 +761,7 @@ TEST(StepCost, StepsAndWindsReuseTheDecoderAndTheCache)
 
 TEST(FrameSourceThreads, TwoThreadsGetExactFramesAtOnce)
 {
-    const QString path = AviCorpus::file(Kind::H264);
+    const QString path = ClipCorpus::file(Kind::H264);
     const ReferenceDecode reference = referenceDecode(path);
     QString error;
     auto source = video::openFrameSource(path, &error);

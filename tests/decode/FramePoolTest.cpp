@@ -1,7 +1,7 @@
 #include "platform/video/decode/FramePool.h"
 #include "platform/video/decode/MediaFile.h"
 #include "platform/video/decode/VideoDecoder.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <gtest/gtest.h>
 
@@ -160,7 +160,7 @@ TEST(FramePool, GoesWhilePrefaulting)
 TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
 {
     QString error;
-    const QString path = AviCorpus::file(AviCorpus::Kind::H264, &error);
+    const QString path = ClipCorpus::file(ClipCorpus::Kind::H264, &error);
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
     auto file = video::MediaFile::open(path, &error);
     ASSERT_TRUE(file) << error.toStdString();

@@ -1,5 +1,5 @@
 #include "platform/video/FrameSource.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QTemporaryDir>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-using Kind = AviCorpus::Kind;
+using Kind = ClipCorpus::Kind;
 
 // The same mutations on every run and machine: the engine's sequence is fixed by the standard.
 struct Random {
@@ -54,7 +54,7 @@ TEST(DecodeFuzz, MutatedFilesNeverCrash)
     QString error;
     std::vector<std::pair<QString, QString>> originals; // name, path
     for (Kind kind : kinds)
-        originals.emplace_back(AviCorpus::name(kind), AviCorpus::file(kind, &error));
+        originals.emplace_back(ClipCorpus::name(kind), ClipCorpus::file(kind, &error));
     // The other containers, whose packets the device reads for their times and, for VP9,
     // parses for the pictures they show.
     const QStringList source{"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25", "-f", "lavfi",
@@ -67,7 +67,7 @@ TEST(DecodeFuzz, MutatedFilesNeverCrash)
                  "-lag-in-frames", "8", "-deadline", "realtime", "-c:a", "libopus", "-f",
                  "webm"}}}) {
         originals.emplace_back(QString::fromLatin1(name),
-            AviCorpus::generate(QStringLiteral("fuzz-%1").arg(name), source + args, &error));
+            ClipCorpus::generate(QStringLiteral("fuzz-%1").arg(name), source + args, &error));
     }
     const int perKind = 30;
     QTemporaryDir dir;
@@ -76,10 +76,10 @@ TEST(DecodeFuzz, MutatedFilesNeverCrash)
     int refused = 0;
     for (const auto &[kindName, path] : originals) {
         ASSERT_FALSE(path.isEmpty()) << kindName.toStdString() << ": " << error.toStdString();
-        const QByteArray original = AviCorpus::readAll(path);
+        const QByteArray original = ClipCorpus::readAll(path);
         for (int i = 0; i < perKind; ++i) {
             const QString name = dir.filePath(QStringLiteral("m%1.avi").arg(i));
-            ASSERT_TRUE(AviCorpus::writeAll(name, mutate(original, random)));
+            ASSERT_TRUE(ClipCorpus::writeAll(name, mutate(original, random)));
             SCOPED_TRACE((kindName + QStringLiteral(" #%1").arg(i)).toStdString());
             error.clear();
             auto source = video::openFrameSource(name, &error);

@@ -4,7 +4,7 @@
 #include "ReferenceDecode.h"
 #include "platform/video/FrameSource.h"
 #include "platform/video/decode/MediaFile.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
 
@@ -35,7 +35,7 @@ TEST_P(OpenWhileIndexing, CallerKeepsRunningAndGetsTheWholeIndex)
 {
     const Container &c = GetParam();
     QString error;
-    const QString path = AviCorpus::generate(QStringLiteral("indexing-") + c.name,
+    const QString path = ClipCorpus::generate(QStringLiteral("indexing-") + c.name,
         QStringList{"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25", "-frames:v", "60", "-c:v",
             "libx264", "-bf", "3", "-g", "25", "-preset", "veryfast"} +
             c.extra + QStringList{"-f", c.format},

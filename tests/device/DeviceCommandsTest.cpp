@@ -4,7 +4,7 @@
 #include "platform/video/device/Messages.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,7 +20,7 @@ using mci::StatusItem;
 
 namespace {
 
-TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForOrKeepsThePicture)
+TEST(DeviceSeek, ShowsExactlyTheFrameAskedForOrKeepsThePicture)
 {
     DeviceRig rig(120);
     for (int p : {37, 0, 120, 1, 119}) {
@@ -46,7 +46,7 @@ TEST(AviDeviceSeek, ShowsExactlyTheFrameAskedForOrKeepsThePicture)
     }
 }
 
-TEST(AviDeviceStatus, ReportsEveryItemConvertsMillisecondsBothWaysAndNeedsAFirstFrame)
+TEST(DeviceStatus, ReportsEveryItemConvertsMillisecondsBothWaysAndNeedsAFirstFrame)
 {
     video::VideoDevice::Options options;
     options.clock = std::make_shared<video::ManualClock>();
@@ -98,7 +98,7 @@ TEST(AviDeviceStatus, ReportsEveryItemConvertsMillisecondsBothWaysAndNeedsAFirst
     EXPECT_FALSE(video::VideoDevice("broken.avi", std::move(broken), nullptr, options).canPlay());
 }
 
-TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAndTheCloseBoxOnlyHidesIt)
+TEST(DeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAndTheCloseBoxOnlyHidesIt)
 {
     DeviceRig rig(10, false, false, 320, 240);
     EXPECT_EQ(rig.device->whereSource().reply, "0 0 320 240");
@@ -153,7 +153,7 @@ TEST(AviDeviceWindow, PutPlacesTheCaptionedPictureBelowTheTitleAndTheCloseBoxOnl
     window.removeEventFilter(&spy);
 }
 
-TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
+TEST(DeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
 {
     DeviceRig rig(30, false, false, 64, 48);
     rig.device->seek(seekTo(21));
@@ -182,7 +182,7 @@ TEST(AviDeviceUpdate, DrawsTheFrameAtPictureSizeClippedToRectAndImage)
 
 // Milliseconds are checked as milliseconds: a position that would round onto the first or the
 // last frame is still outside the file, as it is in frames.
-TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
+TEST(DeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
 {
     DeviceRig rig(1500); // 25 fps: 60,000 ms
     ASSERT_TRUE(rig.device->setTimeFormat(mci::TimeFormat::Milliseconds).ok);
@@ -219,7 +219,7 @@ TEST(AviDeviceMilliseconds, PositionsOutsideTheFileAreRefusedForEveryCommand)
 
 // A phone's variable rate: every 7th picture of 25 fps left out (n = 3, 10 ...). In ms a
 // position is its picture's own time, and a time shows the picture on screen then.
-TEST(AviDeviceMilliseconds, FollowEachPicturesOwnTimeInARealFile)
+TEST(DeviceMilliseconds, FollowEachPicturesOwnTimeInARealFile)
 {
     mci::Interpreter interpreter;
     video::registerVideoDevice(interpreter);
@@ -229,7 +229,7 @@ TEST(AviDeviceMilliseconds, FollowEachPicturesOwnTimeInARealFile)
         return r.reply;
     };
     QString error;
-    const QString path = AviCorpus::generate(QStringLiteral("vfr-ms"),
+    const QString path = ClipCorpus::generate(QStringLiteral("vfr-ms"),
         {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-vf",
             "select='not(eq(mod(n\\,7)\\,3))'", "-fps_mode", "vfr", "-frames:v", "30",
             "-c:v", "libx264", "-f", "mp4"},
@@ -255,7 +255,7 @@ TEST(AviDeviceMilliseconds, FollowEachPicturesOwnTimeInARealFile)
 
 uint16_t bmpBitCount(const QString &path)
 {
-    const QByteArray header = AviCorpus::readAll(path);
+    const QByteArray header = ClipCorpus::readAll(path);
     return header.size() < 30 ? 0 : qFromLittleEndian<quint16>(header.constData() + 28);
 }
 
@@ -264,7 +264,7 @@ uint16_t bmpBitCount(const QString &path)
 // followed, and whatever else has the name stays what it was. A write that fails (the
 // temporary beside a 250-character name is too long for the file system; a missing folder)
 // leaves an existing file as it was and nothing beside it; a name too long says so.
-TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile)
+TEST(DeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile)
 {
     QTemporaryDir dir;
     DeviceRig rig(30, false, false, 64, 48);
@@ -273,7 +273,7 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile
     const auto at = [&](const QString &name) { return dir.filePath(name); };
     const QString precious = QString(246, QLatin1Char('k')) + ".bmp";
     for (const QString &name : {QStringLiteral("file.bmp"), QStringLiteral("target.bmp"), precious})
-        ASSERT_TRUE(AviCorpus::writeAll(at(name), "old"));
+        ASSERT_TRUE(ClipCorpus::writeAll(at(name), "old"));
     ASSERT_TRUE(QFile::link(at("target.bmp"), at("link.bmp")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.bmp")).constData(), 0600), 0);
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
@@ -309,7 +309,7 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile
         EXPECT_EQ(bmpBitCount(at(name)), 24) << name;
     EXPECT_EQ(QImage(at("new.bmp")).convertToFormat(QImage::Format_RGB32),
         FakeFrameSource::picture(17, 64, 48));
-    EXPECT_EQ(AviCorpus::readAll(at(precious)), "old");
+    EXPECT_EQ(ClipCorpus::readAll(at(precious)), "old");
     const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
         | QDir::Hidden | QDir::System);
     EXPECT_EQ(left.size(), 7) << qPrintable(left.join(' ')); // no temporary file
@@ -321,7 +321,7 @@ TEST(AviDeviceCapture, WritesTheFrameAsA24BitBmpAtSourceSizeOverOnlyARegularFile
 // still being written: the first part of the file, then the rest appended) is indexed again
 // at the next seek, every old position showing what it showed and the new frames reachable;
 // one truncated answers a clear error for what is gone and shows what it still has.
-TEST(AviDeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatIsGone)
+TEST(DeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatIsGone)
 {
     const struct {
         const char *name;
@@ -337,12 +337,12 @@ TEST(AviDeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatI
     for (const auto &c : containers) {
         SCOPED_TRACE(c.name);
         QString error;
-        const QString whole = AviCorpus::generate(QStringLiteral("changing-") + c.name,
+        const QString whole = ClipCorpus::generate(QStringLiteral("changing-") + c.name,
             QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v",
                 "200", "-pix_fmt", "yuv420p"} + c.args,
             &error);
         ASSERT_FALSE(whole.isEmpty()) << error.toStdString();
-        const QByteArray bytes = AviCorpus::readAll(whole);
+        const QByteArray bytes = ClipCorpus::readAll(whole);
         const QString path = dir.filePath(QStringLiteral("recording.") + c.name);
         const auto frameAt = [](mci::Interpreter &in, const QString &device, int position) {
             if (!in.send(QStringLiteral("seek %1 to %2").arg(device).arg(position)).ok)
@@ -359,7 +359,7 @@ TEST(AviDeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatI
         ASSERT_GT(length, 190);
 
         // Grown: open the first 40 %, keep position 20, append the rest.
-        ASSERT_TRUE(AviCorpus::writeAll(path, bytes.left(bytes.size() * 2 / 5)));
+        ASSERT_TRUE(ClipCorpus::writeAll(path, bytes.left(bytes.size() * 2 / 5)));
         {
             mci::Interpreter in;
             video::registerVideoDevice(in);
@@ -382,7 +382,7 @@ TEST(AviDeviceFileChange, AGrownFileReachesItsNewFramesAndATruncatedOneSaysWhatI
         }
 
         // Truncated: what is gone says so, what is left still shows.
-        ASSERT_TRUE(AviCorpus::writeAll(path, bytes));
+        ASSERT_TRUE(ClipCorpus::writeAll(path, bytes));
         {
             mci::Interpreter in;
             video::registerVideoDevice(in);

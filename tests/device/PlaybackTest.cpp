@@ -1,7 +1,7 @@
 #include "platform/mci/Interpreter.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -30,7 +30,7 @@ std::vector<int> positionsOver(DeviceRig &rig, int periods)
     return seen;
 }
 
-TEST(AviPlayback, RangePlaysEndExactlyAtTheirEndsInBothDirections)
+TEST(DevicePlayback, RangePlaysEndExactlyAtTheirEndsInBothDirections)
 {
     DeviceRig rig(100);
     ASSERT_TRUE(rig.device->play(range(10, 20)).ok);
@@ -65,7 +65,7 @@ TEST(AviPlayback, RangePlaysEndExactlyAtTheirEndsInBothDirections)
 
 // A play command is followed by work on the same thread (the window's first paint) before
 // the first frame can be shown; that time is not frames gone by.
-TEST(AviPlayback, TheClockStartsAtTheFirstPresentationNotAtThePlayCommand)
+TEST(DevicePlayback, TheClockStartsAtTheFirstPresentationNotAtThePlayCommand)
 {
     DeviceRig rig(100);
     rig.device->seek(seekTo(10));
@@ -79,7 +79,7 @@ TEST(AviPlayback, TheClockStartsAtTheFirstPresentationNotAtThePlayCommand)
     EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
 }
 
-TEST(AviPlayback, RepeatWrapsOnTheNextTickInBothDirections)
+TEST(DevicePlayback, RepeatWrapsOnTheNextTickInBothDirections)
 {
     DeviceRig rig(100);
     rig.device->play(range(5, 8, false, true));
@@ -94,7 +94,7 @@ TEST(AviPlayback, RepeatWrapsOnTheNextTickInBothDirections)
     EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
 }
 
-TEST(AviPlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
+TEST(DevicePlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
 {
     DeviceRig rig(100);
     rig.device->seek(seekTo(60));
@@ -127,7 +127,7 @@ TEST(AviPlayback, DecodesAheadInThePlayDirectionAndAcrossTheWrap)
 // At a wrap the decoder starts again from the keyframe before the range (forwards) or below
 // the top of the range (backwards): a long decode, here a decoder that does not return at
 // all. The head of the range, kept from the first lap, carries the picture through it.
-TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
+TEST(DevicePlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
 {
     video::Player::Options shallow; // backwards as shallow as forwards, to meet the wrap
     const int queued = Player::queueCapacityFor(shallow, 64 * 48 * 4, 64 * 48, false);
@@ -160,7 +160,7 @@ TEST(AviPlayback, ARepeatingRangeWrapsWithoutASkipWhileTheNextLapDecodes)
 // The memory budget by picture size: the frames that the steps back after a paused forward
 // play need stay cached at every size, with the decoder's padding of each frame; a reverse
 // play has the larger cache only while it runs, a play replacing it included.
-TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnly)
+TEST(DevicePlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnly)
 {
     using video::MemoryBudget;
     for (const auto &[width, height] : {std::pair{320, 240}, {1920, 1080}, {3840, 2160}}) {
@@ -188,7 +188,7 @@ TEST(AviPlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlaysOnl
 // A play's next frames may need a long decode first (backwards just below a keyframe): its
 // first picture shows at once, its clock and sound wait until the decoder has filled the
 // queue, and it then takes its nominal time without a skip.
-TEST(AviPlayback, PreRollShowsTheFirstPictureAndStartsTheClockWhenTheQueueIsFull)
+TEST(DevicePlayback, PreRollShowsTheFirstPictureAndStartsTheClockWhenTheQueueIsFull)
 {
     for (const bool reverse : {false, true}) {
         SCOPED_TRACE(reverse ? "reverse" : "forward");
@@ -224,7 +224,7 @@ TEST(AviPlayback, PreRollShowsTheFirstPictureAndStartsTheClockWhenTheQueueIsFull
     }
 }
 
-TEST(AviPlayback, AStopPauseOrSeekDuringPreRollEndsItAtOnce)
+TEST(DevicePlayback, AStopPauseOrSeekDuringPreRollEndsItAtOnce)
 {
     struct Case {
         const char *command;
@@ -256,7 +256,7 @@ TEST(AviPlayback, AStopPauseOrSeekDuringPreRollEndsItAtOnce)
     }
 }
 
-TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
+TEST(DevicePlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
 {
     DeviceRig rig(100);
     rig.device->play(range(0, 50));
@@ -303,7 +303,7 @@ TEST(AviPlayback, PauseHoldsAndResumeRunsToTheEndOfTheMedia)
     EXPECT_EQ(rig.shownPosition(), 80);
 }
 
-TEST(AviPlayback, SpeedScalesTheTimeAndChangesWithoutAJump)
+TEST(DevicePlayback, SpeedScalesTheTimeAndChangesWithoutAJump)
 {
     DeviceRig rig(200);
     rig.device->setSpeed(2000);
@@ -333,7 +333,7 @@ TEST(AviPlayback, SpeedScalesTheTimeAndChangesWithoutAJump)
     EXPECT_EQ(rig.reply(StatusItem::Speed), "1");
 }
 
-TEST(AviPlayback, BadPlaysAreErrorsAndChangeNothing)
+TEST(DevicePlayback, BadPlaysAreErrorsAndChangeNothing)
 {
     DeviceRig rig(100);
     rig.device->play(range(10, 90));
@@ -350,7 +350,7 @@ TEST(AviPlayback, BadPlaysAreErrorsAndChangeNothing)
     EXPECT_EQ(rig.position(), 13);
 }
 
-TEST(AviPlayback, PlayToABehindPositionShowsThatFrameAndStops)
+TEST(DevicePlayback, PlayToABehindPositionShowsThatFrameAndStops)
 {
     DeviceRig rig(100);
     ASSERT_TRUE(rig.device->play(range(std::nullopt, 0)).ok); // right after open
@@ -363,7 +363,7 @@ TEST(AviPlayback, PlayToABehindPositionShowsThatFrameAndStops)
     EXPECT_EQ(rig.shownPosition(), 0);
 }
 
-TEST(AviPlayback, ASlowDecoderSkipsFramesAndCountsThem)
+TEST(DevicePlayback, ASlowDecoderSkipsFramesAndCountsThem)
 {
     DeviceRig rig(100);
     // Every decode takes three frame periods.
@@ -388,7 +388,7 @@ TEST(AviPlayback, ASlowDecoderSkipsFramesAndCountsThem)
     EXPECT_EQ(rig.reply(StatusItem::FramesSkipped), "0");
 }
 
-TEST(AviPlayback, PresentationNeverWaitsForAStuckDecoder)
+TEST(DevicePlayback, PresentationNeverWaitsForAStuckDecoder)
 {
     DeviceRig rig(100);
     rig.device->seek(seekTo(0));
@@ -419,7 +419,7 @@ QString variableRateFile(bool burst, QString *error)
     const QString select = burst
         ? "select='gte(between(n\\,120\\,239)+not(mod(n\\,2))*not(between(n\\,300\\,419))\\,1)'"
         : "select='not(between(n\\,60\\,119))'";
-    return AviCorpus::generate(burst ? "vfr-burst" : "vfr-hold",
+    return ClipCorpus::generate(burst ? "vfr-burst" : "vfr-hold",
         {"-f", "lavfi", "-i", burst ? "testsrc2=size=64x48:rate=60" : "testsrc2=size=64x48:rate=30",
             "-t", "10", "-vf", select, "-fps_mode", "passthrough", "-c:v", "libx264", "-preset",
             "ultrafast", "-g", "30", "-f", "mp4"},
@@ -538,7 +538,7 @@ TEST(VariableRatePlayback, AWaitReturnsAtTheLastPicturesTime)
 
 // A play that meets a frame it cannot read stops on the last picture shown, whatever its
 // direction, and says so once: to the next command (the dispatcher asks the device first).
-TEST(AviPlayback, APlayStopsAtAFrameItCannotRead)
+TEST(DevicePlayback, APlayStopsAtAFrameItCannotRead)
 {
     const struct {
         mci::PlayRequest play;
@@ -586,7 +586,7 @@ TEST(AviPlayback, APlayStopsAtAFrameItCannotRead)
 
 // The file cut short under an open device: a play over what is gone answers an error, with a
 // wait or to the next command, and leaves the picture and position where they were.
-TEST(AviPlayback, APlayOverATruncatedFileAnswersAnError)
+TEST(DevicePlayback, APlayOverATruncatedFileAnswersAnError)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -615,7 +615,7 @@ TEST(AviPlayback, APlayOverATruncatedFileAnswersAnError)
         {"mkv", h264 + QStringList{"matroska"}}, {"ts", h264 + QStringList{"mpegts"}}};
     for (const auto &f : files) {
         QString error;
-        const QString made = AviCorpus::generate(QStringLiteral("cut-") + f.container,
+        const QString made = ClipCorpus::generate(QStringLiteral("cut-") + f.container,
             QStringList{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v", "150"}
                 + f.codec,
             &error);
@@ -648,7 +648,7 @@ TEST(AviPlayback, APlayOverATruncatedFileAnswersAnError)
     }
 }
 
-TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
+TEST(DevicePlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
 {
     DeviceRig rig(200, true);
     FakeAudioTrack &audio = *rig.audio;
@@ -691,7 +691,7 @@ TEST(AviPlaybackSound, TheSoundClockLeadsForwardAtSpeedsItCanKeep)
     EXPECT_FALSE(*audio.soundOn);
 }
 
-TEST(AviPlaybackSound, SilentBackwardsSlowAndWhenTheTrackRefuses)
+TEST(DevicePlaybackSound, SilentBackwardsSlowAndWhenTheTrackRefuses)
 {
     DeviceRig rig(200, true);
     FakeAudioTrack &audio = *rig.audio;
@@ -711,7 +711,7 @@ TEST(AviPlaybackSound, SilentBackwardsSlowAndWhenTheTrackRefuses)
     EXPECT_FALSE(rig.player().audioLeads());
 }
 
-TEST(AviPlaybackSound, RepeatStartsTheSoundAgainAtTheRangeStart)
+TEST(DevicePlaybackSound, RepeatStartsTheSoundAgainAtTheRangeStart)
 {
     DeviceRig rig(200, true);
     FakeAudioTrack &audio = *rig.audio;
@@ -724,7 +724,7 @@ TEST(AviPlaybackSound, RepeatStartsTheSoundAgainAtTheRangeStart)
     EXPECT_TRUE(rig.player().audioLeads());
 }
 
-TEST(AviPlaybackLifetime, ClosingDuringPlayStopsSoundAndThread)
+TEST(DevicePlaybackLifetime, ClosingDuringPlayStopsSoundAndThread)
 {
     DeviceRig rig(100, true);
     std::shared_ptr<bool> soundOn = rig.audio->soundOn;
@@ -738,7 +738,7 @@ TEST(AviPlaybackLifetime, ClosingDuringPlayStopsSoundAndThread)
 
 // A wait ends with the play (the real-time test times one), with a pause, at once for a
 // play without an end, and with the device.
-TEST(AviPlaybackLifetime, AWaitEndsWithThePlayOrWithTheDevice)
+TEST(DevicePlaybackLifetime, AWaitEndsWithThePlayOrWithTheDevice)
 {
     {
         DeviceRig rig(100, true, true);

@@ -1,7 +1,7 @@
 #include "platform/video/Registration.h"
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/mci/Interpreter.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QElapsedTimer>
 
@@ -14,11 +14,11 @@ namespace {
 // ten seconds of 25 fps video take ten seconds, within one frame, forwards (the silent
 // sound stand-in's clock leads) and backwards (the picture's own clock leads). It runs in a
 // binary of its own so that it can be left out on a loaded machine.
-TEST(AviRealTime, PlayWaitOfTenSecondsTakesTenSecondsInBothDirections)
+TEST(DeviceRealTime, PlayWaitOfTenSecondsTakesTenSecondsInBothDirections)
 {
     video::setSilentAudioOnly(true);
     QString error;
-    const QString path = AviCorpus::generate(QStringLiteral("realtime-25fps"),
+    const QString path = ClipCorpus::generate(QStringLiteral("realtime-25fps"),
         {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-f", "lavfi", "-i",
             "sine=frequency=440:sample_rate=44100", "-frames:v", "260", "-t", "10.4", "-c:v",
             "mjpeg", "-q:v", "6", "-c:a", "pcm_s16le", "-ac", "2"},

@@ -23,7 +23,7 @@ struct EscapeCounter : QObject {
 
 // The picture's shape under the sizes the device sets and the sizes a person makes, on a red
 // 16:9 frame, on the 800x800 offscreen screen.
-TEST(AviDeviceWindow, SetSizesFillHandSizesKeepTheShapeWithBlackBars)
+TEST(DeviceWindow, SetSizesFillHandSizesKeepTheShapeWithBlackBars)
 {
     EscapeCounter keys;
     qApp->installEventFilter(&keys);

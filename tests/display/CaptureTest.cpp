@@ -1,7 +1,7 @@
 #include "capture/Form1.h"
 #include "capture/PictureBox.h"
 #include "platform/mci/Surfaces.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 #include "tests/support/PanelFixture.h"
 
 #include <QApplication>
@@ -104,14 +104,14 @@ TEST_F(CaptureTest, CopyDrawsTheFrameIntoTheRegisteredImageThenShowsTheWindow)
 TEST_F(CaptureTest, SavedBitmapReadsBackAsThePicture)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(AviCorpus::writeAll(dir.filePath(QStringLiteral("old.bmp")), "an older file"));
+    ASSERT_TRUE(ClipCorpus::writeAll(dir.filePath(QStringLiteral("old.bmp")), "an older file"));
     openVideo();
     for (const QString &name : {QStringLiteral("frame"), QStringLiteral("old.bmp")}) {
         Form1 *capture = copyAndSaveAs(dir.filePath(name));
         const QImage picture = capture->Picture1->image();
         const quint32 hdc = capture->Picture1->hDC();
         QImage readBack;
-        ASSERT_TRUE(readBack.loadFromData(AviCorpus::readAll(dir.filePath(name)), "BMP"));
+        ASSERT_TRUE(readBack.loadFromData(ClipCorpus::readAll(dir.filePath(name)), "BMP"));
         EXPECT_EQ(readBack.convertToFormat(QImage::Format_RGB32), picture);
         EXPECT_EQ(Form1::existing(), nullptr);
         flushDeletes();
@@ -135,7 +135,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
     QTemporaryDir dir;
     const QString oldPath = dir.filePath(QStringLiteral("kept.bmp"));
     const QByteArray oldBytes("BM an old picture that must survive");
-    ASSERT_TRUE(AviCorpus::writeAll(oldPath, oldBytes));
+    ASSERT_TRUE(ClipCorpus::writeAll(oldPath, oldBytes));
     openVideo();
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -168,7 +168,7 @@ TEST_F(CaptureTest, CancelledAndFailedSavesKeepTheWindowAndOldFiles)
         EXPECT_EQ(Form1::existing(), capture);
         EXPECT_TRUE(capture->isVisible());
         EXPECT_EQ(capture->Picture1->image().pixelColor(5, 5), frameColour);
-        EXPECT_EQ(AviCorpus::readAll(oldPath), oldBytes);
+        EXPECT_EQ(ClipCorpus::readAll(oldPath), oldBytes);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
                                              | QDir::Hidden | QDir::System),
                   QStringList{"kept.bmp"});

@@ -9,7 +9,7 @@
 #include "platform/windowing/CommonDialog.h"
 #include "shell/Controls.h"
 #include "shell/frmMain.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 #include "tests/support/FixedScreen.h"
 #include "tests/support/RecordingMessages.h"
 
@@ -47,7 +47,7 @@ protected:
         });
         panel.Form_Load();
         QString error;
-        const QString source = AviCorpus::file(AviCorpus::Kind::Dib24, &error);
+        const QString source = ClipCorpus::file(ClipCorpus::Kind::Dib24, &error);
         ASSERT_FALSE(source.isEmpty()) << error.toStdString();
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("my videos")));
         path = dir.path() + QStringLiteral("/my videos/テスト 1.avi");
@@ -233,7 +233,7 @@ TEST_F(PanelWithLayer, ACopyIsTheWholeFrameAtEverySize)
         const QString sizeText = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
         SCOPED_TRACE(sizeText.toStdString());
         QString error;
-        const QString file = AviCorpus::generate(QStringLiteral("copy-") + sizeText,
+        const QString file = ClipCorpus::generate(QStringLiteral("copy-") + sizeText,
             {"-f", "lavfi", "-i", "testsrc2=rate=25:duration=0.4", "-vf",
              QStringLiteral("scale=%1:%2").arg(size.width()).arg(size.height()), "-c:v", "rawvideo", "-pix_fmt", "bgr24"},
             &error);
@@ -280,7 +280,7 @@ TEST_F(PanelWithLayer, ARelativeNameOpensTheWholePathAndABadOneLeavesNoMedia)
     // beep and the panel's own box, as for a bad choice in the dialog; the panel is locked
     // again and its buttons reach no device.
     const QString text = dir.filePath(QStringLiteral("notes.avi"));
-    ASSERT_TRUE(AviCorpus::writeAll(text, "this is not a video\n"));
+    ASSERT_TRUE(ClipCorpus::writeAll(text, "this is not a video\n"));
     for (const QString &bad : {dir.filePath(QStringLiteral("no such.avi")), text}) {
         SCOPED_TRACE(bad.toStdString());
         openAsIfChosen(panel, bad);

@@ -1,5 +1,5 @@
 #include "tests/mci/TraceFile.h"
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -116,7 +116,7 @@ protected:
     QString script(const QByteArray &content)
     {
         const QString path = dir.filePath(QStringLiteral("script%1.txt").arg(scripts++));
-        EXPECT_TRUE(AviCorpus::writeAll(path, content));
+        EXPECT_TRUE(ClipCorpus::writeAll(path, content));
         return path;
     }
 
@@ -146,10 +146,10 @@ TEST_F(Console, OneLinePerCommandAndExitOneOnAnyFailure)
     }
 }
 
-TEST_F(Console, DrivesTheAviDeviceByAPathWithBlanks)
+TEST_F(Console, DrivesTheVideoDeviceByAPathWithBlanks)
 {
     QString why;
-    const QString clip = AviCorpus::file(AviCorpus::Kind::Dib24, &why);
+    const QString clip = ClipCorpus::file(ClipCorpus::Kind::Dib24, &why);
     if (clip.isEmpty())
         GTEST_SKIP() << qPrintable(why);
     const QString path = dir.filePath(QStringLiteral("my 動画 from here.avi"));
@@ -193,10 +193,10 @@ void put32(QByteArray &data, qsizetype at, uint32_t v)
 TEST_F(Console, FaultsOfTheEnvironmentAreToldAndNothingHangs)
 {
     QString why;
-    const QString clip = AviCorpus::file(AviCorpus::Kind::Dib24, &why); // 60 frames at 25
+    const QString clip = ClipCorpus::file(ClipCorpus::Kind::Dib24, &why); // 60 frames at 25
     if (clip.isEmpty())
         GTEST_SKIP() << qPrintable(why);
-    const QByteArray whole = AviCorpus::readAll(clip);
+    const QByteArray whole = ClipCorpus::readAll(clip);
     const qsizetype idx1 = whole.lastIndexOf("idx1");
     const qsizetype movi = whole.indexOf("movi");
     const qsizetype avih = whole.indexOf("avih");
@@ -212,7 +212,7 @@ TEST_F(Console, FaultsOfTheEnvironmentAreToldAndNothingHangs)
         put32(data, movi - 4, uint32_t(idx1 - movi));
         put32(data, avih + 8 + 16, 0); // dwTotalFrames
         put32(data, strh + 8 + 32, 0); // dwLength
-        ASSERT_TRUE(AviCorpus::writeAll(preallocated, data));
+        ASSERT_TRUE(ClipCorpus::writeAll(preallocated, data));
         QFile file(preallocated);
         ASSERT_TRUE(file.resize(64 << 20));
     }
@@ -222,13 +222,13 @@ TEST_F(Console, FaultsOfTheEnvironmentAreToldAndNothingHangs)
         QByteArray data = whole;
         put32(data, strh + 8 + 20, 1'000'000); // dwScale
         put32(data, strh + 8 + 24, 1);         // dwRate
-        ASSERT_TRUE(AviCorpus::writeAll(absurd, data));
+        ASSERT_TRUE(ClipCorpus::writeAll(absurd, data));
     }
     const QString fifo = dir.filePath(QStringLiteral("fifo"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     // A trace that has reached the largest file this child may write.
     const QString fullTrace = dir.filePath(QStringLiteral("full-trace.txt"));
-    ASSERT_TRUE(AviCorpus::writeAll(fullTrace, QByteArray(4096, 't')));
+    ASSERT_TRUE(ClipCorpus::writeAll(fullTrace, QByteArray(4096, 't')));
     const auto fileSizeLimit = [] {
         std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed program
         const rlimit limit{4096, 4096};
@@ -313,7 +313,7 @@ TEST_F(Console, FaultsOfTheEnvironmentAreToldAndNothingHangs)
 TEST_F(Console, AReversePlayOutOfMemoryFailsAndTheConsoleGoesOn)
 {
     QString why;
-    const QString clip = AviCorpus::generate(QStringLiteral("reverse-1080p"),
+    const QString clip = ClipCorpus::generate(QStringLiteral("reverse-1080p"),
         {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25:duration=3", "-c:v", "libx264",
             "-preset", "ultrafast", "-g", "75", "-pix_fmt", "yuv420p", "-f", "mp4"},
         &why);
@@ -361,7 +361,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         const QString screen = dir.filePath(QStringLiteral("screen.json"));
-        ASSERT_TRUE(AviCorpus::writeAll(screen, R"({"windowFrameMargins":false,)"
+        ASSERT_TRUE(ClipCorpus::writeAll(screen, R"({"windowFrameMargins":false,)"
             R"("screens":[{"width":1024,"height":768,"logicalDpi":96}]})"));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
@@ -409,10 +409,10 @@ protected:
 TEST_F(StartedWithAFile, OpensItThroughTheFileButtonsHandler)
 {
     QString why;
-    const QString clip = AviCorpus::file(AviCorpus::Kind::Mjpeg, &why);
+    const QString clip = ClipCorpus::file(ClipCorpus::Kind::Mjpeg, &why);
     if (clip.isEmpty())
         GTEST_SKIP() << why.toStdString();
-    const AviCorpus::Spec spec = AviCorpus::spec(AviCorpus::Kind::Mjpeg);
+    const ClipCorpus::Spec spec = ClipCorpus::spec(ClipCorpus::Kind::Mjpeg);
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("my videos")));
     const QString name = QStringLiteral("my videos/猫 1.avi");
     ASSERT_TRUE(QFile::copy(clip, dir.filePath(name)));

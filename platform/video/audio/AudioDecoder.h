@@ -17,13 +17,13 @@ struct OutputFormat {
     int channels = 2;
 };
 
-// The sound of one AVI file, decoded from a time, resampled to an output format and
+// The sound of one video file, decoded from a time, resampled to an output format and
 // time-stretched to a speed. Synchronous and single-threaded: the track runs it on its
 // decoding thread, the tests call it directly.
 class AudioDecoder {
 public:
     // The file's first audio stream that FFmpeg can decode; nullptr with a Japanese reason
-    // in *error when the file is not an AVI or has no such stream.
+    // in *error when the file is not a video file or has no such stream.
     static std::unique_ptr<AudioDecoder> open(const QString &path, QString *error);
 
     QString codecName() const;

@@ -1,12 +1,10 @@
 #include "platform/video/decode/DecodingFrameSource.h"
 
+#include "platform/video/decode/IdlePriority.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
-
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <new>
@@ -14,12 +12,6 @@ extern "C" {
 #include <climits>
 
 namespace video {
-
-namespace {
-
-std::atomic<bool> skipFarPictures{true};
-
-} // namespace
 
 // A call's hold on the source: announced before the lock is taken, so that the work at rest
 // steps aside between two packets, and woken again once the call is done.
@@ -43,19 +35,14 @@ private:
     const DecodingFrameSource &m_source;
 };
 
-void DecodingFrameSource::setSkipFarPictures(bool skip)
-{
-    skipFarPictures = skip;
-}
-
 DecodingFrameSource::DecodingFrameSource(std::unique_ptr<MediaFile> file,
-    std::unique_ptr<VideoDecoder> decoder)
+    std::unique_ptr<VideoDecoder> decoder, bool skipFarPictures)
     : m_file(std::move(file)),
       m_decoder(std::move(decoder)),
       m_cache(kDefaultCacheCap),
       m_packet(ff::makePacket()),
       m_shown(size_t(std::max(0, m_file->info().frameCount)), -1),
-      m_skipFar(skipFarPictures.load())
+      m_skipFar(skipFarPictures)
 {
     m_decoder->setPalette(m_file->palette());
     learnReorderDelay();
@@ -531,9 +518,7 @@ void DecodingFrameSource::setDecodeAhead(bool on)
 
 void DecodingFrameSource::idleGate()
 {
-    sched_param idle{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
-        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    lowerToIdlePriority();
     for (;;) {
         m_wantTurn.acquire();
         if (m_gateStops)
@@ -687,7 +672,8 @@ bool DecodingFrameSource::restStep()
     return *end != RunEnd::Failed;
 }
 
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+    const DecodeOptions &options)
 {
     // A transport stream of several programmes opens the first one whose video decodes; a
     // file that opens none says why its first failed.
@@ -699,10 +685,11 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error
         std::unique_ptr<DecodingFrameSource> source;
         if (file) {
             auto decoder = VideoDecoder::open(file->codecParameters(),
-                file->index().everyPacketIsKeyframe(), &message, file->timeBase());
+                file->index().everyPacketIsKeyframe(), &message, file->timeBase(), options);
             const bool byTime = file->presentsByTime();
             if (decoder)
-                source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder));
+                source = std::make_unique<DecodingFrameSource>(std::move(file), std::move(decoder),
+                    options.skipFarPictures);
             // Outside AVI a file can hold a video stream of which nothing decodes (a broken
             // bitstream, a missing decoder configuration); it is no video to open.
             if (source && byTime && !source->pictureAt(0)) {

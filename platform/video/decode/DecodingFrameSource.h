@@ -77,12 +77,10 @@ public:
     static constexpr std::chrono::milliseconds kBelowAfter{400};
     static constexpr double kRefillSeconds = 1.0;
 
-    DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder);
+    // `skipFarPictures`: unreferenced pictures far before a target are left undecoded.
+    DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder,
+        bool skipFarPictures = true);
     ~DecodingFrameSource() override;
-
-    // Benches: whether unreferenced pictures far before a target are left undecoded (they
-    // are, by default), for sources opened from now on.
-    static void setSkipFarPictures(bool skip);
 
     const VideoInfo &info() const override { return m_file->info(); }
     QImage frameAt(int position) override;

@@ -1,14 +1,13 @@
 #include "platform/video/decode/FramePool.h"
 
+#include "platform/video/decode/IdlePriority.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,9 +200,7 @@ FramePool::FramePool(std::size_t idleCapBytes, bool prefault) : m_state(new Stat
 // other thread wants goes into it. A prefaulted slab is idle memory like any other.
 void FramePool::prefaultLoop(State *state)
 {
-    sched_param idle{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
-        setpriority(PRIO_PROCESS, 0, 19); // this thread only, on Linux
+    lowerToIdlePriority();
     std::unique_lock lock(state->mutex);
     for (;;) {
         state->wake.wait(lock, [&] { return state->stopping || state->prefaultPiece != 0; });

@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -18,21 +17,8 @@ extern "C" {
 
 namespace video {
 
-namespace {
-
-std::atomic<bool> pooledMemory{true};
-std::atomic<bool> prefaultedMemory{true};
-
-} // namespace
-
-void VideoDecoder::setPooledMemory(bool pooled, bool prefaulted)
-{
-    pooledMemory = pooled;
-    prefaultedMemory = prefaulted;
-}
-
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
-    QString *error, AVRational timeBase)
+    QString *error, AVRational timeBase, const DecodeOptions &options)
 {
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     std::unique_ptr<VideoDecoder> decoder(new VideoDecoder);
@@ -55,13 +41,13 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     c->thread_count = intraOnly || small ? 1 : 2;
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = timeBase;
-    if (pooledMemory) {
+    if (options.pooledMemory) {
         const int picture = par->format >= 0
             ? av_image_get_buffer_size(AVPixelFormat(par->format), par->width, par->height, 1)
             : -1;
         decoder->m_pool = std::make_unique<FramePool>(
             picture > 0 ? FramePool::idleCapFor(std::size_t(picture)) : FramePool::kDefaultIdleCap,
-            prefaultedMemory.load());
+            options.prefaultedMemory);
         decoder->m_pool->attach(c);
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/FrameSource.h"
 #include "platform/video/decode/FramePool.h"
 
 extern "C" {
@@ -29,15 +30,11 @@ namespace video {
 // cache and let go again are reused instead of faulted in afresh.
 class VideoDecoder {
 public:
-    // Whether decoders opened from now on take their picture memory from a FramePool (the
-    // default) or from libavcodec's own pool, and whether that pool faults memory in ahead
-    // of need (the default); for benches and tests that compare.
-    static void setPooledMemory(bool pooled, bool prefaulted = true);
-
     // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
-    // `timeBase`: the stream's, where packets carry presentation times.
+    // `timeBase`: the stream's, where packets carry presentation times. `options`: where the
+    // picture memory comes from.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
-        QString *error, AVRational timeBase = AVRational{1, 1});
+        QString *error, AVRational timeBase = AVRational{1, 1}, const DecodeOptions &options = {});
 
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.

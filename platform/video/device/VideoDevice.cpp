@@ -27,17 +27,6 @@ constexpr qint64 kMaxWindowOffset = 1000000;
 // A file name's bytes a file system takes (NAME_MAX), less the temporary name's suffix.
 constexpr qsizetype kLongestName = 255 - 7;
 
-QString modeText(Player::Mode mode)
-{
-    switch (mode) {
-    case Player::Mode::Stopped: return QStringLiteral("stopped");
-    case Player::Mode::Playing: return QStringLiteral("playing");
-    case Player::Mode::Paused: return QStringLiteral("paused");
-    case Player::Mode::Seeking: return QStringLiteral("seeking");
-    }
-    return QStringLiteral("not ready");
-}
-
 // Intersection of half-open ranges in 64 bits, so that no 32-bit sum can overflow.
 struct Span {
     qint64 begin;
@@ -321,7 +310,7 @@ mci::Result VideoDevice::status(mci::StatusItem item)
     case StatusItem::Position:
         return mci::Result::success(QString::number(toReply(m_player->position())));
     case StatusItem::Mode:
-        return mci::Result::success(modeText(m_player->mode()));
+        return mci::Result::success(QString::fromLatin1(Player::modeName(m_player->mode())));
     case StatusItem::FrameRate:
         return mci::Result::success(QString::number(m_frameTime.rateTimes1000()));
     case StatusItem::Speed:

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcPlay, "kurimo.avi.play", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcPlay, "kurimo.video.play", QtWarningMsg)
 
 namespace video {
 
@@ -17,18 +17,18 @@ namespace {
 constexpr int kAudioMinSpeed = 250;
 constexpr int kAudioMaxSpeed = 3000;
 
-const char *modeName(Player::Mode mode)
+} // namespace
+
+const char *Player::modeName(Mode mode)
 {
     switch (mode) {
-    case Player::Mode::Stopped: return "stopped";
-    case Player::Mode::Playing: return "playing";
-    case Player::Mode::Paused: return "paused";
-    case Player::Mode::Seeking: return "seeking";
+    case Mode::Stopped: return "stopped";
+    case Mode::Playing: return "playing";
+    case Mode::Paused: return "paused";
+    case Mode::Seeking: return "seeking";
     }
-    return "?";
+    return "not ready";
 }
-
-} // namespace
 
 Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const ClockSource> clock,
     Options options)

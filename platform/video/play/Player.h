@@ -58,6 +58,8 @@ class Player : public QObject {
     Q_OBJECT
 public:
     enum class Mode { Stopped, Playing, Paused, Seeking };
+    // The mode as the status command names it: "stopped", "playing", "paused", "seeking".
+    static const char *modeName(Mode mode);
 
     struct Options {
         bool autoTick = true; // drive tick() from a timer; tests may tick by hand

@@ -1,4 +1,4 @@
-#include "tests/support/AviCorpus.h"
+#include "tests/support/ClipCorpus.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,9 +13,9 @@
 namespace {
 
 struct Entry {
-    AviCorpus::Kind kind;
+    ClipCorpus::Kind kind;
     const char *name;
-    AviCorpus::Spec spec;
+    ClipCorpus::Spec spec;
     QStringList codec; // after the test picture; empty for the hand-made kinds
 };
 
@@ -26,7 +26,7 @@ const QStringList kNullFrames{"-an", "-vf", "select='not(eq(mod(n\\,7)\\,3))'",
 
 const std::vector<Entry> &entries()
 {
-    using K = AviCorpus::Kind;
+    using K = ClipCorpus::Kind;
     const QStringList mjpeg{"-c:v", "mjpeg", "-q:v", "4"};
     static const std::vector<Entry> table = {
         {K::Dib24, "dib24", {}, {"-c:v", "rawvideo", "-pix_fmt", "bgr24"}},
@@ -57,16 +57,16 @@ const std::vector<Entry> &entries()
     return table;
 }
 
-const Entry &entry(AviCorpus::Kind kind)
+const Entry &entry(ClipCorpus::Kind kind)
 {
     return entries()[size_t(kind)]; // in the order of the kinds
 }
 
 // ffmpeg arguments for the kinds that ffmpeg makes.
-QStringList recipe(AviCorpus::Kind kind)
+QStringList recipe(ClipCorpus::Kind kind)
 {
-    using K = AviCorpus::Kind;
-    const AviCorpus::Spec s = AviCorpus::spec(kind);
+    using K = ClipCorpus::Kind;
+    const ClipCorpus::Spec s = ClipCorpus::spec(kind);
     const QString source = QStringLiteral("testsrc2=size=%1x%2:rate=%3/%4")
         .arg(s.width).arg(s.height).arg(s.rateNum).arg(s.rateDen);
     if (kind == K::NullFrames || kind == K::WithAudio) // they say their own length
@@ -207,7 +207,7 @@ QByteArray encodeRle8(const QByteArray &frame, const QByteArray *previous, int w
 
 } // namespace
 
-QList<AviCorpus::Kind> AviCorpus::allKinds()
+QList<ClipCorpus::Kind> ClipCorpus::allKinds()
 {
     QList<Kind> kinds;
     for (const Entry &e : entries())
@@ -215,17 +215,17 @@ QList<AviCorpus::Kind> AviCorpus::allKinds()
     return kinds;
 }
 
-QString AviCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name); }
+QString ClipCorpus::name(Kind kind) { return QString::fromLatin1(entry(kind).name); }
 
-AviCorpus::Spec AviCorpus::spec(Kind kind) { return entry(kind).spec; }
+ClipCorpus::Spec ClipCorpus::spec(Kind kind) { return entry(kind).spec; }
 
-QByteArray AviCorpus::readAll(const QString &path)
+QByteArray ClipCorpus::readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool AviCorpus::writeAll(const QString &path, const QByteArray &data)
+bool ClipCorpus::writeAll(const QString &path, const QByteArray &data)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
@@ -234,7 +234,7 @@ bool AviCorpus::writeAll(const QString &path, const QByteArray &data)
 // Through popen, whose child glibc starts with posix_spawn, rather than QProcess: a QProcess
 // child runs Qt code in the parent's memory between vfork and exec, which ThreadSanitizer
 // books as the parent's own and then reports as races in correctly locked code.
-int AviCorpus::ffmpeg(const QStringList &args, QByteArray *output)
+int ClipCorpus::ffmpeg(const QStringList &args, QByteArray *output)
 {
     QByteArray line = "ffmpeg";
     for (const QString &arg : args) // each word quoted for the shell
@@ -251,7 +251,7 @@ int AviCorpus::ffmpeg(const QStringList &args, QByteArray *output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
+QString ClipCorpus::generate(const QString &name, const QStringList &ffmpegArgs, QString *error,
     const QString &dir)
 {
     // AVI unless the recipe names another container after its last input.
@@ -270,7 +270,7 @@ QString AviCorpus::generate(const QString &name, const QStringList &ffmpegArgs, 
     }, error);
 }
 
-QString AviCorpus::file(Kind kind, QString *error)
+QString ClipCorpus::file(Kind kind, QString *error)
 {
     if (kind != Kind::Dib8 && kind != Kind::Rle8)
         return generate(name(kind), recipe(kind), error);
@@ -282,7 +282,7 @@ QString AviCorpus::file(Kind kind, QString *error)
         error);
 }
 
-QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
+QString ClipCorpus::handMade(const QString &name, const RawAvi &avi, QString *error)
 {
     return madeOnce(QStringLiteral(KURIMO_TEST_DATA_DIR "/") + name + QStringLiteral(".avi"),
         [&](const QString &tmp) {
@@ -291,7 +291,7 @@ QString AviCorpus::handMade(const QString &name, const RawAvi &avi, QString *err
         error);
 }
 
-AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
+ClipCorpus::RawAvi ClipCorpus::patternAvi(int width, int height, int frames,
     int keyframeInterval, uint32_t compression)
 {
     RawAvi avi{.width = width, .height = height, .bitCount = 8, .compression = compression,
@@ -318,7 +318,7 @@ AviCorpus::RawAvi AviCorpus::patternAvi(int width, int height, int frames,
     return avi;
 }
 
-std::vector<uint32_t> AviCorpus::patternPalette()
+std::vector<uint32_t> ClipCorpus::patternPalette()
 {
     std::vector<uint32_t> palette(256);
     for (uint32_t i = 0; i < 256; ++i) // red, green and blue each a different walk
@@ -327,7 +327,7 @@ std::vector<uint32_t> AviCorpus::patternPalette()
     return palette;
 }
 
-bool AviCorpus::writeAvi(const QString &path, const RawAvi &avi)
+bool ClipCorpus::writeAvi(const QString &path, const RawAvi &avi)
 {
     const int paletteSize = int(avi.palette.size());
     uint32_t largest = 0;

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <vector>
 
-// Small AVI files for tests, made on first use and kept under KURIMO_TEST_DATA_DIR so that each
-// is made once per build tree (the name carries a hash of how it was made, so a changed recipe
-// makes a new file). Most come from the ffmpeg command-line tool; codecs it cannot encode
-// (8-bit DIB, RLE8) and hand-made oddities (null frames, no index) come from writeAvi().
+// Small video files for tests (the kinds below are AVI; generate() writes MP4, MKV, TS or any
+// other container a recipe asks for), made on first use and kept under KURIMO_TEST_DATA_DIR so
+// that each is made once per build tree (the name carries a hash of how it was made, so a
+// changed recipe makes a new file). Most come from the ffmpeg command-line tool; codecs it
+// cannot encode (8-bit DIB, RLE8) and hand-made oddities (null frames, no index) come from
+// writeAvi().
 //
 // Every frame's picture differs from its neighbours (testsrc2, or a frame-number bar pattern
 // in the hand-made files), so a test that compares a frame with a reference cannot pass on
@@ -20,7 +22,7 @@
 //
 // Safe to call from several test processes at once: files are written under a temporary
 // name and renamed into place.
-class AviCorpus {
+class ClipCorpus {
 public:
     enum class Kind {
         Dib24,       // uncompressed BI_RGB 24 bit, 160x120, 60 frames
