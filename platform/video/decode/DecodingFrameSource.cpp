@@ -1,5 +1,6 @@
 #include "platform/video/decode/DecodingFrameSource.h"
 
+#include "platform/video/decode/Headroom.h"
 #include "platform/video/decode/IdlePriority.h"
 
 extern "C" {
@@ -12,6 +13,14 @@ extern "C" {
 #include <climits>
 
 namespace video {
+
+namespace {
+
+// What a run keeps free under an address-space limit, whatever the picture size: room for
+// the decoder's own tables and its frame threads' copies besides the pictures.
+constexpr qint64 kHeadroomFloor = qint64(64) << 20;
+
+} // namespace
 
 // A call's hold on the source: announced before the lock is taken, so that the work at rest
 // steps aside between two packets, and woken again once the call is done.
@@ -304,6 +313,9 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
         return RunEnd::Overshot;
     if (m_trusted && m_lastTrusted > position)
         return RunEnd::Reached; // known, but the frame itself was evicted on the way
+    // Before the packet is read, so that the run can carry on from here once memory is back.
+    if (addressSpaceNearlyFull(std::max<qint64>(kHeadroomFloor, 8 * pictureBytes())))
+        throw std::bad_alloc();
     int packetIndex = -1;
     if (!m_file->readVideoPacket(m_packet.get(), &packetIndex)) {
         m_flushDts = m_lastSent + 1;
