@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -104,7 +105,9 @@ public:
     virtual void waitForRest() {}
 };
 
-// Opens the file; nullptr with a Japanese message in *error when it is not a usable video.
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error);
+// Opens the file on the calling thread; nullptr with a Japanese message in *error when it is
+// not a usable video, or when `cancelled` was set meanwhile.
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+    const std::atomic<bool> *cancelled = nullptr);
 
 } // namespace video

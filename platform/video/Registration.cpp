@@ -4,6 +4,7 @@
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/video/device/VideoDevice.h"
 #include "platform/video/device/Messages.h"
+#include "platform/video/device/Opening.h"
 #include "platform/mci/Interpreter.h"
 
 namespace video {
@@ -13,7 +14,7 @@ void registerVideoDevice(mci::Interpreter &interpreter)
     interpreter.registerType(QStringLiteral("avivideo"),
         [](const QString &path, QString *error) -> std::unique_ptr<mci::Device> {
             QString reason;
-            std::unique_ptr<FrameSource> source = openFrameSource(path, &reason);
+            std::unique_ptr<FrameSource> source = openKeepingEventsAlive(path, &reason);
             if (!source) {
                 if (error)
                     *error = messages::cannotOpen(reason);

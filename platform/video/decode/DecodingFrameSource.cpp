@@ -687,7 +687,8 @@ bool DecodingFrameSource::restStep()
     return *end != RunEnd::Failed;
 }
 
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+    const std::atomic<bool> *cancelled)
 {
     // A transport stream of several programmes opens the first one whose video decodes; a
     // file that opens none says why its first failed.
@@ -695,7 +696,7 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error
     int choices = 1;
     for (int choice = 0; choice < choices; ++choice) {
         QString message;
-        auto file = MediaFile::open(path, &message, choice, &choices);
+        auto file = MediaFile::open(path, &message, choice, &choices, cancelled);
         std::unique_ptr<DecodingFrameSource> source;
         if (file) {
             auto decoder = VideoDecoder::open(file->codecParameters(),

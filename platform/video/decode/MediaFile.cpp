@@ -6,22 +6,15 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
-#include <QTimer>
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <future>
 #include <new>
-#include <thread>
 
 namespace video {
 
@@ -55,70 +48,26 @@ MediaFile::Indexing &MediaFile::indexing()
     return settings;
 }
 
-namespace {
-
-// Holds the caller until the open is done: on the spot for a moment, then with its event
-// loop running. User input waits meanwhile, so nothing clicked can start a second open or
-// use a half-made device; paint events, timers and commands arriving by other ways run.
-// False when the application quit meanwhile.
-template <typename T>
-bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
-{
-    using namespace std::chrono;
-    if (done.wait_for(milliseconds(holdMs)) == std::future_status::ready)
-        return true;
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread()) {
-        done.wait(); // no event loop of ours to keep running
-        return true;
-    }
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done.wait_for(seconds(0)) == std::future_status::ready)
-            loop.quit();
-    });
-    check.start(10);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    // Quitting the application ends every event loop, this one too, before the open is done.
-    return done.wait_for(seconds(0)) == std::future_status::ready;
-}
-
-} // namespace
-
 std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error, int choice,
-    int *choices)
+    int *choices, const std::atomic<bool> *cancelled)
 {
-    struct Outcome {
-        std::unique_ptr<MediaFile> file;
-        QString error;
-        int choices = 0;
-    };
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::packaged_task<Outcome()> task([path, cancelled, choice] {
-        Outcome outcome;
-        try {
-            outcome.file = openHere(path, &outcome.error, *cancelled, choice, &outcome.choices);
-        } catch (const std::bad_alloc &) {
-            outcome.file.reset();
-            outcome.error = QStringLiteral("メモリが足りません");
-            return outcome;
-        }
-        if (outcome.file && indexing().afterIndex)
-            indexing().afterIndex();
-        return outcome;
-    });
-    std::future<Outcome> done = task.get_future();
-    std::thread worker(std::move(task));
-    if (!waitKeepingEventsAlive(done, indexing().holdMs))
-        cancelled->store(true);
-    worker.join();
-    Outcome outcome = done.get();
+    static const std::atomic<bool> never{false};
+    int found = 0;
+    std::unique_ptr<MediaFile> file;
+    QString message;
+    try {
+        file = openHere(path, &message, cancelled ? *cancelled : never, choice, &found);
+    } catch (const std::bad_alloc &) {
+        file.reset();
+        message = QStringLiteral("メモリが足りません");
+    }
+    if (file && indexing().afterIndex)
+        indexing().afterIndex();
     if (choices)
-        *choices = outcome.choices;
-    if (!outcome.file && error)
-        *error = outcome.error;
-    return std::move(outcome.file);
+        *choices = found;
+    if (!file && error)
+        *error = message;
+    return file;
 }
 
 void MediaFile::turnBy(const int32_t *matrix)

@@ -23,10 +23,10 @@ namespace video {
 // other container (TimestampIndex). MediaFile opens, seeks and reads.
 //
 // Where the scan reads every packet of a long file (MKV without cues, MPEG-TS, fragmented
-// MP4) it takes seconds, so opening runs on a thread of its own: the caller waits a moment
-// on the spot, then with its event loop running until the index is whole, so that a panel
-// repaints and answers its timers while a file opens. The open returns only with the
-// complete index: every position is exact from the first command on.
+// MP4) it takes seconds; the open runs on the calling thread and returns only with the
+// complete index, so every position is exact from the first command on. Whoever must stay
+// responsive meanwhile calls it from a thread of its own (device/Opening.h) and may give up
+// through `cancelled`.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
@@ -34,13 +34,13 @@ public:
     // `choice`: which of the file's video streams, in the order a player tries them (in a
     // transport stream of several programmes, the first programme's first); `*choices` gets
     // how many there are, whether or not the one chosen opens (0 when none was found).
+    // `cancelled`, when given, stops a long scan once set: the open then fails.
     static std::unique_ptr<MediaFile> open(const QString &path, QString *error, int choice = 0,
-        int *choices = nullptr);
+        int *choices = nullptr, const std::atomic<bool> *cancelled = nullptr);
 
     struct Indexing {
-        int holdMs = 250; // how long the caller may be held before its event loop runs
         // Called on the opening thread once the index is built; tests hold it there to see
-        // the caller's events run meanwhile.
+        // the caller's events run meanwhile, benches time the index.
         std::function<void()> afterIndex;
     };
     static Indexing &indexing();

@@ -2,6 +2,7 @@
 
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/video/device/Messages.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/device/VideoWindow.h"
 #include "platform/windowing/SaveWhole.h"
 
@@ -142,7 +143,7 @@ void VideoDevice::noticeFileChange()
         return;
     m_lookingAtFile = true;
     QString reason;
-    std::unique_ptr<FrameSource> source = openFrameSource(m_path, &reason);
+    std::unique_ptr<FrameSource> source = openKeepingEventsAlive(m_path, &reason);
     m_lookingAtFile = false;
     // Not a video of this picture size any more (or not yet, for a recording whose index is
     // written last): the old index stays, and each frame it cannot read says why.
