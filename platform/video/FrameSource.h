@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/video/OpenError.h"
+
 #include <QImage>
 #include <QString>
 #include <atomic>
@@ -105,9 +107,9 @@ public:
     virtual void waitForRest() {}
 };
 
-// Opens the file on the calling thread; nullptr with a Japanese message in *error when it is
-// not a usable video, or when `cancelled` was set meanwhile.
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+// Opens the file on the calling thread; nullptr with the reason in *error when it is not a
+// usable video, or when `cancelled` was set meanwhile.
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, OpenError *error,
     const std::atomic<bool> *cancelled = nullptr);
 
 } // namespace video

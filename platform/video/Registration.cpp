@@ -13,7 +13,7 @@ void registerVideoDevice(mci::Interpreter &interpreter)
 {
     interpreter.registerType(QStringLiteral("avivideo"),
         [](const QString &path, QString *error) -> std::unique_ptr<mci::Device> {
-            QString reason;
+            OpenError reason;
             std::unique_ptr<FrameSource> source = openKeepingEventsAlive(path, &reason);
             if (!source) {
                 if (error)
@@ -24,7 +24,7 @@ void registerVideoDevice(mci::Interpreter &interpreter)
             // the step that asks for it.
             source->setDecodeAhead(true);
             // A file whose sound cannot be played is still shown, silently.
-            QString audioReason;
+            OpenError audioReason;
             std::unique_ptr<AudioTrack> audio = openAudioTrack(path, &audioReason);
             return std::make_unique<VideoDevice>(path, std::move(source), std::move(audio),
                 VideoDevice::Options{});

@@ -58,10 +58,11 @@ TEST_P(OpenWhileIndexing, CallerKeepsRunningAndGetsTheWholeIndex)
         for (int i = 0; i < 500 && !callerRan->load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
-    auto source = video::openKeepingEventsAlive(path, &error);
+    video::OpenError why;
+    auto source = video::openKeepingEventsAlive(path, &why);
     indexing = saved;
     video::openHold() = savedHold;
-    ASSERT_TRUE(source) << error.toStdString();
+    ASSERT_TRUE(source) << int(why.why);
     EXPECT_TRUE(callerRan->load());
 
     const ReferenceDecode reference = referenceDecode(path);

@@ -1,6 +1,6 @@
 #include "platform/video/decode/MediaFile.h"
 
-#include "platform/video/decode/AviExtent.h"
+#include "platform/video/decode/Container.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -22,22 +22,23 @@ namespace {
 
 // Why a name is no file to open, or empty when it is one. A folder, a device, a named pipe
 // or a link that leads nowhere was found all the same: "not found" would mislead.
-QString notARegularFile(const QString &path)
+OpenError::Why notARegularFile(const QString &path)
 {
+    using Why = OpenError::Why;
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         switch (errno) {
-        case ELOOP: return QStringLiteral("リンクが循環しています");
-        case ENAMETOOLONG: return QStringLiteral("ファイル名が長すぎます");
-        case EACCES: return QStringLiteral("ファイルを読めません");
-        default: return QStringLiteral("ファイルが見つかりません");
+        case ELOOP: return Why::LinkLoop;
+        case ENAMETOOLONG: return Why::NameTooLong;
+        case EACCES: return Why::Unreadable;
+        default: return Why::NotFound;
         }
     }
     if (S_ISDIR(st.st_mode))
-        return QStringLiteral("フォルダです");
+        return Why::Folder;
     if (!S_ISREG(st.st_mode))
-        return QStringLiteral("通常のファイルではありません");
-    return {};
+        return Why::NotRegularFile;
+    return Why::None;
 }
 
 } // namespace
@@ -48,18 +49,18 @@ MediaFile::Indexing &MediaFile::indexing()
     return settings;
 }
 
-std::unique_ptr<MediaFile> MediaFile::open(const QString &path, QString *error, int choice,
+std::unique_ptr<MediaFile> MediaFile::open(const QString &path, OpenError *error, int choice,
     int *choices, const std::atomic<bool> *cancelled)
 {
     static const std::atomic<bool> never{false};
     int found = 0;
     std::unique_ptr<MediaFile> file;
-    QString message;
+    OpenError message;
     try {
         file = openHere(path, &message, cancelled ? *cancelled : never, choice, &found);
     } catch (const std::bad_alloc &) {
         file.reset();
-        message = QStringLiteral("メモリが足りません");
+        message = OpenError::Why::OutOfMemory;
     }
     if (file && indexing().afterIndex)
         indexing().afterIndex();
@@ -121,21 +122,21 @@ static std::vector<int> videoStreams(AVFormatContext *fc)
     return videos;
 }
 
-std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *error,
+std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, OpenError *error,
     const std::atomic<bool> &cancelled, int choice, int *choices)
 {
-    auto fail = [error](const QString &message) {
+    auto fail = [error](const OpenError &message) {
         if (error)
             *error = message;
         return nullptr;
     };
     const QFileInfo fileInfo(path);
-    if (const QString why = notARegularFile(path); !why.isEmpty())
+    if (const OpenError::Why why = notARegularFile(path); why != OpenError::Why::None)
         return fail(why);
     if (!fileInfo.isReadable())
-        return fail(QStringLiteral("ファイルを読めません"));
+        return fail(OpenError::Why::Unreadable);
     if (fileInfo.size() == 0)
-        return fail(QStringLiteral("ファイルが空です"));
+        return fail(OpenError::Why::Empty);
 
     std::unique_ptr<MediaFile> file(new MediaFile);
     file->m_path = path;
@@ -143,21 +144,21 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, QString *err
     file->m_localPath = QFile::encodeName(path);
     file->m_identity = identityOf(file->m_localPath);
     file->m_cancelled = &cancelled;
-    QString message;
+    OpenError message;
     if (!file->openDemuxer(&message) || !file->chooseStream(choice, choices, &message) ||
         !file->takeVideoStream(&message))
         return fail(message);
     if (!file->m_streamIndex->build(file->indexSource(), file->m_info, file->m_index))
-        return fail(QStringLiteral("映像のフレームが見つかりません"));
+        return fail(OpenError::Why::NoFrames);
     if (file->stopScanning())
-        return fail(QStringLiteral("開くのを取りやめました"));
+        return fail(OpenError::Why::Cancelled);
     if (!file->rewind())
-        return fail(QStringLiteral("ファイルが壊れています"));
+        return fail(OpenError::Why::Damaged);
     file->m_cancelled = nullptr;
     return file;
 }
 
-bool MediaFile::chooseStream(int choice, int *choices, QString *error)
+bool MediaFile::chooseStream(int choice, int *choices, OpenError *error)
 {
     if (avformat_find_stream_info(m_format.get(), nullptr) < 0) {
         // Not fatal: the header already told us what the video stream is.
@@ -166,7 +167,7 @@ bool MediaFile::chooseStream(int choice, int *choices, QString *error)
     const std::vector<int> videos = videoStreams(fc);
     *choices = int(videos.size());
     if (choice < 0 || choice >= int(videos.size())) {
-        *error = QStringLiteral("映像が入っていません");
+        *error = OpenError::Why::NoVideoStream;
         return false;
     }
     m_stream = videos[size_t(choice)];
@@ -182,7 +183,7 @@ bool MediaFile::chooseStream(int choice, int *choices, QString *error)
     return true;
 }
 
-bool MediaFile::takeVideoStream(QString *error)
+bool MediaFile::takeVideoStream(OpenError *error)
 {
     AVStream *st = m_format->streams[m_stream];
     const AVCodecParameters *par = st->codecpar;
@@ -193,13 +194,15 @@ bool MediaFile::takeVideoStream(QString *error)
         int64_t height = par->height;
         if (width == 0 && height == 0)
             m_streamIndex->claimedSize(m_localPath, &width, &height);
-        *error = QStringLiteral("映像の大きさを扱えません（%1×%2）").arg(width).arg(height);
+        *error = OpenError::Why::SizeUnsupported;
+        error->width = width;
+        error->height = height;
         return false;
     }
     if (!avcodec_find_decoder(par->codec_id)) {
         const char *name = avcodec_get_name(par->codec_id);
-        *error = QStringLiteral("この映像の圧縮形式には対応していません（%1）")
-                     .arg(QString::fromLatin1(name ? name : "?"));
+        *error = OpenError::Why::CodecUnsupported;
+        error->codec = QString::fromLatin1(name ? name : "?");
         return false;
     }
     m_info.width = m_decodedWidth = par->width;
@@ -226,27 +229,21 @@ StreamIndex::Source MediaFile::indexSource()
     return source;
 }
 
-bool MediaFile::openDemuxer(QString *error)
+bool MediaFile::openDemuxer(OpenError *error)
 {
-    AVFormatContext *raw = nullptr;
-    const QByteArray name = demuxerUrl(m_path, m_cancelled);
-    // Probe rather than force the AVI demuxer: forced on a file that is something else, it
-    // reads the whole file looking for chunks.
-    if (const int code = avformat_open_input(&raw, name.constData(), nullptr, nullptr);
-        code < 0) {
-        *error = code == AVERROR(EMFILE) || code == AVERROR(ENFILE)
-            ? QStringLiteral("開いているファイルが多すぎます")
-            : code == AVERROR(ENOMEM) ? QStringLiteral("メモリが足りません")
-            : code == AVERROR(EACCES) ? QStringLiteral("ファイルを読めません")
-                                      : QStringLiteral("動画ファイルとして読めません");
+    int code = 0;
+    m_format = container::open(m_path, &code, m_cancelled);
+    if (!m_format) {
+        using Why = OpenError::Why;
+        *error = code == AVERROR(EMFILE) || code == AVERROR(ENFILE) ? Why::TooManyFilesOpen
+            : code == AVERROR(ENOMEM)                                ? Why::OutOfMemory
+            : code == AVERROR(EACCES)                                ? Why::Unreadable
+                                                                     : Why::NotVideo;
         return false;
     }
-    m_format.reset(raw);
-    // Any text opens as "tty", a picture as one of the image demuxers: neither is a video.
-    const char *format = m_format->iformat ? m_format->iformat->name : "";
-    if (!*format || std::strcmp(format, "tty") == 0 || std::strstr(format, "_pipe") ||
-        std::strcmp(format, "image2") == 0) {
-        *error = QStringLiteral("動画ファイルとして読めません");
+    // Neither a text nor a picture is a video.
+    if (container::isText(m_format.get()) || container::isStillPicture(m_format.get())) {
+        *error = OpenError::Why::NotVideo;
         return false;
     }
     if (!m_streamIndex) // not again when a rewind opens the demuxer afresh
@@ -265,7 +262,7 @@ bool MediaFile::rewind()
     if (m_streamIndex->seekStart(m_format.get(), m_stream, m_index) >= 0)
         return true;
     // Some damaged files cannot seek at all: start reading them afresh.
-    QString error;
+    OpenError error;
     m_format.reset();
     if (!openDemuxer(&error))
         return false;

@@ -2,6 +2,7 @@
 
 #include "platform/video/FrameSource.h"
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/OpenError.h"
 #include "platform/video/decode/FrameIndex.h"
 #include "platform/video/decode/StreamIndex.h"
 
@@ -35,7 +36,7 @@ public:
     // transport stream of several programmes, the first programme's first); `*choices` gets
     // how many there are, whether or not the one chosen opens (0 when none was found).
     // `cancelled`, when given, stops a long scan once set: the open then fails.
-    static std::unique_ptr<MediaFile> open(const QString &path, QString *error, int choice = 0,
+    static std::unique_ptr<MediaFile> open(const QString &path, OpenError *error, int choice = 0,
         int *choices = nullptr, const std::atomic<bool> *cancelled = nullptr);
 
     struct Indexing {
@@ -92,11 +93,11 @@ public:
 private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
-    static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
+    static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
         const std::atomic<bool> &cancelled, int choice, int *choices);
-    bool openDemuxer(QString *error);
-    bool chooseStream(int choice, int *choices, QString *error);
-    bool takeVideoStream(QString *error); // its size, codec and turn
+    bool openDemuxer(OpenError *error);
+    bool chooseStream(int choice, int *choices, OpenError *error);
+    bool takeVideoStream(OpenError *error); // its size, codec and turn
     StreamIndex::Source indexSource();
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
     bool rewind();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/OpenError.h"
 #include "platform/video/decode/FramePool.h"
 
 extern "C" {
@@ -37,7 +38,7 @@ public:
     // `intraOnly`: every packet of the file is a keyframe, so a seek decodes one packet.
     // `timeBase`: the stream's, where packets carry presentation times.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
-        QString *error, AVRational timeBase = AVRational{1, 1});
+        OpenError *error, AVRational timeBase = AVRational{1, 1});
 
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.

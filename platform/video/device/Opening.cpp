@@ -1,5 +1,7 @@
 #include "platform/video/device/Opening.h"
 
+#include "platform/video/device/Messages.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -49,11 +51,11 @@ OpenHold &openHold()
     return settings;
 }
 
-std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, QString *error)
+std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error)
 {
     struct Outcome {
         std::unique_ptr<FrameSource> source;
-        QString error;
+        OpenError error;
     };
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::packaged_task<Outcome()> task([path, cancelled] {
@@ -70,6 +72,15 @@ std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, QString
     if (!outcome.source && error)
         *error = outcome.error;
     return std::move(outcome.source);
+}
+
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error)
+{
+    OpenError why;
+    std::unique_ptr<FrameSource> source = openFrameSource(path, &why);
+    if (!source && error)
+        *error = messages::openFailure(why);
+    return source;
 }
 
 } // namespace video

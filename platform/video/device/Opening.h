@@ -13,7 +13,10 @@ namespace video {
 // moment on the spot, then with its event loop running until the file is open, so that a
 // panel repaints and answers its timers meanwhile. User input waits, so nothing clicked can
 // start a second open or use a half-made device. Quitting the application gives the open up.
-std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, QString *error);
+std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error);
+
+// openFrameSource on the calling thread, with the reason in words (tests, benches).
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error);
 
 struct OpenHold {
     int holdMs = 250; // how long the caller may be held before its event loop runs

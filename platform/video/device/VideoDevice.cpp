@@ -142,7 +142,7 @@ void VideoDevice::noticeFileChange()
     if (!now || now->device != was.device || now->inode != was.inode)
         return;
     m_lookingAtFile = true;
-    QString reason;
+    OpenError reason;
     std::unique_ptr<FrameSource> source = openKeepingEventsAlive(m_path, &reason);
     m_lookingAtFile = false;
     // Not a video of this picture size any more (or not yet, for a recording whose index is
@@ -160,7 +160,7 @@ void VideoDevice::noticeFileChange()
 void VideoDevice::adoptSource(std::unique_ptr<FrameSource> source)
 {
     source->setDecodeAhead(true);
-    QString audioReason;
+    OpenError audioReason;
     std::unique_ptr<AudioTrack> audio = openAudioTrack(m_path, &audioReason);
 
     const int position = std::min(m_player->position(), source->info().frameCount);
