@@ -28,6 +28,38 @@ bool isPcm(AVCodecID id)
     return d && d->name && std::strncmp(d->name, "pcm_", 4) == 0;
 }
 
+struct FirstAudio {
+    ff::CodecPtr codec;
+    int stream = -1;
+    bool sawAudio = false;
+};
+
+// The first audio stream with a decoder that opens.
+FirstAudio firstDecodableAudio(AVFormatContext *format)
+{
+    FirstAudio first;
+    for (unsigned i = 0; i < format->nb_streams && first.stream < 0; ++i) {
+        AVStream *stream = format->streams[i];
+        const AVCodecParameters *par = stream->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        first.sawAudio = true;
+        const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+        if (!codec || par->sample_rate <= 0)
+            continue;
+        ff::CodecPtr ctx(avcodec_alloc_context3(codec));
+        if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0)
+            continue;
+        ctx->pkt_timebase = stream->time_base;
+        ctx->thread_count = 1;
+        if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
+            continue;
+        first.codec = std::move(ctx);
+        first.stream = int(i);
+    }
+    return first;
+}
+
 } // namespace
 
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError *error)
@@ -58,30 +90,13 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError 
         if (av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0)
             return fail(OpenError::Why::SoundNotInVideo);
     }
-    bool sawAudio = false;
+    FirstAudio first = firstDecodableAudio(format.get());
+    if (first.stream < 0)
+        return fail(first.sawAudio ? OpenError::Why::SoundUnsupported : OpenError::Why::NoSound);
     std::unique_ptr<AudioDecoder> d(new AudioDecoder);
     d->m_origin = origin;
-    for (unsigned i = 0; i < format->nb_streams && d->m_streamIndex < 0; ++i) {
-        AVStream *stream = format->streams[i];
-        const AVCodecParameters *par = stream->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        sawAudio = true;
-        const AVCodec *codec = avcodec_find_decoder(par->codec_id);
-        if (!codec || par->sample_rate <= 0)
-            continue;
-        ff::CodecPtr ctx(avcodec_alloc_context3(codec));
-        if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0)
-            continue;
-        ctx->pkt_timebase = stream->time_base;
-        ctx->thread_count = 1;
-        if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
-            continue;
-        d->m_codec = std::move(ctx);
-        d->m_streamIndex = int(i);
-    }
-    if (d->m_streamIndex < 0)
-        return fail(sawAudio ? OpenError::Why::SoundUnsupported : OpenError::Why::NoSound);
+    d->m_codec = std::move(first.codec);
+    d->m_streamIndex = first.stream;
 
     // Only the chosen stream is read: the demuxer then skips the picture's chunks.
     for (unsigned i = 0; i < format->nb_streams; ++i)
