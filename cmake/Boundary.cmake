@@ -34,3 +34,17 @@ function(kurimo_boundary_probe name side allowed forbidden)
   set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "${pattern}"
     RESOURCE_LOCK kurimo_build_tree)
 endfunction()
+
+# kurimo_sees_files(TARGET PUBLIC|PRIVATE VIEW FILE...): TARGET (and, when PUBLIC, whatever
+# links it) includes these files of a folder, and nothing else of it.
+function(kurimo_sees_files target scope view_name)
+  set(view ${CMAKE_BINARY_DIR}/include-views/${view_name})
+  foreach(file ${ARGN})
+    if(NOT EXISTS ${view}/${file})
+      get_filename_component(parent ${view}/${file} DIRECTORY)
+      file(MAKE_DIRECTORY ${parent})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${file} ${view}/${file} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} ${scope} ${view})
+endfunction()

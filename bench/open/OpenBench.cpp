@@ -4,6 +4,7 @@
 // make long ones outside the tree.
 
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/decode/MediaFile.h"
 #include "bench/seek/MpvClient.h"
 

@@ -18,6 +18,7 @@
 //     (mpv decodes to its own formats and converts nothing for a null output).
 
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/Registration.h"
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/video/play/DecodeAhead.h"

@@ -28,6 +28,7 @@
 
 #include "bench/seek/MpvClient.h"
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/FFmpegHandles.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "platform/video/decode/DecodingFrameSource.h"

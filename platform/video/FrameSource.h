@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/video/OpenError.h"
+
 #include <QImage>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -114,8 +117,9 @@ struct DecodeOptions {
     bool skipFarPictures = true;
 };
 
-// Opens the file; nullptr with a Japanese message in *error when it is not a usable video.
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
-    const DecodeOptions &options = {});
+// Opens the file on the calling thread; nullptr with the reason in *error when it is not a
+// usable video, or when `cancelled` was set meanwhile.
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, OpenError *error,
+    const std::atomic<bool> *cancelled = nullptr, const DecodeOptions &options = {});
 
 } // namespace video

@@ -4,6 +4,7 @@
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/video/device/VideoDevice.h"
 #include "platform/video/device/Messages.h"
+#include "platform/video/device/Opening.h"
 #include "platform/mci/Interpreter.h"
 
 namespace video {
@@ -12,8 +13,8 @@ void registerVideoDevice(mci::Interpreter &interpreter)
 {
     interpreter.registerType(QStringLiteral("avivideo"),
         [](const QString &path, QString *error) -> std::unique_ptr<mci::Device> {
-            QString reason;
-            std::unique_ptr<FrameSource> source = openFrameSource(path, &reason);
+            OpenError reason;
+            std::unique_ptr<FrameSource> source = openKeepingEventsAlive(path, &reason);
             if (!source) {
                 if (error)
                     *error = messages::cannotOpen(reason);
@@ -23,7 +24,7 @@ void registerVideoDevice(mci::Interpreter &interpreter)
             // the step that asks for it.
             source->setDecodeAhead(true);
             // A file whose sound cannot be played is still shown, silently.
-            QString audioReason;
+            OpenError audioReason;
             std::unique_ptr<AudioTrack> audio = openAudioTrack(path, &audioReason);
             return std::make_unique<VideoDevice>(path, std::move(source), std::move(audio),
                 VideoDevice::Options{});

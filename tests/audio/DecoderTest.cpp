@@ -9,6 +9,7 @@
 
 using video::audio::AudioDecoder;
 using video::audio::OutputFormat;
+using video::audio::StartError;
 using namespace audiotest;
 
 namespace {
@@ -16,8 +17,8 @@ namespace {
 // Everything the decoder gives from a time at a speed, in whole frames.
 std::vector<int16_t> decodeAll(AudioDecoder &d, double from, int speed, OutputFormat format)
 {
-    QString error;
-    EXPECT_TRUE(d.begin(from, speed, format, &error)) << error.toStdString();
+    StartError error = StartError::None;
+    EXPECT_TRUE(d.begin(from, speed, format, &error)) << int(error);
     std::vector<int16_t> all;
     std::vector<int16_t> chunk(size_t(1000) * size_t(format.channels));
     // Far more than any test file holds: a decoder that never ends fails instead of hanging.
@@ -47,9 +48,9 @@ double frequencyHz(const std::vector<int16_t> &s, int channels, int channel, siz
 
 std::unique_ptr<AudioDecoder> openOrFail(const QString &path)
 {
-    QString error;
+    video::OpenError error;
     auto d = AudioDecoder::open(path, &error);
-    EXPECT_TRUE(d) << path.toStdString() << ": " << error.toStdString();
+    EXPECT_TRUE(d) << path.toStdString() << ": " << int(error.why);
     return d;
 }
 
@@ -134,9 +135,9 @@ TEST_P(EveryCodec, StartPastTheEndAndBadStartsGiveNothing)
     EXPECT_TRUE(decodeAll(*d, 10.0, 1000, {48000, 2}).empty());
     EXPECT_TRUE(decodeAll(*d, 1e300, 1000, {48000, 2}).empty());
     EXPECT_TRUE(decodeAll(*d, 10.0, 2000, {48000, 2}).size() < 4800);
-    QString error;
+    StartError error = StartError::None;
     EXPECT_FALSE(d->begin(0, 249, {48000, 2}, &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(error, StartError::Speed);
     EXPECT_FALSE(d->begin(0, 3001, {48000, 2}, &error));
     EXPECT_FALSE(d->begin(0, 1000, {0, 2}, &error));
     int16_t buffer[64];

@@ -12,9 +12,9 @@ namespace {
 
 std::unique_ptr<video::AudioTrack> openTone(const QString &encoder = "pcm_s16le")
 {
-    QString error;
+    video::OpenError error;
     auto track = video::openAudioTrack(aviWith(Sound::Tone, encoder), &error);
-    EXPECT_TRUE(track) << error.toStdString();
+    EXPECT_TRUE(track) << int(error.why);
     return track;
 }
 

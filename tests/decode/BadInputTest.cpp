@@ -1,4 +1,6 @@
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Messages.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/audio/AudioDecoder.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/ClipCorpus.h"
@@ -112,9 +114,10 @@ TEST_F(BadInput, RefusesWhatIsNotAVideoWithAJapaneseMessage)
             const char *reason = sound ? c.sound : c.picture;
             if (!reason)
                 continue;
-            error.clear();
-            EXPECT_FALSE(sound ? bool(AudioDecoder::open(c.path, &error))
-                               : bool(video::openFrameSource(c.path, &error))) << sound;
+            video::OpenError why;
+            EXPECT_FALSE(sound ? bool(AudioDecoder::open(c.path, &why))
+                               : bool(video::openFrameSource(c.path, &why))) << sound;
+            error = video::messages::openFailure(why);
             EXPECT_TRUE(*reason ? error == QString::fromUtf8(reason) : !error.isEmpty())
                 << error.toStdString();
         }

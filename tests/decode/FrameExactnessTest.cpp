@@ -6,6 +6,7 @@
 // picture).
 
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "tests/decode/ReferenceDecode.h"
 #include "tests/support/ClipCorpus.h"
 

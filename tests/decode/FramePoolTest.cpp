@@ -162,11 +162,12 @@ TEST(PooledDecoding, PicturesLiveInPoolMemoryAndComeBack)
     QString error;
     const QString path = ClipCorpus::file(ClipCorpus::Kind::H264, &error);
     ASSERT_FALSE(path.isEmpty()) << error.toStdString();
-    auto file = video::MediaFile::open(path, &error);
-    ASSERT_TRUE(file) << error.toStdString();
+    video::OpenError why;
+    auto file = video::MediaFile::open(path, &why);
+    ASSERT_TRUE(file) << int(why.why);
     auto decoder = video::VideoDecoder::open(file->codecParameters(),
-        file->index().everyPacketIsKeyframe(), &error);
-    ASSERT_TRUE(decoder) << error.toStdString();
+        file->index().everyPacketIsKeyframe(), &why);
+    ASSERT_TRUE(decoder) << int(why.why);
     const FramePool *pool = decoder->framePool();
     ASSERT_NE(pool, nullptr);
     std::vector<video::ff::FramePtr> frames;

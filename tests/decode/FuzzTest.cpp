@@ -1,4 +1,5 @@
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QTemporaryDir>

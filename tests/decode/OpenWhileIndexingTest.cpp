@@ -1,9 +1,11 @@
 // A file whose index must be built from its packets opens on a thread of its own: the caller's
-// event loop runs meanwhile, and what it gets back is the whole index.
+// event loop runs meanwhile, and what it gets back is the whole index. The decode layer runs
+// no event loop; the device's opening does the waiting.
 
 #include "ReferenceDecode.h"
 #include "platform/video/FrameSource.h"
 #include "platform/video/decode/MediaFile.h"
+#include "platform/video/device/Opening.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QCoreApplication>
@@ -48,16 +50,19 @@ TEST_P(OpenWhileIndexing, CallerKeepsRunningAndGetsTheWholeIndex)
     auto callerRan = std::make_shared<std::atomic<bool>>(false);
     video::MediaFile::Indexing &indexing = video::MediaFile::indexing();
     const video::MediaFile::Indexing saved = indexing;
-    indexing.holdMs = 0;
+    const video::OpenHold savedHold = video::openHold();
+    video::openHold().holdMs = 0;
     indexing.afterIndex = [callerRan] {
         QMetaObject::invokeMethod(
             qApp, [callerRan] { callerRan->store(true); }, Qt::QueuedConnection);
         for (int i = 0; i < 500 && !callerRan->load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
-    auto source = video::openFrameSource(path, &error);
+    video::OpenError why;
+    auto source = video::openKeepingEventsAlive(path, &why);
     indexing = saved;
-    ASSERT_TRUE(source) << error.toStdString();
+    video::openHold() = savedHold;
+    ASSERT_TRUE(source) << int(why.why);
     EXPECT_TRUE(callerRan->load());
 
     const ReferenceDecode reference = referenceDecode(path);

@@ -7,6 +7,7 @@
 // one a plain sequential decode shows there.
 
 #include "platform/video/FrameSource.h"
+#include "platform/video/device/Opening.h"
 #include "tests/decode/ReferenceDecode.h"
 
 #include <QCryptographicHash>

@@ -1,4 +1,5 @@
 #include "platform/mci/Interpreter.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/device/VideoWindow.h"
 #include "tests/device/DeviceRig.h"
 #include "tests/support/ClipCorpus.h"

@@ -1,5 +1,5 @@
 #include "platform/video/audio/AudioDecoder.h"
-#include "platform/video/decode/AviExtent.h"
+#include "platform/video/decode/Container.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -28,45 +28,22 @@ bool isPcm(AVCodecID id)
     return d && d->name && std::strncmp(d->name, "pcm_", 4) == 0;
 }
 
-} // namespace
-
-std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *error)
-{
-    auto fail = [error](const QString &why) -> std::unique_ptr<AudioDecoder> {
-        if (error)
-            *error = why;
-        return nullptr;
-    };
-
-    AVFormatContext *raw = nullptr;
-    // An unfinished recording is read as far as its data goes, as the picture is.
-    if (avformat_open_input(&raw, demuxerUrl(path).constData(), nullptr, nullptr) < 0)
-        return fail(QStringLiteral("ファイルを開けません"));
-    ff::FormatPtr format(raw);
-    if (!format->iformat || std::strcmp(format->iformat->name, "tty") == 0)
-        return fail(QStringLiteral("動画ファイルではありません"));
-    // The AVI header describes the sound fully, and probing would decode the picture too;
-    // other containers (a transport stream above all) may say nothing until probed.
-    double origin = 0;
-    if (std::strcmp(format->iformat->name, "avi") != 0) {
-        avformat_find_stream_info(format.get(), nullptr);
-        // Time 0 of the video is the container's start (a transport stream's clock does
-        // not start at 0).
-        if (format->start_time != AV_NOPTS_VALUE && format->start_time > 0)
-            origin = double(format->start_time) / AV_TIME_BASE;
-        // The sound of a video file: a plain sound file (a WAV) is none.
-        if (av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0)
-            return fail(QStringLiteral("動画ファイルではありません"));
-    }
+struct FirstAudio {
+    ff::CodecPtr codec;
+    int stream = -1;
     bool sawAudio = false;
-    std::unique_ptr<AudioDecoder> d(new AudioDecoder);
-    d->m_origin = origin;
-    for (unsigned i = 0; i < format->nb_streams && d->m_streamIndex < 0; ++i) {
+};
+
+// The first audio stream with a decoder that opens.
+FirstAudio firstDecodableAudio(AVFormatContext *format)
+{
+    FirstAudio first;
+    for (unsigned i = 0; i < format->nb_streams && first.stream < 0; ++i) {
         AVStream *stream = format->streams[i];
         const AVCodecParameters *par = stream->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_AUDIO)
             continue;
-        sawAudio = true;
+        first.sawAudio = true;
         const AVCodec *codec = avcodec_find_decoder(par->codec_id);
         if (!codec || par->sample_rate <= 0)
             continue;
@@ -77,12 +54,49 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
         ctx->thread_count = 1;
         if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
             continue;
-        d->m_codec = std::move(ctx);
-        d->m_streamIndex = int(i);
+        first.codec = std::move(ctx);
+        first.stream = int(i);
     }
-    if (d->m_streamIndex < 0)
-        return fail(sawAudio ? QStringLiteral("音声を再生できません（対応していない形式です）")
-                             : QStringLiteral("音声がありません"));
+    return first;
+}
+
+} // namespace
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError *error)
+{
+    auto fail = [error](OpenError::Why why) -> std::unique_ptr<AudioDecoder> {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+
+    // An unfinished recording is read as far as its data goes, as the picture is.
+    int code = 0;
+    ff::FormatPtr format = container::open(path, &code);
+    if (!format)
+        return fail(OpenError::Why::SoundUnopenable);
+    if (container::isText(format.get()))
+        return fail(OpenError::Why::SoundNotInVideo);
+    // The AVI header describes the sound fully, and probing would decode the picture too;
+    // other containers (a transport stream above all) may say nothing until probed.
+    double origin = 0;
+    if (!container::isAvi(format.get())) {
+        avformat_find_stream_info(format.get(), nullptr);
+        // Time 0 of the video is the container's start (a transport stream's clock does
+        // not start at 0).
+        if (format->start_time != AV_NOPTS_VALUE && format->start_time > 0)
+            origin = double(format->start_time) / AV_TIME_BASE;
+        // The sound of a video file: a plain sound file (a WAV) is none.
+        if (av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0)
+            return fail(OpenError::Why::SoundNotInVideo);
+    }
+    FirstAudio first = firstDecodableAudio(format.get());
+    if (first.stream < 0)
+        return fail(first.sawAudio ? OpenError::Why::SoundUnsupported : OpenError::Why::NoSound);
+    std::unique_ptr<AudioDecoder> d(new AudioDecoder);
+    d->m_origin = origin;
+    d->m_codec = std::move(first.codec);
+    d->m_streamIndex = first.stream;
 
     // Only the chosen stream is read: the demuxer then skips the picture's chunks.
     for (unsigned i = 0; i < format->nb_streams; ++i)
@@ -92,7 +106,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, QString *e
     d->m_packet.reset(av_packet_alloc());
     d->m_frame.reset(av_frame_alloc());
     if (!d->m_packet || !d->m_frame)
-        return fail(QStringLiteral("メモリが足りません"));
+        return fail(OpenError::Why::OutOfMemory);
     d->m_format = std::move(format);
     return d;
 }
@@ -102,17 +116,17 @@ QString AudioDecoder::codecName() const
     return QString::fromLatin1(avcodec_get_name(m_codec->codec_id));
 }
 
-bool AudioDecoder::begin(double fromSeconds, int speed, OutputFormat format, QString *error)
+bool AudioDecoder::begin(double fromSeconds, int speed, OutputFormat format, StartError *error)
 {
-    auto fail = [error](const QString &why) {
+    auto fail = [error](StartError why) {
         if (error)
             *error = why;
         return false;
     };
     if (format.rate <= 0 || format.channels <= 0 || format.channels > 8)
-        return fail(QStringLiteral("音声の出力形式が正しくありません"));
+        return fail(StartError::OutputFormat);
     if (speed < 250 || speed > 3000)
-        return fail(QStringLiteral("この速度では音を再生できません"));
+        return fail(StartError::Speed);
     if (!std::isfinite(fromSeconds) || fromSeconds < 0)
         fromSeconds = 0;
     // Far past any file's end, and small enough for sample counts and timestamps.
@@ -139,7 +153,7 @@ bool AudioDecoder::begin(double fromSeconds, int speed, OutputFormat format, QSt
     if (avformat_seek_file(m_format.get(), m_streamIndex, INT64_MIN, ts, ts, 0) < 0
         && av_seek_frame(m_format.get(), m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0
         && av_seek_frame(m_format.get(), m_streamIndex, 0, AVSEEK_FLAG_BACKWARD) < 0)
-        return fail(QStringLiteral("音声の位置を合わせられません"));
+        return fail(StartError::Seek);
     avcodec_flush_buffers(m_codec.get());
 
     m_from = fromSeconds;

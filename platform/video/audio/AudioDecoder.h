@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/OpenError.h"
 #include "platform/video/audio/TempoFilter.h"
 
 #include <QString>
@@ -22,9 +23,9 @@ struct OutputFormat {
 // decoding thread, the tests call it directly.
 class AudioDecoder {
 public:
-    // The file's first audio stream that FFmpeg can decode; nullptr with a Japanese reason
-    // in *error when the file is not a video file or has no such stream.
-    static std::unique_ptr<AudioDecoder> open(const QString &path, QString *error);
+    // The file's first audio stream that FFmpeg can decode; nullptr with the reason in *error
+    // when the file is no video or has no such stream.
+    static std::unique_ptr<AudioDecoder> open(const QString &path, OpenError *error);
 
     QString codecName() const;
     int sourceRate() const { return m_codec->sample_rate; }
@@ -33,7 +34,7 @@ public:
     // Makes the next pull() give the sound from fromSeconds on (earlier samples of the packet
     // the seek lands on are dropped, a late start is filled with silence) at speed
     // (thousandths of normal, 250..3000) in the given format.
-    bool begin(double fromSeconds, int speed, OutputFormat format, QString *error);
+    bool begin(double fromSeconds, int speed, OutputFormat format, StartError *error);
 
     // Writes up to maxFrames frames (maxFrames * channels samples); returns how many.
     // 0 only at the end of the sound, or when the stream cannot be read any further.

@@ -186,7 +186,7 @@ bool FileAudioTrack::audible() const
 
 } // namespace
 
-std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, QString *error)
+std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error)
 {
     auto decoder = audio::AudioDecoder::open(path, error);
     if (!decoder)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/video/OpenError.h"
+
 #include <QString>
 #include <memory>
 #include <optional>
@@ -49,7 +51,7 @@ public:
 
 // The file's first decodable audio stream, or nullptr (with the reason in *error) when it has
 // none or it cannot be decoded: the device then plays its picture silently.
-std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, QString *error);
+std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error);
 
 // Tests and CI: force the silent stand-in even where a sound device exists.
 void setSilentAudioOnly(bool silent);

@@ -91,19 +91,20 @@ void TempoFilter::GraphFreer::operator()(AVFilterGraph *graph) const
     Library::get().graphFree(&graph); // made by the library, so it is open
 }
 
-std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channels, QString *error)
+std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channels,
+    StartError *error)
 {
-    auto fail = [error](const char *why) -> std::unique_ptr<TempoFilter> {
+    auto fail = [error](StartError why) -> std::unique_ptr<TempoFilter> {
         if (error)
-            *error = QString::fromUtf8(why);
+            *error = why;
         return nullptr;
     };
     if (speed < 250 || speed > 3000 || rate <= 0 || channels <= 0)
-        return fail("この速度では音を再生できません");
+        return fail(StartError::Speed);
 
     const Library &lib = Library::get();
     if (!lib.loaded)
-        return fail("音の速度変換を準備できません");
+        return fail(StartError::TempoUnavailable);
     std::unique_ptr<TempoFilter> f(new TempoFilter);
     f->m_rate = rate;
     f->m_channels = channels;
@@ -112,7 +113,7 @@ std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channe
     f->m_graph.reset(lib.graphAlloc());
     f->m_frame.reset(av_frame_alloc());
     if (!f->m_graph || !f->m_frame)
-        return fail("音の速度変換を準備できません");
+        return fail(StartError::TempoUnavailable);
     // One thread: the graph runs on the decoding thread, and the machine is shared.
     f->m_graph->nb_threads = 1;
 
@@ -124,7 +125,7 @@ std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channe
             f->m_graph.get()) < 0
         || lib.createFilter(&f->m_sink, lib.getByName("abuffersink"), "out", nullptr, nullptr,
                f->m_graph.get()) < 0)
-        return fail("音の速度変換を準備できません");
+        return fail(StartError::TempoUnavailable);
 
     const double tempo = speed / 1000.0;
     AVFilterContext *last = f->m_source;
@@ -134,17 +135,17 @@ std::unique_ptr<TempoFilter> TempoFilter::create(int speed, int rate, int channe
         AVFilterContext *second = addTempo(lib, f->m_graph.get(), "tempo2", each);
         if (!first || !second || lib.link(last, 0, first, 0) < 0
             || lib.link(first, 0, second, 0) < 0)
-            return fail("音の速度変換を準備できません");
+            return fail(StartError::TempoUnavailable);
         last = second;
     } else {
         AVFilterContext *only = addTempo(lib, f->m_graph.get(), "tempo", tempo);
         if (!only || lib.link(last, 0, only, 0) < 0)
-            return fail("音の速度変換を準備できません");
+            return fail(StartError::TempoUnavailable);
         last = only;
     }
     if (lib.link(last, 0, f->m_sink, 0) < 0
         || lib.config(f->m_graph.get(), nullptr) < 0)
-        return fail("音の速度変換を準備できません");
+        return fail(StartError::TempoUnavailable);
     return f;
 }
 

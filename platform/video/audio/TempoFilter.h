@@ -13,6 +13,10 @@ extern "C" {
 
 namespace video::audio {
 
+// Why the sound could not start at a place and speed; the device plays on silently, so none
+// of these reaches the user.
+enum class StartError { None, OutputFormat, Speed, TempoUnavailable, Seek };
+
 // Changes the tempo of interleaved s16 sound without changing its pitch (libavfilter's atempo).
 //
 // libavfilter is opened on the first change of tempo, not linked: with the speech synthesis,
@@ -26,7 +30,8 @@ namespace video::audio {
 class TempoFilter {
 public:
     // speed in thousandths of normal, 250..3000; nullptr with the reason in *error otherwise.
-    static std::unique_ptr<TempoFilter> create(int speed, int rate, int channels, QString *error);
+    static std::unique_ptr<TempoFilter> create(int speed, int rate, int channels,
+        StartError *error);
 
     // Feeds frames of sound and appends what comes out to *out.
     bool push(const int16_t *samples, int frames, std::vector<int16_t> *out);

@@ -684,16 +684,16 @@ bool DecodingFrameSource::restStep()
     return *end != RunEnd::Failed;
 }
 
-std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
-    const DecodeOptions &options)
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, OpenError *error,
+    const std::atomic<bool> *cancelled, const DecodeOptions &options)
 {
     // A transport stream of several programmes opens the first one whose video decodes; a
     // file that opens none says why its first failed.
-    QString first;
+    std::optional<OpenError> first;
     int choices = 1;
     for (int choice = 0; choice < choices; ++choice) {
-        QString message;
-        auto file = MediaFile::open(path, &message, choice, &choices);
+        OpenError message;
+        auto file = MediaFile::open(path, &message, choice, &choices, cancelled);
         std::unique_ptr<DecodingFrameSource> source;
         if (file) {
             auto decoder = VideoDecoder::open(file->codecParameters(),
@@ -706,16 +706,16 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error
             // bitstream, a missing decoder configuration); it is no video to open.
             if (source && byTime && !source->pictureAt(0)) {
                 source.reset();
-                message = QStringLiteral("映像を読めません");
+                message = OpenError::Why::Undecodable;
             }
         }
         if (source)
             return source;
-        if (first.isEmpty())
+        if (!first || *first == OpenError::Why::None)
             first = message;
     }
     if (error)
-        *error = first;
+        *error = first.value_or(OpenError{});
     return nullptr;
 }
 

@@ -2,14 +2,15 @@
 
 #include "platform/video/FrameSource.h"
 #include "platform/video/FFmpegHandles.h"
+#include "platform/video/OpenError.h"
 #include "platform/video/decode/FrameIndex.h"
+#include "platform/video/decode/StreamIndex.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -18,21 +19,15 @@ namespace video {
 // An open video file's demuxer, its video stream and the slot table of that stream.
 //
 // Opening refuses what is no video (text, pictures, sound alone) and frame sizes the rest of
-// the device cannot hold. In an AVI the slot table comes from the file's index, null frames
-// included; when the index is missing or does not cover the stream (a truncated file, a
-// damaged idx1, a recording never finished), the packets are scanned once instead. Every
-// other container (MP4, MOV, MKV, WebM, MPEG-TS ...) is scanned once for the packets'
-// presentation times, and a slot is a picture in the order they are shown (ties in decode
-// order, never across an H.264 IDR picture; second fields are no pictures of their own, and
-// a raw MPEG stream goes by its temporal references, its times being guesses). An MP4 or MOV
-// scan takes what it needs from the sample tables and reads few payloads (see
-// scanTimestamps); the others have no such tables and are read whole.
+// the device cannot hold. The slot table comes from a StreamIndex chosen by the container:
+// an AVI's own index (AviIndex), or one scan for the packets' presentation times in every
+// other container (TimestampIndex). MediaFile opens, seeks and reads.
 //
 // Where the scan reads every packet of a long file (MKV without cues, MPEG-TS, fragmented
-// MP4) it takes seconds, so opening runs on a thread of its own: the caller waits a moment
-// on the spot, then with its event loop running until the index is whole, so that a panel
-// repaints and answers its timers while a file opens. The open returns only with the
-// complete index: every position is exact from the first command on.
+// MP4) it takes seconds; the open runs on the calling thread and returns only with the
+// complete index, so every position is exact from the first command on. Whoever must stay
+// responsive meanwhile calls it from a thread of its own (device/Opening.h) and may give up
+// through `cancelled`.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
@@ -40,13 +35,13 @@ public:
     // `choice`: which of the file's video streams, in the order a player tries them (in a
     // transport stream of several programmes, the first programme's first); `*choices` gets
     // how many there are, whether or not the one chosen opens (0 when none was found).
-    static std::unique_ptr<MediaFile> open(const QString &path, QString *error, int choice = 0,
-        int *choices = nullptr);
+    // `cancelled`, when given, stops a long scan once set: the open then fails.
+    static std::unique_ptr<MediaFile> open(const QString &path, OpenError *error, int choice = 0,
+        int *choices = nullptr, const std::atomic<bool> *cancelled = nullptr);
 
     struct Indexing {
-        int holdMs = 250; // how long the caller may be held before its event loop runs
         // Called on the opening thread once the index is built; tests hold it there to see
-        // the caller's events run meanwhile.
+        // the caller's events run meanwhile, benches time the index.
         std::function<void()> afterIndex;
     };
     static Indexing &indexing();
@@ -63,19 +58,25 @@ public:
 
     // The palette (AVPALETTE_SIZE bytes) that a palettised stream carries on its first
     // packet only; empty for other streams.
-    const std::vector<uint8_t> &palette() const { return m_palette; }
+    const std::vector<uint8_t> &palette() const { return m_streamIndex->palette(); }
     // The palette in effect at a packet: the last palette change before it in the file, or
     // the first palette. Empty for streams without one.
-    const std::vector<uint8_t> &paletteAt(int packetIndex) const;
+    const std::vector<uint8_t> &paletteAt(int packetIndex) const
+    {
+        return m_streamIndex->paletteAt(packetIndex);
+    }
 
     // Whether positions come from the packets' presentation times (every container but
     // AVI, whose packets have none): a packet's slot is then the position of its picture.
-    bool presentsByTime() const { return !m_avi; }
-    AVRational timeBase() const { return m_timeBase; }
+    bool presentsByTime() const { return m_streamIndex->presentsByTime(); }
+    AVRational timeBase() const { return m_streamIndex->timeBase(); }
     // Where a plain decode from the start shows nothing for these packets (no parameter sets
     // nor keyframe before them yet), their pictures are no positions; the rest close up.
     // False when no position would be left.
-    bool dropPositions(const std::vector<int> &packetIndices);
+    bool dropPositions(const std::vector<int> &packetIndices)
+    {
+        return m_streamIndex->dropPositions(packetIndices, m_info, m_index);
+    }
     // How far to turn each picture clockwise to show it upright (0, 90, 180 or 270), as the
     // stream's display matrix says; info() gives the upright size, these the decoded one.
     int clockwise() const { return m_clockwise; }
@@ -92,23 +93,14 @@ public:
 private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
-    static std::unique_ptr<MediaFile> openHere(const QString &path, QString *error,
+    static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
         const std::atomic<bool> &cancelled, int choice, int *choices);
-    bool openDemuxer(QString *error);
-    bool buildIndexFromDemuxer();
-    bool indexCoversStream();
-    bool scanPackets();
-    bool scanTimestamps();
-    // Slots in the order of `shown` (pts, packet), and the keyframes that can start a decode.
-    void numberPositions(std::vector<FrameIndex::Packet> &packets,
-        const std::vector<std::pair<int64_t, int>> &shown);
-    void timePositions(); // the frame count and each position's time
-    // A raw elementary stream: its timestamps are the demuxer's guesses.
-    bool rawStream() const;
+    bool openDemuxer(OpenError *error);
+    bool chooseStream(int choice, int *choices, OpenError *error);
+    bool takeVideoStream(OpenError *error); // its size, codec and turn
+    StreamIndex::Source indexSource();
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
     bool rewind();
-    void capturePalette();
-    void findPaletteChanges();
 
     // What says the file on disk is still the one opened. Checked before every decode, so a
     // plain stat(): QFileInfo's modification time goes through the local time zone, which
@@ -127,18 +119,13 @@ private:
     Identity m_identity;
     ff::FormatPtr m_format;
     int m_stream = -1;
-    bool m_avi = true;
-    bool m_byteSeek = false;
-    AVRational m_timeBase{1, 1};
+    std::unique_ptr<StreamIndex> m_streamIndex; // chosen by the container
     int m_clockwise = 0;
     bool m_rotationKnown = false;
     int m_decodedWidth = 0;
     int m_decodedHeight = 0;
-    std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
     VideoInfo m_info;
     FrameIndex m_index;
-    std::vector<uint8_t> m_palette;
-    std::map<int, std::vector<uint8_t>> m_paletteChanges; // packet -> palette from it on
     int m_skipBefore = 0; // packets below this number are dropped after a seek
     bool m_rewoundForSkip = false;
     const std::atomic<bool> *m_cancelled = nullptr; // while opening: the caller gave up

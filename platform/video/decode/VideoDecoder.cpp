@@ -18,7 +18,7 @@ extern "C" {
 namespace video {
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
-    QString *error, AVRational timeBase, const DecodeOptions &options)
+    OpenError *error, AVRational timeBase, const DecodeOptions &options)
 {
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     std::unique_ptr<VideoDecoder> decoder(new VideoDecoder);
@@ -27,7 +27,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     if (!codec || !decoder->m_context ||
         avcodec_parameters_to_context(decoder->m_context.get(), par) < 0) {
         if (error)
-            *error = QStringLiteral("この映像の圧縮形式には対応していません");
+            *error = OpenError::Why::CodecUnsupported;
         return nullptr;
     }
     AVCodecContext *c = decoder->m_context.get();
@@ -52,7 +52,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     }
     if (avcodec_open2(c, codec, nullptr) < 0) {
         if (error)
-            *error = QStringLiteral("映像のデコーダーを開けません");
+            *error = OpenError::Why::DecoderUnusable;
         return nullptr;
     }
     decoder->m_frame = ff::makeFrame();

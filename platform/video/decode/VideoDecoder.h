@@ -2,6 +2,7 @@
 
 #include "platform/video/FFmpegHandles.h"
 #include "platform/video/FrameSource.h"
+#include "platform/video/OpenError.h"
 #include "platform/video/decode/FramePool.h"
 
 extern "C" {
@@ -34,7 +35,8 @@ public:
     // `timeBase`: the stream's, where packets carry presentation times. `options`: where the
     // picture memory comes from.
     static std::unique_ptr<VideoDecoder> open(const AVCodecParameters *par, bool intraOnly,
-        QString *error, AVRational timeBase = AVRational{1, 1}, const DecodeOptions &options = {});
+        OpenError *error, AVRational timeBase = AVRational{1, 1},
+        const DecodeOptions &options = {});
 
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.

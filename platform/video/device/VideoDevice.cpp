@@ -2,6 +2,7 @@
 
 #include "platform/video/audio/AudioTrack.h"
 #include "platform/video/device/Messages.h"
+#include "platform/video/device/Opening.h"
 #include "platform/video/device/VideoWindow.h"
 #include "platform/windowing/SaveWhole.h"
 
@@ -130,8 +131,8 @@ void VideoDevice::noticeFileChange()
     if (!now || now->device != was.device || now->inode != was.inode)
         return;
     m_lookingAtFile = true;
-    QString reason;
-    std::unique_ptr<FrameSource> source = openFrameSource(m_path, &reason);
+    OpenError reason;
+    std::unique_ptr<FrameSource> source = openKeepingEventsAlive(m_path, &reason);
     m_lookingAtFile = false;
     // Not a video of this picture size any more (or not yet, for a recording whose index is
     // written last): the old index stays, and each frame it cannot read says why.
@@ -148,7 +149,7 @@ void VideoDevice::noticeFileChange()
 void VideoDevice::adoptSource(std::unique_ptr<FrameSource> source)
 {
     source->setDecodeAhead(true);
-    QString audioReason;
+    OpenError audioReason;
     std::unique_ptr<AudioTrack> audio = openAudioTrack(m_path, &audioReason);
 
     const int position = std::min(m_player->position(), source->info().frameCount);

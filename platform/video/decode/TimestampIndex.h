@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/video/decode/StreamIndex.h"
+
+namespace video {
+
+// Every container but AVI (MP4, MOV, MKV, WebM, MPEG-TS ...) stamps its packets with
+// presentation times: the file is scanned once for them, and a slot is a picture in the order
+// they are shown (ties in decode order, never across an H.264 IDR picture; second fields are
+// no pictures of their own, nor are the pictures VP8 and VP9 keep hidden, and a raw MPEG
+// stream goes by its temporal references, its times being guesses). An MP4 or MOV scan takes
+// what it needs from the sample tables and reads few payloads (SkippingDemuxer); the others
+// have no such tables and are read whole.
+class TimestampIndex final : public StreamIndex {
+public:
+    explicit TimestampIndex(const AVInputFormat *format);
+
+    bool presentsByTime() const override { return true; }
+    bool build(const Source &source, VideoInfo &info, FrameIndex &index) override;
+    int seekStart(AVFormatContext *fc, int stream, const FrameIndex &index) const override;
+    int seekTo(AVFormatContext *fc, int stream, const FrameIndex::Packet &target)
+        const override;
+    int64_t lookupTime(const AVPacket *packet) const override;
+    AVRational timeBase() const override { return m_timeBase; }
+    bool dropPositions(const std::vector<int> &packetIndices, VideoInfo &info,
+        FrameIndex &index) override;
+
+private:
+    // Slots in the order of `shown` (pts, packet), and the keyframes that can start a decode.
+    void numberPositions(std::vector<FrameIndex::Packet> &packets,
+        const std::vector<std::pair<int64_t, int>> &shown);
+    void timePositions(VideoInfo &info, const FrameIndex &index) const;
+
+    bool m_raw = false; // a raw elementary stream: its times are the demuxer's guesses
+    bool m_byteSeek = false; // a transport stream's timestamps give only a rough place
+    AVRational m_timeBase{1, 1};
+    std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
+};
+
+} // namespace video

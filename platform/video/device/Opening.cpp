@@ -1,0 +1,87 @@
+#include "platform/video/device/Opening.h"
+
+#include "platform/video/device/Messages.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace video {
+
+namespace {
+
+// Holds the caller until the open is done: on the spot for a moment, then with its event
+// loop running. User input waits meanwhile, so nothing clicked can start a second open or
+// use a half-made device; paint events, timers and commands arriving by other ways run.
+// False when the application quit meanwhile.
+template <typename T>
+bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
+{
+    using namespace std::chrono;
+    if (done.wait_for(milliseconds(holdMs)) == std::future_status::ready)
+        return true;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        done.wait(); // no event loop of ours to keep running
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done.wait_for(seconds(0)) == std::future_status::ready)
+            loop.quit();
+    });
+    check.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Quitting the application ends every event loop, this one too, before the open is done.
+    return done.wait_for(seconds(0)) == std::future_status::ready;
+}
+
+} // namespace
+
+OpenHold &openHold()
+{
+    static OpenHold settings;
+    return settings;
+}
+
+std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error)
+{
+    struct Outcome {
+        std::unique_ptr<FrameSource> source;
+        OpenError error;
+    };
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::packaged_task<Outcome()> task([path, cancelled] {
+        Outcome outcome;
+        outcome.source = openFrameSource(path, &outcome.error, cancelled.get());
+        return outcome;
+    });
+    std::future<Outcome> done = task.get_future();
+    std::thread worker(std::move(task));
+    if (!waitKeepingEventsAlive(done, openHold().holdMs))
+        cancelled->store(true);
+    worker.join();
+    Outcome outcome = done.get();
+    if (!outcome.source && error)
+        *error = outcome.error;
+    return std::move(outcome.source);
+}
+
+std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
+    const DecodeOptions &options)
+{
+    OpenError why;
+    std::unique_ptr<FrameSource> source = openFrameSource(path, &why, nullptr, options);
+    if (!source && error)
+        *error = messages::openFailure(why);
+    return source;
+}
+
+} // namespace video
