@@ -21,6 +21,9 @@ struct VideoInfo {
     int rateNum = 25; // frames per second = rateNum / rateDen
     int rateDen = 1;
     bool hasAudio = false;
+    // The container's id of the video stream shown (a transport stream's PID), so that the
+    // sound can be taken from the same programme; -1 where streams carry none.
+    int streamId = -1;
     // Where pictures carry times of their own: each position's time in milliseconds from the
     // first picture. Empty where the rate says it (AVI).
     std::vector<qint64> pictureMs;

@@ -1,4 +1,5 @@
 #include "platform/video/audio/AudioDecoder.h"
+#include "platform/video/device/Opening.h"
 #include "tests/audio/AudioFiles.h"
 
 #include <QTemporaryDir>
@@ -191,4 +192,45 @@ TEST(AudioDecoder, EndsAFileCutShort)
     EXPECT_GT(seconds, 1.0);
     EXPECT_LT(seconds, 3.5);
     EXPECT_TRUE(decodeAll(*d, 3.0, 1000, {48000, 2}).size() < 48000 * 2 / 2);
+}
+
+// A TV recording of two programmes whose first programme's picture cannot be decoded (its
+// video packets hold nothing but stuffing): the second programme is shown, and its sound is
+// the one taken, not the file's first audio stream, which is the first programme's.
+TEST(AudioDecoder, TakesTheSoundOfTheProgrammeShown)
+{
+    QString why;
+    const QString made = ClipCorpus::generate(QStringLiteral("two-programmes-sound"),
+        {"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-f", "lavfi", "-i",
+            "sine=frequency=880:duration=2", "-f", "lavfi", "-i",
+            "sine=frequency=440:duration=2", "-map", "0:v", "-map", "1:a", "-map", "0:v",
+            "-map", "2:a", "-c:v", "mpeg2video", "-c:a:0", "mp2", "-c:a:1", "ac3", "-program",
+            "title=first:st=0:st=1", "-program", "title=second:st=2:st=3", "-f", "mpegts"},
+        &why);
+    ASSERT_FALSE(made.isEmpty()) << why.toStdString();
+    QByteArray bytes = ClipCorpus::readAll(made);
+    int blanked = 0;
+    for (qsizetype at = 0; at + 188 <= bytes.size(); at += 188) {
+        const auto *p = reinterpret_cast<const uchar *>(bytes.constData() + at);
+        if (p[0] != 0x47 || ((p[1] & 0x1f) << 8 | p[2]) != 0x100)
+            continue;
+        // After the PES header of a packet that starts one, else after the TS header.
+        qsizetype from = at + ((p[3] & 0x20) ? 5 + p[4] : 4);
+        if (p[1] & 0x40)
+            from += 9 + uchar(bytes[from + 8]);
+        for (qsizetype i = from; i < at + 188; ++i)
+            bytes[i] = char(0xff);
+        ++blanked;
+    }
+    ASSERT_GT(blanked, 0);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("two-programmes.ts");
+    ASSERT_TRUE(ClipCorpus::writeAll(path, bytes));
+    QString error;
+    const auto source = video::openFrameSource(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    video::OpenError reason;
+    const auto d = AudioDecoder::open(path, &reason, source->info().streamId);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->codecName(), "ac3");
 }

@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace video::audio {
 
@@ -34,11 +35,43 @@ struct FirstAudio {
     bool sawAudio = false;
 };
 
+// The audio streams to try, in order: in a file of several programmes (a TV recording), those
+// of the programme whose picture is shown, where it has any; else every one in the file.
+std::vector<unsigned> audioCandidates(AVFormatContext *format, int videoStreamId)
+{
+    std::vector<unsigned> all;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            all.push_back(i);
+    }
+    if (format->nb_programs < 2 || videoStreamId < 0)
+        return all;
+    for (unsigned v = 0; v < format->nb_streams; ++v) {
+        if (format->streams[v]->id != videoStreamId ||
+            format->streams[v]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        const AVProgram *program = av_find_program_from_stream(format, nullptr, int(v));
+        if (!program)
+            break;
+        std::vector<unsigned> own;
+        for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
+            const unsigned i = program->stream_index[k];
+            if (i < format->nb_streams &&
+                format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                own.push_back(i);
+        }
+        return own.empty() ? all : own;
+    }
+    return all;
+}
+
 // The first audio stream with a decoder that opens.
-FirstAudio firstDecodableAudio(AVFormatContext *format)
+FirstAudio firstDecodableAudio(AVFormatContext *format, int videoStreamId)
 {
     FirstAudio first;
-    for (unsigned i = 0; i < format->nb_streams && first.stream < 0; ++i) {
+    for (const unsigned i : audioCandidates(format, videoStreamId)) {
+        if (first.stream >= 0)
+            break;
         AVStream *stream = format->streams[i];
         const AVCodecParameters *par = stream->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_AUDIO)
@@ -62,7 +95,8 @@ FirstAudio firstDecodableAudio(AVFormatContext *format)
 
 } // namespace
 
-std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError *error)
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError *error,
+    int videoStreamId)
 {
     auto fail = [error](OpenError::Why why) -> std::unique_ptr<AudioDecoder> {
         if (error)
@@ -90,7 +124,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, OpenError 
         if (av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0)
             return fail(OpenError::Why::SoundNotInVideo);
     }
-    FirstAudio first = firstDecodableAudio(format.get());
+    FirstAudio first = firstDecodableAudio(format.get(), videoStreamId);
     if (first.stream < 0)
         return fail(first.sawAudio ? OpenError::Why::SoundUnsupported : OpenError::Why::NoSound);
     std::unique_ptr<AudioDecoder> d(new AudioDecoder);

@@ -25,7 +25,10 @@ class AudioDecoder {
 public:
     // The file's first audio stream that FFmpeg can decode; nullptr with the reason in *error
     // when the file is no video or has no such stream.
-    static std::unique_ptr<AudioDecoder> open(const QString &path, OpenError *error);
+    // `videoStreamId`: the id of the video stream shown (VideoInfo::streamId), whose
+    // programme's sound is taken in a file of several.
+    static std::unique_ptr<AudioDecoder> open(const QString &path, OpenError *error,
+        int videoStreamId = -1);
 
     QString codecName() const;
     int sourceRate() const { return m_codec->sample_rate; }

@@ -186,9 +186,10 @@ bool FileAudioTrack::audible() const
 
 } // namespace
 
-std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error)
+std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error,
+    int videoStreamId)
 {
-    auto decoder = audio::AudioDecoder::open(path, error);
+    auto decoder = audio::AudioDecoder::open(path, error, videoStreamId);
     if (!decoder)
         return nullptr;
     return std::make_unique<FileAudioTrack>(std::move(decoder));

@@ -49,9 +49,11 @@ public:
     virtual bool audible() const = 0;
 };
 
-// The file's first decodable audio stream, or nullptr (with the reason in *error) when it has
-// none or it cannot be decoded: the device then plays its picture silently.
-std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error);
+// The file's first decodable audio stream (in a file of several programmes, of the programme
+// whose video stream has the id `videoStreamId`), or nullptr (with the reason in *error) when
+// it has none or it cannot be decoded: the device then plays its picture silently.
+std::unique_ptr<AudioTrack> openAudioTrack(const QString &path, OpenError *error,
+    int videoStreamId = -1);
 
 // Tests and CI: force the silent stand-in even where a sound device exists.
 void setSilentAudioOnly(bool silent);

@@ -171,6 +171,7 @@ bool MediaFile::chooseStream(int choice, int *choices, OpenError *error)
         return false;
     }
     m_stream = videos[size_t(choice)];
+    m_info.streamId = fc->streams[m_stream]->id;
     for (unsigned i = 0; i < fc->nb_streams; ++i) {
         if (fc->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             m_info.hasAudio = true;
