@@ -1,4 +1,5 @@
 #include "platform/video/decode/AviExtent.h"
+#include "platform/video/decode/ReadOnlyFile.h"
 
 #include <QFile>
 
@@ -29,30 +30,17 @@ namespace {
 // not two per header.
 class BlockReader {
 public:
-    explicit BlockReader(const QByteArray &path)
-        : m_fd(::open(path.constData(), O_RDONLY | O_CLOEXEC))
-    {
-        struct stat st {};
-        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode))
-            m_size = int64_t(st.st_size);
-    }
-    ~BlockReader()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    BlockReader(const BlockReader &) = delete;
-    BlockReader &operator=(const BlockReader &) = delete;
+    explicit BlockReader(const QByteArray &path) : m_file(path) {}
 
-    int64_t size() const { return m_size; }
+    int64_t size() const { return m_file.size(); }
     // `count` bytes at `at` (at most a block), or null when the file has fewer.
     const char *at(int64_t at, int count)
     {
-        if (at < 0 || count > kBlock || at + count > m_size)
+        if (at < 0 || count > kBlock || at + count > m_file.size())
             return nullptr;
         if (at < m_blockAt || at + count > m_blockAt + int64_t(m_block.size())) {
-            m_block.resize(size_t(std::min<int64_t>(kBlock * 2, m_size - at)));
-            const ssize_t got = ::pread(m_fd, m_block.data(), m_block.size(), off_t(at));
+            m_block.resize(size_t(std::min<int64_t>(kBlock * 2, m_file.size() - at)));
+            const ssize_t got = ::pread(m_file.fd(), m_block.data(), m_block.size(), off_t(at));
             m_block.resize(size_t(std::max<ssize_t>(got, 0)));
             m_blockAt = at;
             if (int64_t(m_block.size()) < count)
@@ -64,8 +52,7 @@ public:
     static constexpr int kBlock = 1 << 20;
 
 private:
-    int m_fd = -1;
-    int64_t m_size = 0;
+    ReadOnlyFile m_file;
     std::vector<char> m_block;
     int64_t m_blockAt = -1;
 };

@@ -1,5 +1,6 @@
 #include "platform/video/decode/SkippingDemuxer.h"
 
+#include "platform/video/decode/ReadOnlyFile.h"
 #include "platform/video/decode/StreamIndex.h"
 
 #include <fcntl.h>
@@ -19,39 +20,29 @@ namespace video {
 class PayloadSkippingReader {
 public:
     PayloadSkippingReader(const QByteArray &path, std::vector<std::pair<int64_t, int64_t>> ranges)
-        : m_fd(::open(path.constData(), O_RDONLY | O_CLOEXEC)), m_ranges(std::move(ranges))
+        : m_file(path), m_ranges(std::move(ranges))
     {
-        struct stat st {};
-        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
-            m_size = int64_t(st.st_size);
     }
-    ~PayloadSkippingReader()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    PayloadSkippingReader(const PayloadSkippingReader &) = delete;
-    PayloadSkippingReader &operator=(const PayloadSkippingReader &) = delete;
 
-    bool good() const { return m_fd >= 0 && m_size > 0; }
+    bool good() const { return m_file.size() > 0; }
 
     static int read(void *opaque, uint8_t *buffer, int wanted)
     {
         auto *self = static_cast<PayloadSkippingReader *>(opaque);
         const int64_t at = self->m_offset;
-        if (at >= self->m_size || wanted <= 0)
+        if (at >= self->m_file.size() || wanted <= 0)
             return AVERROR_EOF;
         // The first range that ends after `at`; ranges are sorted and do not overlap.
         const auto range = std::upper_bound(self->m_ranges.begin(), self->m_ranges.end(), at,
             [](int64_t offset, const auto &r) { return offset < r.second; });
-        int64_t count = std::min<int64_t>(wanted, self->m_size - at);
+        int64_t count = std::min<int64_t>(wanted, self->m_file.size() - at);
         if (range != self->m_ranges.end() && range->first <= at) {
             count = std::min(count, range->second - at);
             std::memset(buffer, 0, size_t(count));
         } else {
             if (range != self->m_ranges.end())
                 count = std::min(count, range->first - at);
-            const ssize_t got = ::pread(self->m_fd, buffer, size_t(count), off_t(at));
+            const ssize_t got = ::pread(self->m_file.fd(), buffer, size_t(count), off_t(at));
             if (got <= 0)
                 return got == 0 ? AVERROR_EOF : AVERROR(errno);
             count = got;
@@ -64,10 +55,10 @@ public:
     {
         auto *self = static_cast<PayloadSkippingReader *>(opaque);
         switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE: return self->m_size;
+        case AVSEEK_SIZE: return self->m_file.size();
         case SEEK_SET: break;
         case SEEK_CUR: offset += self->m_offset; break;
-        case SEEK_END: offset += self->m_size; break;
+        case SEEK_END: offset += self->m_file.size(); break;
         default: return AVERROR(EINVAL);
         }
         if (offset < 0)
@@ -77,8 +68,7 @@ public:
     }
 
 private:
-    int m_fd = -1;
-    int64_t m_size = 0;
+    ReadOnlyFile m_file;
     int64_t m_offset = 0;
     std::vector<std::pair<int64_t, int64_t>> m_ranges; // [begin, end)
 };
