@@ -4,10 +4,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "platform/video/decode/SlabBooks.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 namespace video {
@@ -21,13 +22,14 @@ namespace video {
 // time there, a 1920x1080 MJPEG one more than half.
 //
 // How: buffers are cut from slabs of 2 MB-aligned memory advised into transparent huge pages
-// (one fault per 2 MB instead of 512), several buffers of one size to a slab so that little
-// is wasted. A buffer whose last reference goes comes back here from whichever thread drops
-// it (the decoder's frame threads, the cache's owner) and is handed out again. New buffers
-// are taken from the busiest slab, so that the others empty; a slab all of whose buffers
-// are idle goes back to the system while more idle memory than the cap is held.
+// (one fault per 2 MB instead of 512, SlabMemory.h), several buffers of one size to a slab so
+// that little is wasted. A buffer whose last reference goes comes back here from whichever
+// thread drops it (the decoder's frame threads, the cache's owner) and is handed out again.
+// New buffers are taken from the busiest slab, so that the others empty (SlabBooks.h); a slab
+// all of whose buffers are idle goes back to the system while more idle memory than the cap
+// is held. Pictures are laid out in one buffer each (PictureLayout.h).
 //
-// Thread-safe. The pool may be destroyed while buffers are still out: their slabs then go
+// Thread-safe: this is the locking front door over the books. The pool may be destroyed while buffers are still out: their slabs then go
 // when their last buffer does.
 class FramePool {
 public:
@@ -38,8 +40,7 @@ public:
     {
         return std::clamp(3 * pictureBytes, std::size_t(8) << 20, kDefaultIdleCap);
     }
-    static constexpr std::size_t kAlign = 64;     // of every buffer, as av_malloc's
-    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    static constexpr std::size_t kAlign = 64; // of every buffer, as av_malloc's
 
     // With `prefault`, a thread of the pool's own, at idle priority, maps and faults in a
     // slab of the size last asked for whenever none of that size is left in memory after a
@@ -57,15 +58,7 @@ public:
     AVBufferRef *get(std::size_t size);
     void setIdleCap(std::size_t bytes);
 
-    struct Stats {
-        std::size_t mappedBytes = 0; // slabs held from the system
-        std::size_t idleBytes = 0;   // buffers in those slabs not handed out
-        std::size_t outBytes = 0;    // buffers handed out
-        int slabs = 0;
-        std::int64_t fresh = 0;  // buffers handed out for the first time
-        std::int64_t reused = 0; // buffers handed out again, or from a prefaulted slab
-        std::int64_t prefaulted = 0; // slabs faulted in ahead of need
-    };
+    using Stats = SlabTotals;
     Stats stats() const;
     // Buffers of this size that would be handed out without a page fault.
     int ready(std::size_t size) const;
@@ -85,10 +78,11 @@ public:
     bool copyFrom(const AVFrame *source, AVFrame *copy);
 
 private:
-    struct Slab;
     struct State;
     static void release(void *opaque, uint8_t *data);
     static void prefaultLoop(State *state);
+    // A buffer of `piece` bytes from a slab of its own, mapped for it.
+    SlabBooks::Handout takeFromNewSlab(std::size_t piece);
     // Gives `frame` (format set) one pooled buffer laid out for width x height.
     int fill(AVFrame *frame, const int *lineAlign, int width, int height);
 
