@@ -112,6 +112,15 @@ Form2::Form2()
       geometry(this)
 {
     initAssets();
+    setUpWindow();
+    // Pictures first, so that their headings lie above them where the two meet.
+    addPictures();
+    addAboutBlock();
+    addInstructions();
+}
+
+void Form2::setUpWindow()
+{
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Kurimo　ヘルプ"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/kurimo-icon.png")));
@@ -124,8 +133,10 @@ Form2::Form2()
     setFocusPolicy(Qt::NoFocus);
     // The window's default font, for the labels that name no font of their own.
     setFont(gothic(9, false));
+}
 
-    // Pictures first, so that their headings lie above them where the two meet.
+void Form2::addPictures()
+{
     Image1 = addImage("Image1", QStringLiteral(":/assets/help-video.jpg"), 1200, 1560, 2355,
                       2085);
     Image3 = addImage("Image3", QStringLiteral(":/assets/help-capture.jpg"), 1200, 3720, 2340,
@@ -134,8 +145,10 @@ Form2::Form2()
                       6165);
     Label12 = addLabel("Label12", QStringLiteral("表示画面"), 360, 2520, 1095, 255);
     Label13 = addLabel("Label13", QStringLiteral("コピー時画面"), 120, 4800, 1455, 255);
+}
 
-    // About block.
+void Form2::addAboutBlock()
+{
     Label14 = addLabel("Label14", QStringLiteral("Ｋｕｒｉｍｏ"), 240, 60, 975, 375);
     Label14->setFont(gothic(14.25, true));
     fitToWidth(Label14);
@@ -162,7 +175,10 @@ Form2::Form2()
     QPalette red = Label17->palette();
     red.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0x00));
     Label17->setPalette(red);
+}
 
+void Form2::addInstructions()
+{
     for (const Instruction &line : kInstructions) {
         auto *label = new HelpLine(QString::fromUtf8(line.text), this);
         label->setObjectName(QString::fromLatin1(line.name));

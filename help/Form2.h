@@ -54,6 +54,11 @@ public:
 
 private:
     Form2();
+    // The steps of building the page, in the order its controls stack.
+    void setUpWindow();
+    void addPictures();
+    void addAboutBlock();
+    void addInstructions();
     QLabel *addLabel(const char *name, const QString &text, double left, double top,
                      double width, double height);
     QLabel *addImage(const char *name, const QString &resource, double left, double top,

@@ -60,73 +60,49 @@ void frmMain::StepFrames(qint32 frames)
 // running wind to stop. The pump may also open another video, close the panel or delete it:
 // the wind then stops without touching the form again.
 
-void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
+template <typename WindState>
+void frmMain::Wind(WindState &windState, int step)
 {
     if (DeviceError == -1)
         return;
     Timer1.setEnabled(true);
-    if (state.FastForwardState == 0) {
-        state.FastForwardState = 1;
+    if (windState == 0) {
+        windState = 1;
         const quint64 epoch = m_mediaEpoch;
         const QPointer<frmMain> self(this);
         // Wider than the positions, so that a step past the last frame cannot overflow.
         qint64 C = mciAVI.position();
-        while (C <= MediaLength) {
+        while (step > 0 ? C <= MediaLength : C > 0) {
             mciAVI.setTo(qint32(C));
             mciAVI.setCommand(QStringLiteral("seek"));
             windowing::doEvents();
             if (!self)
                 return;
             if (m_mediaEpoch != epoch) {
-                state.FastForwardState = 0;
+                windState = 0;
                 return;
             }
-            if (state.FastForwardState == 2)
+            if (windState == 2)
                 break;
-            C = C + 10;
+            C = C + step;
         }
-        state.FastForwardState = 0;
+        windState = 0;
         // A wind ends between two poll readings: the label shows the frame it ended on.
         ShowDevicePosition();
     } else {
-        state.FastForwardState = 2;
+        windState = 2;
         channel.mciExecute(Catalogue::pause(MediaPath));
         state.ForwardPlayState = 2;
         state.ReversePlayState = 2;
     }
 }
 
+void frmMain::Command6_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
+{
+    Wind(state.FastForwardState, 10);
+}
+
 void frmMain::Command7_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
 {
-    if (DeviceError == -1)
-        return;
-    Timer1.setEnabled(true);
-    if (state.RewindState == 0) {
-        state.RewindState = 1;
-        const quint64 epoch = m_mediaEpoch;
-        const QPointer<frmMain> self(this);
-        qint64 C = mciAVI.position();
-        while (C > 0) {
-            mciAVI.setTo(qint32(C));
-            mciAVI.setCommand(QStringLiteral("seek"));
-            windowing::doEvents();
-            if (!self)
-                return;
-            if (m_mediaEpoch != epoch) {
-                state.RewindState = 0;
-                return;
-            }
-            if (state.RewindState == 2)
-                break;
-            C = C - 10;
-        }
-        state.RewindState = 0;
-        // A wind ends between two poll readings: the label shows the frame it ended on.
-        ShowDevicePosition();
-    } else {
-        state.RewindState = 2;
-        channel.mciExecute(Catalogue::pause(MediaPath));
-        state.ForwardPlayState = 2;
-        state.ReversePlayState = 2;
-    }
+    Wind(state.RewindState, -10);
 }

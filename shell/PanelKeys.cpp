@@ -90,57 +90,66 @@ bool PanelKeys::keyPressed(QWidget *receiver, QKeyEvent *event)
         return false;
 
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    frmMain &f = m_panel;
-    if (modifiers == Qt::ControlModifier) {
-        PanelButton *button = key == Qt::Key_C ? f.Command19 : key == Qt::Key_O ? f.Command8
-                                                                                : nullptr;
-        if (!button)
-            return false;
-        if (!event->isAutoRepeat()) {
-            takeSteps();
-            button->click();
-        }
-        return true;
-    }
+    if (modifiers == Qt::ControlModifier)
+        return click(controlKeyButton(key), event);
     if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier)
         return false;
-
-    // Steps fold while a key is held.
-    auto step = [&](PanelButton *button, int frames) {
-        if (button->isEnabled())
-            addSteps(frames);
+    const Step step = stepKey(key);
+    if (step.button) {
+        // Steps fold while a key is held.
+        if (step.button->isEnabled())
+            addSteps(step.frames);
         return true;
-    };
+    }
+    return click(keyButton(key), event);
+}
+
+PanelKeys::Step PanelKeys::stepKey(int key) const
+{
+    frmMain &f = m_panel;
     switch (key) {
     case Qt::Key_Right:
     case Qt::Key_Period:
-        return step(f.Command9, 1);
+        return {f.Command9, 1};
     case Qt::Key_Left:
     case Qt::Key_Comma:
-        return step(f.Command10, -1);
+        return {f.Command10, -1};
     case Qt::Key_PageDown:
-        return step(f.Command6, kPageFrames);
+        return {f.Command6, kPageFrames};
     case Qt::Key_PageUp:
-        return step(f.Command7, -kPageFrames);
+        return {f.Command7, -kPageFrames};
     default:
-        break;
+        return {};
     }
+}
 
-    PanelButton *button = nullptr;
+PanelButton *PanelKeys::keyButton(int key) const
+{
+    frmMain &f = m_panel;
     switch (key) {
-    case Qt::Key_Space: button = m_playToggle.button(); break;
-    case Qt::Key_Home: button = f.Command3; break;
-    case Qt::Key_End: button = f.Command4; break;
-    case Qt::Key_Escape: button = f.Command2; break;
-    case Qt::Key_BracketLeft: button = f.Command16; break;
-    case Qt::Key_BracketRight: button = f.Command18; break;
+    case Qt::Key_Space: return m_playToggle.button();
+    case Qt::Key_Home: return f.Command3;
+    case Qt::Key_End: return f.Command4;
+    case Qt::Key_Escape: return f.Command2;
+    case Qt::Key_BracketLeft: return f.Command16;
+    case Qt::Key_BracketRight: return f.Command18;
     case Qt::Key_Backslash:
     case Qt::Key_yen: // the same key on a Japanese keyboard
-        button = f.Command17;
-        break;
+        return f.Command17;
     default:
-        return false;
+        return nullptr;
     }
+}
+
+PanelButton *PanelKeys::controlKeyButton(int key) const
+{
+    return key == Qt::Key_C ? m_panel.Command19 : key == Qt::Key_O ? m_panel.Command8 : nullptr;
+}
+
+bool PanelKeys::click(PanelButton *button, const QKeyEvent *event)
+{
+    if (!button)
+        return false;
     // A held toggle must not flicker between play and pause.
     if (!event->isAutoRepeat()) {
         takeSteps();

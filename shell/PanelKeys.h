@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+class PanelButton;
 class frmMain;
 class QKeyEvent;
 class QWheelEvent;
@@ -39,6 +40,16 @@ protected:
 private:
     bool ours(QWidget *receiver) const;
     bool keyPressed(QWidget *receiver, QKeyEvent *key);
+    struct Step {
+        PanelButton *button = nullptr; // whose click the step stands for
+        int frames = 0;
+    };
+    Step stepKey(int key) const;
+    // The button a key without Ctrl clicks, and with it.
+    PanelButton *keyButton(int key) const;
+    PanelButton *controlKeyButton(int key) const;
+    // Clicks it once a press, however long the key is held; false without a button.
+    bool click(PanelButton *button, const QKeyEvent *event);
     bool wheelTurned(QWheelEvent *wheel);
     // Steps wait here until the events already queued have been seen.
     void addSteps(int frames);

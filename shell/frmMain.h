@@ -146,6 +146,9 @@ private:
     void setMediaControlsEnabled(bool enabled);
     // Write "Close" to the control; the video a running wind was winding is gone.
     void closeMedia();
+    // The winds of Command6 (`step` 10) and Command7 (-10), each on its own state.
+    template <typename WindState>
+    void Wind(WindState &windState, int step);
 
     QPixmap m_background;
     // Changes whenever the open video goes away (closed, replaced, the program ending). A wind
