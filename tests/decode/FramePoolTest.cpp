@@ -1,10 +1,12 @@
 #include "platform/video/decode/FramePool.h"
 #include "platform/video/decode/MediaFile.h"
+#include "platform/video/decode/SlabBooks.h"
 #include "platform/video/decode/VideoDecoder.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -122,6 +124,54 @@ TEST(FramePool, HoldsNoMoreIdleMemoryThanItsCapOnceBuffersComeBack)
     EXPECT_LE(pool.stats().idleBytes, kCap + slabBytes(kFrame));
     pool.setIdleCap(0);
     EXPECT_EQ(pool.stats().mappedBytes, 0u);
+}
+
+// Which idle buffer goes next: one handed out before (no page fault) ahead of untouched
+// memory, prefaulted memory ahead of memory still to fault in, among equals the busiest
+// slab's (so that the others empty and can go back), and none when every buffer is out.
+TEST(SlabBooks, HandsOutFaultedInMemoryFirstFromTheBusiestSlab)
+{
+    struct SlabSetUp {
+        bool faultedIn;
+        int handedOut;
+        int givenBack;
+    };
+    struct Case {
+        const char *what;
+        std::vector<SlabSetUp> slabs;
+        int expected; // the slab the next buffer comes from, -1 for none
+    };
+    const Case cases[] = {
+        {"prefaulted before fresh", {{false, 0, 0}, {true, 0, 0}}, 1},
+        {"busiest untouched", {{false, 2, 0}, {false, 1, 0}}, 0},
+        {"returned before prefaulted", {{true, 1, 0}, {false, 3, 1}}, 1},
+        {"busiest returned", {{false, 3, 1}, {false, 4, 1}}, 1},
+        {"all out", {{false, 4, 0}}, -1},
+    };
+    constexpr std::size_t kPiece = 64;
+    constexpr std::size_t kSlab = 4 * kPiece;
+    alignas(64) static uint8_t memory[3 * kSlab]; // only pointed into: the books touch none
+    for (const Case &c : cases) {
+        video::SlabBooks books;
+        std::vector<video::Slab *> slabs;
+        for (const SlabSetUp &set : c.slabs) {
+            video::Slab *slab =
+                books.add(memory + slabs.size() * kSlab, kSlab, kPiece, set.faultedIn);
+            std::vector<uint8_t *> out;
+            for (int i = 0; i < set.handedOut; ++i)
+                out.push_back(books.takeUntouched(slab).data);
+            for (int i = 0; i < set.givenBack; ++i)
+                books.giveBack(slab, out[size_t(i)]);
+            slabs.push_back(slab);
+        }
+        const video::SlabBooks::Handout next = books.take(kPiece);
+        const int from = int(std::find(slabs.begin(), slabs.end(), next.slab) - slabs.begin());
+        EXPECT_EQ(next.slab ? from : -1, c.expected) << c.what;
+        if (next.slab) {
+            EXPECT_GE(next.data, next.slab->base) << c.what;
+            EXPECT_LT(next.data, next.slab->base + kSlab) << c.what;
+        }
+    }
 }
 
 TEST(FramePool, BuffersOutliveThePool)
