@@ -29,8 +29,8 @@ namespace video {
 // all of whose buffers are idle goes back to the system while more idle memory than the cap
 // is held. Pictures are laid out in one buffer each (PictureLayout.h).
 //
-// Thread-safe: this is the locking front door over the books. The pool may be destroyed while buffers are still out: their slabs then go
-// when their last buffer does.
+// Thread-safe: this is the locking front door over the books. The pool may be destroyed while
+// buffers are still out: their slabs then go when their last buffer does.
 class FramePool {
 public:
     static constexpr std::size_t kDefaultIdleCap = std::size_t(32) << 20;
