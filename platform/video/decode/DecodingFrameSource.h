@@ -98,11 +98,13 @@ private:
     bool carriesOnCheaply(int position) const;
     bool refillIsCheap(int pictures) const;
     void onFrame(AVFrame *frame);
+    // Caches a picture out of the run, within the keep window.
     void keep(int slot, AVFrame *frame);
     void finishRun();
     bool knownAndCached(int position) const;
     void trimAroundLastRequest();
 
+    // What the work at rest asks of the source (RestWork::Task), under the lock.
     int restGoalAhead(int place, bool images) const override;
     int restGoalBelow(int place) const override;
     bool restHas(int position) const override { return knownAndCached(position); }
@@ -128,7 +130,7 @@ private:
     double m_decodeSeconds = 0; // spent decoding pictures in full
     qint64 m_decodes = 0;       // packets decoded in full
     int m_target = 0;           // the position the run goes for now (a call's, or the rest's)
-    int m_direction = 1;
+    int m_direction = 1;        // the way the calls go: 1 up, -1 down
     int m_lastRequest = 0;      // the last position a call asked for: the cache trims round it
 
     qint64 m_framesDecoded = 0;
