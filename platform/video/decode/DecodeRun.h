@@ -46,7 +46,6 @@ public:
 
     // Whether the run can be carried on: positioned, and its start proved by a keyframe out.
     bool carriesOn() const { return m_positioned && m_trusted; }
-    bool positioned() const { return m_positioned; }
     int start() const { return m_start; }
     bool narrow() const { return m_narrow; }
     // Carried on by a call rather than started by a jump: everything kept in full.
