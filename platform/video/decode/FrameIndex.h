@@ -8,6 +8,9 @@
 
 namespace video {
 
+class IndexReader;
+class IndexWriter;
+
 // The file's video chunks, in file order, each with the frame slot it occupies. Null frames
 // (zero-size chunks) have a slot but no packet: the demuxer never returns them, so they show
 // up only as gaps between the slots of neighbouring packets.
@@ -41,6 +44,11 @@ public:
     bool isKeyframeSlot(int slot) const;
     bool everyPacketIsKeyframe() const { return m_keyPackets.size() == m_packets.size(); }
     std::vector<int> keyframeSlots() const;
+
+    // Kept between opens (IndexCache). load() is false, and the index as it was, where what
+    // it reads is no index: slots outside the table, sizes of nothing.
+    void save(IndexWriter &out) const;
+    bool load(IndexReader &in);
 
 private:
     std::vector<Packet> m_packets;

@@ -1,6 +1,7 @@
 #include "platform/video/decode/TimestampIndex.h"
 
 #include "platform/video/decode/FFmpegLog.h"
+#include "platform/video/decode/IndexCache.h"
 #include "platform/video/decode/ShownPictures.h"
 #include "platform/video/decode/SkippingDemuxer.h"
 
@@ -251,7 +252,8 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     // file whose samples overlap its boxes). The whole file is read then, as for the rest.
     // There no seek first: the packets probing read are still queued, and a seek to "the
     // start" could land after packets stamped before it (an edit list's pre-roll).
-    if (!skipping || scan.collect(skipping->format.get()) < skipping->samples) {
+    m_scannedWhole = !skipping || scan.collect(skipping->format.get()) < skipping->samples;
+    if (m_scannedWhole) {
         quiet.reset();
         scan.collect(source.context());
     }
@@ -273,6 +275,41 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     info.rateDen = rate.den;
     m_timeBase = st->time_base;
     index = FrameIndex(std::move(scan.packets), count);
+    timePositions(info, index);
+    return true;
+}
+
+// What build() found that the file's headers do not say; the rest is derived again.
+void TimestampIndex::save(IndexWriter &out, const VideoInfo &info, const FrameIndex &index) const
+{
+    out.number(uint64_t(info.rateNum));
+    out.number(uint64_t(info.rateDen));
+    out.number(m_presentation.size());
+    int64_t before = 0;
+    for (const int64_t pts : m_presentation) {
+        out.difference(pts, before);
+        before = pts;
+    }
+    index.save(out);
+}
+
+bool TimestampIndex::restore(IndexReader &in, const Source &source, VideoInfo &info,
+    FrameIndex &index)
+{
+    const AVRational rate{int(in.number()), int(in.number())};
+    std::vector<int64_t> presentation(size_t(in.count()));
+    int64_t before = 0;
+    for (int64_t &pts : presentation)
+        pts = before = in.difference(before);
+    FrameIndex restored;
+    if (!restored.load(in) || !in.atEnd() || !rates::plausible(rate) ||
+        presentation.empty() || int(presentation.size()) != restored.slotCount())
+        return false;
+    m_presentation = std::move(presentation);
+    m_timeBase = source.videoStream()->time_base;
+    info.rateNum = rate.num;
+    info.rateDen = rate.den;
+    index = std::move(restored);
     timePositions(info, index);
     return true;
 }
