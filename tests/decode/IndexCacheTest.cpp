@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -78,7 +79,7 @@ void rewriteField(const QString &entry, int offset, uint32_t value)
     ASSERT_TRUE(ClipCorpus::writeAll(entry, bytes));
 }
 
-struct Setup {
+struct Planted {
     QString file;      // the file of 30 pictures, a copy of our own
     QString entry;     // where its entry lies
     QString other;     // the entry of the file of 40 pictures
@@ -86,21 +87,21 @@ struct Setup {
 
 struct Change {
     const char *what;
-    std::function<void(const Setup &)> change;
+    std::function<void(const Planted &)> change;
     int frames;
 };
 
 const Change kChanges[] = {
-    {"none: the entry is used", [](const Setup &) {}, kPlanted},
+    {"none: the entry is used", [](const Planted &) {}, kPlanted},
     {"modified a second later",
-        [](const Setup &s) {
+        [](const Planted &s) {
             struct stat st = statOf(s.file);
             st.st_mtim.tv_sec += 1;
             keepTimes(s.file, st);
         },
         kOwn},
     {"grown, its times kept",
-        [](const Setup &s) {
+        [](const Planted &s) {
             const struct stat before = statOf(s.file);
             QFile f(s.file);
             ASSERT_TRUE(f.open(QIODevice::Append));
@@ -113,7 +114,7 @@ const Change kChanges[] = {
         },
         kOwn},
     {"replaced by a copy of the same size and times",
-        [](const Setup &s) {
+        [](const Planted &s) {
             const struct stat before = statOf(s.file);
             const QString copy = s.file + QStringLiteral(".new");
             ASSERT_TRUE(QFile::copy(s.file, copy));
@@ -124,18 +125,18 @@ const Change kChanges[] = {
         },
         kOwn},
     {"a byte flipped",
-        [](const Setup &s) {
+        [](const Planted &s) {
             QByteArray bytes = ClipCorpus::readAll(s.entry);
             bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x10);
             ASSERT_TRUE(ClipCorpus::writeAll(s.entry, bytes));
         },
         kOwn},
     {"cut short",
-        [](const Setup &s) { ASSERT_TRUE(QFile::resize(s.entry, QFileInfo(s.entry).size() - 1)); },
+        [](const Planted &s) { ASSERT_TRUE(QFile::resize(s.entry, QFileInfo(s.entry).size() - 1)); },
         kOwn},
-    {"another version", [](const Setup &s) { rewriteField(s.entry, 4, 999); }, kOwn},
+    {"another version", [](const Planted &s) { rewriteField(s.entry, 4, 999); }, kOwn},
     {"another file's under its name",
-        [](const Setup &s) {
+        [](const Planted &s) {
             ASSERT_TRUE(QFile::remove(s.entry));
             ASSERT_TRUE(QFile::copy(s.other, s.entry));
         },
@@ -153,7 +154,7 @@ TEST(IndexCache, AnEntryServesOnlyTheFileItWasMadeForAndOnlyWhole)
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         const QString cache = dir.filePath(QStringLiteral("kurimo"));
-        Setup s;
+        Planted s;
         s.file = dir.filePath(QStringLiteral("own.ts"));
         ASSERT_TRUE(QFile::copy(own, s.file));
         ASSERT_EQ(framesOpened(planted, cache), kPlanted);
