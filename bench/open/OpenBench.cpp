@@ -113,7 +113,8 @@ int main(int argc, char **argv)
     QStringList files = app.arguments().mid(1);
     const bool cold = files.removeAll(QStringLiteral("--cold")) > 0;
     int rounds = 3;
-    if (const qsizetype at = files.indexOf(QStringLiteral("--rounds")); at >= 0 && at + 1 < files.size()) {
+    const qsizetype at = files.indexOf(QStringLiteral("--rounds"));
+    if (at >= 0 && at + 1 < files.size()) {
         rounds = std::max(1, files[at + 1].toInt());
         files.remove(at, 2);
     }
@@ -124,8 +125,8 @@ int main(int argc, char **argv)
     QTemporaryDir cacheHome;
     const QString cache = cacheHome.filePath(QStringLiteral("kurimo"));
     MpvClient mpv;
-    const bool withMpv =
-        mpv.start(QDir::temp().filePath(QStringLiteral("open-bench-%1.sock").arg(app.applicationPid())));
+    const bool withMpv = mpv.start(
+        QDir::temp().filePath(QStringLiteral("open-bench-%1.sock").arg(app.applicationPid())));
     if (!withMpv)
         std::fprintf(stderr, "mpv not found: Kurimo's figures only\n");
     std::printf("%s page cache, median of %d rounds, ms\n", cold ? "cold" : "warm", rounds);

@@ -132,7 +132,9 @@ const Change kChanges[] = {
         },
         kOwn},
     {"cut short",
-        [](const Planted &s) { ASSERT_TRUE(QFile::resize(s.entry, QFileInfo(s.entry).size() - 1)); },
+        [](const Planted &s) {
+            ASSERT_TRUE(QFile::resize(s.entry, QFileInfo(s.entry).size() - 1));
+        },
         kOwn},
     {"another version", [](const Planted &s) { rewriteField(s.entry, 4, 999); }, kOwn},
     {"another file's under its name",

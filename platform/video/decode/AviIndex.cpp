@@ -265,12 +265,16 @@ void AviIndex::indexDemuxer(const Source &source, const FrameIndex &index)
 // The scan's packets and the palettes; the rate comes from the header again.
 void AviIndex::save(IndexWriter &out, const VideoInfo &, const FrameIndex &index) const
 {
+    const auto bytes = [](const std::vector<uint8_t> &palette) {
+        return QByteArray(
+            reinterpret_cast<const char *>(palette.data()), qsizetype(palette.size()));
+    };
     index.save(out);
-    out.raw(QByteArray(reinterpret_cast<const char *>(m_palette.data()), qsizetype(m_palette.size())));
+    out.raw(bytes(m_palette));
     out.number(m_paletteChanges.size());
     for (const auto &[packet, palette] : m_paletteChanges) {
         out.number(uint64_t(packet));
-        out.raw(QByteArray(reinterpret_cast<const char *>(palette.data()), qsizetype(palette.size())));
+        out.raw(bytes(palette));
     }
 }
 
