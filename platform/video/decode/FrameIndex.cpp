@@ -9,22 +9,32 @@ namespace video {
 FrameIndex::FrameIndex(std::vector<Packet> packets, int slotCount)
     : m_packets(std::move(packets)), m_slotCount(slotCount)
 {
-    m_byPos.reserve(m_packets.size());
+    for (size_t i = 1; i < m_packets.size() && m_rising; ++i)
+        m_rising = m_packets[i - 1].pos < m_packets[i].pos;
+    if (!m_rising)
+        m_byPos.reserve(m_packets.size());
     for (int i = 0; i < int(m_packets.size()); ++i) {
         const Packet &p = m_packets[size_t(i)];
-        const auto [first, fresh] = m_byPos.emplace(p.pos, i);
-        if (!fresh) {
-            const Packet &earlier = m_packets[size_t(first->second)];
-            m_shared.emplace(std::make_pair(earlier.pos, earlier.pts), first->second);
-            m_shared.emplace(std::make_pair(p.pos, p.pts), i);
+        if (!m_rising) {
+            const auto [first, fresh] = m_byPos.emplace(p.pos, i);
+            if (!fresh) {
+                const Packet &earlier = m_packets[size_t(first->second)];
+                m_shared.emplace(std::make_pair(earlier.pos, earlier.pts), first->second);
+                m_shared.emplace(std::make_pair(p.pos, p.pts), i);
+            }
         }
-        if (m_packets[size_t(i)].keyframe)
+        if (p.keyframe)
             m_keyPackets.push_back(i);
     }
 }
 
 int FrameIndex::packetAtPos(int64_t pos, int64_t pts) const
 {
+    if (m_rising) {
+        const auto it = std::lower_bound(m_packets.begin(), m_packets.end(), pos,
+            [](const Packet &p, int64_t at) { return p.pos < at; });
+        return it != m_packets.end() && it->pos == pos ? int(it - m_packets.begin()) : -1;
+    }
     if (!m_shared.empty()) {
         const auto shared = m_shared.find(std::make_pair(pos, pts));
         if (shared != m_shared.end())

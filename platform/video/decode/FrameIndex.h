@@ -53,7 +53,11 @@ public:
 private:
     std::vector<Packet> m_packets;
     std::vector<int> m_keyPackets;
+    // Where positions do not rise with the packets (bytes used twice): each position's packet.
+    // Otherwise a search of the packets themselves finds it, and a long file's index is
+    // made (and taken from the index cache) without a table as large as itself.
     std::unordered_map<int64_t, int> m_byPos;
+    bool m_rising = true;
     std::map<std::pair<int64_t, int64_t>, int> m_shared; // (pos, pts) of bytes used twice
     int m_slotCount = 0;
 };
