@@ -2,6 +2,7 @@
 
 #include "platform/video/decode/AviExtent.h"
 #include "platform/video/decode/IndexCache.h"
+#include "platform/video/decode/ReadAhead.h"
 
 #include <QFile>
 
@@ -209,7 +210,9 @@ bool AviIndex::scanPackets(const Source &source, FrameIndex &index)
     std::vector<FrameIndex::Packet> packets;
     auto packet = ff::makePacket();
     int64_t lastSlot = -1;
+    ReadAhead ahead(source.localPath, source.fileSize);
     while (!source.stopScanning() && av_read_frame(source.context(), packet.get()) >= 0) {
+        ahead.at(packet->pos);
         // A chunk cut off by the end of the file is not a frame.
         const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
         if (packet->stream_index == source.stream && packet->size > 0 && packet->pos >= 0 &&

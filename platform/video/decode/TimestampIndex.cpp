@@ -2,6 +2,7 @@
 
 #include "platform/video/decode/FFmpegLog.h"
 #include "platform/video/decode/IndexCache.h"
+#include "platform/video/decode/ReadAhead.h"
 #include "platform/video/decode/ShownPictures.h"
 #include "platform/video/decode/SkippingDemuxer.h"
 
@@ -141,10 +142,13 @@ public:
         int64_t read = 0;
         std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
         // Only where the payloads are read: the skipping demuxer's are zeros.
-        SecondFields secondFields(fc == m_source.context() ? m_par : nullptr);
+        const bool whole = fc == m_source.context();
+        SecondFields secondFields(whole ? m_par : nullptr);
+        ReadAhead ahead(m_source.localPath, whole ? m_source.fileSize : 0);
         int64_t gop = 0;
         auto packet = ff::makePacket();
         while (!m_source.stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
+            ahead.at(packet->pos);
             const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             const bool video = packet->stream_index == m_source.stream && packet->size > 0;
             read += video ? 1 : 0;
