@@ -21,8 +21,8 @@ namespace video {
 // cannot be written leaves the player scanning as before (kurimo.video.indexcache says why).
 class IndexCache {
 public:
-    // A few tens of two-hour recordings (one takes about 2 MB), and under a tenth of a second
-    // of reading at disk speed for the whole folder: small beside the files it spares a scan.
+    // Some thirty two-hour recordings (one takes about 2 MB, twice that where the fields of a
+    // picture are coded apart): a user's recent recordings, and 2% of the size of one of them.
     static constexpr qint64 kBoundBytes = 64ll << 20;
 
     // $XDG_CACHE_HOME/kurimo, or ~/.cache/kurimo where the variable is unset or relative.
