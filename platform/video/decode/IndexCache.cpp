@@ -112,7 +112,8 @@ std::optional<QByteArray> IndexCache::load(const Key &key) const
 {
     const QString path = entryPath(key);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Nothing larger than the whole cache was written here: not read in to find that out.
+    if (!file.open(QIODevice::ReadOnly) || file.size() > m_bound)
         return std::nullopt;
     const QByteArray entry = file.readAll();
     const QByteArray expected = header(key, 0);
