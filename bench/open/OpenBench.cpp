@@ -1,16 +1,26 @@
-// open_bench FILE...: for each file, Kurimo's open (time until the picture index is whole,
-// and until the first picture is decoded) and mpv's (loadfile until its first picture is
-// out), taken in turns, three rounds, the median reported. The files stay where they are:
-// make long ones outside the tree.
+// open_bench [--cold] [--rounds N] FILE...: for each file, side by side in turns,
+//   cat        `cat FILE > /dev/null`: the time to read the file, the floor of a scan;
+//   1st open   Kurimo's open with an empty index cache: until the index is whole, and until
+//              the first picture is decoded (what an `open` waits for);
+//   2nd open   the same again with the index the first one kept;
+//   mpv        loadfile until mpv's first picture is out.
+// The median of the rounds (3 unless told). --cold drops the file from the page cache before
+// each (posix_fadvise, this file only). The index cache is a temporary folder of the bench's
+// own. The files stay where they are: make long ones outside the tree.
 
 #include "platform/video/FrameSource.h"
 #include "platform/video/device/Opening.h"
-#include "platform/video/decode/MediaFile.h"
 #include "bench/seek/MpvClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,22 +46,43 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+void dropFromPageCache(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
+double catMs(const QString &path)
+{
+    QProcess cat;
+    cat.setStandardOutputFile(QProcess::nullDevice());
+    const Clock::time_point start = Clock::now();
+    cat.start(QStringLiteral("cat"), {path});
+    if (!cat.waitForFinished(-1) || cat.exitCode() != 0)
+        return -1;
+    return msSince(start, Clock::now());
+}
+
 struct Ours {
     double indexMs = -1;
     double firstPictureMs = -1;
     int pictures = 0;
 };
 
-Ours openOurs(const QString &path)
+Ours openOurs(const QString &path, const QString &cache)
 {
     std::atomic<Clock::rep> indexed{0};
-    video::MediaFile::indexing().afterIndex = [&] {
-        indexed = Clock::now().time_since_epoch().count();
-    };
+    video::DecodeOptions options;
+    options.indexCache = cache;
+    options.afterIndex = [&] { indexed = Clock::now().time_since_epoch().count(); };
     Ours result;
     const Clock::time_point start = Clock::now();
     QString error;
-    auto source = video::openFrameSource(path, &error);
+    auto source = video::openFrameSource(path, &error, options);
     if (!source || source->frameAt(0).isNull()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(error));
         return result;
@@ -79,32 +110,56 @@ double openMpv(MpvClient &mpv, const QString &path)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList files = app.arguments().mid(1);
+    QStringList files = app.arguments().mid(1);
+    const bool cold = files.removeAll(QStringLiteral("--cold")) > 0;
+    int rounds = 3;
+    const qsizetype at = files.indexOf(QStringLiteral("--rounds"));
+    if (at >= 0 && at + 1 < files.size()) {
+        rounds = std::max(1, files[at + 1].toInt());
+        files.remove(at, 2);
+    }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: open_bench FILE...\n");
+        std::fprintf(stderr, "usage: open_bench [--cold] [--rounds N] FILE...\n");
         return 2;
     }
+    QTemporaryDir cacheHome;
+    const QString cache = cacheHome.filePath(QStringLiteral("kurimo"));
     MpvClient mpv;
-    const bool withMpv =
-        mpv.start(QDir::temp().filePath(QStringLiteral("open-bench-%1.sock").arg(app.applicationPid())));
+    const bool withMpv = mpv.start(
+        QDir::temp().filePath(QStringLiteral("open-bench-%1.sock").arg(app.applicationPid())));
     if (!withMpv)
         std::fprintf(stderr, "mpv not found: Kurimo's figures only\n");
-    std::printf("%-40s %9s %12s %14s %10s\n", "file", "pictures", "index ms", "1st picture ms",
-        "mpv ms");
+    std::printf("%s page cache, median of %d rounds, ms\n", cold ? "cold" : "warm", rounds);
+    std::printf("%-24s %8s %7s %7s %8s %6s %8s %6s %6s %6s\n", "file", "pictures", "cat",
+        "1:index", "1:pict", "1/cat", "2:pict", "mpv", "2/mpv", "1:i/cat");
     for (const QString &path : files) {
-        std::vector<double> index, first, theirs;
+        std::vector<double> cats, index, first, second, theirs;
         int pictures = 0;
-        for (int round = 0; round < 3; ++round) {
-            const Ours ours = openOurs(path);
-            index.push_back(ours.indexMs);
-            first.push_back(ours.firstPictureMs);
-            pictures = ours.pictures;
-            if (withMpv)
+        auto settle = [&] {
+            if (cold)
+                dropFromPageCache(path);
+        };
+        for (int round = 0; round < rounds; ++round) {
+            settle();
+            cats.push_back(catMs(path));
+            QDir(cache).removeRecursively();
+            settle();
+            const Ours fresh = openOurs(path, cache);
+            index.push_back(fresh.indexMs);
+            first.push_back(fresh.firstPictureMs);
+            pictures = fresh.pictures;
+            settle();
+            second.push_back(openOurs(path, cache).firstPictureMs);
+            if (withMpv) {
+                settle();
                 theirs.push_back(openMpv(mpv, path));
+            }
         }
-        std::printf("%-40s %9d %12.0f %14.0f %10.0f\n",
-            qPrintable(QFileInfo(path).fileName().left(40)), pictures, median(index),
-            median(first), withMpv ? median(theirs) : -1.0);
+        const double c = median(cats), i = median(index), f = median(first),
+                     s = median(second), m = withMpv ? median(theirs) : -1.0;
+        std::printf("%-24s %8d %7.0f %7.0f %8.0f %6.2f %8.0f %6.0f %6.2f %6.2f\n",
+            qPrintable(QFileInfo(path).fileName().left(24)), pictures, c, i, f, f / c, s, m,
+            m > 0 ? s / m : -1.0, i / c);
         std::fflush(stdout);
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -110,7 +111,8 @@ public:
     virtual void waitForRest() {}
 };
 
-// How a source decodes. The defaults are the player's; benches that compare change them.
+// How a source decodes. The defaults are the player's but for the index cache, which the
+// player's open names (tests open without one); benches that compare change them.
 struct DecodeOptions {
     // Picture memory from a FramePool of the decoder's own, else from libavcodec's pool; and
     // whether that pool faults memory in ahead of need.
@@ -118,6 +120,12 @@ struct DecodeOptions {
     bool prefaultedMemory = true;
     // Unreferenced pictures far before a target are left undecoded.
     bool skipFarPictures = true;
+    // Where picture indexes that took a scan of the whole file are kept between opens
+    // (device/Opening.h gives the user's cache folder); empty: every open scans again.
+    QString indexCache;
+    // Called on the opening thread once the index is whole: benches time it, tests hold the
+    // open there.
+    std::function<void()> afterIndex;
 };
 
 // Opens the file on the calling thread; nullptr with the reason in *error when it is not a

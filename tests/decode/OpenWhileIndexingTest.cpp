@@ -4,7 +4,6 @@
 
 #include "ReferenceDecode.h"
 #include "platform/video/FrameSource.h"
-#include "platform/video/decode/MediaFile.h"
 #include "platform/video/device/Opening.h"
 #include "tests/support/ClipCorpus.h"
 
@@ -48,19 +47,17 @@ TEST_P(OpenWhileIndexing, CallerKeepsRunningAndGetsTheWholeIndex)
     // Hold the opening thread once its index is built until the caller has run a posted
     // event: only an event loop running on the caller gets there.
     auto callerRan = std::make_shared<std::atomic<bool>>(false);
-    video::MediaFile::Indexing &indexing = video::MediaFile::indexing();
-    const video::MediaFile::Indexing saved = indexing;
     const video::OpenHold savedHold = video::openHold();
     video::openHold().holdMs = 0;
-    indexing.afterIndex = [callerRan] {
+    video::DecodeOptions options;
+    options.afterIndex = [callerRan] {
         QMetaObject::invokeMethod(
             qApp, [callerRan] { callerRan->store(true); }, Qt::QueuedConnection);
         for (int i = 0; i < 500 && !callerRan->load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
     video::OpenError why;
-    auto source = video::openKeepingEventsAlive(path, &why);
-    indexing = saved;
+    auto source = video::openKeepingEventsAlive(path, &why, options);
     video::openHold() = savedHold;
     ASSERT_TRUE(source) << int(why.why);
     EXPECT_TRUE(callerRan->load());

@@ -1,6 +1,8 @@
 #include "platform/video/decode/AviIndex.h"
 
 #include "platform/video/decode/AviExtent.h"
+#include "platform/video/decode/IndexCache.h"
+#include "platform/video/decode/ReadAhead.h"
 
 #include <QFile>
 
@@ -98,6 +100,7 @@ bool AviIndex::build(const Source &source, VideoInfo &info, FrameIndex &index)
     setRate(info, source.videoStream());
     capturePalette(source);
     const bool indexed = buildFromDemuxer(source, index) && coversStream(source, index);
+    m_scannedWhole = !indexed;
     if (!indexed && !scanPackets(source, index))
         return false;
     info.frameCount = index.slotCount();
@@ -207,7 +210,9 @@ bool AviIndex::scanPackets(const Source &source, FrameIndex &index)
     std::vector<FrameIndex::Packet> packets;
     auto packet = ff::makePacket();
     int64_t lastSlot = -1;
+    ReadAhead ahead(source.localPath, source.fileSize);
     while (!source.stopScanning() && av_read_frame(source.context(), packet.get()) >= 0) {
+        ahead.at(packet->pos);
         // A chunk cut off by the end of the file is not a frame.
         const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
         if (packet->stream_index == source.stream && packet->size > 0 && packet->pos >= 0 &&
@@ -245,12 +250,69 @@ bool AviIndex::scanPackets(const Source &source, FrameIndex &index)
             p.keyframe = false;
     }
     packets.front().keyframe = true;
-    // Make the demuxer's own index match, so that seeking by slot lands on these packets.
-    for (const FrameIndex::Packet &p : packets) {
-        av_add_index_entry(st, p.pos - 8, p.slot, p.size, 0,
+    index = FrameIndex(std::move(packets), int(lastSlot + 1));
+    indexDemuxer(source, index);
+    return true;
+}
+
+// Makes the demuxer's own index match, so that seeking by slot lands on these packets.
+void AviIndex::indexDemuxer(const Source &source, const FrameIndex &index)
+{
+    for (int i = 0; i < index.packetCount(); ++i) {
+        const FrameIndex::Packet &p = index.packet(i);
+        av_add_index_entry(source.videoStream(), p.pos - 8, p.slot, p.size, 0,
             p.keyframe ? AVINDEX_KEYFRAME : 0);
     }
-    index = FrameIndex(std::move(packets), int(lastSlot + 1));
+}
+
+// The scan's packets and the palettes; the rate comes from the header again.
+void AviIndex::save(IndexWriter &out, const VideoInfo &, const FrameIndex &index) const
+{
+    const auto bytes = [](const std::vector<uint8_t> &palette) {
+        return QByteArray(
+            reinterpret_cast<const char *>(palette.data()), qsizetype(palette.size()));
+    };
+    index.save(out);
+    out.raw(bytes(m_palette));
+    out.number(m_paletteChanges.size());
+    for (const auto &[packet, palette] : m_paletteChanges) {
+        out.number(uint64_t(packet));
+        out.raw(bytes(palette));
+    }
+}
+
+bool AviIndex::restore(IndexReader &in, const Source &source, VideoInfo &info, FrameIndex &index)
+{
+    FrameIndex restored;
+    if (!restored.load(in))
+        return false;
+    const auto palette = [&in] {
+        const QByteArray bytes = in.raw();
+        if (!bytes.isEmpty() && bytes.size() != AVPALETTE_SIZE)
+            in.fail();
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    };
+    std::vector<uint8_t> first = palette();
+    std::map<int, std::vector<uint8_t>> changes;
+    for (int n = in.count(); n > 0 && in.ok(); --n) {
+        const uint64_t packet = in.number();
+        if (packet >= uint64_t(restored.packetCount()))
+            in.fail();
+        changes[int(packet)] = palette();
+    }
+    // The scan numbers its packets' slots in file order, each after the one before.
+    for (int i = 1; i < restored.packetCount() && in.ok(); ++i) {
+        if (restored.packet(i).slot <= restored.packet(i - 1).slot)
+            in.fail();
+    }
+    if (!in.ok() || !in.atEnd() || restored.packet(0).slot < 0)
+        return false;
+    setRate(info, source.videoStream());
+    m_palette = std::move(first);
+    m_paletteChanges = std::move(changes);
+    index = std::move(restored);
+    info.frameCount = index.slotCount();
+    indexDemuxer(source, index);
     return true;
 }
 

@@ -14,6 +14,10 @@ class AviIndex final : public StreamIndex {
 public:
     bool presentsByTime() const override { return false; }
     bool build(const Source &source, VideoInfo &info, FrameIndex &index) override;
+    bool scannedWhole() const override { return m_scannedWhole; }
+    void save(IndexWriter &out, const VideoInfo &info, const FrameIndex &index) const override;
+    bool restore(IndexReader &in, const Source &source, VideoInfo &info,
+        FrameIndex &index) override;
     int seekStart(AVFormatContext *fc, int stream, const FrameIndex &index) const override;
     int seekTo(AVFormatContext *fc, int stream, const FrameIndex::Packet &target)
         const override;
@@ -33,6 +37,9 @@ private:
     static bool scanPackets(const Source &source, FrameIndex &index);
     void capturePalette(const Source &source);
     void findPaletteChanges(const Source &source, const FrameIndex &index);
+    static void indexDemuxer(const Source &source, const FrameIndex &index);
+
+    bool m_scannedWhole = false; // no index in the file covered the stream
 
     std::vector<uint8_t> m_palette;
     std::map<int, std::vector<uint8_t>> m_paletteChanges; // packet -> palette from it on

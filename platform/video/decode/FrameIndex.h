@@ -8,6 +8,9 @@
 
 namespace video {
 
+class IndexReader;
+class IndexWriter;
+
 // The file's video chunks, in file order, each with the frame slot it occupies. Null frames
 // (zero-size chunks) have a slot but no packet: the demuxer never returns them, so they show
 // up only as gaps between the slots of neighbouring packets.
@@ -42,10 +45,19 @@ public:
     bool everyPacketIsKeyframe() const { return m_keyPackets.size() == m_packets.size(); }
     std::vector<int> keyframeSlots() const;
 
+    // Kept between opens (IndexCache). load() is false, and the index as it was, where what
+    // it reads is no index: slots outside the table, sizes of nothing.
+    void save(IndexWriter &out) const;
+    bool load(IndexReader &in);
+
 private:
     std::vector<Packet> m_packets;
     std::vector<int> m_keyPackets;
+    // Where positions do not rise with the packets (bytes used twice): each position's packet.
+    // Otherwise a search of the packets themselves finds it, and a long file's index is
+    // made (and taken from the index cache) without a table as large as itself.
     std::unordered_map<int64_t, int> m_byPos;
+    bool m_rising = true;
     std::map<std::pair<int64_t, int64_t>, int> m_shared; // (pos, pts) of bytes used twice
     int m_slotCount = 0;
 };

@@ -1,6 +1,7 @@
 #include "platform/video/decode/MediaFile.h"
 
 #include "platform/video/decode/Container.h"
+#include "platform/video/decode/IndexCache.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -15,6 +16,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace video {
 
@@ -43,27 +45,22 @@ OpenError::Why notARegularFile(const QString &path)
 
 } // namespace
 
-MediaFile::Indexing &MediaFile::indexing()
-{
-    static Indexing settings;
-    return settings;
-}
-
 std::unique_ptr<MediaFile> MediaFile::open(const QString &path, OpenError *error, int choice,
-    int *choices, const std::atomic<bool> *cancelled)
+    int *choices, const std::atomic<bool> *cancelled, const DecodeOptions &options)
 {
     static const std::atomic<bool> never{false};
     int found = 0;
     std::unique_ptr<MediaFile> file;
     OpenError message;
     try {
-        file = openHere(path, &message, cancelled ? *cancelled : never, choice, &found);
+        file = openHere(path, &message, cancelled ? *cancelled : never, choice, &found,
+            options.indexCache);
     } catch (const std::bad_alloc &) {
         file.reset();
         message = OpenError::Why::OutOfMemory;
     }
-    if (file && indexing().afterIndex)
-        indexing().afterIndex();
+    if (file && options.afterIndex)
+        options.afterIndex();
     if (choices)
         *choices = found;
     if (!file && error)
@@ -123,7 +120,7 @@ static std::vector<int> videoStreams(AVFormatContext *fc)
 }
 
 std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, OpenError *error,
-    const std::atomic<bool> &cancelled, int choice, int *choices)
+    const std::atomic<bool> &cancelled, int choice, int *choices, const QString &cache)
 {
     auto fail = [error](const OpenError &message) {
         if (error)
@@ -148,7 +145,7 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, OpenError *e
     if (!file->openDemuxer(&message) || !file->chooseStream(choice, choices, &message) ||
         !file->takeVideoStream(&message))
         return fail(message);
-    if (!file->m_streamIndex->build(file->indexSource(), file->m_info, file->m_index))
+    if (!file->buildIndex(cache))
         return fail(OpenError::Why::NoFrames);
     if (file->stopScanning())
         return fail(OpenError::Why::Cancelled);
@@ -156,6 +153,35 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, OpenError *e
         return fail(OpenError::Why::Damaged);
     file->m_cancelled = nullptr;
     return file;
+}
+
+// From the cache where it holds this file's index, else built; a scan of the whole file is
+// kept there for the next open once the file has proved the same all through it.
+bool MediaFile::buildIndex(const QString &cache)
+{
+    const StreamIndex::Source source = indexSource();
+    const std::optional<IndexCache::Key> key =
+        cache.isEmpty() ? std::nullopt : IndexCache::keyOf(m_localPath, m_stream);
+    if (key) {
+        if (const std::optional<QByteArray> kept = IndexCache(cache).load(*key)) {
+            IndexReader in(*kept);
+            if (m_streamIndex->restore(in, source, m_info, m_index))
+                return true;
+        }
+    }
+    if (!m_streamIndex->build(source, m_info, m_index))
+        return false;
+    // Kept only where the file stayed the one opened from before its demuxer to now.
+    const bool same = key && key->size == m_identity.size &&
+        key->modifiedSec == m_identity.modifiedSec &&
+        key->modifiedNsec == m_identity.modifiedNsec &&
+        IndexCache::keyOf(m_localPath, m_stream) == key;
+    if (same && m_streamIndex->scannedWhole() && !stopScanning()) {
+        IndexWriter out;
+        m_streamIndex->save(out, m_info, m_index);
+        IndexCache(cache).store(*key, out.bytes());
+    }
+    return true;
 }
 
 bool MediaFile::chooseStream(int choice, int *choices, OpenError *error)

@@ -25,7 +25,9 @@ namespace video {
 //
 // Where the scan reads every packet of a long file (MKV without cues, MPEG-TS, fragmented
 // MP4) it takes seconds; the open runs on the calling thread and returns only with the
-// complete index, so every position is exact from the first command on. Whoever must stay
+// complete index, so every position is exact from the first command on. Such an index is
+// kept in an IndexCache, where the options name one, and the next open of the same file
+// takes it from there. Whoever must stay
 // responsive meanwhile calls it from a thread of its own (device/Opening.h) and may give up
 // through `cancelled`.
 class MediaFile {
@@ -35,16 +37,11 @@ public:
     // `choice`: which of the file's video streams, in the order a player tries them (in a
     // transport stream of several programmes, the first programme's first); `*choices` gets
     // how many there are, whether or not the one chosen opens (0 when none was found).
-    // `cancelled`, when given, stops a long scan once set: the open then fails.
+    // `cancelled`, when given, stops a long scan once set: the open then fails. Of `options`,
+    // the index cache and the call once the index is whole.
     static std::unique_ptr<MediaFile> open(const QString &path, OpenError *error, int choice = 0,
-        int *choices = nullptr, const std::atomic<bool> *cancelled = nullptr);
-
-    struct Indexing {
-        // Called on the opening thread once the index is built; tests hold it there to see
-        // the caller's events run meanwhile, benches time the index.
-        std::function<void()> afterIndex;
-    };
-    static Indexing &indexing();
+        int *choices = nullptr, const std::atomic<bool> *cancelled = nullptr,
+        const DecodeOptions &options = {});
 
     const VideoInfo &info() const { return m_info; }
     const FrameIndex &index() const { return m_index; }
@@ -94,7 +91,8 @@ private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
-        const std::atomic<bool> &cancelled, int choice, int *choices);
+        const std::atomic<bool> &cancelled, int choice, int *choices, const QString &cache);
+    bool buildIndex(const QString &cache);
     bool openDemuxer(OpenError *error);
     bool chooseStream(int choice, int *choices, OpenError *error);
     bool takeVideoStream(OpenError *error); // its size, codec and turn

@@ -13,7 +13,7 @@ std::unique_ptr<FrameSource> openFrameSource(const QString &path, OpenError *err
     int choices = 1;
     for (int choice = 0; choice < choices; ++choice) {
         OpenError message;
-        auto file = MediaFile::open(path, &message, choice, &choices, cancelled);
+        auto file = MediaFile::open(path, &message, choice, &choices, cancelled, options);
         std::unique_ptr<DecodingFrameSource> source;
         if (file) {
             auto decoder = VideoDecoder::open(file->codecParameters(),

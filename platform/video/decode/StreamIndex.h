@@ -15,6 +15,9 @@
 
 namespace video {
 
+class IndexReader;
+class IndexWriter;
+
 // How a file's packets become positions, chosen by the container when the file opens: an AVI
 // numbers its chunks by their place in its index (AviIndex), every other container by the
 // order its pictures are shown in (TimestampIndex). MediaFile opens, seeks and reads; this
@@ -45,6 +48,16 @@ public:
     // The rate, the slot table and the frame count (and each position's time where it has
     // one). False when the file shows no frame.
     virtual bool build(const Source &source, VideoInfo &info, FrameIndex &index) = 0;
+    // Whether build() read the whole file to learn what no table in it says: what it built
+    // is then worth keeping between opens (IndexCache).
+    virtual bool scannedWhole() const { return false; }
+    // What build() made, as restore() takes it back in its place at a later open of the same
+    // file; restore() is false where what it reads is none for this file.
+    virtual void save(IndexWriter &, const VideoInfo &, const FrameIndex &) const {}
+    virtual bool restore(IndexReader &, const Source &, VideoInfo &, FrameIndex &)
+    {
+        return false;
+    }
     // Positions the demuxer at the first packet, or at this one (or before it).
     virtual int seekStart(AVFormatContext *fc, int stream, const FrameIndex &index) const = 0;
     virtual int seekTo(AVFormatContext *fc, int stream, const FrameIndex::Packet &target)

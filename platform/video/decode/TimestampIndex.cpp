@@ -1,6 +1,8 @@
 #include "platform/video/decode/TimestampIndex.h"
 
 #include "platform/video/decode/FFmpegLog.h"
+#include "platform/video/decode/IndexCache.h"
+#include "platform/video/decode/ReadAhead.h"
 #include "platform/video/decode/ShownPictures.h"
 #include "platform/video/decode/SkippingDemuxer.h"
 
@@ -140,10 +142,13 @@ public:
         int64_t read = 0;
         std::set<std::pair<int64_t, int64_t>> seen; // pos, pts
         // Only where the payloads are read: the skipping demuxer's are zeros.
-        SecondFields secondFields(fc == m_source.context() ? m_par : nullptr);
+        const bool whole = fc == m_source.context();
+        SecondFields secondFields(whole ? m_par : nullptr);
+        ReadAhead ahead(m_source.localPath, whole ? m_source.fileSize : 0);
         int64_t gop = 0;
         auto packet = ff::makePacket();
         while (!m_source.stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
+            ahead.at(packet->pos);
             const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             const bool video = packet->stream_index == m_source.stream && packet->size > 0;
             read += video ? 1 : 0;
@@ -251,7 +256,8 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     // file whose samples overlap its boxes). The whole file is read then, as for the rest.
     // There no seek first: the packets probing read are still queued, and a seek to "the
     // start" could land after packets stamped before it (an edit list's pre-roll).
-    if (!skipping || scan.collect(skipping->format.get()) < skipping->samples) {
+    m_scannedWhole = !skipping || scan.collect(skipping->format.get()) < skipping->samples;
+    if (m_scannedWhole) {
         quiet.reset();
         scan.collect(source.context());
     }
@@ -273,6 +279,41 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     info.rateDen = rate.den;
     m_timeBase = st->time_base;
     index = FrameIndex(std::move(scan.packets), count);
+    timePositions(info, index);
+    return true;
+}
+
+// What build() found that the file's headers do not say; the rest is derived again.
+void TimestampIndex::save(IndexWriter &out, const VideoInfo &info, const FrameIndex &index) const
+{
+    out.number(uint64_t(info.rateNum));
+    out.number(uint64_t(info.rateDen));
+    out.number(m_presentation.size());
+    int64_t before = 0;
+    for (const int64_t pts : m_presentation) {
+        out.difference(pts, before);
+        before = pts;
+    }
+    index.save(out);
+}
+
+bool TimestampIndex::restore(IndexReader &in, const Source &source, VideoInfo &info,
+    FrameIndex &index)
+{
+    const AVRational rate{int(in.number()), int(in.number())};
+    std::vector<int64_t> presentation(size_t(in.count()));
+    int64_t before = 0;
+    for (int64_t &pts : presentation)
+        pts = before = in.difference(before);
+    FrameIndex restored;
+    if (!restored.load(in) || !in.atEnd() || !rates::plausible(rate) ||
+        presentation.empty() || int(presentation.size()) != restored.slotCount())
+        return false;
+    m_presentation = std::move(presentation);
+    m_timeBase = source.videoStream()->time_base;
+    info.rateNum = rate.num;
+    info.rateDen = rate.den;
+    index = std::move(restored);
     timePositions(info, index);
     return true;
 }

@@ -17,6 +17,10 @@ public:
 
     bool presentsByTime() const override { return true; }
     bool build(const Source &source, VideoInfo &info, FrameIndex &index) override;
+    bool scannedWhole() const override { return m_scannedWhole; }
+    void save(IndexWriter &out, const VideoInfo &info, const FrameIndex &index) const override;
+    bool restore(IndexReader &in, const Source &source, VideoInfo &info,
+        FrameIndex &index) override;
     int seekStart(AVFormatContext *fc, int stream, const FrameIndex &index) const override;
     int seekTo(AVFormatContext *fc, int stream, const FrameIndex::Packet &target)
         const override;
@@ -33,6 +37,7 @@ private:
 
     bool m_raw = false; // a raw elementary stream: its times are the demuxer's guesses
     bool m_byteSeek = false; // a transport stream's timestamps give only a rough place
+    bool m_scannedWhole = false; // every payload read: no sample tables said it
     AVRational m_timeBase{1, 1};
     std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
 };

@@ -1,6 +1,7 @@
 #include "platform/video/device/Opening.h"
 
 #include "platform/video/device/Messages.h"
+#include "platform/video/decode/IndexCache.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -51,16 +52,24 @@ OpenHold &openHold()
     return settings;
 }
 
-std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error)
+DecodeOptions playerOptions()
+{
+    DecodeOptions options;
+    options.indexCache = IndexCache::standardFolder();
+    return options;
+}
+
+std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error,
+    const DecodeOptions &options)
 {
     struct Outcome {
         std::unique_ptr<FrameSource> source;
         OpenError error;
     };
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::packaged_task<Outcome()> task([path, cancelled] {
+    std::packaged_task<Outcome()> task([path, cancelled, options] {
         Outcome outcome;
-        outcome.source = openFrameSource(path, &outcome.error, cancelled.get());
+        outcome.source = openFrameSource(path, &outcome.error, cancelled.get(), options);
         return outcome;
     });
     std::future<Outcome> done = task.get_future();

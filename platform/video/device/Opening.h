@@ -8,12 +8,18 @@
 
 namespace video {
 
+// How the player decodes: DecodeOptions' defaults, with the index cache of the user's cache
+// folder.
+DecodeOptions playerOptions();
+
 // Opens a video file as openFrameSource does, but on a thread of its own: the scan of a long
 // file (MKV without cues, MPEG-TS, fragmented MP4) takes seconds, and the caller waits a
 // moment on the spot, then with its event loop running until the file is open, so that a
 // panel repaints and answers its timers meanwhile. User input waits, so nothing clicked can
 // start a second open or use a half-made device. Quitting the application gives the open up.
-std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error);
+// The player's: picture indexes kept in the user's cache folder.
+std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenError *error,
+    const DecodeOptions &options = playerOptions());
 
 // openFrameSource on the calling thread, with the reason in words (tests, benches).
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,

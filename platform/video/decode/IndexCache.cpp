@@ -1,0 +1,243 @@
+#include "platform/video/decode/IndexCache.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcIndexCache, "kurimo.video.indexcache", QtWarningMsg)
+
+namespace video {
+
+namespace {
+
+// Raised whenever what an index holds, or how a scan builds it, changes: entries of another
+// version are no entries.
+constexpr uint32_t kFormatVersion = 1;
+constexpr char kMagic[4] = {'K', 'I', 'D', 'X'};
+constexpr qsizetype kHeaderSize = 4 + 4 + 4 + 8 + 8 + 8 + 8 + 8 + 4 + 8;
+constexpr qsizetype kChecksumSize = 8;
+
+// FNV-1a: enough to tell a damaged entry from a sound one; nothing here is an adversary.
+uint64_t checksum(const char *data, qsizetype size)
+{
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (qsizetype i = 0; i < size; ++i)
+        h = (h ^ uint8_t(data[i])) * 0x100000001b3ull;
+    return h;
+}
+
+template <typename T>
+void put(QByteArray &out, T value)
+{
+    char bytes[sizeof(T)];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, sizeof(T));
+}
+
+template <typename T>
+T take(const char *&at)
+{
+    const T value = qFromLittleEndian<T>(at);
+    at += sizeof(T);
+    return value;
+}
+
+QByteArray header(const IndexCache::Key &key, qsizetype payloadSize)
+{
+    QByteArray out;
+    out.reserve(kHeaderSize);
+    out.append(kMagic, 4);
+    put<uint32_t>(out, kFormatVersion);
+    put<uint32_t>(out, avformat_version());
+    put<uint64_t>(out, key.device);
+    put<uint64_t>(out, key.inode);
+    put<int64_t>(out, key.size);
+    put<int64_t>(out, key.modifiedSec);
+    put<int64_t>(out, key.modifiedNsec);
+    put<int32_t>(out, key.stream);
+    put<uint64_t>(out, uint64_t(payloadSize));
+    return out;
+}
+
+} // namespace
+
+QString IndexCache::standardFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/kurimo");
+}
+
+std::optional<IndexCache::Key> IndexCache::keyOf(const QByteArray &localPath, int stream)
+{
+    struct stat st {};
+    if (::stat(localPath.constData(), &st) != 0)
+        return std::nullopt;
+    Key key;
+    key.device = uint64_t(st.st_dev);
+    key.inode = uint64_t(st.st_ino);
+    key.size = int64_t(st.st_size);
+    key.modifiedSec = int64_t(st.st_mtim.tv_sec);
+    key.modifiedNsec = int64_t(st.st_mtim.tv_nsec);
+    key.stream = stream;
+    return key;
+}
+
+IndexCache::IndexCache(QString folder, qint64 boundBytes)
+    : m_folder(std::move(folder)), m_bound(boundBytes)
+{
+}
+
+QString IndexCache::entryPath(const Key &key) const
+{
+    const QByteArray named = header(key, 0);
+    // The version stays out of the name: a new version's entry replaces the old one's.
+    const uint64_t h = checksum(named.constData() + 12, named.size() - 12 - 8);
+    return m_folder + QStringLiteral("/%1.index").arg(h, 16, 16, QLatin1Char('0'));
+}
+
+std::optional<QByteArray> IndexCache::load(const Key &key) const
+{
+    const QString path = entryPath(key);
+    QFile file(path);
+    // Nothing larger than the whole cache was written here: not read in to find that out.
+    if (!file.open(QIODevice::ReadOnly) || file.size() > m_bound)
+        return std::nullopt;
+    const QByteArray entry = file.readAll();
+    const QByteArray expected = header(key, 0);
+    const qsizetype headSize = expected.size();
+    auto refuse = [&](const char *why) -> std::optional<QByteArray> {
+        qCInfo(lcIndexCache) << "not used:" << path << why;
+        return std::nullopt;
+    };
+    if (entry.size() < headSize + kChecksumSize)
+        return refuse("short");
+    const char *end = entry.constData() + entry.size() - kChecksumSize;
+    if (take<uint64_t>(end) != checksum(entry.constData(), entry.size() - kChecksumSize))
+        return refuse("checksum");
+    // Everything but the payload's length must match: the version and the file.
+    if (std::memcmp(entry.constData(), expected.constData(), size_t(headSize - 8)) != 0)
+        return refuse("another version or another file");
+    const char *at = entry.constData() + headSize - 8;
+    const uint64_t payloadSize = take<uint64_t>(at);
+    if (payloadSize != uint64_t(entry.size() - headSize - kChecksumSize))
+        return refuse("length");
+    // In use: the last to go when the folder is trimmed.
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, 0);
+    return entry.mid(headSize, qsizetype(payloadSize));
+}
+
+bool IndexCache::store(const Key &key, const QByteArray &payload) const
+{
+    const QString path = entryPath(key);
+    auto failed = [&](const QString &why) {
+        qCInfo(lcIndexCache) << "not kept:" << path << why;
+        return false;
+    };
+    if (payload.size() + kHeaderSize + kChecksumSize > m_bound)
+        return failed(QStringLiteral("larger than the whole cache"));
+    if (!QDir().mkpath(m_folder))
+        return failed(QStringLiteral("no folder"));
+    QByteArray entry = header(key, payload.size());
+    entry.append(payload);
+    put<uint64_t>(entry, checksum(entry.constData(), entry.size()));
+    // A temporary file beside the entry, renamed over it once whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    if (file.write(entry) != entry.size() || !file.commit())
+        return failed(file.errorString());
+    keepWithinBound();
+    return true;
+}
+
+void IndexCache::keepWithinBound() const
+{
+    // Oldest first: an entry's time is that of its last use.
+    const QFileInfoList entries = QDir(m_folder).entryInfoList(
+        QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
+    qint64 total = 0;
+    for (const QFileInfo &e : entries)
+        total += e.size();
+    for (const QFileInfo &e : entries) {
+        if (total <= m_bound)
+            break;
+        if (QFile::remove(e.absoluteFilePath()))
+            total -= e.size();
+    }
+}
+
+void IndexWriter::number(uint64_t value)
+{
+    while (value >= 0x80) {
+        m_bytes.append(char((value & 0x7f) | 0x80));
+        value >>= 7;
+    }
+    m_bytes.append(char(value));
+}
+
+void IndexWriter::signedNumber(int64_t value)
+{
+    number(uint64_t(value) << 1 ^ uint64_t(value >> 63));
+}
+
+void IndexWriter::raw(const QByteArray &bytes)
+{
+    number(uint64_t(bytes.size()));
+    m_bytes.append(bytes);
+}
+
+uint64_t IndexReader::number()
+{
+    uint64_t value = 0;
+    for (int shift = 0; m_ok && shift < 64; shift += 7) {
+        if (m_at >= m_bytes.size())
+            break;
+        const uint8_t b = uint8_t(m_bytes[m_at++]);
+        value |= uint64_t(b & 0x7f) << shift;
+        if (!(b & 0x80))
+            return value;
+    }
+    m_ok = false;
+    return 0;
+}
+
+int64_t IndexReader::signedNumber()
+{
+    const uint64_t n = number();
+    return int64_t(n >> 1) ^ -int64_t(n & 1);
+}
+
+int IndexReader::count(int minBytes)
+{
+    const uint64_t n = number();
+    if (!m_ok || n > uint64_t(m_bytes.size() - m_at) / uint64_t(minBytes)) {
+        m_ok = false;
+        return 0;
+    }
+    return int(n);
+}
+
+QByteArray IndexReader::raw()
+{
+    const int size = count();
+    if (!m_ok)
+        return {};
+    const QByteArray bytes = m_bytes.mid(m_at, size);
+    m_at += size;
+    return bytes;
+}
+
+} // namespace video
