@@ -37,13 +37,17 @@ struct MachineMemory {
 // 1080p one, within a floor for small pictures (whose frames are cheap) and a ceiling.
 //
 // A reverse play grows from there with what the machine has (growReverse, read when the
-// play starts): a quarter of MemAvailable, at most 4 GiB, and under an address-space limit
+// play starts): a quarter of MemAvailable, at most 3 GiB, and under an address-space limit
 // (ulimit -v) at most half of what is left below it, for the cache and the queue together,
-// but only as far as the play needs: its longest keyframe-bounded stretch, or the whole play
-// when it fits. Longer stretches mean fewer of them decoded again from their keyframe; a
-// play that fits is decoded once, and its queue holds the cache's own frames. Never less
-// than the figures for the picture alone, which are what a play gets on a machine with
-// little to spare, so that a run near an address-space limit behaves as it always did.
+// half each, but only as far as the play needs: its longest keyframe-bounded stretch.
+// Longer stretches mean fewer of them decoded again from their keyframe. Not more: the first
+// stretch is decoded before the play's first picture, and every frame of it kept is one
+// more decoded in full and one more of fresh memory faulted in on the way (on this kind of
+// virtual machine about a third of a 4K frame's decoding), so a 4K play of one keyframe is
+// better off in two or three stretches, the later ones decoded while the first plays, than
+// in one. Never less than the figures for the picture alone, which are what a play gets on a
+// machine with little to spare, so that a run near an address-space limit behaves as it
+// always did.
 struct MemoryBudget {
     // Steps back from a paused forward play that find their frame in the cache.
     static constexpr int kStepsBack = 25;
@@ -67,7 +71,7 @@ struct MemoryBudget {
     // and of the address space left under a limit (a half: the decoder's own pictures and
     // its threads' arenas take address space beyond the frames counted here).
     static constexpr qint64 kAvailableShare = 4;
-    static constexpr qint64 kReverseMost = qint64(4) << 30;
+    static constexpr qint64 kReverseMost = qint64(3) << 30;
     static constexpr qint64 kAddressSpaceShare = 2;
     // Frames of a repeating range kept from its first lap: with the forward queue these
     // carry the picture for about a second after a wrap while the decoder starts again from
@@ -111,18 +115,16 @@ struct MemoryBudget {
         return b;
     }
 
-    // A reverse play of `playFrames` frames whose longest keyframe-bounded stretch holds
-    // `stretchFrames` of them, on a machine with `machine` to spare.
-    void growReverse(const MachineMemory &machine, qint64 stretchFrames, qint64 playFrames)
+    // A reverse play whose longest keyframe-bounded stretch holds `stretchFrames` of its
+    // frames, on a machine with `machine` to spare.
+    void growReverse(const MachineMemory &machine, qint64 stretchFrames)
     {
         qint64 room = std::min(machine.available / kAvailableShare, kReverseMost);
         if (machine.addressSpaceLeft >= 0)
             room = std::min(room, machine.addressSpaceLeft / kAddressSpaceShare);
         // A cached frame costs a little more than its picture: the decoder pads each.
         const qint64 cached = pictureBytes + pictureBytes / 50;
-        const qint64 frames = stretchFrames >= playFrames && playFrames * cached <= room
-            ? playFrames
-            : std::min(stretchFrames, room / 2 / cached);
+        const qint64 frames = std::min(stretchFrames, room / 2 / cached);
         reverseCacheBytes = std::max(reverseCacheBytes, frames * cached);
         reverseQueueBytes = std::max(reverseQueueBytes, frames * pictureBytes);
     }

@@ -111,7 +111,7 @@ MemoryBudget Player::budget(const PlayPlan *reverse)
     if (reverse) {
         const qint64 stretch = scanKeyframes(*reverse);
         b.growReverse(m_options.machineMemory ? m_options.machineMemory() : MachineMemory::read(),
-            stretch, reverse->span());
+            stretch);
     }
     return b;
 }
