@@ -41,6 +41,12 @@ class Console:
         found = re.findall(r"pre-roll ([0-9.e-]+) s", self.log)
         return float(found[-1]) if found else float("nan")
 
+    def decoding(self):
+        """Frames the play decoded and the seconds its decoding took, where the build logs
+        them (not before the pre-roll was measured)."""
+        found = re.findall(r"play decoded ([0-9]+) frames in ([0-9.e-]+) s", self.log)
+        return (int(found[-1][0]), float(found[-1][1])) if found else None
+
     def peak_mib(self):
         with open(f"/proc/{self.p.pid}/status") as f:
             for line in f:
@@ -71,6 +77,8 @@ def reverse_play(console, path, busy):
     row = dict(reply=reply, skipped=int(skipped) if skipped.isdigit() else -1, wall=wall,
                preroll=c.preroll(), peak=c.peak_mib(), frames=last + 1)
     c.close()
+    c.preroll()  # the rest of the log, written as the play ended
+    row["decoding"] = c.decoding()
     return row
 
 
@@ -83,8 +91,9 @@ def main():
     ap.add_argument("--busy", action="store_true", help="one `yes > /dev/null` beside")
     a = ap.parse_args()
     print(f"load average at start: {os.getloadavg()}; busy process beside: {a.busy}")
-    print("| run | build | skipped | pre-roll s | wall s | peak MiB | reply |")
-    print("|---|---|---|---|---|---|---|")
+    print("| run | build | skipped | pre-roll s | wall s | peak MiB | decoded: frames, frames/s |"
+          " reply |")
+    print("|---|---|---|---|---|---|---|---|")
     rows = {"base": [], "new": []}
     for i in range(a.runs):
         # Alternate which goes first, so that neither always follows the other.
@@ -92,8 +101,10 @@ def main():
         for name in order:
             r = reverse_play(a.base if name == "base" else a.new, a.file, a.busy)
             rows[name].append(r)
+            d = r["decoding"]
+            pace = f"{d[0]}, {d[0] / d[1]:.0f}" if d and d[1] > 0 else ""
             print(f"| {i + 1} | {name} | {r['skipped']} of {r['frames']} | {r['preroll']:.2f} |"
-                  f" {r['wall']:.2f} | {r['peak']:.0f} | {r['reply'] or '(empty)'} |",
+                  f" {r['wall']:.2f} | {r['peak']:.0f} | {pace} | {r['reply'] or '(empty)'} |",
                   flush=True)
     print(f"load average at the end: {os.getloadavg()}")
     for name, rs in rows.items():

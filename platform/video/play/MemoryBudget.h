@@ -43,7 +43,7 @@ struct MachineMemory {
 // Longer stretches mean fewer of them decoded again from their keyframe. Not more: the first
 // stretch is decoded before the play's first picture, and every frame of it kept is one
 // more decoded in full and one more of fresh memory faulted in on the way (on this kind of
-// virtual machine about a third of a 4K frame's decoding), so a 4K play of one keyframe is
+// virtual machine a third of a 4K frame's decoding or more), so a 4K play of one keyframe is
 // better off in two or three stretches, the later ones decoded while the first plays, than
 // in one. Never less than the figures for the picture alone, which are what a play gets on a
 // machine with little to spare, so that a run near an address-space limit behaves as it
@@ -61,8 +61,9 @@ struct MemoryBudget {
     static constexpr qint64 kCacheCeiling = qint64(576) << 20;
     // A reverse play decodes a stretch into the cache, from the keyframe below it, while the
     // queue shows the stretches above: the longer the stretches, the fewer decodes from the
-    // keyframe and the longer each may take. 44 frames each up to 1920x1080, growing with
-    // the picture (whose decode costs more) to 50 at 3840x2160; at most 1200 MiB together.
+    // keyframe and the longer each may take. The floor: 44 frames each up to 1920x1080,
+    // growing with the picture (whose decode costs more) to 50 at 3840x2160; at most
+    // 1200 MiB together. growReverse takes them further where the machine allows.
     static constexpr int kReverseFrames = 44;
     static constexpr int kReverseFramesLarge = 50;
     static constexpr qint64 kReverseCeiling = qint64(1200) << 20;

@@ -124,7 +124,8 @@ public:
     // Tests: let the decode thread finish what it can do now.
     void waitForDecoder() { m_decoder.waitIdle(); }
 
-    // Frames a play's queue holds, for pictures of this many bytes and pixels.
+    // Frames a play's queue holds, for pictures of this many bytes and pixels, on a machine
+    // with nothing to spare (a reverse play grows it as it starts).
     static int queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
         bool backward, double framesPerSecond = 25.0);
     // Frames of a repeating range's head kept from its first lap.
