@@ -10,9 +10,11 @@ namespace video {
 
 // What the machine can spare a play, read when it starts.
 struct MachineMemory {
-    qint64 available = 0;         // MemAvailable; 0 when unknown
+    // MemAvailable, or less where the process's control group holds it to less; 0 unknown.
+    qint64 available = 0;
     qint64 addressSpaceLeft = -1; // below the process's address-space limit; -1 without one
-    // From /proc/meminfo, getrlimit and /proc/self/statm.
+    // From /proc/meminfo, the memory control groups of /proc/self/cgroup, getrlimit and
+    // /proc/self/statm.
     static MachineMemory read();
 };
 

@@ -110,8 +110,13 @@ MemoryBudget Player::budget(const PlayPlan *reverse)
         qint64(info.width) * info.height, rate());
     if (reverse) {
         const qint64 stretch = scanKeyframes(*reverse);
-        b.growReverse(m_options.machineMemory ? m_options.machineMemory() : MachineMemory::read(),
-            stretch);
+        const MachineMemory machine =
+            m_options.machineMemory ? m_options.machineMemory() : MachineMemory::read();
+        b.growReverse(machine, stretch);
+        qCDebug(lcPlay) << "reverse play: stretches of up to" << stretch << "frames, cache of"
+                        << b.reverseCacheBytes / b.pictureBytes << "pictures; available"
+                        << (machine.available >> 20) << "MiB, address space left"
+                        << (machine.addressSpaceLeft >> 20) << "MiB";
     }
     return b;
 }
