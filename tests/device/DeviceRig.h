@@ -20,12 +20,17 @@ struct DeviceRig {
     // Over any source (a real file's), with the fake sound when asked.
     DeviceRig(std::unique_ptr<video::FrameSource> any, bool withAudio)
     {
-        make(std::move(any), withAudio, {.autoTick = false});
+        video::Player::Options player;
+        player.autoTick = false;
+        make(std::move(any), withAudio, player);
     }
 
     void make(std::unique_ptr<video::FrameSource> any, bool withAudio,
         video::Player::Options player)
     {
+        // The same machine wherever the tests run: 8 GiB available, no address-space limit.
+        if (!player.machineMemory)
+            player.machineMemory = [] { return video::MachineMemory{qint64(8) << 30, -1}; };
         std::unique_ptr<video::AudioTrack> track;
         if (withAudio) {
             auto fakeAudio = std::make_unique<FakeAudioTrack>(clock);

@@ -50,6 +50,13 @@ public:
             m_clock->advance(m_cost); // decoding "takes" this long on the test's clock
         {
             std::lock_guard lock(m_mutex);
+            if (m_keyframeEvery > 0 && (position < m_runLow || position > m_runHigh)) {
+                // A decode from the keyframe up to the position, which keeps the frames.
+                m_runLow = position - position % m_keyframeEvery;
+                m_runHigh = position;
+                m_decoded += position - m_runLow + 1;
+                m_clock->advance(m_perFrame * (position - m_runLow + 1));
+            }
             m_requested.push_back(position);
             if (m_broken.count(position))
                 return {};
@@ -81,6 +88,26 @@ public:
     {
         m_clock = std::move(clock);
         m_cost = cost;
+    }
+    // Make every frame a decode from the keyframe before it, at `perFrame` of `clock`'s
+    // time for each frame from there, unless the last such decode passed it.
+    void setRuns(std::shared_ptr<video::ManualClock> clock, int keyframeEvery,
+        std::chrono::nanoseconds perFrame)
+    {
+        m_clock = std::move(clock);
+        m_keyframeEvery = keyframeEvery;
+        m_perFrame = perFrame;
+    }
+    bool isKeyframe(int position) const override
+    {
+        return m_keyframeEvery > 0 && position % m_keyframeEvery == 0;
+    }
+    Stats stats() const override
+    {
+        std::lock_guard lock(m_mutex);
+        Stats s;
+        s.framesDecoded = m_decoded;
+        return s;
     }
     // While held, decodes on any thread but the one that made the source do not return:
     // all of them, or (holdAt) those of one position, as a decode from a far keyframe would
@@ -139,7 +166,12 @@ private:
     video::VideoInfo m_info;
     std::shared_ptr<video::ManualClock> m_clock;
     std::chrono::nanoseconds m_cost{0};
-    std::mutex m_mutex;
+    int m_keyframeEvery = 0;
+    std::chrono::nanoseconds m_perFrame{0};
+    int m_runLow = -1;
+    int m_runHigh = -2;
+    qint64 m_decoded = 0;
+    mutable std::mutex m_mutex;
     std::vector<int> m_requested;
     std::vector<int> m_rests;
     std::set<int> m_broken;

@@ -186,6 +186,79 @@ TEST(DevicePlayback, TheCacheKeepsTheStepsBackAtEverySizeAndGrowsForReversePlays
     EXPECT_EQ(rig.source->cacheCap, resting);
 }
 
+// A reverse play's stretches grow with the memory the machine has, within a quarter of it
+// and a ceiling, half of what an address-space limit leaves and what the play needs, and
+// never below the figures for the picture alone.
+TEST(DevicePlayback, AReversePlaysStretchGrowsWithTheMachineWithinItsLimits)
+{
+    using video::MemoryBudget;
+    constexpr qint64 kGiB = qint64(1) << 30;
+    constexpr qint64 kUhd = 3840 * 2160;
+    constexpr qint64 kHd = 1920 * 1080;
+    struct Case {
+        const char *what;
+        qint64 available;
+        qint64 addressSpaceLeft;
+        qint64 pixels;
+        qint64 stretch; // the play's longest keyframe-bounded stretch
+        qint64 frames;  // cached and queued; 0: the figures for the picture alone
+    };
+    const Case cases[] = {
+        {"little memory: the floor", 2 * kGiB, -1, kUhd, 300, 0},
+        {"a quarter of it", 8 * kGiB, -1, kUhd, 300, 84},
+        {"the ceiling", 23 * kGiB, -1, kUhd, 300, 126},
+        {"what the play needs", 23 * kGiB, -1, kHd, 250, 250},
+        {"half the address space left", 23 * kGiB, 4 * kGiB, kUhd, 300, 84},
+        {"little address space: the floor", 23 * kGiB, 2 * kGiB, kUhd, 300, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const MemoryBudget floor = MemoryBudget::forPicture(c.pixels * 3 / 2, c.pixels);
+        MemoryBudget grown = floor;
+        grown.growReverse({c.available, c.addressSpaceLeft}, c.stretch);
+        const qint64 cached = c.pixels * 3 / 2 * 51 / 50;
+        EXPECT_EQ(grown.reverseCacheBytes,
+            c.frames ? c.frames * cached : floor.reverseCacheBytes);
+        EXPECT_EQ(grown.frames(grown.reverseQueueBytes, INT_MAX),
+            c.frames ? c.frames : floor.frames(floor.reverseQueueBytes, INT_MAX));
+    }
+}
+
+// A reverse play's clock starts once the frames queued carry the picture, at the pace its
+// decoding was measured at, while the next stretch decodes from its keyframe: before its
+// queue is full when the decoding is fast, past a forward play's limit when it is slow, and
+// after four seconds at the latest.
+TEST(DevicePlayback, AReversePlaysPreRollLastsAsItsMeasuredDecodingSays)
+{
+    using namespace std::chrono_literals;
+    struct Case {
+        std::chrono::milliseconds perFrame;
+        std::chrono::milliseconds endsAfter; // from the play command
+    };
+    // Stretches of 20 frames: the 19 queued after the first carry 0.76 s of play, while the
+    // next stretch takes 20 frames' decoding, with half as much again to spare.
+    for (const Case c : {Case{10ms, 200ms}, Case{25ms, 500ms}, Case{26ms, 4000ms},
+             Case{100ms, 4000ms}}) {
+        SCOPED_TRACE(c.perFrame.count());
+        DeviceRig rig(100);
+        rig.source->setRuns(rig.clock, 20, c.perFrame);
+        const video::SteadyTime asked = rig.clock->now();
+        rig.source->holdAt(79); // the next stretch's decode never ends
+        rig.device->play(range(99, 0, true));
+        rig.source->waitUntilHeld();
+        while (rig.player().prerolling() && rig.clock->now() - asked < 5s) {
+            rig.player().tick();
+            if (rig.player().prerolling())
+                rig.clock->advance(10ms);
+        }
+        EXPECT_EQ(rig.shownPosition(), 99);
+        EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      rig.clock->now() - asked),
+            std::max(c.endsAfter, 20 * c.perFrame));
+        rig.source->hold(false);
+    }
+}
+
 // A play's next frames may need a long decode first (backwards just below a keyframe): its
 // first picture shows at once, its clock and sound wait until the decoder has filled the
 // queue, and it then takes its nominal time without a skip.

@@ -5,8 +5,9 @@
 
 namespace video {
 
-DecodeAhead::DecodeAhead(FrameSource &source)
+DecodeAhead::DecodeAhead(FrameSource &source, std::shared_ptr<const ClockSource> clock)
     : m_source(source)
+    , m_clock(std::move(clock))
     , m_decodeThread([this] { decodeLoop(); })
 {
 }
@@ -37,6 +38,8 @@ void DecodeAhead::begin(const PlayPlan &plan, qint64 firstOrdinal, int capacity,
         m_due = firstOrdinal;
         m_failed = false;
         m_outOfMemory = false;
+        m_framesDecoded = 0;
+        m_decodeSeconds = 0.0;
     }
     m_wake.notify_all();
 }
@@ -115,6 +118,12 @@ bool DecodeAhead::outOfMemory()
     return m_outOfMemory;
 }
 
+DecodeAhead::Pace DecodeAhead::pace()
+{
+    std::lock_guard lock(m_mutex);
+    return Pace{m_framesDecoded, m_decodeSeconds, qint64(m_queue.size()), m_next};
+}
+
 bool DecodeAhead::idleLocked() const
 {
     return m_quit || (!m_decoding && !hasDecodeWorkLocked());
@@ -165,8 +174,15 @@ void DecodeAhead::decodeLoop()
             if (!fromHead) {
                 m_decoding = true;
                 lock.unlock();
+                qint64 decoded = 0;
+                SteadyTime started{};
+                SteadyTime ended{};
                 try {
+                    decoded = -m_source.stats().framesDecoded;
+                    started = m_clock->now();
                     picture = m_source.pictureAt(position);
+                    ended = m_clock->now();
+                    decoded += m_source.stats().framesDecoded;
                 } catch (...) {
                     lock.lock();
                     m_decoding = false;
@@ -176,6 +192,10 @@ void DecodeAhead::decodeLoop()
                 m_decoding = false;
                 if (generation != m_generation)
                     continue;
+                if (decoded > 0) {
+                    m_framesDecoded += decoded;
+                    m_decodeSeconds += std::chrono::duration<double>(ended - started).count();
+                }
                 if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
                     m_lapHead[std::size_t(slot)] = picture;
             }

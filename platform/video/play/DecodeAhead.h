@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/video/FrameSource.h"
+#include "platform/video/play/ClockSource.h"
 #include "platform/video/play/PlayPlan.h"
 
 #include <condition_variable>
@@ -33,6 +34,10 @@ namespace video {
 // that is not spent already), so the decode thread reaches the first frame after the head,
 // the one that needs a decode from the keyframe before the range, a head's worth of frames
 // earlier than the queue alone would let it.
+//
+// It measures the play's decoding as it goes (pace()): the frames the source's decoder put
+// out during its calls (FrameSource::Stats::framesDecoded) against the time the calls took,
+// by the clock it is given.
 class DecodeAhead {
 public:
     struct Frame {
@@ -40,8 +45,17 @@ public:
         int position = 0;
         PicturePtr picture; // null when the frame could not be decoded: the play's last
     };
+    struct Pace {
+        qint64 framesDecoded = 0; // by the calls of this play that decoded anything
+        double seconds = 0.0;     // that those calls took
+        qint64 queued = 0;        // frames in the queue now
+        qint64 next = 0;          // the ordinal to decode next
+        // Frames a second, or 0 before anything was measured.
+        double rate() const { return seconds > 0 ? double(framesDecoded) / seconds : 0.0; }
+    };
 
-    explicit DecodeAhead(FrameSource &source);
+    explicit DecodeAhead(FrameSource &source,
+        std::shared_ptr<const ClockSource> clock = std::make_shared<SteadyClockSource>());
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead &) = delete;
     DecodeAhead &operator=(const DecodeAhead &) = delete;
@@ -64,6 +78,7 @@ public:
     // Whether the play's decoding ran out of memory; it stopped then, and the queue was
     // dropped. Cleared by begin().
     bool outOfMemory();
+    Pace pace();
 
 private:
     struct Entry {
@@ -82,6 +97,7 @@ private:
     qint64 headSlotLocked(qint64 ordinal) const;
 
     FrameSource &m_source;
+    std::shared_ptr<const ClockSource> m_clock;
 
     std::mutex m_mutex;
     std::condition_variable m_wake; // the thread waits on it for work
@@ -94,6 +110,8 @@ private:
     quint64 m_generation = 0;
     qint64 m_next = 0; // next ordinal to decode
     qint64 m_due = 0;
+    qint64 m_framesDecoded = 0; // this play's, for pace()
+    double m_decodeSeconds = 0.0;
     bool m_decoding = false; // the decode thread is in a call to the source
     bool m_failed = false;   // a frame could not be decoded: nothing after it is
     bool m_outOfMemory = false;

@@ -8,6 +8,16 @@
 
 namespace video {
 
+// What the machine can spare a play, read when it starts.
+struct MachineMemory {
+    // MemAvailable, or less where the process's control group holds it to less; 0 unknown.
+    qint64 available = 0;
+    qint64 addressSpaceLeft = -1; // below the process's address-space limit; -1 without one
+    // From /proc/meminfo, the memory control groups of /proc/self/cgroup, getrlimit and
+    // /proc/self/statm.
+    static MachineMemory read();
+};
+
 // What one open video device may hold in decoded pictures, planned from the size of one
 // decoded picture P (a 4:2:0 frame of 1920x1080 is 3.1 MB, of 3840x2160 12.4 MB).
 //
@@ -27,6 +37,19 @@ namespace video {
 //
 // Planned in frames, so that a 4K file gets as many pictures to step back through as a
 // 1080p one, within a floor for small pictures (whose frames are cheap) and a ceiling.
+//
+// A reverse play grows from there with what the machine has (growReverse, read when the
+// play starts): a quarter of MemAvailable, at most 3 GiB, and under an address-space limit
+// (ulimit -v) at most half of what is left below it, for the cache and the queue together,
+// half each, but only as far as the play needs: its longest keyframe-bounded stretch.
+// Longer stretches mean fewer of them decoded again from their keyframe. Not more: the first
+// stretch is decoded before the play's first picture, and every frame of it kept is one
+// more decoded in full and one more of fresh memory faulted in on the way (on this kind of
+// virtual machine a third of a 4K frame's decoding or more), so a 4K play of one keyframe is
+// better off in two or three stretches, the later ones decoded while the first plays, than
+// in one. Never less than the figures for the picture alone, which are what a play gets on a
+// machine with little to spare, so that a run near an address-space limit behaves as it
+// always did.
 struct MemoryBudget {
     // Steps back from a paused forward play that find their frame in the cache.
     static constexpr int kStepsBack = 25;
@@ -40,12 +63,19 @@ struct MemoryBudget {
     static constexpr qint64 kCacheCeiling = qint64(576) << 20;
     // A reverse play decodes a stretch into the cache, from the keyframe below it, while the
     // queue shows the stretches above: the longer the stretches, the fewer decodes from the
-    // keyframe and the longer each may take. 44 frames each up to 1920x1080, growing with
-    // the picture (whose decode costs more) to 50 at 3840x2160; at most 1200 MiB together.
+    // keyframe and the longer each may take. The floor: 44 frames each up to 1920x1080,
+    // growing with the picture (whose decode costs more) to 50 at 3840x2160; at most
+    // 1200 MiB together. growReverse takes them further where the machine allows.
     static constexpr int kReverseFrames = 44;
     static constexpr int kReverseFramesLarge = 50;
     static constexpr qint64 kReverseCeiling = qint64(1200) << 20;
     static constexpr int kReverseQueueMost = 128;
+    // What a reverse play may take of the machine's available memory (a quarter), at most;
+    // and of the address space left under a limit (a half: the decoder's own pictures and
+    // its threads' arenas take address space beyond the frames counted here).
+    static constexpr qint64 kAvailableShare = 4;
+    static constexpr qint64 kReverseMost = qint64(3) << 30;
+    static constexpr qint64 kAddressSpaceShare = 2;
     // Frames of a repeating range kept from its first lap: with the forward queue these
     // carry the picture for about a second after a wrap while the decoder starts again from
     // the keyframe before the range.
@@ -82,9 +112,24 @@ struct MemoryBudget {
         const qint64 stretch = std::min(b.pictureBytes * reverse, kReverseCeiling / 2);
         b.reverseCacheBytes = std::max(b.cacheBytes, stretch);
         // Small pictures get the queue their floor-sized cache would fill, within the most.
-        b.reverseQueueBytes = std::max(stretch, b.cacheBytes / 8 * 7);
+        b.reverseQueueBytes = std::min(std::max(stretch, b.cacheBytes / 8 * 7),
+            b.pictureBytes * kReverseQueueMost);
         b.lapHeadBytes = b.pictureBytes * kLapHeadFrames;
         return b;
+    }
+
+    // A reverse play whose longest keyframe-bounded stretch holds `stretchFrames` of its
+    // frames, on a machine with `machine` to spare.
+    void growReverse(const MachineMemory &machine, qint64 stretchFrames)
+    {
+        qint64 room = std::min(machine.available / kAvailableShare, kReverseMost);
+        if (machine.addressSpaceLeft >= 0)
+            room = std::min(room, machine.addressSpaceLeft / kAddressSpaceShare);
+        // A cached frame costs a little more than its picture: the decoder pads each.
+        const qint64 cached = pictureBytes + pictureBytes / 50;
+        const qint64 frames = std::min(stretchFrames, room / 2 / cached);
+        reverseCacheBytes = std::max(reverseCacheBytes, frames * cached);
+        reverseQueueBytes = std::max(reverseQueueBytes, frames * pictureBytes);
     }
 
     // Whole pictures in `bytes`, at least 2 and at most `most`.
@@ -100,13 +145,16 @@ struct MemoryBudget {
         return std::clamp((double(pixels) / kHd - 1.0) / 3.0, 0.0, 1.0);
     }
 
-    // The longest a play waits, before its clock starts, for its queue to fill: a second up
-    // to 1920x1080, growing with the picture to two seconds at 3840x2160, where one picture
-    // costs four times as much to decode.
+    // The longest a forward play waits, before its clock starts, for its queue to fill: a
+    // second up to 1920x1080, growing with the picture to two seconds at 3840x2160, where
+    // one picture costs four times as much to decode.
     static std::chrono::milliseconds prerollLimit(qint64 pixels)
     {
         return std::chrono::milliseconds(1000 + std::lround(1000 * sizeFactor(pixels)));
     }
+    // A reverse play waits as long as its measured decoding says it must (Player.h), up to
+    // this: its first picture may need a decode of hundreds of frames from the keyframe.
+    static constexpr std::chrono::milliseconds kReversePrerollMost{4000};
 };
 
 } // namespace video

@@ -35,15 +35,15 @@ Player::Player(FrameSource &source, AudioTrack *audio, std::shared_ptr<const Clo
     : m_source(source)
     , m_audio(audio)
     , m_clockSource(std::move(clock))
-    , m_options(options)
-    , m_decoder(source)
+    , m_options(std::move(options))
+    , m_decoder(source, m_clockSource)
 {
     const VideoInfo &info = source.info();
     if (info.rateNum > 0 && info.rateDen > 0)
         m_fps = double(info.rateNum) / info.rateDen;
     m_times = PictureTimes(info.pictureMs, m_fps);
     m_prerollLimit = MemoryBudget::prerollLimit(qint64(info.width) * info.height);
-    useCacheFor(false);
+    setCacheCap(budget().cacheBytes);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(4);
     connect(&m_timer, &QTimer::timeout, this, &Player::tick);
@@ -82,7 +82,8 @@ void Player::play(const PlayPlan &plan)
 {
     if (m_mode == Mode::Playing)
         transition(Mode::Stopped, CacheAfterPlay::Keep);
-    useCacheFor(plan.backward);
+    const MemoryBudget b = budget(plan.backward ? &plan : nullptr);
+    setCacheCap(plan.backward ? b.reverseCacheBytes : b.cacheBytes);
     m_plan = plan;
     m_skipped = 0;
     m_failure = PlayFailure::None;
@@ -92,36 +93,76 @@ void Player::play(const PlayPlan &plan)
     m_clock = PlaybackClock(now, 0.0, rate(), PlaybackClock::Direction::Forward);
     // A repeating play decodes its first frame even when it is on screen: the first lap
     // fills the head that every later wrap is carried by.
-    m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1, queueCapacity(plan),
+    const int capacity = plan.backward
+        ? b.frames(b.reverseQueueBytes, m_options.reverseQueueCapacity)
+        : b.frames(b.forwardQueueBytes, m_options.queueCapacity);
+    m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1, capacity,
         plan.repeat ? lapHeadFor(m_source.pictureBytes()) : 0);
     m_startPending = true;
     m_playAsked = now;
     transition(Mode::Playing);
 }
 
-MemoryBudget Player::budget() const
+MemoryBudget Player::budget(const PlayPlan *reverse)
 {
     const VideoInfo &info = m_source.info();
-    return MemoryBudget::forPicture(m_source.pictureBytes(), qint64(info.width) * info.height,
-        rate());
+    MemoryBudget b = MemoryBudget::forPicture(m_source.pictureBytes(),
+        qint64(info.width) * info.height, rate());
+    if (reverse) {
+        const qint64 stretch = scanKeyframes(*reverse);
+        const MachineMemory machine =
+            m_options.machineMemory ? m_options.machineMemory() : MachineMemory::read();
+        b.growReverse(machine, stretch);
+        qCDebug(lcPlay) << "reverse play: stretches of up to" << stretch << "frames, cache of"
+                        << b.reverseCacheBytes / b.pictureBytes << "pictures; available"
+                        << (machine.available >> 20) << "MiB, address space left"
+                        << (machine.addressSpaceLeft >> 20) << "MiB";
+    }
+    return b;
 }
 
-void Player::useCacheFor(bool backward)
+void Player::setCacheCap(qint64 bytes)
 {
-    // Only a change: setting the cap waits for a decode the source is in.
-    const MemoryBudget b = budget();
-    const qint64 bytes = backward ? b.reverseCacheBytes : b.cacheBytes;
     if (bytes != m_cacheCapSet) {
         m_cacheCapSet = bytes;
         m_source.setCacheCapBytes(bytes);
     }
 }
 
-int Player::queueCapacity(const PlayPlan &plan) const
+qint64 Player::scanKeyframes(const PlayPlan &plan)
 {
-    const VideoInfo &info = m_source.info();
-    return queueCapacityFor(m_options, m_source.pictureBytes(), qint64(info.width) * info.height,
-        plan.backward, rate());
+    m_keyframes.clear();
+    qint64 longest = 0;
+    qint64 run = 0;
+    for (int p = plan.high(); p >= 0; --p) {
+        run += p >= plan.low() ? 1 : 0;
+        if (m_source.isKeyframe(p)) {
+            m_keyframes.push_back(p);
+            longest = std::max(longest, run);
+            run = 0;
+            if (p <= plan.low())
+                break;
+        }
+    }
+    return std::max(longest, run);
+}
+
+qint64 Player::runFramesTo(qint64 ordinal) const
+{
+    const int position = m_plan.positionOf(ordinal);
+    // Descending: the first at or below the position. A source that names no keyframes
+    // decodes from the start.
+    const auto key = std::lower_bound(m_keyframes.begin(), m_keyframes.end(), position,
+        std::greater<int>());
+    return position - (key == m_keyframes.end() ? 0 : *key) + 1;
+}
+
+bool Player::prerollCarries(qint64 queued, double framesPerSecond, qint64 runFrames,
+    double decodeRate)
+{
+    if (decodeRate <= 0 || framesPerSecond <= 0)
+        return false;
+    return double(queued) / framesPerSecond >= kPrerollMargin * double(runFrames) / decodeRate;
 }
 
 int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
@@ -237,8 +278,16 @@ bool Player::prerollDone(SteadyTime now)
         if (frame && !present(*frame))
             return false;
     }
-    if (!primed && now - m_playAsked < m_prerollLimit)
-        return false;
+    if (!primed) {
+        const SteadyTime::duration waited = now - m_playAsked;
+        if (!m_plan.backward && waited < m_prerollLimit)
+            return false;
+        if (m_plan.backward && waited < MemoryBudget::kReversePrerollMost) {
+            const DecodeAhead::Pace pace = m_decoder.pace();
+            if (!prerollCarries(pace.queued, rate(), runFramesTo(pace.next), pace.rate()))
+                return false;
+        }
+    }
     // The play's time starts now, not at the command: neither the decoding ahead nor what
     // held this thread since (a window's first paint, say) counts as frames gone by. The
     // sound starts here too, in step with it.
@@ -246,8 +295,12 @@ bool Player::prerollDone(SteadyTime now)
     m_clock.reanchor(now, 0.0);
     m_clock.setRate(now, rate()); // a speed set during the pre-roll
     startAudioIfDue(now);
-    qCDebug(lcPlay) << "pre-roll" << std::chrono::duration<double>(now - m_playAsked).count()
-                    << "s";
+    if (lcPlay().isDebugEnabled()) {
+        const DecodeAhead::Pace pace = m_decoder.pace();
+        qCDebug(lcPlay) << "pre-roll" << std::chrono::duration<double>(now - m_playAsked).count()
+                        << "s; decoded" << pace.framesDecoded << "frames at" << pace.rate()
+                        << "a second; queued" << pace.queued;
+    }
     return true;
 }
 
@@ -312,12 +365,17 @@ void Player::stopAudio()
 void Player::transition(Mode to, CacheAfterPlay cache)
 {
     const Mode from = m_mode;
+    if (from == Mode::Playing && lcPlay().isDebugEnabled()) {
+        const DecodeAhead::Pace pace = m_decoder.pace();
+        qCDebug(lcPlay) << "play decoded" << pace.framesDecoded << "frames in" << pace.seconds
+                        << "s; skipped" << m_skipped;
+    }
     if (from == Mode::Playing) {
         m_timer.stop();
         m_decoder.halt();
         stopAudio();
         if (cache == CacheAfterPlay::Rest)
-            useCacheFor(false);
+            setCacheCap(budget().cacheBytes);
     }
     m_mode = to;
     if (to == Mode::Playing) {

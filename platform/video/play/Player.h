@@ -12,8 +12,11 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+#include <limits>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace video {
 
@@ -41,10 +44,15 @@ class FrameSource;
 // Pre-roll. A play shows its first picture as soon as it is decoded, but its clock (and its
 // sound) start only when DecodeAhead is primed - its queue full, or holding the play's last
 // frame - so that a play whose next frames need a long decode first (backwards just below a
-// keyframe, the first frame below a far keyframe) does not lose them to the clock. A play
-// waits so at most MemoryBudget::prerollLimit; a decoder still not primed then plays on and
-// skips what it must. Pre-roll is part of Playing: a stop, pause, seek or new play ends it
-// like any play, and a wait for the play's end includes it.
+// keyframe, the first frame below a far keyframe) does not lose them to the clock. A forward
+// play waits so at most MemoryBudget::prerollLimit. A reverse play decides from its decoding
+// as measured so far (DecodeAhead::pace): its clock starts as soon as the frames queued carry
+// the picture, with a margin, while the next stretch decodes from its keyframe at that pace
+// (prerollCarries), and at the latest after MemoryBudget::kReversePrerollMost; before its
+// first stretch is decoded nothing is measured, so it waits for that. A decoder still not
+// ready then plays on and skips what it must. The device shows the busy sign meanwhile.
+// Pre-roll is part of Playing: a stop, pause, seek or new play ends it like any play, and a
+// wait for the play's end includes it.
 //
 // Clocks. While the sound plays (forward, speed 250 to 3000, audio on, a track that started)
 // the audio clock leads and the picture follows AudioTrack::clockSeconds(); the
@@ -68,7 +76,11 @@ public:
         // at a time, each stretch decoded forwards from its keyframe; a deep queue carries
         // the picture while the next stretch decodes.
         int queueCapacity = MemoryBudget::kForwardQueueMost;
-        int reverseQueueCapacity = MemoryBudget::kReverseQueueMost;
+        // Backwards the budget alone bounds it, unless this is smaller.
+        int reverseQueueCapacity = std::numeric_limits<int>::max();
+        // What the machine can spare, read once as each reverse play starts;
+        // MachineMemory::read when empty.
+        std::function<MachineMemory()> machineMemory;
     };
 
     // The source must outlive the player; audio may be null (silent picture).
@@ -112,11 +124,19 @@ public:
     // Tests: let the decode thread finish what it can do now.
     void waitForDecoder() { m_decoder.waitIdle(); }
 
-    // Frames a play's queue holds, for pictures of this many bytes and pixels.
+    // Frames a play's queue holds, for pictures of this many bytes and pixels, on a machine
+    // with nothing to spare (a reverse play grows it as it starts).
     static int queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
         bool backward, double framesPerSecond = 25.0);
     // Frames of a repeating range's head kept from its first lap.
     static int lapHeadFor(qint64 pictureBytes);
+    // Whether `queued` frames, shown at `framesPerSecond`, carry the picture while the
+    // decoder, at `decodeRate` frames a second, decodes the `runFrames` the frame after them
+    // needs; with a margin, since the pace was measured before the pictures shown were
+    // converted beside it. False while nothing was measured (a rate of 0).
+    static bool prerollCarries(qint64 queued, double framesPerSecond, qint64 runFrames,
+        double decodeRate);
+    static constexpr double kPrerollMargin = 1.5;
 
 signals:
     void pictureChanged();
@@ -127,11 +147,16 @@ private:
     // it is (a play replacing a play, which sets its own).
     enum class CacheAfterPlay { Rest, Keep };
     void transition(Mode to, CacheAfterPlay cache = CacheAfterPlay::Rest);
-    int queueCapacity(const PlayPlan &plan) const;
-    // The frame cache's cap for a play in this direction at the speed set (a reverse play's
-    // is larger), or at rest (forward).
-    void useCacheFor(bool backward);
-    MemoryBudget budget() const;
+    // Only a change: setting the cap waits for a decode the source is in.
+    void setCacheCap(qint64 bytes);
+    // For pictures of this source at the speed set; a reverse plan's grown as the machine
+    // allows.
+    MemoryBudget budget(const PlayPlan *reverse = nullptr);
+    // Notes the keyframes from the top of a reverse plan down to the one at or below its
+    // end; the most frames of the plan that one keyframe-bounded stretch holds.
+    qint64 scanKeyframes(const PlayPlan &plan);
+    // Frames a decode from its keyframe up to the frame of this ordinal takes.
+    qint64 runFramesTo(qint64 ordinal) const;
     // Shows the frame; false when it cannot be read, which has ended the play.
     bool present(const DecodeAhead::Frame &frame);
     // Ends the pre-roll when the decoder is primed or the limit passed; whether it ended.
@@ -147,6 +172,7 @@ private:
     std::shared_ptr<const ClockSource> m_clockSource;
     Options m_options;
     std::chrono::milliseconds m_prerollLimit{1000};
+    std::vector<int> m_keyframes; // of a reverse play, from its top down
     qint64 m_cacheCapSet = -1;
     double m_fps = 25.0;
     PictureTimes m_times;
