@@ -301,10 +301,8 @@ void DecodingFrameSource::onFrame(AVFrame *frame)
 // target would show it.
 void DecodingFrameSource::keep(int slot, AVFrame *frame)
 {
-    const qint64 keepWindow =
-        std::max<qint64>(16, m_cache.cap() / std::max<qint64>(1, FrameCache::frameBytes(frame)));
-    m_keepWindow = int(std::min<qint64>(keepWindow, INT_MAX / 2));
-    const int released = m_run.holdFar(slot < m_target - keepWindow ? slot : -1);
+    setKeepWindow(FrameCache::frameBytes(frame));
+    const int released = m_run.holdFar(slot < m_target - m_keepWindow ? slot : -1);
     if (released >= 0 && released != m_shown.at(m_target))
         m_cache.erase(released);
     m_cache.put(slot, frame);
@@ -348,7 +346,17 @@ void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
 {
     CommandLock lock(*this);
     m_cache.setCap(std::max<qint64>(bytes, 0));
+    // Before the first picture of the next run comes out: that run decides from the window
+    // which pictures are too far to decode, and a window of the old cap would leave a grown
+    // cache half empty (a reverse play's first stretch would then be decoded twice).
+    setKeepWindow(pictureBytes());
     trimAroundLastRequest();
+}
+
+void DecodingFrameSource::setKeepWindow(qint64 frameBytes)
+{
+    const qint64 window = std::max<qint64>(16, m_cache.cap() / std::max<qint64>(1, frameBytes));
+    m_keepWindow = int(std::min<qint64>(window, INT_MAX / 2));
 }
 
 void DecodingFrameSource::setDecodeAhead(bool on)

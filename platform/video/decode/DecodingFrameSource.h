@@ -100,6 +100,8 @@ private:
     void onFrame(AVFrame *frame);
     // Caches a picture out of the run, within the keep window.
     void keep(int slot, AVFrame *frame);
+    // Pictures before a target that the cache, at its cap, would keep.
+    void setKeepWindow(qint64 frameBytes);
     void finishRun();
     bool knownAndCached(int position) const;
     void trimAroundLastRequest();
