@@ -38,6 +38,10 @@ public:
         OpenError *error, AVRational timeBase = AVRational{1, 1},
         const DecodeOptions &options = {});
 
+    // The frame threads a decoder of such a stream runs (the bench's decoding floor uses
+    // the same).
+    static int frameThreads(const AVCodecParameters *par, bool intraOnly);
+
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.
     bool decode(AVPacket *packet, const std::function<void(AVFrame *)> &onFrame);
@@ -49,6 +53,12 @@ public:
     {
         m_context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
     }
+    // What a picture decoded in full has cost so far, as the time a machine with nothing
+    // else to do would take: the process's CPU time over each full decode (skipped pictures
+    // not counted), shared by the frame threads. Unlike the wall time, it does not grow
+    // threefold when other programs keep the cores busy. 0 before any full decode.
+    double secondsPerPicture() const;
+    qint64 fullDecodes() const { return m_fullDecodes; }
     // Frames the decoder holds back for reordering; a frame's display slot is the dts of the
     // packet that pushed it out less this.
     int delay() const { return m_context->has_b_frames; }
@@ -66,6 +76,8 @@ private:
     ff::FramePtr m_copy; // of a picture in the decoder's own memory, in the pool's
     std::vector<uint8_t> m_palette;
     bool m_paletteSent = false;
+    double m_cpuSeconds = 0; // over the full decodes
+    qint64 m_fullDecodes = 0;
 };
 
 // Pixel memory for converted images, handed back when the last copy of an image goes
