@@ -75,7 +75,7 @@ public:
     static constexpr int kRefillDepth = 16;
     // How long a place stands before the work at rest goes below it.
     static constexpr std::chrono::milliseconds kBelowAfter{400};
-    static constexpr double kRefillSeconds = 1.0;
+    static constexpr double kRefillSeconds = 1.5;
 
     // `skipFarPictures`: unreferenced pictures far before a target are left undecoded.
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder,
@@ -154,8 +154,6 @@ private:
     int m_keepWindow = 16;  // frames before a target the cache would keep
     bool m_skipFar = true;
     bool m_narrowRun = false; // the run was started by a jump
-    double m_decodeSeconds = 0; // spent decoding pictures in full
-    qint64 m_decodes = 0;       // packets decoded in full
     int m_target = 0;
     int m_direction = 1;
     int m_lastRequest = 0;
