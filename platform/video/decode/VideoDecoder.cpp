@@ -146,6 +146,9 @@ QImage ImageBufferPool::makeImage(int width, int height)
     static FramePool memory{0};
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
+    // Two images' worth kept idle (up to the pool's usual cap): a seek lets the picture on
+    // show go as it converts the next, and without a spare every image is faulted in anew.
+    memory.setIdleCap(std::min(2 * size, FramePool::kDefaultIdleCap));
     AVBufferRef *buffer = memory.get(size);
     if (!buffer)
         return {};

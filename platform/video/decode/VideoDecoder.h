@@ -85,8 +85,10 @@ private:
 // that the system faults in page by page on the first write, about 20 ms on this kind of
 // virtual machine, twice the conversion. Images are therefore cut from huge-page slabs (about
 // 0.5 ms for 8 MB of memory the system had handed out before), of one pool for the process
-// that keeps no spare: whoever converts again reuses an image of its own where it can (the
-// picture on show, an image the cache no longer needs).
+// that keeps two images' worth idle (none of a 4K picture): whoever converts again reuses an
+// image of its own where it can (the picture on show, an image the cache no longer needs),
+// and the spare serves the rest (a seek, whose new picture replaces the one on show only
+// once it is made).
 class ImageBufferPool {
 public:
     // A width x height RGB32 image over pooled memory; null when out of memory.
