@@ -1,10 +1,10 @@
 #include "bench/seek/DecodingFloor.h"
 
 #include "platform/video/decode/VideoDecoder.h"
+#include "tests/decode/ReferenceDecode.h"
 
 #include <chrono>
-#include <cstring>
-#include <functional>
+#include <map>
 #include <utility>
 
 using namespace video;
@@ -55,53 +55,35 @@ bool DecodingFloor::load(const QString &path, int positions, QString *error)
         intraOnly = intraOnly && (packet->flags & AV_PKT_FLAG_KEY);
 
     const AVCodecParameters *par = format->streams[stream]->codecpar;
-    // The slots are learnt on one thread, as the reference decode learns them; the decoder
-    // that is timed is warmed by the same pass over the file.
-    ff::CodecPtr plain = openDecoder(par, 1);
     m_context = openDecoder(par, VideoDecoder::frameThreads(par, intraOnly));
-    if (!plain || !m_context) {
+    if (!m_context) {
         *error = QStringLiteral("no decoder");
         return false;
     }
     m_frame = ff::makeFrame();
-    const auto decodeAll = [&](AVCodecContext *context, const std::function<void()> &drain) {
-        for (const ff::PacketPtr &packet : m_packets) {
-            while (avcodec_send_packet(context, packet.get()) == AVERROR(EAGAIN))
-                drain();
-            drain();
-        }
-        avcodec_send_packet(context, nullptr);
-        drain();
-        avcodec_flush_buffers(context);
-    };
-    decodeAll(m_context.get(), [&] {
-        while (avcodec_receive_frame(m_context.get(), m_frame.get()) == 0)
-            av_frame_unref(m_frame.get());
-    });
+    // Warmed by one pass over the whole file.
+    for (const ff::PacketPtr &packet : m_packets) {
+        while (avcodec_send_packet(m_context.get(), packet.get()) == AVERROR(EAGAIN))
+            drainAll();
+        drainAll();
+    }
+    avcodec_send_packet(m_context.get(), nullptr);
+    drainAll();
+    avcodec_flush_buffers(m_context.get());
 
-    // Each picture's slot as the reference decode gives it: in an AVI the dts of the packet
-    // that pushed it out less the reorder delay (a slot without a packet shows the picture
-    // before), elsewhere one slot a picture in the order they come out.
-    const bool avi = std::strcmp(format->iformat->name, "avi") == 0;
+    // Each picture's slot as the tests' yardstick gives it; its packet by its place in the file.
+    std::map<int64_t, int> byPos;
+    for (size_t i = 0; i < m_packets.size(); ++i)
+        byPos.emplace(m_packets[i]->pos, int(i));
     m_shownAt.assign(m_packets.size(), -1);
     std::vector<std::pair<int, int>> slotAndPacket;
-    int last = -1;
-    const auto drain = [&] {
-        while (avcodec_receive_frame(plain.get(), m_frame.get()) == 0) {
-            int slot = last + 1;
-            if (avi && m_frame->pkt_dts != AV_NOPTS_VALUE &&
-                m_frame->pkt_dts - plain->has_b_frames > last)
-                slot = int(m_frame->pkt_dts - plain->has_b_frames);
-            last = slot;
-            const int64_t packet = m_frame->pts;
-            if (packet >= 0 && packet < int64_t(m_packets.size())) {
-                m_shownAt[size_t(packet)] = slot;
-                slotAndPacket.emplace_back(slot, int(packet));
-            }
-            av_frame_unref(m_frame.get());
-        }
-    };
-    decodeAll(plain.get(), drain);
+    walkReferenceDecode(path, [&](int slot, const AVFrame *picture, int, int) {
+        const auto packet = byPos.find(picture->pkt_pos);
+        if (packet == byPos.end())
+            return;
+        m_shownAt[size_t(packet->second)] = slot;
+        slotAndPacket.emplace_back(slot, packet->second);
+    });
     m_packetShown.assign(size_t(std::max(0, positions)), -1);
     size_t next = 0;
     int shown = -1;
@@ -132,6 +114,12 @@ int DecodingFloor::keyframeFor(int packet) const
             key = i;
     }
     return key;
+}
+
+void DecodingFloor::drainAll()
+{
+    while (avcodec_receive_frame(m_context.get(), m_frame.get()) == 0)
+        av_frame_unref(m_frame.get());
 }
 
 double DecodingFloor::msTo(int position)

@@ -25,6 +25,7 @@ public:
 
 private:
     int keyframeFor(int packet) const;
+    void drainAll();
 
     video::ff::CodecPtr m_context;
     video::ff::FramePtr m_frame;
