@@ -3,6 +3,7 @@
 //
 //   seek_bench [--quick] [--trials N] [--repeat N] [--no-mpv] [--no-pool] [--no-prefault]
 //              [--only TEXT] [--containers] [--frames N] [--rest] [--no-skip]
+//   seek_bench --floor [--mci PATH] [--mpv] [--trials N] [--only TEXT] [--targets]
 //
 // The trials' targets come in random order, as people jump around (a sorted walk would
 // profit from the decoder carrying on from the target before).
@@ -12,6 +13,13 @@
 // each player rest before every operation: ours with decoding ahead at rest on, until that
 // work is done; mpv 300 ms, paused. --no-skip decodes every picture on the way to a target
 // (unreferenced ones far before it are left out by default), for before/after in one binary.
+//
+// --floor runs the 1080p files of the outside measurements instead (750 frames with MP3
+// sound, keyframes 250 apart: H.264 in AVI and the same stream copied into MP4 and MKV,
+// MPEG-4 tagged XVID, MJPEG), 12 targets after a 300 ms rest each, and puts each exact seek
+// beside the decoding floor of its target (DecodingFloor: libavcodec alone, from the
+// keyframe, unreferenced pictures before the target skipped, the same frame threads); mpv
+// only with --mpv. --targets lists every target's times as well.
 //
 // --containers runs today's files instead: H.264 at 1920x1080 in MP4 and MKV, HEVC at
 // 1280x720 in MP4, keyframes 250 apart as in the AVIs.
@@ -26,6 +34,7 @@
 // means too, since a median of a dozen random targets is whichever one lands in the middle)
 // for docs/performance.md.
 
+#include "bench/seek/DecodingFloor.h"
 #include "bench/seek/MpvClient.h"
 #include "platform/video/FrameSource.h"
 #include "platform/video/device/Opening.h"
@@ -43,9 +52,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <sys/resource.h>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -57,6 +68,9 @@ struct BenchFile {
     int width;
     int height;
     QStringList codecArgs;
+    // The whole recipe when the file is not the bench's own testsrc2 (the floor's set).
+    QStringList recipe = {};
+    int copyOf = -1; // the file whose video stream is copied, with `recipe` after its path
 };
 
 double msSince(Clock::time_point start)
@@ -141,6 +155,7 @@ const char *kOps[] = {"open", "seek", "step fwd", "step back 1st", "step back", 
 struct Result {
     std::map<QString, Series> ours;
     std::map<QString, Series> mpv;
+    Series floor; // per target, in the order of the trials
     long long peakKb = 0;
     long long capMb = 0;
     // Ours, over all repeats: what the load of the machine does not change.
@@ -160,6 +175,29 @@ const Move kMoves[] = {{"step fwd", 1}, {"step back 1st", -1}, {"step back", -1}
 
 bool atRest = false;
 video::DecodeOptions decodeOptions;
+std::vector<qint64> decodedPerSeek; // ours called directly: pictures each seek decoded
+std::vector<double> cpuPerSeek;     // ours: CPU milliseconds of each seek, all threads
+
+// CPU time of every thread of a process so far, in milliseconds (the scheduler's count, to
+// the nanosecond, where the load of the machine moves wall time by a factor of two or three).
+double cpuMsOf(qint64 pid)
+{
+    double ns = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + '/' + task + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            ns += stat.readAll().split(' ').front().toDouble();
+    }
+    return ns / 1e6;
+}
+
+double ownCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 double cpuSecondsNow()
 {
@@ -187,9 +225,13 @@ void benchOurs(const QString &path, const std::vector<uint64_t> &ref,
     source->setDecodeAhead(atRest);
     for (int t : targets) {
         source->waitForRest();
+        const qint64 decodedBefore = source->stats().framesDecoded;
+        const double cpuBefore = ownCpuMs();
         start = Clock::now();
         QImage image = source->frameAt(t);
         const double seekMs = msSince(start);
+        cpuPerSeek.push_back(ownCpuMs() - cpuBefore);
+        decodedPerSeek.push_back(source->stats().framesDecoded - decodedBefore);
         r.ours["seek"].add(seekMs, hashImage(image) == ref[size_t(t)]);
         int p = t;
         for (const Move &m : kMoves) {
@@ -241,9 +283,12 @@ void benchConsole(const QString &program, const QString &path, const std::vector
     r.ours["open"].add(msSince(start), opened && at(0));
     for (int t : targets) {
         rest();
+        const double cpuBefore = cpuMsOf(mci.processId());
         start = Clock::now();
         bool done = send(QStringLiteral("seek v to %1").arg(t)).isEmpty();
-        r.ours["seek"].add(msSince(start), done && at(t));
+        const double seekMs = msSince(start);
+        cpuPerSeek.push_back(cpuMsOf(mci.processId()) - cpuBefore);
+        r.ours["seek"].add(seekMs, done && at(t));
         int p = t;
         for (const Move &m : kMoves) {
             p += m.delta;
@@ -335,22 +380,71 @@ void benchMpv(const QString &path, double fps, const std::vector<int> &targets, 
     mpv.stop();
 }
 
+// The outside measurements' 1080p files: 25 fps testsrc2 with noise and MP3 sound.
+std::vector<BenchFile> floorFiles(int frames)
+{
+    const QString seconds = QString::number(frames / 25.0, 'f', 2);
+    const QStringList source{"-f", "lavfi", "-i",
+        QStringLiteral("testsrc2=s=1920x1080:r=25:d=%1,noise=alls=3:allf=t").arg(seconds), "-f",
+        "lavfi", "-i", QStringLiteral("sine=frequency=440:duration=%1").arg(seconds),
+        "-frames:v", QString::number(frames), "-c:a", "libmp3lame", "-b:a", "128k"};
+    const auto own = [&](const QString &name, const QStringList &codec) {
+        return BenchFile{name, 1920, 1080, {}, source + codec};
+    };
+    const auto copy = [](const QString &name, const char *format) {
+        return BenchFile{name, 1920, 1080, {},
+            {"-map", "0:v", "-c", "copy", "-f", QString::fromLatin1(format)}, 0};
+    };
+    return {own("h264", {"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "250",
+                            "-pix_fmt", "yuv420p", "-b:v", "8M"}),
+        copy("h264-mp4", "mp4"), copy("h264-mkv", "matroska"),
+        own("mpeg4", {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", "250", "-b:v", "10M"}),
+        own("mjpeg", {"-c:v", "mjpeg", "-q:v", "4"})};
+}
+
+double ratioOfMeans(const Series &a, const Series &b)
+{
+    return a.ms.empty() || b.mean() <= 0 ? 0 : a.mean() / b.mean();
+}
+
+const char kUsage[] =
+    "seek_bench: exact seeks, steps and wind steps, ours against mpv's\n"
+    "  --floor          the 1080p files of the outside measurements (750 frames, sound),\n"
+    "                   12 targets after a 300 ms rest; each seek beside its decoding floor\n"
+    "  --mpv            with --floor: mpv too\n"
+    "  --targets        with --floor: every target's times\n"
+    "  --mci PATH       through the console program instead of direct calls\n"
+    "  --trials N       targets per file (8; 12 with --floor)\n"
+    "  --only TEXT      the files whose label contains TEXT\n"
+    "  --frames N       frames per file (300; 750 with --floor)\n"
+    "  --rest           300 ms rest before each operation (always with --floor)\n"
+    "  --containers     H.264 in MP4 and MKV, HEVC in MP4 instead of the AVIs\n"
+    "  --quick          without 1280x720\n"
+    "  --repeat N       ours N times over the same targets\n"
+    "  --no-mpv, --no-skip, --no-pool, --no-prefault   see the source\n";
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.contains("--help") || args.contains("-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const bool floorSet = args.contains("--floor");
     const bool quick = args.contains("--quick");
-    const bool withMpv = !args.contains("--no-mpv");
+    const bool withMpv = floorSet ? args.contains("--mpv") : !args.contains("--no-mpv");
+    const bool listTargets = args.contains("--targets");
     decodeOptions.pooledMemory = !args.contains("--no-pool");
     decodeOptions.prefaultedMemory = !args.contains("--no-prefault");
-    int trials = 8;
+    int trials = floorSet ? 12 : 8;
     if (const int i = int(args.indexOf("--trials")); i >= 0 && i + 1 < args.size())
         trials = args[i + 1].toInt();
-    atRest = args.contains("--rest");
+    atRest = floorSet || args.contains("--rest");
     decodeOptions.skipFarPictures = !args.contains("--no-skip");
-    int frames = 300;
+    int frames = floorSet ? 750 : 300;
     if (const int i = int(args.indexOf("--frames")); i >= 0 && i + 1 < args.size())
         frames = std::max(60, args[i + 1].toInt());
     QString console;
@@ -388,27 +482,52 @@ int main(int argc, char **argv)
                     "mp4"}}};
     }
 
+    if (floorSet)
+        files = floorFiles(frames);
+
     QString only;
     if (const int i = int(args.indexOf("--only")); i >= 0 && i + 1 < args.size())
         only = args[i + 1];
     const QString dir = QStringLiteral(KURIMO_BENCH_DATA_DIR);
-    std::printf("| file | frames | op | ours median | ours worst | mpv median | mpv worst | "
-                "mpv/ours (median) | mpv/ours (mean) | wrong frames ours/mpv |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
-    for (const BenchFile &f : files) {
-        // 12 s at 25 fps by default: keyframes at 0 and 250.
-        const QStringList recipe = QStringList{"-f", "lavfi", "-i",
-            QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(f.width).arg(f.height),
-            "-frames:v", QString::number(frames), "-an"} + f.codecArgs;
-        const QString label = QStringLiteral("%1 %2x%3").arg(f.name).arg(f.width).arg(f.height);
+    const auto label = [](const BenchFile &f) {
+        return QStringLiteral("%1 %2x%3").arg(f.name).arg(f.width).arg(f.height);
+    };
+    // A copy's source is made first, whether or not it is measured itself.
+    std::function<QString(size_t, QString *)> makeFile = [&](size_t k, QString *error) {
+        const BenchFile &f = files[k];
         const QString fileName = QStringLiteral("%1-%2x%3").arg(f.name).arg(f.width).arg(f.height) +
             (frames == 300 ? QString() : QStringLiteral("-%1").arg(frames));
-        if (!label.contains(only))
+        QStringList recipe = f.recipe;
+        if (f.copyOf >= 0) {
+            const QString source = makeFile(size_t(f.copyOf), error);
+            if (source.isEmpty())
+                return QString();
+            recipe = QStringList{"-fflags", "+genpts", "-i", source} + f.recipe;
+        } else if (recipe.isEmpty()) {
+            // 12 s at 25 fps by default: keyframes at 0 and 250.
+            recipe = QStringList{"-f", "lavfi", "-i",
+                QStringLiteral("testsrc2=size=%1x%2:rate=25").arg(f.width).arg(f.height),
+                "-frames:v", QString::number(frames), "-an"} + f.codecArgs;
+        }
+        return ClipCorpus::generate(fileName, recipe, error, dir);
+    };
+    if (floorSet) {
+        std::printf("| file | exact seek, ours (median / mean) | floor (median / mean) | "
+                    "ours / floor (means) | ours / floor (CPU time) | mpv (median / mean) | "
+                    "mpv / ours (means) | wrong frames ours/mpv |\n|---|---|---|---|---|---|---|---|\n");
+    } else {
+        std::printf("| file | frames | op | ours median | ours worst | mpv median | mpv worst | "
+                    "mpv/ours (median) | mpv/ours (mean) | wrong frames ours/mpv |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    }
+    for (size_t k = 0; k < files.size(); ++k) {
+        const BenchFile &f = files[k];
+        if (!label(f).contains(only))
             continue;
         QString error;
-        const QString path = ClipCorpus::generate(fileName, recipe, &error, dir);
+        const QString path = makeFile(k, &error);
         if (path.isEmpty()) {
-            std::fprintf(stderr, "%s: %s\n", qPrintable(label), qPrintable(error));
+            std::fprintf(stderr, "%s: %s\n", qPrintable(label(f)), qPrintable(error));
             continue;
         }
         const std::vector<uint64_t> ref = referenceHashes(path);
@@ -418,14 +537,83 @@ int main(int argc, char **argv)
             targets.push_back(20 + int(random() % unsigned(ref.size() - 40)));
         Result r;
         r.frames = int(ref.size());
+        // The floor of each target is taken before ours and again after, on a decoder of
+        // its own with no console running beside it, and the two averaged: a load that
+        // changes during the run weighs on both sides alike.
+        DecodingFloor floor;
+        std::vector<int> floorDecoded(targets.size(), 0);
+        std::vector<double> floorCpu(targets.size(), 0.0);
+        std::vector<double> floorMs(targets.size(), 0.0);
+        const auto floorPass = [&] {
+            for (size_t i = 0; i < targets.size(); ++i) {
+                const double cpuBefore = ownCpuMs();
+                const double ms = floor.msTo(targets[i]);
+                floorCpu[i] += (ownCpuMs() - cpuBefore) / 2;
+                floorMs[i] += ms < 0 ? -1e9 : ms / 2;
+                floorDecoded[i] = floor.lastDecoded();
+            }
+        };
+        if (floorSet) {
+            if (!floor.load(path, r.frames, &error)) {
+                std::fprintf(stderr, "%s: no floor: %s\n", qPrintable(label(f)),
+                    qPrintable(error));
+                continue;
+            }
+            floorPass();
+        }
+        decodedPerSeek.clear();
+        cpuPerSeek.clear();
         for (int i = 0; i < repeat; ++i) {
             if (console.isEmpty())
                 benchOurs(path, ref, targets, r);
             else
                 benchConsole(console, path, targets, r);
         }
+        if (floorSet) {
+            floorPass();
+            for (double ms : floorMs)
+                r.floor.add(ms, ms >= 0);
+        }
         if (withMpv)
             benchMpv(path, 25.0, targets, r);
+        if (floorSet) {
+            const Series &o = r.ours["seek"];
+            const Series &m = r.mpv["seek"];
+            if (listTargets) {
+                for (size_t i = 0; i < o.ms.size(); ++i)
+                    std::fprintf(stderr,
+                        "%s target %d: ours %.1f ms (CPU %.1f, %s pictures), floor %.1f (CPU "
+                        "%.1f, %d), mpv %s\n",
+                        qPrintable(label(f)), targets[i % targets.size()], o.ms[i],
+                        i < cpuPerSeek.size() ? cpuPerSeek[i] : -1.0,
+                        i < decodedPerSeek.size()
+                            ? qPrintable(QString::number(decodedPerSeek[i]))
+                            : "?",
+                        r.floor.ms[i % targets.size()], floorCpu[i % targets.size()],
+                        floorDecoded[i % targets.size()],
+                        m.ms.size() > i ? qPrintable(QString::number(m.ms[i], 'f', 1)) : "-");
+            }
+            const auto pair = [](const Series &x) {
+                return x.ms.empty() ? QStringLiteral("-")
+                                    : QStringLiteral("%1 / %2")
+                                          .arg(x.median(), 0, 'f', 1)
+                                          .arg(x.mean(), 0, 'f', 1);
+            };
+            double oursCpu = 0;
+            double floorCpuSum = 0;
+            for (size_t i = 0; i < cpuPerSeek.size(); ++i) {
+                oursCpu += cpuPerSeek[i];
+                floorCpuSum += floorCpu[i % targets.size()];
+            }
+            std::printf("| %s | %s | %s | %.2fx | %.2fx | %s | %s | %d/%s |\n",
+                qPrintable(label(f)), qPrintable(pair(o)), qPrintable(pair(r.floor)),
+                ratioOfMeans(o, r.floor), floorCpuSum > 0 ? oursCpu / floorCpuSum : 0.0,
+                qPrintable(pair(m)),
+                m.ms.empty() ? "-" : qPrintable(QStringLiteral("%1x").arg(ratioOfMeans(m, o), 0, 'f', 2)),
+                o.wrong, m.ms.empty() ? "-" : qPrintable(QString::number(m.wrong)));
+            std::fflush(stdout);
+            continue;
+        }
         for (const char *op : kOps) {
             const Series &o = r.ours[op];
             const Series &m = r.mpv[op];
@@ -434,18 +622,18 @@ int main(int argc, char **argv)
                                                    : QString::number(mpvMs / oursMs, 'f', 1);
             };
             std::printf("| %s | %d | %s | %.1f | %.1f | %s | %s | %s | %s | %d/%s |\n",
-                qPrintable(label), r.frames, op, o.median(), o.worst(),
+                qPrintable(label(f)), r.frames, op, o.median(), o.worst(),
                 m.ms.empty() ? "-" : qPrintable(QString::number(m.median(), 'f', 1)),
                 m.ms.empty() ? "-" : qPrintable(QString::number(m.worst(), 'f', 1)),
                 qPrintable(ratio(m.median(), o.median())), qPrintable(ratio(m.mean(), o.mean())),
                 o.wrong, m.ms.empty() ? "-" : qPrintable(QString::number(m.wrong)));
         }
         std::printf("| %s | %d | peak RSS / cache cap | %lld MB / %lld MB | | | | | | |\n",
-            qPrintable(label), r.frames, r.peakKb / 1024, r.capMb);
+            qPrintable(label(f)), r.frames, r.peakKb / 1024, r.capMb);
         if (console.isEmpty()) {
             std::printf("| %s | %d | frames decoded, CPU time (ours, all trials) | %lld, "
                         "%.1f s | | | | | | |\n",
-                qPrintable(label), r.frames, static_cast<long long>(r.framesDecoded),
+                qPrintable(label(f)), r.frames, static_cast<long long>(r.framesDecoded),
                 r.cpuSeconds);
         }
         std::fflush(stdout);

@@ -141,12 +141,13 @@ bool DecodingFrameSource::prepareRun(int position, bool jump)
 // Whether the work at rest can decode a stretch of this many pictures again soon after a jump
 // past it, at what a picture has cost so far (and with no picture skipped, so that a larger
 // picture with fewer references to skip still fits): then the jump itself decodes only the last
-// few pictures before its target in full.
+// few pictures before its target in full. The cost is CPU time, so that a machine kept busy by
+// other programs does not turn every jump into a wide one.
 bool DecodingFrameSource::refillIsCheap(int pictures) const
 {
-    if (!m_skipFar || !m_rest.running() || m_decodes < kRestAhead)
+    if (!m_skipFar || !m_rest.running() || m_decoder->fullDecodes() < kRestAhead)
         return false;
-    return pictures * m_decodeSeconds / double(m_decodes) <= kRefillSeconds;
+    return pictures * m_decoder->secondsPerPicture() <= kRefillSeconds;
 }
 
 bool DecodingFrameSource::carriesOnCheaply(int position) const
@@ -257,14 +258,7 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
     if (skip)
         m_run.skipping(m_file->index().packet(packetIndex).slot);
     m_decoder->setSkipNonReference(skip);
-    const auto started = std::chrono::steady_clock::now();
     m_decoder->decode(m_packet.get(), frameHandler);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!skip) { // frame threads make single packets vary: the average over all
-        m_decodeSeconds += seconds;
-        ++m_decodes;
-    }
     av_packet_unref(m_packet.get());
     return std::nullopt;
 }

@@ -57,7 +57,7 @@ public:
     // How long a place stands before the work at rest goes below it; the refill is cheap when
     // it takes no longer than kRefillSeconds at what a picture has cost so far.
     static constexpr std::chrono::milliseconds kBelowAfter{400};
-    static constexpr double kRefillSeconds = 1.0;
+    static constexpr double kRefillSeconds = 1.5;
 
     // `skipFarPictures`: unreferenced pictures far before a target are left undecoded.
     DecodingFrameSource(std::unique_ptr<MediaFile> file, std::unique_ptr<VideoDecoder> decoder,
@@ -129,8 +129,6 @@ private:
     // The keep window: frames before a target the cache would keep (learnt from a frame's size).
     int m_keepWindow = 16;
     bool m_skipFar = true;
-    double m_decodeSeconds = 0; // spent decoding pictures in full
-    qint64 m_decodes = 0;       // packets decoded in full
     int m_target = 0;           // the position the run goes for now (a call's, or the rest's)
     int m_direction = 1;        // the way the calls go: 1 up, -1 down
     int m_lastRequest = 0;      // the last position a call asked for: the cache trims round it

@@ -12,10 +12,23 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <system_error>
 #include <thread>
 
 namespace video {
+
+namespace {
+
+// Every thread's, the frame threads' included.
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+} // namespace
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, bool intraOnly,
     OpenError *error, AVRational timeBase, const DecodeOptions &options)
@@ -31,14 +44,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
         return nullptr;
     }
     AVCodecContext *c = decoder->m_context.get();
-    // Frame threads keep each frame's pkt_dts that of the packet whose decode released it,
-    // as one thread does; slices are not threaded (x264 and Xvid write one slice a frame).
-    // They pay off on a run of dependent frames. Where every packet is a keyframe, a seek
-    // decodes one packet, and frame threads would only hold it back until the next packet
-    // is in and make every restart wait for the other thread; small pictures decode faster
-    // than threads hand them over.
-    const bool small = qint64(par->width) * par->height <= 640 * 480;
-    c->thread_count = intraOnly || small ? 1 : 2;
+    c->thread_count = frameThreads(par, intraOnly);
     c->thread_type = FF_THREAD_FRAME;
     c->pkt_timebase = timeBase;
     if (options.pooledMemory) {
@@ -58,6 +64,18 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(const AVCodecParameters *par, b
     decoder->m_frame = ff::makeFrame();
     decoder->m_copy = ff::makeFrame();
     return decoder;
+}
+
+int VideoDecoder::frameThreads(const AVCodecParameters *par, bool intraOnly)
+{
+    // Frame threads keep each frame's pkt_dts that of the packet whose decode released it,
+    // as one thread does; slices are not threaded (x264 and Xvid write one slice a frame).
+    // They pay off on a run of dependent frames. Where every packet is a keyframe, a seek
+    // decodes one packet, and frame threads would only hold it back until the next packet
+    // is in and make every restart wait for the other thread; small pictures decode faster
+    // than threads hand them over.
+    const bool small = qint64(par->width) * par->height <= 640 * 480;
+    return intraOnly || small ? 1 : 2;
 }
 
 void VideoDecoder::rememberPalette(const AVPacket *packet)
@@ -94,13 +112,26 @@ bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)>
             av_frame_unref(m_copy.get());
         }
     };
+    const bool full = packet && m_context->skip_frame == AVDISCARD_DEFAULT;
+    const double cpuBefore = full ? processCpuSeconds() : 0;
     int sent = avcodec_send_packet(m_context.get(), packet);
     if (sent == AVERROR(EAGAIN)) {
         drain();
         sent = avcodec_send_packet(m_context.get(), packet);
     }
     drain();
+    if (full) {
+        m_cpuSeconds += processCpuSeconds() - cpuBefore;
+        ++m_fullDecodes;
+    }
     return sent >= 0 || sent == AVERROR_EOF;
+}
+
+double VideoDecoder::secondsPerPicture() const
+{
+    if (m_fullDecodes == 0)
+        return 0;
+    return m_cpuSeconds / double(m_fullDecodes) / double(std::max(1, m_context->thread_count));
 }
 
 void VideoDecoder::reset()
@@ -115,6 +146,9 @@ QImage ImageBufferPool::makeImage(int width, int height)
     static FramePool memory{0};
     const qsizetype bytesPerLine = qsizetype(width) * 4;
     const size_t size = size_t(bytesPerLine) * size_t(height);
+    // Two images' worth kept idle (up to the pool's usual cap): a seek lets the picture on
+    // show go as it converts the next, and without a spare every image is faulted in anew.
+    memory.setIdleCap(std::min(2 * size, FramePool::kDefaultIdleCap));
     AVBufferRef *buffer = memory.get(size);
     if (!buffer)
         return {};

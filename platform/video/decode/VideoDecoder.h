@@ -38,6 +38,10 @@ public:
         OpenError *error, AVRational timeBase = AVRational{1, 1},
         const DecodeOptions &options = {});
 
+    // The frame threads a decoder of such a stream runs (the bench's decoding floor uses
+    // the same).
+    static int frameThreads(const AVCodecParameters *par, bool intraOnly);
+
     // Sends the packet (nullptr: end of stream) and hands every frame that comes out to
     // `onFrame`. False when the decoder refuses the packet; later packets may still work.
     bool decode(AVPacket *packet, const std::function<void(AVFrame *)> &onFrame);
@@ -49,6 +53,12 @@ public:
     {
         m_context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
     }
+    // What a picture decoded in full has cost so far, as the time a machine with nothing
+    // else to do would take: the process's CPU time over each full decode (skipped pictures
+    // not counted), shared by the frame threads. Unlike the wall time, it does not grow
+    // threefold when other programs keep the cores busy. 0 before any full decode.
+    double secondsPerPicture() const;
+    qint64 fullDecodes() const { return m_fullDecodes; }
     // Frames the decoder holds back for reordering; a frame's display slot is the dts of the
     // packet that pushed it out less this.
     int delay() const { return m_context->has_b_frames; }
@@ -66,6 +76,8 @@ private:
     ff::FramePtr m_copy; // of a picture in the decoder's own memory, in the pool's
     std::vector<uint8_t> m_palette;
     bool m_paletteSent = false;
+    double m_cpuSeconds = 0; // over the full decodes
+    qint64 m_fullDecodes = 0;
 };
 
 // Pixel memory for converted images, handed back when the last copy of an image goes
@@ -73,8 +85,10 @@ private:
 // that the system faults in page by page on the first write, about 20 ms on this kind of
 // virtual machine, twice the conversion. Images are therefore cut from huge-page slabs (about
 // 0.5 ms for 8 MB of memory the system had handed out before), of one pool for the process
-// that keeps no spare: whoever converts again reuses an image of its own where it can (the
-// picture on show, an image the cache no longer needs).
+// that keeps two images' worth idle (none of a 4K picture): whoever converts again reuses an
+// image of its own where it can (the picture on show, an image the cache no longer needs),
+// and the spare serves the rest (a seek, whose new picture replaces the one on show only
+// once it is made).
 class ImageBufferPool {
 public:
     // A width x height RGB32 image over pooled memory; null when out of memory.
