@@ -319,6 +319,20 @@ std::function<QString(QString *)> made(const char *name, const QStringList &args
     return [=](QString *e) { return container(QString::fromLatin1(name), 150, args, e); };
 }
 
+// An AVI's H.264 with B-frames copied into `format` with generated times: they count the
+// packets in the order they are decoded, so they say nothing of the order pictures are shown.
+std::function<QString(QString *)> copiedFromAvi(const char *name, const char *format)
+{
+    return [=](QString *error) {
+        const QString avi = container(QStringLiteral("genpts-source"), 150,
+            {"-c:v", "libx264", "-bf", "2", "-g", "50", "-preset", "veryfast", "-f", "avi"}, error);
+        return avi.isEmpty() ? QString()
+            : ClipCorpus::generate(QString::fromLatin1(name),
+                  {"-fflags", "+genpts", "-i", avi, "-map", "0:v", "-c", "copy", "-f", format},
+                  error);
+    };
+}
+
 // The display matrix goes in as a copy, as a phone writes it beside the stream.
 QString rotated(QString *error)
 {
@@ -505,6 +519,8 @@ std::vector<Shape> allShapes()
                                   "if(eq(mod(N\\,25)\\,4)\\,PTS+40\\,PTS))",
                                   "-f", "matroska"}),
             150, kNumbered},
+        {"mkv_times_in_decode_order", copiedFromAvi("genpts-mkv", "matroska"), 150, kNumbered},
+        {"mp4_times_in_decode_order", copiedFromAvi("genpts-mp4", "mp4"), 150, kNumbered},
         // The two B-pictures the decoder drops are no positions; the rest are in the order of
         // their temporal references, not of the times the demuxer guesses.
         {"mpeg2_stream_cut_open_gop", cutOpenGopStream, 120, {}},

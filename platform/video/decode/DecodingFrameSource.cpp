@@ -215,7 +215,8 @@ bool DecodingFrameSource::startRun(int keyPacket, bool narrow)
     m_decoder->reset();
     m_decoder->setPalette(m_file->paletteAt(keyPacket));
     const bool positioned = m_file->seekToPacket(keyPacket);
-    m_run = DecodeRun(m_file->index(), m_file->presentsByTime(), keyPacket, positioned, narrow);
+    m_run = DecodeRun(m_file->index(), m_file->namesPicturesByPacket(), keyPacket, positioned,
+        narrow);
     return positioned;
 }
 
@@ -249,10 +250,14 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
         finishRun();
         return RunEnd::EndOfStream;
     }
+    // Times in decode order are counted as an AVI's chunks are: by the packet's slot.
+    if (m_file->presentsByTime() && !m_file->namesPicturesByPacket())
+        m_packet->dts = packetIndex >= 0 ? m_file->index().packet(packetIndex).slot
+                                         : AV_NOPTS_VALUE;
     m_run.sent(m_packet->dts, packetIndex);
     // The decoder hands each picture the pts of the packet it came from: the packet's number
     // names the picture where timestamps repeat, go backwards or were only guessed.
-    if (m_file->presentsByTime())
+    if (m_file->namesPicturesByPacket())
         m_packet->pts = packetIndex >= 0 ? packetIndex : AV_NOPTS_VALUE;
     const bool skip = m_skipFar && m_run.maySkip() && packetIndex >= 0 && farBefore(packetIndex);
     if (skip)

@@ -66,6 +66,12 @@ public:
     // Whether positions come from the packets' presentation times (every container but
     // AVI, whose packets have none): a packet's slot is then the position of its picture.
     bool presentsByTime() const { return m_streamIndex->presentsByTime(); }
+    // Whether a picture out of the decoder is named by the packet it came from (its time
+    // placed it); otherwise it is counted by the packet that pushed it out, as in an AVI.
+    bool namesPicturesByPacket() const
+    {
+        return presentsByTime() && !m_streamIndex->timesInDecodeOrder();
+    }
     AVRational timeBase() const { return m_streamIndex->timeBase(); }
     // Where a plain decode from the start shows nothing for these packets (no parameter sets
     // nor keyframe before them yet), their pictures are no positions; the rest close up.

@@ -45,6 +45,10 @@ public:
     // Whether positions come from the packets' presentation times: a packet's slot is then
     // the position of its picture.
     virtual bool presentsByTime() const = 0;
+    // Whether the times only count the packets in the order they are decoded although the
+    // decoder reorders the pictures (an AVI's stream copied out with generated times): the
+    // pictures are then numbered as they come out of the decoder, as an AVI's are.
+    virtual bool timesInDecodeOrder() const { return false; }
     // The rate, the slot table and the frame count (and each position's time where it has
     // one). False when the file shows no frame.
     virtual bool build(const Source &source, VideoInfo &info, FrameIndex &index) = 0;

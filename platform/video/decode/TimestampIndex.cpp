@@ -280,7 +280,23 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     m_timeBase = st->time_base;
     index = FrameIndex(std::move(scan.packets), count);
     timePositions(info, index);
+    checkDecodeOrderTimes(source.videoStream()->codecpar, index);
     return true;
+}
+
+// Where the decoder holds pictures back to reorder them, times that rise packet by packet in
+// the file cannot be when the pictures are shown. Only where every packet is a picture: what
+// an edit list or hidden pictures leave out is known by time alone.
+void TimestampIndex::checkDecodeOrderTimes(const AVCodecParameters *par, const FrameIndex &index)
+{
+    m_decodeOrderTimes = false;
+    if (m_raw || par->video_delay <= 0 || index.packetCount() < 2)
+        return;
+    for (int i = 0; i < index.packetCount(); ++i) {
+        if (index.packet(i).slot != i)
+            return;
+    }
+    m_decodeOrderTimes = true;
 }
 
 // What build() found that the file's headers do not say; the rest is derived again.
@@ -315,6 +331,7 @@ bool TimestampIndex::restore(IndexReader &in, const Source &source, VideoInfo &i
     info.rateDen = rate.den;
     index = std::move(restored);
     timePositions(info, index);
+    checkDecodeOrderTimes(source.videoStream()->codecpar, index);
     return true;
 }
 

@@ -16,6 +16,7 @@ public:
     explicit TimestampIndex(const AVInputFormat *format);
 
     bool presentsByTime() const override { return true; }
+    bool timesInDecodeOrder() const override { return m_decodeOrderTimes; }
     bool build(const Source &source, VideoInfo &info, FrameIndex &index) override;
     bool scannedWhole() const override { return m_scannedWhole; }
     void save(IndexWriter &out, const VideoInfo &info, const FrameIndex &index) const override;
@@ -34,10 +35,12 @@ private:
     void numberPositions(std::vector<FrameIndex::Packet> &packets,
         const std::vector<std::pair<int64_t, int>> &shown);
     void timePositions(VideoInfo &info, const FrameIndex &index) const;
+    void checkDecodeOrderTimes(const AVCodecParameters *par, const FrameIndex &index);
 
     bool m_raw = false; // a raw elementary stream: its times are the demuxer's guesses
     bool m_byteSeek = false; // a transport stream's timestamps give only a rough place
     bool m_scannedWhole = false; // every payload read: no sample tables said it
+    bool m_decodeOrderTimes = false;
     AVRational m_timeBase{1, 1};
     std::vector<int64_t> m_presentation; // what ordered each position's picture (its pts)
 };
