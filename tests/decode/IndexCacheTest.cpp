@@ -189,10 +189,19 @@ TEST(IndexCache, AFolderThatCannotBeMadeLeavesTheOpenWithoutOne)
 }
 
 // Beyond the bound the entries used longest ago go; one larger than the bound is not kept.
+// Nothing else in the folder is the cache's to drop, however old.
 TEST(IndexCache, TheFolderStaysWithinItsBoundDroppingTheLeastRecentlyUsed)
 {
     QTemporaryDir dir;
     const QByteArray payload(1000, 'x');
+    const QString other = dir.path() + QStringLiteral("/demo.avi");
+    {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(5000, 'z'));
+    }
+    const timespec longest_ago[2] = {{10, 0}, {10, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), longest_ago, 0);
     const IndexCache probe(dir.path());
     ASSERT_TRUE(probe.store(IndexCache::Key{.inode = 99}, payload));
     const qint64 entrySize = QFileInfo(probe.entryPath(IndexCache::Key{.inode = 99})).size();
@@ -214,7 +223,8 @@ TEST(IndexCache, TheFolderStaysWithinItsBoundDroppingTheLeastRecentlyUsed)
     EXPECT_TRUE(cache.load(keys[3]));
 
     EXPECT_FALSE(cache.store(IndexCache::Key{.inode = 5}, QByteArray(3 * entrySize, 'y')));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4);
+    EXPECT_TRUE(QFile::exists(other));
 }
 
 TEST(IndexCache, LivesInTheUsersCacheFolder)
@@ -225,9 +235,9 @@ TEST(IndexCache, LivesInTheUsersCacheFolder)
         QByteArray set;
         QString folder;
     } cases[] = {
-        {"/var/tmp/somewhere", QStringLiteral("/var/tmp/somewhere/kurimo")},
-        {"relative/is/ignored", QDir::homePath() + QStringLiteral("/.cache/kurimo")},
-        {"", QDir::homePath() + QStringLiteral("/.cache/kurimo")},
+        {"/var/tmp/somewhere", QStringLiteral("/var/tmp/somewhere/kurimo/index")},
+        {"relative/is/ignored", QDir::homePath() + QStringLiteral("/.cache/kurimo/index")},
+        {"", QDir::homePath() + QStringLiteral("/.cache/kurimo/index")},
     };
     for (const auto &c : cases) {
         qputenv("XDG_CACHE_HOME", c.set);

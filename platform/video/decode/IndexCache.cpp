@@ -77,7 +77,9 @@ QString IndexCache::standardFolder()
     QString base = qEnvironmentVariable("XDG_CACHE_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.cache");
-    return base + QStringLiteral("/kurimo");
+    // A folder of its own: the player's folder holds other things (the demo clip) that the
+    // bound must never drop.
+    return base + QStringLiteral("/kurimo/index");
 }
 
 std::optional<IndexCache::Key> IndexCache::keyOf(const QByteArray &localPath, int stream)
@@ -166,7 +168,8 @@ bool IndexCache::store(const Key &key, const QByteArray &payload) const
 void IndexCache::keepWithinBound() const
 {
     // Oldest first: an entry's time is that of its last use.
-    const QFileInfoList entries = QDir(m_folder).entryInfoList(
+    // Only what the cache wrote: whatever else is in the folder is not its to drop.
+    const QFileInfoList entries = QDir(m_folder).entryInfoList({QStringLiteral("*.index")},
         QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
     qint64 total = 0;
     for (const QFileInfo &e : entries)

@@ -25,7 +25,8 @@ public:
     // picture are coded apart): a user's recent recordings, and 2% of the size of one of them.
     static constexpr qint64 kBoundBytes = 64ll << 20;
 
-    // $XDG_CACHE_HOME/kurimo, or ~/.cache/kurimo where the variable is unset or relative.
+    // $XDG_CACHE_HOME/kurimo/index, or ~/.cache/kurimo/index where the variable is unset or
+    // relative.
     static QString standardFolder();
 
     struct Key {
