@@ -80,7 +80,7 @@ public:
         int reverseQueueCapacity = std::numeric_limits<int>::max();
         // What the machine can spare, read once as each reverse play starts;
         // MachineMemory::read when empty.
-        std::function<MachineMemory()> machineMemory;
+        std::function<MachineMemory()> machineMemory = {};
     };
 
     // The source must outlive the player; audio may be null (silent picture).
