@@ -150,6 +150,37 @@ bool DecodeAhead::hasDecodeWorkLocked() const
     return costLocked() < m_capacity;
 }
 
+// The picture at `position`, decoded with the lock let go; what the decoding took goes into
+// the measured pace.
+PicturePtr DecodeAhead::decodeUnlocked(std::unique_lock<std::mutex> &lock, int position)
+{
+    const quint64 generation = m_generation;
+    m_decoding = true;
+    lock.unlock();
+    qint64 decoded = 0;
+    SteadyTime started{};
+    SteadyTime ended{};
+    PicturePtr picture;
+    try {
+        decoded = -m_source.stats().framesDecoded;
+        started = m_clock->now();
+        picture = m_source.pictureAt(position);
+        ended = m_clock->now();
+        decoded += m_source.stats().framesDecoded;
+    } catch (...) {
+        lock.lock();
+        m_decoding = false;
+        throw;
+    }
+    lock.lock();
+    m_decoding = false;
+    if (generation == m_generation && decoded > 0) {
+        m_framesDecoded += decoded;
+        m_decodeSeconds += std::chrono::duration<double>(ended - started).count();
+    }
+    return picture;
+}
+
 void DecodeAhead::decodeLoop()
 {
     std::unique_lock lock(m_mutex);
@@ -172,30 +203,9 @@ void DecodeAhead::decodeLoop()
         // stops with what it holds let go, and the taker finds out.
         try {
             if (!fromHead) {
-                m_decoding = true;
-                lock.unlock();
-                qint64 decoded = 0;
-                SteadyTime started{};
-                SteadyTime ended{};
-                try {
-                    decoded = -m_source.stats().framesDecoded;
-                    started = m_clock->now();
-                    picture = m_source.pictureAt(position);
-                    ended = m_clock->now();
-                    decoded += m_source.stats().framesDecoded;
-                } catch (...) {
-                    lock.lock();
-                    m_decoding = false;
-                    throw;
-                }
-                lock.lock();
-                m_decoding = false;
+                picture = decodeUnlocked(lock, position);
                 if (generation != m_generation)
                     continue;
-                if (decoded > 0) {
-                    m_framesDecoded += decoded;
-                    m_decodeSeconds += std::chrono::duration<double>(ended - started).count();
-                }
                 if (const qint64 slot = headSlotLocked(ordinal); slot >= 0)
                     m_lapHead[std::size_t(slot)] = picture;
             }

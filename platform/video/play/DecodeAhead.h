@@ -89,6 +89,7 @@ private:
     };
 
     void decodeLoop();
+    PicturePtr decodeUnlocked(std::unique_lock<std::mutex> &lock, int position);
     bool hasDecodeWorkLocked() const;
     bool idleLocked() const;
     std::size_t costLocked() const { return m_queue.size() - m_headQueued; }
