@@ -250,10 +250,6 @@ std::optional<DecodingFrameSource::RunEnd> DecodingFrameSource::runStep(int posi
         finishRun();
         return RunEnd::EndOfStream;
     }
-    // Times in decode order are counted as an AVI's chunks are: by the packet's slot.
-    if (m_file->presentsByTime() && !m_file->namesPicturesByPacket())
-        m_packet->dts = packetIndex >= 0 ? m_file->index().packet(packetIndex).slot
-                                         : AV_NOPTS_VALUE;
     m_run.sent(m_packet->dts, packetIndex);
     // The decoder hands each picture the pts of the packet it came from: the packet's number
     // names the picture where timestamps repeat, go backwards or were only guessed.

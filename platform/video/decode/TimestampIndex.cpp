@@ -284,6 +284,13 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     return true;
 }
 
+// Times in decode order are counted as an AVI's chunks are: the packet's slot as its dts.
+void TimestampIndex::restamp(AVPacket *packet, const FrameIndex &index, int packetIndex) const
+{
+    if (m_decodeOrderTimes)
+        packet->dts = packetIndex >= 0 ? index.packet(packetIndex).slot : AV_NOPTS_VALUE;
+}
+
 // Where the decoder holds pictures back to reorder them, times that rise packet by packet in
 // the file cannot be when the pictures are shown. Only where every packet is a picture: what
 // an edit list or hidden pictures leave out is known by time alone.

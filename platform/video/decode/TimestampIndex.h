@@ -26,6 +26,7 @@ public:
     int seekTo(AVFormatContext *fc, int stream, const FrameIndex::Packet &target)
         const override;
     int64_t lookupTime(const AVPacket *packet) const override;
+    void restamp(AVPacket *packet, const FrameIndex &index, int packetIndex) const override;
     AVRational timeBase() const override { return m_timeBase; }
     bool dropPositions(const std::vector<int> &packetIndices, VideoInfo &info,
         FrameIndex &index) override;
