@@ -1,9 +1,9 @@
 #include "platform/video/play/MemoryBudget.h"
 
+#include "platform/video/AddressSpace.h"
+
 #include <cstdio>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace video {
 
@@ -78,19 +78,9 @@ MachineMemory MachineMemory::read()
     }
     if (const qint64 group = controlGroupLeft(); group >= 0)
         m.available = std::min(m.available, group);
-    rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return m;
     // Under a limit whose use cannot be read, nothing is left to grow into.
-    m.addressSpaceLeft = 0;
-    if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
-        unsigned long long pages = 0;
-        if (std::fscanf(statm, "%llu", &pages) == 1) {
-            const qint64 used = qint64(pages) * qint64(sysconf(_SC_PAGESIZE));
-            m.addressSpaceLeft = std::max<qint64>(0, qint64(limit.rlim_cur) - used);
-        }
-        std::fclose(statm);
-    }
+    if (const AddressSpace space = AddressSpace::now(); space.limited)
+        m.addressSpaceLeft = space.left.value_or(0);
     return m;
 }
 

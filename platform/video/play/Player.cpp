@@ -93,10 +93,8 @@ void Player::play(const PlayPlan &plan)
     m_clock = PlaybackClock(now, 0.0, rate(), PlaybackClock::Direction::Forward);
     // A repeating play decodes its first frame even when it is on screen: the first lap
     // fills the head that every later wrap is carried by.
-    const int capacity = plan.backward
-        ? b.frames(b.reverseQueueBytes, m_options.reverseQueueCapacity)
-        : b.frames(b.forwardQueueBytes, m_options.queueCapacity);
-    m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1, capacity,
+    m_decoder.begin(plan, plan.repeat ? 0 : m_presented + 1,
+        queueCapacityIn(b, m_options, plan.backward),
         plan.repeat ? lapHeadFor(m_source.pictureBytes()) : 0);
     m_startPending = true;
     m_playAsked = now;
@@ -168,7 +166,12 @@ bool Player::prerollCarries(qint64 queued, double framesPerSecond, qint64 runFra
 int Player::queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
     bool backward, double framesPerSecond)
 {
-    const MemoryBudget budget = MemoryBudget::forPicture(pictureBytes, pixels, framesPerSecond);
+    return queueCapacityIn(MemoryBudget::forPicture(pictureBytes, pixels, framesPerSecond),
+        options, backward);
+}
+
+int Player::queueCapacityIn(const MemoryBudget &budget, const Options &options, bool backward)
+{
     return backward ? budget.frames(budget.reverseQueueBytes, options.reverseQueueCapacity)
                     : budget.frames(budget.forwardQueueBytes, options.queueCapacity);
 }

@@ -128,6 +128,7 @@ public:
     // with nothing to spare (a reverse play grows it as it starts).
     static int queueCapacityFor(const Options &options, qint64 pictureBytes, qint64 pixels,
         bool backward, double framesPerSecond = 25.0);
+    static int queueCapacityIn(const MemoryBudget &budget, const Options &options, bool backward);
     // Frames of a repeating range's head kept from its first lap.
     static int lapHeadFor(qint64 pictureBytes);
     // Whether `queued` frames, shown at `framesPerSecond`, carry the picture while the
