@@ -5,6 +5,7 @@
 #include "platform/video/decode/ReadAhead.h"
 #include "platform/video/decode/ShownPictures.h"
 #include "platform/video/decode/SkippingDemuxer.h"
+#include "platform/video/decode/TsScan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -161,6 +162,16 @@ public:
         return read;
     }
 
+    // What the transport stream's own scan found, taken as collect() would have taken it.
+    void adopt(TsPictures pictures)
+    {
+        packets = std::move(pictures.packets);
+        for (size_t i = 0; i < packets.size(); ++i) {
+            idrRuns.push_back((i ? idrRuns.back() : 0) + (pictures.idr[i] ? 1 : 0));
+            shown.emplace_back(packets[i].pts, int(i));
+        }
+    }
+
     // Pictures at one time (a browser's recording, clips joined) are each shown, in the
     // order they are decoded; no picture is shown across an IDR picture.
     void sortShown()
@@ -246,9 +257,11 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
 {
     AVStream *st = source.videoStream();
     // The second demuxer would only repeat what the first said of the file.
+    std::optional<TsPictures> pictures = scanTransportStream(source);
     std::optional<QuietHere> quiet(std::in_place);
-    const std::unique_ptr<SkippingDemuxer> skipping =
-        openSkippingDemuxer(source.context(), source.stream, source.localPath);
+    const std::unique_ptr<SkippingDemuxer> skipping = pictures
+        ? nullptr
+        : openSkippingDemuxer(source.context(), source.stream, source.localPath);
     if (!skipping)
         quiet.reset();
     PacketScan scan(source, m_raw);
@@ -257,7 +270,9 @@ bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &in
     // There no seek first: the packets probing read are still queued, and a seek to "the
     // start" could land after packets stamped before it (an edit list's pre-roll).
     m_scannedWhole = !skipping || scan.collect(skipping->format.get()) < skipping->samples;
-    if (m_scannedWhole) {
+    if (pictures) {
+        scan.adopt(std::move(*pictures));
+    } else if (m_scannedWhole) {
         quiet.reset();
         scan.collect(source.context());
     }

@@ -1,0 +1,284 @@
+// A transport stream's index read from its packets is the one the demuxer's scan gives, or
+// none: every generated transport stream shape and every real one at hand, each video stream
+// indexed both ways. A packet too many or a keyframe flag of its own is a wrong picture.
+
+#include "platform/video/decode/Container.h"
+#include "platform/video/decode/TimestampIndex.h"
+#include "platform/video/decode/TsScan.h"
+#include "tests/support/ClipCorpus.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using video::FrameIndex;
+using video::VideoInfo;
+
+struct Built {
+    bool ok = false;
+    VideoInfo info;
+    FrameIndex index;
+};
+
+// The file opened as MediaFile opens it, for its video stream `video` (in stream order).
+template <typename Use>
+bool withSource(const QString &path, int video, Use use)
+{
+    int code = 0;
+    video::ff::FormatPtr format = video::container::open(path, &code);
+    if (!format || avformat_find_stream_info(format.get(), nullptr) < 0)
+        return false;
+    int stream = -1;
+    int seen = 0;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && seen++ == video)
+            stream = int(i);
+    }
+    if (stream < 0)
+        return false;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        format->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    video::StreamIndex::Source source;
+    source.format = &format;
+    source.stream = stream;
+    source.path = path;
+    source.localPath = QFile::encodeName(path);
+    source.fileSize = QFileInfo(path).size();
+    use(source);
+    return true;
+}
+
+Built build(const QString &path, int video, bool fast)
+{
+    Built built;
+    video::setTsScanAllowed(fast);
+    withSource(path, video, [&](const video::StreamIndex::Source &source) {
+        video::TimestampIndex index(source.context()->iformat);
+        built.ok = index.build(source, built.info, built.index);
+    });
+    video::setTsScanAllowed(true);
+    return built;
+}
+
+// Whether the packets' own scan takes the stream; false when there is none.
+bool taken(const QString &path, int video, bool *exists)
+{
+    bool took = false;
+    *exists = withSource(path, video, [&](const video::StreamIndex::Source &source) {
+        took = video::scanTransportStream(source).has_value();
+    });
+    return took;
+}
+
+// Every video stream of the file: the same index both ways where the fast scan takes it;
+// in *took how many streams it took.
+void compareBothWays(const QString &path, int *took)
+{
+    *took = 0;
+    bool exists = true;
+    for (int video = 0;; ++video) {
+        const bool fast = taken(path, video, &exists);
+        if (!exists)
+            break;
+        *took += fast ? 1 : 0;
+        if (!fast)
+            continue;
+        SCOPED_TRACE(QStringLiteral("%1, video stream %2").arg(path).arg(video).toStdString());
+        const Built a = build(path, video, true);
+        const Built b = build(path, video, false);
+        ASSERT_TRUE(a.ok && b.ok);
+        EXPECT_EQ(a.info.frameCount, b.info.frameCount);
+        EXPECT_EQ(a.info.rateNum, b.info.rateNum);
+        EXPECT_EQ(a.info.rateDen, b.info.rateDen);
+        EXPECT_EQ(a.info.pictureMs, b.info.pictureMs);
+        EXPECT_EQ(a.index.slotCount(), b.index.slotCount());
+        ASSERT_EQ(a.index.packetCount(), b.index.packetCount());
+        for (int i = 0; i < a.index.packetCount(); ++i) {
+            const FrameIndex::Packet &p = a.index.packet(i);
+            const FrameIndex::Packet &q = b.index.packet(i);
+            ASSERT_TRUE(p.pos == q.pos && p.size == q.size && p.slot == q.slot &&
+                p.keyframe == q.keyframe && p.dts == q.dts && p.pts == q.pts)
+                << "packet " << i << ": pos " << p.pos << "/" << q.pos << " size " << p.size
+                << "/" << q.size << " slot " << p.slot << "/" << q.slot << " key "
+                << p.keyframe << "/" << q.keyframe << " dts " << p.dts << "/" << q.dts
+                << " pts " << p.pts << "/" << q.pts;
+        }
+    }
+}
+
+// A copy of `source` with `patch` applied, made once beside it.
+QString variant(const QString &source, const char *suffix,
+    const std::function<bool(QByteArray &)> &patch)
+{
+    if (source.isEmpty())
+        return {};
+    const QString path = source.chopped(3) + QLatin1String(suffix) + QStringLiteral(".ts");
+    if (QFileInfo(path).size() > 0)
+        return path;
+    QByteArray data = ClipCorpus::readAll(source);
+    return !data.isEmpty() && patch(data) && ClipCorpus::writeAll(path, data) ? path : QString();
+}
+
+// Where each PES of the video PID (0x100, as ffmpeg writes it) starts.
+std::vector<qsizetype> videoPesStarts(const QByteArray &data)
+{
+    std::vector<qsizetype> starts;
+    for (qsizetype at = 0; at + 188 <= data.size(); at += 188) {
+        const auto *p = reinterpret_cast<const uchar *>(data.constData() + at);
+        if (p[0] == 0x47 && (p[1] & 0x40) && ((p[1] & 0x1f) << 8 | p[2]) == 0x100)
+            starts.push_back(at);
+    }
+    return starts;
+}
+
+QString made(const char *name, const QStringList &args)
+{
+    const QStringList source{"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25:d=6"};
+    return ClipCorpus::generate(QString::fromLatin1(name), source + args + QStringList{"-f",
+        "mpegts"});
+}
+
+const QStringList kBFrames{"-c:v", "libx264", "-bf", "3", "-g", "50", "-preset", "veryfast"};
+
+struct Shape {
+    const char *name;
+    std::function<QString()> make;
+    int taken; // video streams the fast scan takes
+};
+
+std::vector<Shape> shapes()
+{
+    const auto bFrames = [] { return made("tsscan-bframes", kBFrames); };
+    return {
+        {"b_frames", bFrames, 1},
+        // As a long recording from a fast encoder: no B-pictures, PES times alone.
+        {"no_b_frames",
+            [] {
+                return made("tsscan-no-bframes", {"-c:v", "libx264", "-preset", "ultrafast",
+                                                     "-crf", "38", "-g", "50"});
+            },
+            1},
+        // Open GOPs: I-pictures that are no IDR, keyframes by their recovery point SEI.
+        {"recovery_points",
+            [] {
+                return made("tsscan-open-gop", kBFrames + QStringList{"-x264-params",
+                                                               "open-gop=1:scenecut=0"});
+            },
+            1},
+        // Cut mid-GOP: no parameter sets before the first pictures.
+        {"cut_mid_gop",
+            [&] {
+                return variant(bFrames(), "-cut", [](QByteArray &data) {
+                    data.remove(0, data.size() / 6 / 188 * 188);
+                    return true;
+                });
+            },
+            1},
+        // Each video PES says it is longer than it is: the demuxer's packets are not the PES.
+        {"damaged_pes_lengths",
+            [&] {
+                return variant(bFrames(), "-pes-lengths", [](QByteArray &data) {
+                    for (const qsizetype at : videoPesStarts(data)) {
+                        const int payload = (data[at + 3] & 0x20) ? 5 + uchar(data[at + 4]) : 4;
+                        data[at + payload + 4] = char(0xff);
+                        data[at + payload + 5] = char(0xff);
+                    }
+                    return true;
+                });
+            },
+            0},
+        // Two pictures in one PES every ten (the start of the second no longer marked): the
+        // parser cuts them apart, so the PES is not a packet.
+        {"two_pictures_in_a_pes",
+            [&] {
+                return variant(bFrames(), "-joined", [](QByteArray &data) {
+                    const std::vector<qsizetype> starts = videoPesStarts(data);
+                    for (size_t i = 5; i < starts.size(); i += 10)
+                        data[starts[i] + 1] = char(data[starts[i] + 1] & ~0x40);
+                    return starts.size() > 20;
+                });
+            },
+            0},
+        // A transport packet of the video lost: the continuity counter jumps.
+        {"lost_packet",
+            [&] {
+                return variant(bFrames(), "-lost", [](QByteArray &data) {
+                    const std::vector<qsizetype> starts = videoPesStarts(data);
+                    if (starts.size() < 40)
+                        return false;
+                    data.remove(starts[37] + 188, 188);
+                    return true;
+                });
+            },
+            0},
+        // Field pictures, each a PES of its own.
+        {"interlaced",
+            [] {
+                return made("tsscan-fields", {"-vf", "tinterlace=interleave_top", "-c:v",
+                                                 "libx264", "-flags", "+ildct+ilme", "-g",
+                                                 "50", "-preset", "veryfast"});
+            },
+            0},
+        // Pictures larger than the demuxer hands over in one packet.
+        {"large_pictures",
+            [] {
+                return ClipCorpus::generate(QStringLiteral("tsscan-large"),
+                    {"-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=25:d=0.4", "-c:v", "libx264",
+                        "-qp", "0", "-g", "5", "-preset", "ultrafast", "-f", "mpegts"});
+            },
+            0},
+        // Two programmes, each a video stream.
+        {"two_programmes",
+            [] {
+                return ClipCorpus::generate(QStringLiteral("tsscan-programmes"),
+                    {"-f", "lavfi", "-i", "testsrc2=s=320x240:r=50:d=3", "-f", "lavfi", "-i",
+                        "testsrc2=s=320x240:r=25:d=6", "-map", "1:v", "-map", "0:v", "-c:v",
+                        "libx264", "-preset", "veryfast", "-program", "title=first:st=0",
+                        "-program", "title=second:st=1", "-f", "mpegts"});
+            },
+            2},
+    };
+}
+
+class GeneratedShape : public testing::TestWithParam<Shape> {};
+
+TEST_P(GeneratedShape, SameIndexOrDeclined)
+{
+    const QString path = GetParam().make();
+    if (path.isEmpty())
+        GTEST_SKIP() << "ffmpeg could not make it";
+    int took = 0;
+    compareBothWays(path, &took);
+    EXPECT_EQ(took, GetParam().taken);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, GeneratedShape, testing::ValuesIn(shapes()),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The real transport streams at hand: taken or declined, never a different index.
+TEST(RealTransportStreams, SameIndexOrDeclined)
+{
+    const QByteArray fromEnv = qgetenv("KURIMO_REAL_MEDIA");
+    const QString media =
+        QString::fromLocal8Bit(fromEnv.isEmpty() ? KURIMO_REAL_MEDIA_DIR : fromEnv.constData());
+    int files = 0;
+    for (const char *folder : {"real-broadcast", "real-containers"}) {
+        const QDir dir(media + QLatin1Char('/') + QLatin1String(folder));
+        for (const QString &name :
+            dir.entryList({"*.ts", "*.mts", "*.m2ts"}, QDir::Files, QDir::Name)) {
+            int took = 0;
+            compareBothWays(dir.filePath(name), &took);
+            std::printf("%s/%s: %s\n", folder, qPrintable(name), took ? "taken" : "declined");
+            ++files;
+        }
+    }
+    if (files == 0)
+        GTEST_SKIP() << "no real transport streams beside the checkout";
+}
+
+} // namespace
