@@ -33,8 +33,8 @@
 //   where decode times go back (declined) and, with B-pictures, where a picture other than a
 //   B-picture has its decode time equal to its presentation time (declined).
 // Anything else (lost sync, a continuity counter that jumps, scrambling, a PES without a
-// PTS or a slice, field pictures, a PES longer than the demuxer hands in one piece, 192-byte
-// packets ...) declines the whole file.
+// PTS or a slice, field pictures, 192-byte packets ...) declines the whole file. A PES longer
+// than the demuxer hands over in one packet is cut by it and joined again by the parser.
 namespace video {
 
 namespace {
@@ -43,7 +43,6 @@ std::atomic<bool> g_allowed{true};
 
 constexpr int kPacket = 188;
 constexpr int64_t kWindow = int64_t(kPacket) * 4096 * 32; // whole packets, about 24 MB
-constexpr int64_t kMaxPayload = 200 * 1024; // the demuxer's largest packet
 constexpr int kHeaderTail = 64; // of the first slice, as the codec's parser wants it
 constexpr int kNalPeek = 6; // a NAL header and the bytes of first_mb_in_slice, slice_type
 
@@ -147,7 +146,7 @@ public:
     {
         if (m_peeking)
             flushPeek();
-        if (m_bad || !m_sliceSeen || m_size > kMaxPayload)
+        if (m_bad || !m_sliceSeen || m_size > INT32_MAX)
             return false;
         if (m_length != 0 && m_length != 3 + m_headerData + m_size)
             return false;
