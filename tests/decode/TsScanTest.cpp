@@ -136,6 +136,27 @@ std::vector<qsizetype> videoPesStarts(const QByteArray &data)
     return starts;
 }
 
+// The last transport packet of the video PES starting at `start`, the next one at `next`.
+qsizetype lastPacketOf(const QByteArray &data, qsizetype next)
+{
+    qsizetype at = next - 188;
+    while (at > 0 && ((uchar(data[at + 1]) & 0x1f) << 8 | uchar(data[at + 2])) != 0x100)
+        at -= 188;
+    return at;
+}
+
+// Every tenth PES of the video changed by `patch`(data, its start, the next PES's start).
+std::function<bool(QByteArray &)> everyTenthPes(
+    const std::function<void(QByteArray &, qsizetype, qsizetype)> &patch)
+{
+    return [=](QByteArray &data) {
+        const std::vector<qsizetype> starts = videoPesStarts(data);
+        for (size_t i = 5; i + 1 < starts.size(); i += 10)
+            patch(data, starts[i], starts[i + 1]);
+        return starts.size() > 20;
+    };
+}
+
 QString made(const char *name, const QStringList &args)
 {
     const QStringList source{"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25:d=6"};
@@ -202,6 +223,28 @@ std::vector<Shape> shapes()
                         data[starts[i] + 1] = char(data[starts[i] + 1] & ~0x40);
                     return starts.size() > 20;
                 });
+            },
+            0},
+        // An SEI after the last slice of a PES: the parser cuts before it, a packet of its own.
+        {"sei_after_the_slices",
+            [&] {
+                return variant(bFrames(), "-late-sei",
+                    everyTenthPes([](QByteArray &data, qsizetype, qsizetype next) {
+                        data.replace(lastPacketOf(data, next) + 182, 6, "\0\0\1\6\5\x80", 6);
+                    }));
+            },
+            0},
+        // A PES whose last byte is a zero before one that starts with a three-byte start
+        // code: the parser's cut takes that zero with the next picture.
+        {"zero_before_a_short_start_code",
+            [&] {
+                return variant(bFrames(), "-short-start",
+                    everyTenthPes([](QByteArray &data, qsizetype start, qsizetype) {
+                        data[lastPacketOf(data, start) + 187] = 0;
+                        const int payload = (data[start + 3] & 0x20) ? 5 + uchar(data[start + 4]) : 4;
+                        const qsizetype au = start + payload + 9 + uchar(data[start + payload + 8]);
+                        data.replace(au, 6, "\0\0\1\x09\xf0\0", 6);
+                    }));
             },
             0},
         // A transport packet of the video lost: the continuity counter jumps.
