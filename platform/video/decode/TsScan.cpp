@@ -43,6 +43,7 @@ std::atomic<bool> g_allowed{true};
 
 constexpr int kPacket = 188;
 constexpr int64_t kWindow = int64_t(kPacket) * 4096 * 32; // whole packets, about 24 MB
+constexpr int64_t kPrefetch = 4096;
 constexpr int kHeaderTail = 64; // of the first slice, as the codec's parser wants it
 constexpr int kNalPeek = 6; // a NAL header and the bytes of first_mb_in_slice, slice_type
 
@@ -336,8 +337,14 @@ public:
                     POSIX_FADV_WILLNEED);
             }
             const auto *base = static_cast<const uint8_t *>(map) + (window - mapAt);
-            for (int64_t at = 0; at < length && !m_done && !m_bad; at += kPacket)
+            for (int64_t at = 0; at < length && !m_done && !m_bad; at += kPacket) {
+                // The processor's own prefetch stops at the end of each page of the map.
+                if (at + kPrefetch + kPacket <= length) {
+                    for (int line = 0; line < kPacket; line += 64)
+                        __builtin_prefetch(base + at + kPrefetch + line);
+                }
                 packet(base + at, window + at, end);
+            }
             ::munmap(map, mapLength);
             window = next;
         }
