@@ -256,12 +256,11 @@ void TimestampIndex::numberPositions(std::vector<FrameIndex::Packet> &packets,
 bool TimestampIndex::build(const Source &source, VideoInfo &info, FrameIndex &index)
 {
     AVStream *st = source.videoStream();
-    // The second demuxer would only repeat what the first said of the file.
     std::optional<TsPictures> pictures = scanTransportStream(source);
+    // The second demuxer would only repeat what the first said of the file.
     std::optional<QuietHere> quiet(std::in_place);
-    const std::unique_ptr<SkippingDemuxer> skipping = pictures
-        ? nullptr
-        : openSkippingDemuxer(source.context(), source.stream, source.localPath);
+    const std::unique_ptr<SkippingDemuxer> skipping =
+        openSkippingDemuxer(source.context(), source.stream, source.localPath);
     if (!skipping)
         quiet.reset();
     PacketScan scan(source, m_raw);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #if defined(__SSE2__)
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 // What the demuxer and the parser would make of the file, and why each condition here is
@@ -308,6 +311,28 @@ private:
     std::vector<int64_t> m_seiAt;
 };
 
+// A window of the file, read through the page cache without a copy.
+struct Map {
+    Map(int fd, int64_t at, size_t length) : length(length)
+    {
+        void *p = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, at);
+        if (p != MAP_FAILED) {
+            data = static_cast<const uint8_t *>(p);
+            ::madvise(p, length, MADV_SEQUENTIAL);
+        }
+    }
+    ~Map()
+    {
+        if (data)
+            ::munmap(const_cast<uint8_t *>(data), length);
+    }
+    Map(const Map &) = delete;
+    Map &operator=(const Map &) = delete;
+
+    const uint8_t *data = nullptr;
+    size_t length;
+};
+
 // One stretch of the file: from its first PES of the video PID up to the first one that
 // starts at or after `end` (the file's end for the last stretch).
 class Stretch {
@@ -317,26 +342,29 @@ public:
     void run(int fd, int64_t begin, int64_t end, int64_t fileEnd)
     {
         for (int64_t window = begin; window < fileEnd && !m_done && !m_bad;) {
-            if (m_cancelled && m_cancelled->load()) {
+            // A file cut shorter under the map would end the program (SIGBUS) where a read
+            // ends at the end of the file: one that shrank since the scan began is declined
+            // (the window is read in a few milliseconds).
+            struct stat now = {};
+            if ((m_cancelled && m_cancelled->load()) || ::fstat(fd, &now) != 0 ||
+                now.st_size < fileEnd) {
                 m_bad = true;
                 return;
             }
             const int64_t length = std::min(kWindow, fileEnd - window);
             const int64_t mapAt = window & ~int64_t(4095);
-            const size_t mapLength = size_t(length + (window - mapAt));
-            void *map = ::mmap(nullptr, mapLength, PROT_READ, MAP_SHARED, fd, mapAt);
-            if (map == MAP_FAILED) {
+            const Map map(fd, mapAt, size_t(length + (window - mapAt)));
+            if (!map.data) {
                 m_bad = true;
                 return;
             }
-            ::madvise(map, mapLength, MADV_SEQUENTIAL);
             const int64_t next = window + length;
             if (next < fileEnd) { // the disk reads the next window while this one is parsed
                 const int64_t nextAt = next & ~int64_t(4095);
                 ::posix_fadvise(fd, nextAt, std::min(kWindow, fileEnd - nextAt),
                     POSIX_FADV_WILLNEED);
             }
-            const auto *base = static_cast<const uint8_t *>(map) + (window - mapAt);
+            const uint8_t *base = map.data + (window - mapAt);
             for (int64_t at = 0; at < length && !m_done && !m_bad; at += kPacket) {
                 // The processor's own prefetch stops at the end of each page of the map.
                 if (at + kPrefetch + kPacket <= length) {
@@ -345,7 +373,6 @@ public:
                 }
                 packet(base + at, window + at, end);
             }
-            ::munmap(map, mapLength);
             window = next;
         }
         if (!m_done && !m_bad && m_inPes)
@@ -361,6 +388,7 @@ public:
     bool firstShortStart = false;
     bool lastEndsWithZero = false;
     bool declined() const { return m_bad; }
+    void fail() { m_bad = true; }
 
 private:
     void packet(const uint8_t *p, int64_t pos, int64_t end)
@@ -566,10 +594,27 @@ std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
     const int64_t half = fileEnd / 2 / kPacket * kPacket;
     Stretch first(st->id, source.cancelled);
     Stretch second(st->id, source.cancelled);
+    // Out of memory or threads, the stretch declines: the demuxer's scan says what it can.
+    const auto runSecond = [&] {
+        try {
+            second.run(fd, half, fileEnd, fileEnd);
+        } catch (const std::exception &) {
+            second.fail();
+        }
+    };
     std::thread other;
-    if (half < fileEnd)
-        other = std::thread([&] { second.run(fd, half, fileEnd, fileEnd); });
-    first.run(fd, 0, half, fileEnd);
+    if (half < fileEnd) {
+        try {
+            other = std::thread(runSecond);
+        } catch (const std::system_error &) {
+            runSecond();
+        }
+    }
+    try {
+        first.run(fd, 0, half, fileEnd);
+    } catch (const std::bad_alloc &) {
+        first.fail();
+    }
     if (other.joinable())
         other.join();
     ::close(fd);
