@@ -276,6 +276,9 @@ std::vector<Shape> shapes()
                         "-qp", "0", "-g", "5", "-preset", "ultrafast", "-f", "mpegts"});
             },
             1},
+        // 192-byte packets, a time before each (Blu-ray, AVCHD).
+        {"m2ts", [] { return made("tsscan-m2ts", kBFrames + QStringList{"-mpegts_m2ts_mode", "1"}); },
+            1},
         // Two programmes, each a video stream.
         {"two_programmes",
             [] {

@@ -38,7 +38,8 @@
 //   where decode times go back (declined) and, with B-pictures, where a picture other than a
 //   B-picture has its decode time equal to its presentation time (declined).
 // Anything else (lost sync, a continuity counter that jumps, scrambling, a PES without a
-// PTS or a slice, field pictures, 192-byte packets ...) declines the whole file. A PES longer
+// PTS or a slice, field pictures, packets of neither 188 bytes nor M2TS's 192 ...) declines
+// the whole file. A PES longer
 // than the demuxer hands over in one packet is cut by it and joined again by the parser.
 namespace video {
 
@@ -47,7 +48,7 @@ namespace {
 std::atomic<bool> g_allowed{true};
 
 constexpr int kPacket = 188;
-constexpr int64_t kWindow = int64_t(kPacket) * 4096 * 32; // whole packets, about 24 MB
+constexpr int64_t kWindowPackets = 4096 * 32; // about 24 MB
 constexpr int64_t kPrefetch = 4096;
 constexpr int kHeaderTail = 64; // of the first slice, as the codec's parser wants it
 constexpr int kNalPeek = 6; // a NAL header and the bytes of first_mb_in_slice, slice_type
@@ -342,7 +343,11 @@ struct Map {
 // starts at or after `end` (the file's end for the last stretch).
 class Stretch {
 public:
-    Stretch(int pid, const std::atomic<bool> *cancelled) : m_pid(pid), m_cancelled(cancelled) {}
+    // `stride`: 188, or 192 where each packet has a 4-byte time before it (M2TS).
+    Stretch(int pid, int stride, const std::atomic<bool> *cancelled)
+        : m_pid(pid), m_stride(stride), m_cancelled(cancelled)
+    {
+    }
 
     void run(int fd, int64_t begin, int64_t end, int64_t fileEnd)
     {
@@ -356,7 +361,8 @@ public:
                 m_bad = true;
                 return;
             }
-            const int64_t length = std::min(kWindow, fileEnd - window);
+            const int64_t windowSize = m_stride * kWindowPackets;
+            const int64_t length = std::min(windowSize, fileEnd - window);
             const int64_t mapAt = window & ~int64_t(4095);
             const Map map(fd, mapAt, size_t(length + (window - mapAt)));
             if (!map.data) {
@@ -366,17 +372,18 @@ public:
             const int64_t next = window + length;
             if (next < fileEnd) { // the disk reads the next window while this one is parsed
                 const int64_t nextAt = next & ~int64_t(4095);
-                ::posix_fadvise(fd, nextAt, std::min(kWindow, fileEnd - nextAt),
+                ::posix_fadvise(fd, nextAt, std::min(windowSize, fileEnd - nextAt),
                     POSIX_FADV_WILLNEED);
             }
             const uint8_t *base = map.data + (window - mapAt);
-            for (int64_t at = 0; at < length && !m_done && !m_bad; at += kPacket) {
+            // The demuxer's position of a packet is where its time is, in an M2TS.
+            for (int64_t at = 0; at < length && !m_done && !m_bad; at += m_stride) {
                 // The processor's own prefetch stops at the end of each page of the map.
-                if (at + kPrefetch + kPacket <= length) {
-                    for (int line = 0; line < kPacket; line += 64)
+                if (at + kPrefetch + m_stride <= length) {
+                    for (int line = 0; line < m_stride; line += 64)
                         __builtin_prefetch(base + at + kPrefetch + line);
                 }
-                packet(base + at, window + at, end);
+                packet(base + at + (m_stride - kPacket), window + at, end);
             }
             window = next;
         }
@@ -485,6 +492,7 @@ private:
     }
 
     const int m_pid;
+    const int m_stride;
     const std::atomic<bool> *m_cancelled;
     Pes m_pes;
     bool m_inPes = false;
@@ -593,12 +601,22 @@ std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
     const int fd = ::open(source.localPath.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    const int64_t fileEnd = ::lseek(fd, 0, SEEK_END) / kPacket * kPacket;
+    uint8_t start[2 * (kPacket + 4)] = {};
+    const bool read = ::pread(fd, start, sizeof start, 0) == ssize_t(sizeof start);
+    const int stride = !read                                      ? 0
+        : start[0] == 0x47 && start[kPacket] == 0x47              ? kPacket
+        : start[4] == 0x47 && start[kPacket + 8] == 0x47          ? kPacket + 4
+                                                                   : 0;
+    if (stride == 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const int64_t fileEnd = ::lseek(fd, 0, SEEK_END) / stride * stride;
     // Two stretches at once, the second from the first PES of the video PID at or after the
     // middle, whatever the size: a small file costs a thread, and is read as a large one is.
-    const int64_t half = fileEnd / 2 / kPacket * kPacket;
-    Stretch first(st->id, source.cancelled);
-    Stretch second(st->id, source.cancelled);
+    const int64_t half = fileEnd / 2 / stride * stride;
+    Stretch first(st->id, stride, source.cancelled);
+    Stretch second(st->id, stride, source.cancelled);
     // Out of memory or threads, the stretch declines: the demuxer's scan says what it can.
     const auto runSecond = [&] {
         try {
