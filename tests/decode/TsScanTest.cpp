@@ -136,6 +136,12 @@ std::vector<qsizetype> videoPesStarts(const QByteArray &data)
     return starts;
 }
 
+// Where the PES header is in the transport packet at `at`.
+qsizetype pesAt(const QByteArray &data, qsizetype at)
+{
+    return at + ((data[at + 3] & 0x20) ? 5 + uchar(data[at + 4]) : 4);
+}
+
 // The last transport packet of the video PES starting at `start`, the next one at `next`.
 qsizetype lastPacketOf(const QByteArray &data, qsizetype next)
 {
@@ -205,9 +211,8 @@ std::vector<Shape> shapes()
             [&] {
                 return variant(bFrames(), "-pes-lengths", [](QByteArray &data) {
                     for (const qsizetype at : videoPesStarts(data)) {
-                        const int payload = (data[at + 3] & 0x20) ? 5 + uchar(data[at + 4]) : 4;
-                        data[at + payload + 4] = char(0xff);
-                        data[at + payload + 5] = char(0xff);
+                        data[pesAt(data, at) + 4] = char(0xff);
+                        data[pesAt(data, at) + 5] = char(0xff);
                     }
                     return true;
                 });
@@ -241,9 +246,8 @@ std::vector<Shape> shapes()
                 return variant(bFrames(), "-short-start",
                     everyTenthPes([](QByteArray &data, qsizetype start, qsizetype) {
                         data[lastPacketOf(data, start) + 187] = 0;
-                        const int payload = (data[start + 3] & 0x20) ? 5 + uchar(data[start + 4]) : 4;
-                        const qsizetype au = start + payload + 9 + uchar(data[start + payload + 8]);
-                        data.replace(au, 6, "\0\0\1\x09\xf0\0", 6);
+                        const qsizetype pes = pesAt(data, start);
+                        data.replace(pes + 9 + uchar(data[pes + 8]), 6, "\0\0\1\x09\xf0\0", 6);
                     }));
             },
             0},
@@ -272,12 +276,14 @@ std::vector<Shape> shapes()
         {"large_pictures",
             [] {
                 return ClipCorpus::generate(QStringLiteral("tsscan-large"),
-                    {"-f", "lavfi", "-i", "testsrc2=s=640x480:r=25:d=2,noise=alls=100:allf=t", "-c:v", "libx264",
-                        "-qp", "0", "-g", "5", "-preset", "ultrafast", "-f", "mpegts"});
+                    {"-f", "lavfi", "-i", "testsrc2=s=640x480:r=25:d=2,noise=alls=100:allf=t",
+                        "-c:v", "libx264", "-qp", "0", "-g", "5", "-preset", "ultrafast", "-f",
+                        "mpegts"});
             },
             1},
         // 192-byte packets, a time before each (Blu-ray, AVCHD).
-        {"m2ts", [] { return made("tsscan-m2ts", kBFrames + QStringList{"-mpegts_m2ts_mode", "1"}); },
+        {"m2ts",
+            [] { return made("tsscan-m2ts", kBFrames + QStringList{"-mpegts_m2ts_mode", "1"}); },
             1},
         // Two programmes, each a video stream.
         {"two_programmes",

@@ -8,7 +8,7 @@
 
 namespace video {
 
-// A transport stream's H.264 pictures read straight from its 188-byte packets, two halves of
+// A transport stream's H.264 pictures read straight from its packets, two halves of
 // the file at once, without libavformat's demuxer and the codec's parser that splits its PES
 // packets into pictures (most of the time of a scan). It gives exactly what a scan through
 // them would: where the file is of the plain kind it knows (one picture to a PES, each with
