@@ -115,9 +115,9 @@ public:
     void start(int64_t pos, int64_t pts, int64_t dts, int length, int headerData)
     {
         *this = Pes();
-        m_pos = pos;
-        m_pts = pts;
-        m_dts = dts;
+        m_unit.pos = pos;
+        m_unit.pts = pts;
+        m_unit.dts = dts;
         m_length = length;
         m_headerData = headerData;
     }
@@ -152,7 +152,7 @@ public:
     }
 
     // The access unit the PES held, or false where the parser would make something else of it.
-    bool finish(AccessUnit *picture, bool *needsParser)
+    bool finish(AccessUnit *unit, bool *needsParser)
     {
         if (m_peeking)
             flushPeek();
@@ -160,13 +160,11 @@ public:
             return false;
         if (m_length != 0 && m_length != 3 + m_headerData + m_size)
             return false;
-        picture->pos = m_pos;
-        picture->size = m_size;
-        picture->pts = m_pts;
-        picture->dts = m_dts;
-        picture->idr = m_firstType == 5;
-        picture->b = m_bSlice;
-        picture->key = picture->idr;
+        *unit = m_unit;
+        unit->size = m_size;
+        unit->idr = m_firstType == 5;
+        unit->b = m_bSlice;
+        unit->key = unit->idr;
         *needsParser = m_parameterSets || seiMayHaveRecoveryPoint();
         return true;
     }
@@ -291,9 +289,7 @@ private:
         return false;
     }
 
-    int64_t m_pos = 0;
-    int64_t m_pts = 0;
-    int64_t m_dts = 0;
+    AccessUnit m_unit; // where and when, from the PES header
     int m_length = 0;
     int m_headerData = 0;
     int64_t m_size = 0;
