@@ -3,12 +3,17 @@
 // indexed both ways. A packet too many or a keyframe flag of its own is a wrong picture.
 
 #include "platform/video/decode/Container.h"
+#include "platform/video/decode/MappedRead.h"
 #include "platform/video/decode/TimestampIndex.h"
 #include "platform/video/decode/TsScan.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -332,6 +337,35 @@ TEST(RealTransportStreams, SameIndexOrDeclined)
     }
     if (files == 0)
         GTEST_SKIP() << "no real transport streams beside the checkout";
+}
+
+// A recording cut shorter while the scan reads it through the map: the read ends, the
+// program goes on, and the next read of a mapping that holds works again.
+TEST(MappedRead, AFileCutShorterUnderTheReadEndsOnlyTheRead)
+{
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    const long page = ::sysconf(_SC_PAGESIZE);
+    ASSERT_TRUE(file.write(QByteArray(int(4 * page), '\x47')) == 4 * page && file.flush());
+    void *map = ::mmap(nullptr, size_t(4 * page), PROT_READ, MAP_SHARED, file.handle(), 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const auto *bytes = static_cast<const volatile unsigned char *>(map);
+    int sum = 0;
+    auto readAll = [&] {
+        for (long i = 0; i < 4 * page; i += 64)
+            sum += bytes[i];
+    };
+    EXPECT_TRUE(video::readMapped(map, size_t(4 * page), readAll));
+    EXPECT_EQ(sum, 0x47 * 4 * page / 64);
+    ASSERT_EQ(::ftruncate(file.handle(), page), 0);
+    sum = 0;
+    EXPECT_FALSE(video::readMapped(map, size_t(4 * page), readAll));
+    EXPECT_EQ(sum, 0x47 * page / 64); // up to the new end
+    sum = 0;
+    EXPECT_FALSE(video::readMapped(map, size_t(4 * page), readAll));
+    EXPECT_TRUE(video::readMapped(map, size_t(page), [&] { sum = bytes[page - 1]; }));
+    EXPECT_EQ(sum, 0x47);
+    ::munmap(map, size_t(4 * page));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/video/decode/TsScan.h"
 
+#include "platform/video/decode/MappedRead.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -348,9 +350,8 @@ public:
     void run(int fd, int64_t begin, int64_t end, int64_t fileEnd)
     {
         for (int64_t window = begin; window < fileEnd && !m_done && !m_bad;) {
-            // A file cut shorter under the map would end the program (SIGBUS) where a read
-            // ends at the end of the file: one that shrank since the scan began is declined
-            // (the window is read in a few milliseconds).
+            // A file that shrank since the scan began is declined here; one cut shorter while
+            // a window is read, by readMapped.
             struct stat now = {};
             if ((m_cancelled && m_cancelled->load()) || ::fstat(fd, &now) != 0 ||
                 now.st_size < fileEnd) {
@@ -373,13 +374,19 @@ public:
             }
             const uint8_t *base = map.data + (window - mapAt);
             // The demuxer's position of a packet is where its time is, in an M2TS.
-            for (int64_t at = 0; at < length && !m_done && !m_bad; at += m_stride) {
-                // The processor's own prefetch stops at the end of each page of the map.
-                if (at + kPrefetch + m_stride <= length) {
-                    for (int line = 0; line < m_stride; line += 64)
-                        __builtin_prefetch(base + at + kPrefetch + line);
+            const bool whole = readMapped(base, size_t(length), [&] {
+                for (int64_t at = 0; at < length && !m_done && !m_bad; at += m_stride) {
+                    // The processor's own prefetch stops at the end of each page of the map.
+                    if (at + kPrefetch + m_stride <= length) {
+                        for (int line = 0; line < m_stride; line += 64)
+                            __builtin_prefetch(base + at + kPrefetch + line);
+                    }
+                    packet(base + at + (m_stride - kPacket), window + at, end);
                 }
-                packet(base + at + (m_stride - kPacket), window + at, end);
+            });
+            if (!whole) { // cut shorter while it was read
+                m_bad = true;
+                return;
             }
             window = next;
         }
