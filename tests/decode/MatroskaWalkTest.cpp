@@ -1,0 +1,155 @@
+// The walk over a Matroska file's element headers must give the very index the demuxer's scan
+// of every byte gives: a packet whose place, keyframe flag or time differs is a wrong frame.
+// Each file is opened both ways; the walk may decline a file, never differ.
+
+#include "platform/video/decode/MatroskaWalk.h"
+#include "platform/video/decode/MediaFile.h"
+#include "tests/support/ClipCorpus.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Opened {
+    video::VideoInfo info;
+    video::FrameIndex index;
+    int walked = 0;
+};
+
+Opened openAs(const QString &path, bool walk)
+{
+    video::MatroskaWalk::allowed = walk;
+    video::OpenError why;
+    const auto file = video::MediaFile::open(path, &why);
+    video::MatroskaWalk::allowed = true;
+    Opened opened;
+    if (file) {
+        opened.info = file->info();
+        opened.index = file->index();
+        opened.walked = video::MatroskaWalk::lastWalked;
+    }
+    return opened;
+}
+
+// Where the two differ first, or empty.
+std::string difference(const Opened &a, const Opened &b)
+{
+    if (a.info.frameCount != b.info.frameCount || a.info.rateNum != b.info.rateNum ||
+        a.info.rateDen != b.info.rateDen || a.info.pictureMs != b.info.pictureMs ||
+        a.index.slotCount() != b.index.slotCount())
+        return "frame count, rate or times";
+    if (a.index.packetCount() != b.index.packetCount())
+        return "packet count " + std::to_string(a.index.packetCount()) + " against " +
+            std::to_string(b.index.packetCount());
+    for (int i = 0; i < a.index.packetCount(); ++i) {
+        const video::FrameIndex::Packet &p = a.index.packet(i), &q = b.index.packet(i);
+        if (p.pos != q.pos || p.size != q.size || p.keyframe != q.keyframe || p.dts != q.dts ||
+            p.pts != q.pts || p.slot != q.slot)
+            return "packet " + std::to_string(i) + ": pos " + std::to_string(p.pos) + "/" +
+                std::to_string(q.pos) + " size " + std::to_string(p.size) + "/" +
+                std::to_string(q.size) + " key " + std::to_string(p.keyframe) + "/" +
+                std::to_string(q.keyframe) + " dts " + std::to_string(p.dts) + "/" +
+                std::to_string(q.dts) + " pts " + std::to_string(p.pts) + "/" +
+                std::to_string(q.pts) + " slot " + std::to_string(p.slot) + "/" +
+                std::to_string(q.slot);
+    }
+    return {};
+}
+
+struct Case {
+    const char *name;
+    QStringList args; // ffmpeg's, after the source
+    int frames = 150;
+    bool walks = false; // long enough for the walk to take over from the demuxer
+};
+
+QStringList source(int frames)
+{
+    return {"-f", "lavfi", "-i", "testsrc2=s=96x64:r=25", "-frames:v", QString::number(frames),
+        "-an"};
+}
+
+const QStringList kX264{"-c:v", "libx264", "-preset", "veryfast", "-g", "50"};
+
+std::vector<Case> cases()
+{
+    return {
+        {"h264_cues", kX264 + QStringList{"-bf", "3", "-f", "matroska"}},
+        {"h264_live_no_cues", kX264 + QStringList{"-bf", "3", "-live", "1", "-f", "matroska"}},
+        {"h264_orientation_sei",
+            kX264 + QStringList{"-bf", "2", "-bsf:v",
+                        "h264_metadata=display_orientation=insert:rotate=90", "-f", "matroska"}},
+        {"h264_times_repeat_and_go_back",
+            {"-c:v", "libx264", "-bf", "0", "-g", "25", "-sc_threshold", "0", "-preset",
+                "veryfast", "-bsf:v",
+                "setts=pts=if(eq(mod(N\\,25)\\,24)\\,PTS+60\\,if(eq(mod(N\\,25)\\,4)\\,PTS+40\\,PTS))",
+                "-f", "matroska"},
+            3000, true},
+        {"vp9_hidden_frames",
+            {"-c:v", "libvpx-vp9", "-g", "50", "-auto-alt-ref", "1", "-lag-in-frames", "16",
+                "-deadline", "realtime", "-cpu-used", "8", "-f", "webm"}},
+        {"h264_long_bframes", kX264 + QStringList{"-bf", "3", "-f", "matroska"}, 3000, true},
+        // A pipe: a segment of unknown size, no cues, no duration.
+        {"h264_long_pipe_no_bframes",
+            {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-f", "matroska",
+                "-write_crc32", "0", "-live", "1"},
+            3000, true},
+        // Open GOPs: recovery points, which the walk leaves to the demuxer.
+        {"h264_long_open_gop",
+            kX264 + QStringList{"-bf", "2", "-x264-params", "open-gop=1:keyint=40:min-keyint=4",
+                        "-f", "matroska"},
+            3000},
+        {"hevc_long",
+            {"-c:v", "libx265", "-preset", "ultrafast", "-g", "50", "-x265-params",
+                "log-level=none", "-f", "matroska"},
+            3000, true},
+    };
+}
+
+TEST(MatroskaWalk, GivesTheDemuxersIndexOrDeclines)
+{
+    for (const Case &c : cases()) {
+        QString error;
+        const QString path = ClipCorpus::generate(QStringLiteral("walk-") +
+                QString::fromLatin1(c.name), source(c.frames) + c.args, &error);
+        ASSERT_FALSE(path.isEmpty()) << c.name << ": " << error.toStdString();
+        const Opened scanned = openAs(path, false);
+        const Opened walked = openAs(path, true);
+        ASSERT_GT(scanned.info.frameCount, 0) << c.name;
+        EXPECT_EQ(difference(scanned, walked), "") << c.name;
+        // The long ones are there for the walk: most of their packets come from it.
+        if (c.walks) {
+            EXPECT_GT(walked.walked, walked.index.packetCount() / 2) << c.name;
+        }
+        std::printf("%-32s %5d packets, %5d walked\n", c.name, walked.index.packetCount(),
+            walked.walked);
+    }
+}
+
+// Files from other programs, where the checkout has them beside it: each the same both ways.
+TEST(MatroskaWalk, RealFilesTheSameBothWays)
+{
+    const QByteArray fromEnv = qgetenv("KURIMO_REAL_MEDIA");
+    const QString dir =
+        QString::fromLocal8Bit(fromEnv.isEmpty() ? KURIMO_REAL_MEDIA_DIR : fromEnv.constData());
+    QStringList files;
+    for (const char *folder : {"real-containers", "real-broadcast"}) {
+        const QDir d(dir + QLatin1Char('/') + QLatin1String(folder));
+        for (const QString &name : d.entryList({"*.mkv", "*.webm"}, QDir::Files, QDir::Name))
+            files << d.filePath(name);
+    }
+    if (files.isEmpty())
+        GTEST_SKIP() << "no real files beside the checkout";
+    for (const QString &path : files) {
+        const Opened scanned = openAs(path, false);
+        const Opened walked = openAs(path, true);
+        EXPECT_EQ(difference(scanned, walked), "") << path.toStdString();
+        std::printf("%-60s %5d packets, %5d walked\n",
+            qPrintable(QDir(path).dirName().left(60)), walked.index.packetCount(),
+            walked.walked);
+    }
+}
+
+} // namespace
