@@ -96,6 +96,18 @@ std::vector<Case> cases()
             {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-f", "matroska",
                 "-write_crc32", "0", "-live", "1"},
             3000, true},
+        // I pictures at the cuts within the shortest GOP, no IDR pictures: with one reference
+        // frame the parser calls them keyframes, with more it does not.
+        {"h264_cuts_one_reference",
+            {"-vf", "negate=enable='gte(mod(n\\,20)\\,10)'", "-c:v", "libx264", "-preset",
+                "veryfast", "-g", "50", "-bf", "0", "-x264-params",
+                "ref=1:min-keyint=26:scenecut=40", "-f", "matroska"},
+            1500, true},
+        {"h264_cuts_bframes",
+            {"-vf", "negate=enable='gte(mod(n\\,20)\\,10)'", "-c:v", "libx264", "-preset",
+                "veryfast", "-g", "50", "-bf", "2", "-x264-params", "min-keyint=26:scenecut=40",
+                "-f", "matroska"},
+            1500, true},
         // Open GOPs: recovery points, which the walk leaves to the demuxer.
         {"h264_long_open_gop",
             kX264 + QStringList{"-bf", "2", "-x264-params", "open-gop=1:keyint=40:min-keyint=4",

@@ -508,6 +508,7 @@ bool MatroskaWalk::readHead()
                     (field.id == kCodecDelay && readUnsigned(value, field.size) != 0))
                     plain = false;
             }
+            m_tracks.push_back(number);
             if (type != 1)
                 continue;
             codec = codec.c_str(); // a string may be padded with zeros
@@ -586,6 +587,10 @@ bool MatroskaWalk::follow(const AVPacket *packet)
     }
     if (!m_bufferKnown) {
         m_window.push_back(pts);
+        if (m_window.size() > 1000) { // times that go back a long way: no end in sight
+            m_off = true;
+            return false;
+        }
         if (int(m_window.size()) < m_delay)
             return false;
         std::vector<int64_t> latest = m_window;
@@ -693,8 +698,8 @@ bool MatroskaWalk::takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag,
     const int trackLength = __builtin_clz(uint32_t(d[0]) << 24) + 1;
     if (track < 0 || got < trackLength + 3)
         return false;
-    if (track != int64_t(m_track))
-        return true; // the demuxer drops the other tracks' blocks
+    if (track != int64_t(m_track)) // the demuxer drops the other tracks' blocks, and stops
+        return std::find(m_tracks.begin(), m_tracks.end(), uint64_t(track)) != m_tracks.end();
     const int16_t blockTime = int16_t(d[trackLength] << 8 | d[trackLength + 1]);
     const int flags = d[trackLength + 2];
     const int header = trackLength + 3;
@@ -712,7 +717,8 @@ bool MatroskaWalk::takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag,
         Verdict verdict;
         int need = 0;
         Judged judged = m_avc.judge(d + header, got - header, p.size, &verdict, &need);
-        if (judged == Judged::NeedMore) {
+        while (judged == Judged::NeedMore) {
+            need = std::min(std::max(need, 2 * got), p.size);
             d = m_file->at(dataPos + header, need, &got);
             if (!d || got < need)
                 return false;

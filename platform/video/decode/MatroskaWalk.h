@@ -88,6 +88,7 @@ private:
     const StreamIndex::Source *m_source = nullptr;
     bool m_h264 = false;
     uint64_t m_track = 0;
+    std::vector<uint64_t> m_tracks; // every track's number
     int64_t m_segmentEnd = 0; // the file's end where the segment's size is unknown
     int64_t m_cursor = 0; // the next top-level element to look at
     AvcParser m_avc;
