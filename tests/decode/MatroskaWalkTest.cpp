@@ -7,6 +7,8 @@
 #include "tests/support/ClipCorpus.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -15,20 +17,43 @@ namespace {
 struct Opened {
     video::VideoInfo info;
     video::FrameIndex index;
+    std::vector<std::pair<int64_t, int64_t>> seekPoints; // the demuxer's keyframe index after
     int walked = 0;
 };
 
+// The index as an open builds it, with the demuxer left as the scan leaves it.
 Opened openAs(const QString &path, bool walk)
 {
-    video::MatroskaWalk::allowed = walk;
-    video::OpenError why;
-    const auto file = video::MediaFile::open(path, &why);
-    video::MatroskaWalk::allowed = true;
     Opened opened;
-    if (file) {
-        opened.info = file->info();
-        opened.index = file->index();
-        opened.walked = video::MatroskaWalk::lastWalked;
+    AVFormatContext *raw = nullptr;
+    const QByteArray local = QFile::encodeName(path);
+    if (avformat_open_input(&raw, local.constData(), nullptr, nullptr) < 0)
+        return opened;
+    video::ff::FormatPtr format(raw);
+    avformat_find_stream_info(raw, nullptr);
+    const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0)
+        return opened;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        raw->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    video::StreamIndex::Source source;
+    source.format = &format;
+    source.stream = stream;
+    source.path = path;
+    source.localPath = local;
+    source.fileSize = QFileInfo(path).size();
+    source.rewind = [] { return false; };
+    const std::unique_ptr<video::StreamIndex> index = video::StreamIndex::forFormat(raw->iformat);
+    video::MatroskaWalk::allowed = walk;
+    const bool built = index->build(source, opened.info, opened.index);
+    video::MatroskaWalk::allowed = true;
+    if (!built)
+        return Opened{};
+    opened.walked = video::MatroskaWalk::lastWalked;
+    AVStream *st = raw->streams[stream];
+    for (int i = 0; i < avformat_index_get_entries_count(st); ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        opened.seekPoints.emplace_back(e->pos, e->timestamp);
     }
     return opened;
 }
@@ -40,6 +65,8 @@ std::string difference(const Opened &a, const Opened &b)
         a.info.rateDen != b.info.rateDen || a.info.pictureMs != b.info.pictureMs ||
         a.index.slotCount() != b.index.slotCount())
         return "frame count, rate or times";
+    if (a.seekPoints != b.seekPoints)
+        return "the demuxer's keyframe index";
     if (a.index.packetCount() != b.index.packetCount())
         return "packet count " + std::to_string(a.index.packetCount()) + " against " +
             std::to_string(b.index.packetCount());

@@ -119,6 +119,7 @@ bool readHeader(const uint8_t *d, int avail, int64_t pos, Element *e)
         size = size << 8 | d[idLength + i];
         allOnes = allOnes && d[idLength + i] == 0xff;
     }
+    e->start = pos;
     e->data = pos + idLength + sizeLength;
     e->size = allOnes ? -1 : int64_t(std::min<uint64_t>(size, uint64_t(INT64_MAX / 4)));
     return true;
@@ -436,9 +437,8 @@ std::unique_ptr<MatroskaWalk> MatroskaWalk::start(const StreamIndex::Source &sou
     if (h264 && !walk->m_avc.readExtradata(par->extradata, par->extradata_size))
         return nullptr;
     walk->m_file = std::make_unique<ClusterReader>(source.localPath);
-    if (!walk->readHead()) {
+    if (!walk->readHead())
         return nullptr;
-    }
     return walk;
 }
 
@@ -561,8 +561,8 @@ bool MatroskaWalk::follow(const AVPacket *packet)
         return true;
     const int64_t pts = packet->pts;
     int got = 0;
-    const uint8_t *block = m_file->at(packet->pos, 8, &got);
-    if (pts == AV_NOPTS_VALUE || packet->pos < 0 || packet->size <= 0 || !block ||
+    const uint8_t *block = packet->pos >= 0 ? m_file->at(packet->pos, 8, &got) : nullptr;
+    if (pts == AV_NOPTS_VALUE || packet->size <= 0 || !block ||
         trackOf(block, got) != int64_t(m_track)) {
         m_off = true;
         return false;
@@ -626,20 +626,24 @@ bool MatroskaWalk::walk(ReadAhead &ahead, std::vector<Walked> &out)
         if (m_source->stopScanning())
             return false;
         ahead.at(cluster.data);
-        if (!walkCluster(cluster, out)) {
+        if (!walkCluster(cluster, out))
             return false;
-        }
         const int next = nextCluster(&cluster);
+        if (next < 0)
+            return false;
         if (next == 0)
-            lastWalked = int(out.size());
-        if (next <= 0)
-            return next == 0;
+            break;
     }
+    for (const auto &[pos, time] : m_seekPoints)
+        av_add_index_entry(m_source->videoStream(), pos, time, 0, 0, AVINDEX_KEYFRAME);
+    lastWalked = int(out.size());
+    return true;
 }
 
 bool MatroskaWalk::walkCluster(const Element &cluster, std::vector<Walked> &out)
 {
     int64_t time = -1;
+    m_clusterStart = cluster.start;
     Element e;
     for (int64_t at = cluster.data; at < cluster.end(); at = e.end()) {
         int got = 0;
@@ -712,6 +716,8 @@ bool MatroskaWalk::takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag,
     p.size = int(payload);
     p.pts = clusterTime + blockTime;
     p.slot = -1;
+    if (keyFlag < 0 ? (flags & 0x80) != 0 : keyFlag == 1)
+        m_seekPoints.emplace_back(m_clusterStart, p.pts);
     Walked walked;
     if (m_h264) {
         Verdict verdict;
@@ -724,9 +730,8 @@ bool MatroskaWalk::takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag,
                 return false;
             judged = m_avc.judge(d, got, p.size, &verdict, &need);
         }
-        if (judged != Judged::Done || (verdict.bidirectional && m_delay == 0)) {
+        if (judged != Judged::Done || (verdict.bidirectional && m_delay == 0))
             return false;
-        }
         p.keyframe = verdict.key;
         walked.idr = verdict.idr;
     } else {

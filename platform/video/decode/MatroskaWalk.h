@@ -70,6 +70,7 @@ public:
 
 private:
     struct Element {
+        int64_t start = 0;
         uint32_t id = 0;
         int64_t data = 0; // where its data starts
         int64_t size = -1; // -1: unknown
@@ -85,6 +86,10 @@ private:
     int64_t reorder(int64_t pts);
 
     std::unique_ptr<ClusterReader> m_file;
+    // Where the demuxer's seeks find the keyframes the blocks mark, as its own scan would have
+    // told it: the cluster and the time.
+    std::vector<std::pair<int64_t, int64_t>> m_seekPoints;
+    int64_t m_clusterStart = 0;
     const StreamIndex::Source *m_source = nullptr;
     bool m_h264 = false;
     uint64_t m_track = 0;
