@@ -181,10 +181,17 @@ TEST(MatroskaWalk, RealFilesTheSameBothWays)
     }
     if (files.isEmpty())
         GTEST_SKIP() << "no real files beside the checkout";
+    // The one of them long enough in clusters of known size for the walk to take over; the
+    // rest are VP8, VP9 or AV1, a single cluster, cut short or written live with clusters of
+    // unknown size.
+    const QString taken = QStringLiteral("horstepipe__testfiles__sample.mkv");
     for (const QString &path : files) {
         const Opened scanned = openAs(path, false);
         const Opened walked = openAs(path, true);
         EXPECT_EQ(difference(scanned, walked), "") << path.toStdString();
+        if (path.endsWith(taken)) {
+            EXPECT_GT(walked.walked, 0);
+        }
         std::printf("%-60s %5d packets, %5d walked\n",
             qPrintable(QDir(path).dirName().left(60)), walked.index.packetCount(),
             walked.walked);
