@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 struct Opened {
@@ -90,6 +92,7 @@ struct Case {
     QStringList args; // ffmpeg's, after the source
     int frames = 150;
     bool walks = false; // long enough for the walk to take over from the demuxer
+    std::function<void(QByteArray &)> damage = nullptr; // done to a copy of the file
 };
 
 QStringList source(int frames)
@@ -140,6 +143,16 @@ std::vector<Case> cases()
             kX264 + QStringList{"-bf", "2", "-x264-params", "open-gop=1:keyint=40:min-keyint=4",
                         "-f", "matroska"},
             3000},
+        // Damage the walk comes upon after it took over: the demuxer's scan goes on.
+        {"h264_cut_short", kX264 + QStringList{"-bf", "3", "-f", "matroska"}, 3000, false,
+            [](QByteArray &file) { file.truncate(file.size() * 7 / 10); }},
+        {"h264_cluster_id_damaged", kX264 + QStringList{"-bf", "3", "-f", "matroska"}, 3000,
+            false,
+            [](QByteArray &file) {
+                const qsizetype at = file.indexOf("\x1f\x43\xb6\x75", file.size() / 2);
+                if (at > 0)
+                    file[at + 3] = '\x76';
+            }},
         {"hevc_long",
             {"-c:v", "libx265", "-preset", "ultrafast", "-g", "50", "-x265-params",
                 "log-level=none", "-f", "matroska"},
@@ -151,9 +164,15 @@ TEST(MatroskaWalk, GivesTheDemuxersIndexOrDeclines)
 {
     for (const Case &c : cases()) {
         QString error;
-        const QString path = ClipCorpus::generate(QStringLiteral("walk-") +
+        QString path = ClipCorpus::generate(QStringLiteral("walk-") +
                 QString::fromLatin1(c.name), source(c.frames) + c.args, &error);
         ASSERT_FALSE(path.isEmpty()) << c.name << ": " << error.toStdString();
+        if (c.damage) {
+            QByteArray bytes = ClipCorpus::readAll(path);
+            c.damage(bytes);
+            path += QStringLiteral(".damaged.mkv");
+            ASSERT_TRUE(ClipCorpus::writeAll(path, bytes)) << c.name;
+        }
         const Opened scanned = openAs(path, false);
         const Opened walked = openAs(path, true);
         ASSERT_GT(scanned.info.frameCount, 0) << c.name;
