@@ -114,7 +114,8 @@ std::vector<Case> cases()
         {"h264_times_repeat_and_go_back",
             {"-c:v", "libx264", "-bf", "0", "-g", "25", "-sc_threshold", "0", "-preset",
                 "veryfast", "-bsf:v",
-                "setts=pts=if(eq(mod(N\\,25)\\,24)\\,PTS+60\\,if(eq(mod(N\\,25)\\,4)\\,PTS+40\\,PTS))",
+                "setts=pts=if(eq(mod(N\\,25)\\,24)\\,PTS+60\\,"
+                "if(eq(mod(N\\,25)\\,4)\\,PTS+40\\,PTS))",
                 "-f", "matroska"},
             3000, true},
         {"vp9_hidden_frames",

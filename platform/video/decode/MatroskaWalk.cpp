@@ -254,7 +254,8 @@ void MatroskaWalk::AvcParser::readSps(const uint8_t *rbsp, int size)
     if (id < 0 || id >= 32)
         return;
     m_spsRefs[size_t(id)] = -1;
-    // A changed parameter set drops the picture parameter sets that refer to it.
+    // A sequence parameter set sent again may have changed, and the parser then drops the
+    // picture parameter sets that refer to it: they are unknown here until sent again.
     for (auto &pps : m_pps) {
         if (pps.first == int(id))
             pps.first = -1;
