@@ -154,10 +154,11 @@ std::vector<Case> cases()
                 if (at > 0)
                     file[at + 3] = '\x76';
             }},
+        // HEVC goes through a parser too, whose verdicts the walk does not read.
         {"hevc_long",
             {"-c:v", "libx265", "-preset", "ultrafast", "-g", "50", "-x265-params",
                 "log-level=none", "-f", "matroska"},
-            3000, true},
+            3000},
     };
 }
 

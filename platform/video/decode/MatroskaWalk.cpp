@@ -422,20 +422,21 @@ std::unique_ptr<MatroskaWalk> MatroskaWalk::start(const StreamIndex::Source &sou
     if (!allowed || !fc->iformat || !std::strstr(fc->iformat->name, "matroska") || !fc->pb ||
         source.localPath.isEmpty())
         return nullptr;
-    const bool h264 = par->codec_id == AV_CODEC_ID_H264;
-    // HEVC is returned as the blocks say; H.264 goes through its parser, and an interlaced
-    // stream's second fields are told apart by the parser alone.
-    if ((!h264 && par->codec_id != AV_CODEC_ID_HEVC) ||
-        (h264 && par->field_order != AV_FIELD_PROGRESSIVE) || par->video_delay < 0 ||
+    // H.264 goes through its parser, one block at a time, which probing has already set up
+    // (as it has HEVC's, whose verdicts are not read here); an interlaced stream's second
+    // fields are told apart by the parser alone.
+    const AVCodecParserContext *parser = av_stream_get_parser(st);
+    if (par->codec_id != AV_CODEC_ID_H264 || !parser ||
+        !(parser->flags & PARSER_FLAG_COMPLETE_FRAMES) ||
+        par->field_order != AV_FIELD_PROGRESSIVE || par->video_delay < 0 ||
         par->video_delay > 16)
         return nullptr;
     std::unique_ptr<MatroskaWalk> walk(new MatroskaWalk);
     walk->m_source = &source;
-    walk->m_h264 = h264;
     walk->m_delay = par->video_delay;
     walk->m_ptsBuffer.fill(AV_NOPTS_VALUE);
     walk->m_probeEnd = avio_tell(fc->pb);
-    if (h264 && !walk->m_avc.readExtradata(par->extradata, par->extradata_size))
+    if (!walk->m_avc.readExtradata(par->extradata, par->extradata_size))
         return nullptr;
     walk->m_file = std::make_unique<ClusterReader>(source.localPath);
     if (!walk->readHead())
@@ -513,8 +514,7 @@ bool MatroskaWalk::readHead()
             if (type != 1)
                 continue;
             codec = codec.c_str(); // a string may be padded with zeros
-            const char *expected = m_h264 ? "V_MPEG4/ISO/AVC" : "V_MPEGH/ISO/HEVC";
-            if (found || !plain || codec != expected)
+            if (found || !plain || codec != "V_MPEG4/ISO/AVC")
                 return false;
             m_track = number;
             found = true;
@@ -568,16 +568,13 @@ bool MatroskaWalk::follow(const AVPacket *packet)
         m_off = true;
         return false;
     }
-    if (m_h264) {
-        Verdict verdict;
-        int need = 0;
-        if (m_avc.judge(packet->data, packet->size, packet->size, &verdict, &need) !=
-                Judged::Done ||
-            verdict.key != bool(packet->flags & AV_PKT_FLAG_KEY) ||
-            (verdict.bidirectional && m_delay == 0)) {
-            m_off = true;
-            return false;
-        }
+    Verdict verdict;
+    int need = 0;
+    if (m_avc.judge(packet->data, packet->size, packet->size, &verdict, &need) != Judged::Done ||
+        verdict.key != bool(packet->flags & AV_PKT_FLAG_KEY) ||
+        (verdict.bidirectional && m_delay == 0)) {
+        m_off = true;
+        return false;
     }
     // The packets queued while the stream was probed had their decode times filled in while
     // the decoder was still learning how far it reorders: the buffer is known only once the
@@ -719,25 +716,21 @@ bool MatroskaWalk::takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag,
     p.slot = -1;
     if (keyFlag < 0 ? (flags & 0x80) != 0 : keyFlag == 1)
         m_seekPoints.emplace_back(m_clusterStart, p.pts);
-    Walked walked;
-    if (m_h264) {
-        Verdict verdict;
-        int need = 0;
-        Judged judged = m_avc.judge(d + header, got - header, p.size, &verdict, &need);
-        while (judged == Judged::NeedMore) {
-            need = std::min(std::max(need, 2 * got), p.size);
-            d = m_file->at(dataPos + header, need, &got);
-            if (!d || got < need)
-                return false;
-            judged = m_avc.judge(d, got, p.size, &verdict, &need);
-        }
-        if (judged != Judged::Done || (verdict.bidirectional && m_delay == 0))
+    Verdict verdict;
+    int need = 0;
+    Judged judged = m_avc.judge(d + header, got - header, p.size, &verdict, &need);
+    while (judged == Judged::NeedMore) {
+        need = std::min(std::max(need, 2 * got), p.size);
+        d = m_file->at(dataPos + header, need, &got);
+        if (!d || got < need)
             return false;
-        p.keyframe = verdict.key;
-        walked.idr = verdict.idr;
-    } else {
-        p.keyframe = keyFlag < 0 ? (flags & 0x80) != 0 : keyFlag == 1;
+        judged = m_avc.judge(d, got, p.size, &verdict, &need);
     }
+    if (judged != Judged::Done || (verdict.bidirectional && m_delay == 0))
+        return false;
+    p.keyframe = verdict.key;
+    Walked walked;
+    walked.idr = verdict.idr;
     const int64_t dts = reorder(p.pts);
     p.dts = dts != AV_NOPTS_VALUE ? dts : p.pts;
     walked.packet = p;

@@ -19,8 +19,8 @@ class ClusterReader;
 // the demuxer would (the block's place, size and time, the keyframe flag the H.264 parser sets,
 // the decode time libavformat fills in) and takes over from the demuxer's scan at a cluster
 // once the packets so far have shown that it agrees with it. Anything it does not know to read
-// exactly (lacing, compression, damage, an unknown element, another codec) it leaves to the
-// demuxer, which then simply goes on.
+// exactly (lacing, compression, damage, an unknown element, a codec other than H.264) it
+// leaves to the demuxer, which then simply goes on.
 class MatroskaWalk {
 public:
     struct Walked {
@@ -91,7 +91,6 @@ private:
     std::vector<std::pair<int64_t, int64_t>> m_seekPoints;
     int64_t m_clusterStart = 0;
     const StreamIndex::Source *m_source = nullptr;
-    bool m_h264 = false;
     uint64_t m_track = 0;
     std::vector<uint64_t> m_tracks; // every track's number
     int64_t m_segmentEnd = 0; // the file's end where the segment's size is unknown

@@ -10,7 +10,7 @@ namespace video {
 // no pictures of their own, nor are the pictures VP8 and VP9 keep hidden, and a raw MPEG
 // stream goes by its temporal references, its times being guesses). An MP4 or MOV scan takes
 // what it needs from the sample tables and reads few payloads (SkippingDemuxer); an MKV's
-// H.264 or HEVC, past its first clusters, only as far as each block's first bytes
+// H.264, past its first clusters, only as far as each block's first bytes
 // (MatroskaWalk); the others have no such tables and are read whole.
 class TimestampIndex final : public StreamIndex {
 public:
