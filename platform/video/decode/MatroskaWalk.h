@@ -46,6 +46,7 @@ public:
     // goes on from the packet follow() stopped at.
     bool walk(ReadAhead &ahead, std::vector<Walked> &out);
 
+private:
     // What the H.264 parser makes of a packet's first bytes.
     struct Verdict {
         bool key = false;
@@ -65,10 +66,8 @@ public:
         int m_lengthSize = 0;
         std::array<int, 32> m_spsRefs{}; // -1: unknown
         std::array<std::pair<int, int>, 256> m_pps{}; // sps, refs; sps -1: unknown
-        bool m_began = false;
     };
 
-private:
     struct Element {
         int64_t start = 0;
         uint32_t id = 0;
