@@ -93,6 +93,7 @@ struct Case {
     int frames = 150;
     bool walks = false; // long enough for the walk to take over from the demuxer
     std::function<void(QByteArray &)> damage = nullptr; // done to a copy of the file
+    bool fromAvi = false; // `args` make an AVI, whose stream is copied with generated times
 };
 
 QStringList source(int frames)
@@ -154,6 +155,9 @@ std::vector<Case> cases()
                 if (at > 0)
                     file[at + 3] = '\x76';
             }},
+        // Times that count the packets in decode order although the pictures are reordered.
+        {"h264_times_in_decode_order",
+            kX264 + QStringList{"-bf", "2", "-f", "avi"}, 3000, true, nullptr, true},
         // HEVC goes through a parser too, whose verdicts the walk does not read.
         {"hevc_long",
             {"-c:v", "libx265", "-preset", "ultrafast", "-g", "50", "-x265-params",
@@ -169,6 +173,14 @@ TEST(MatroskaWalk, GivesTheDemuxersIndexOrDeclines)
         QString path = ClipCorpus::generate(QStringLiteral("walk-") +
                 QString::fromLatin1(c.name), source(c.frames) + c.args, &error);
         ASSERT_FALSE(path.isEmpty()) << c.name << ": " << error.toStdString();
+        if (c.fromAvi) {
+            path = ClipCorpus::generate(QStringLiteral("walk-copied-") +
+                    QString::fromLatin1(c.name),
+                {"-fflags", "+genpts", "-i", path, "-map", "0:v", "-c", "copy", "-f",
+                    "matroska"},
+                &error);
+            ASSERT_FALSE(path.isEmpty()) << c.name << ": " << error.toStdString();
+        }
         if (c.damage) {
             QByteArray bytes = ClipCorpus::readAll(path);
             c.damage(bytes);
