@@ -2,6 +2,7 @@
 
 #include "platform/video/decode/FFmpegLog.h"
 #include "platform/video/decode/IndexCache.h"
+#include "platform/video/decode/MatroskaWalk.h"
 #include "platform/video/decode/ReadAhead.h"
 #include "platform/video/decode/ShownPictures.h"
 #include "platform/video/decode/SkippingDemuxer.h"
@@ -148,11 +149,21 @@ public:
         ReadAhead ahead(m_source.localPath, whole ? m_source.fileSize : 0);
         int64_t gop = 0;
         auto packet = ff::makePacket();
+        std::unique_ptr<MatroskaWalk> walk = whole ? MatroskaWalk::start(m_source) : nullptr;
         while (!m_source.stopScanning() && av_read_frame(fc, packet.get()) >= 0) {
             ahead.at(packet->pos);
             const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             const bool video = packet->stream_index == m_source.stream && packet->size > 0;
             read += video ? 1 : 0;
+            if (video && walk && walk->follow(packet.get())) {
+                std::vector<MatroskaWalk::Walked> rest;
+                if (walk->walk(ahead, rest)) {
+                    for (const MatroskaWalk::Walked &w : rest)
+                        add(w.packet, w.packet.pts, w.idr, true);
+                    break;
+                }
+                walk.reset(); // the demuxer goes on from this packet
+            }
             if (video && packet->pos >= 0 && seen.emplace(packet->pos, pts).second)
                 take(packet.get(), pts, secondFields, &gop);
             av_packet_unref(packet.get());
@@ -199,13 +210,18 @@ private:
         const bool second = secondFields.isSecond(packet);
         const bool idr = m_h264 && p.keyframe &&
             holdsIdr(packet->data, packet->size, m_nalLengthSize);
-        idrRuns.push_back((idrRuns.empty() ? 0 : idrRuns.back()) + (idr ? 1 : 0));
         const int64_t order = m_guessedTimes
             ? mpegShowOrder(packet->data, packet->size, gop)
             : pts;
-        if (order != AV_NOPTS_VALUE && order >= (m_guessedTimes ? 0 : INT64_MIN) && !second &&
-            !(packet->flags & AV_PKT_FLAG_DISCARD) &&
-            showsPicture(m_par->codec_id, packet->data, packet->size))
+        add(p, order, idr,
+            !second && !(packet->flags & AV_PKT_FLAG_DISCARD) &&
+                showsPicture(m_par->codec_id, packet->data, packet->size));
+    }
+
+    void add(const FrameIndex::Packet &p, int64_t order, bool idr, bool shows)
+    {
+        idrRuns.push_back((idrRuns.empty() ? 0 : idrRuns.back()) + (idr ? 1 : 0));
+        if (order != AV_NOPTS_VALUE && order >= (m_guessedTimes ? 0 : INT64_MIN) && shows)
             shown.emplace_back(order, int(packets.size()));
         packets.push_back(p);
     }

@@ -9,8 +9,9 @@ namespace video {
 // they are shown (ties in decode order, never across an H.264 IDR picture; second fields are
 // no pictures of their own, nor are the pictures VP8 and VP9 keep hidden, and a raw MPEG
 // stream goes by its temporal references, its times being guesses). An MP4 or MOV scan takes
-// what it needs from the sample tables and reads few payloads (SkippingDemuxer); the others
-// have no such tables and are read whole.
+// what it needs from the sample tables and reads few payloads (SkippingDemuxer); an MKV's
+// H.264, past its first clusters, only as far as each block's first bytes
+// (MatroskaWalk); the others have no such tables and are read whole.
 class TimestampIndex final : public StreamIndex {
 public:
     explicit TimestampIndex(const AVInputFormat *format);
