@@ -180,8 +180,9 @@ PicturePtr DecodingFrameSource::pictureAt(int position)
     CommandLock lock(*this);
     m_rest.drop();
     m_playing = true;
-    const int p = locate(position, false);
     keepPlayMemory();
+    const int p = locate(position, false);
+    keepPlayMemory(); // the direction may have turned
     if (p < 0)
         return nullptr;
     const int shown = m_shown.at(p);
@@ -364,11 +365,12 @@ void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
     keepPlayMemory();
 }
 
-// A play going backwards lets go of the pictures it has shown, a stretch at a time, while it
-// decodes the next stretch into new ones: the decoder's pool keeps what comes back, up to the
-// cache's cap, so that the next stretch reuses it instead of faulting in fresh memory (on this
-// kind of virtual machine 5 to 40 ms for a 4K picture's 12 MB, as much as decoding it). The
-// memory was the play's already: what it holds and what idles never exceed what it held.
+// What the decoder's pool keeps idle, and in which pages. A play going backwards lets go of
+// the pictures it has shown, a stretch at a time, while it decodes the next stretch into new
+// ones: the decoder's pool keeps what comes back, up to the cache's cap, so that the next
+// stretch reuses it instead of faulting in fresh memory (on this kind of virtual machine 6 to
+// 40 ms for a 4K picture's 12 MB, as much as decoding it). The memory was the play's already:
+// what it holds and what idles never exceed what it held.
 void DecodingFrameSource::keepPlayMemory()
 {
     FramePool *pool = m_decoder->framePool();
@@ -381,6 +383,13 @@ void DecodingFrameSource::keepPlayMemory()
     if (cap != m_poolIdleCap) {
         m_poolIdleCap = cap;
         pool->setIdleCap(cap);
+    }
+    // A play keeps a new picture for every one it asks for until its cache is full (a reverse
+    // play a whole stretch of them before its first picture): fresh memory, cheaper in small
+    // pages here (SlabMemory.h). A seek or a step keeps one at a time, in huge pages.
+    if (m_playing != m_poolSmallPages) {
+        m_poolSmallPages = m_playing;
+        pool->setHugePages(!m_playing);
     }
 }
 

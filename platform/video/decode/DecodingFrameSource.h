@@ -139,6 +139,7 @@ private:
     // A play asks (pictureAt): going backwards, it holds what it passed in its queue.
     bool m_playing = false;
     std::size_t m_poolIdleCap = 0; // set in the decoder's pool; 0 before the first call
+    bool m_poolSmallPages = false;  // the pool's new slabs are not advised into huge pages
 
     qint64 m_framesDecoded = 0;
     qint64 m_hits = 0;
