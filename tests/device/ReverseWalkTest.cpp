@@ -67,5 +67,5 @@ TEST(ReverseWalk, EveryStretchIsKeptWholeAndReusesTheMemoryOfTheOneShown)
     EXPECT_EQ(stretches, (length + window - 1) / window);
     // What is held at once: the cache, the queue, and the decoder's own few pictures (its
     // references and what its threads hold).
-    EXPECT_LE(source->poolStats().fresh - freshBefore, kStretch + kQueue + 8);
+    EXPECT_LE(source->poolStats().fresh - freshBefore, window + kQueue + 8);
 }
