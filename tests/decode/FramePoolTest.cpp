@@ -4,6 +4,8 @@
 #include "platform/video/decode/VideoDecoder.h"
 #include "tests/support/ClipCorpus.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,6 +126,62 @@ TEST(FramePool, HoldsNoMoreIdleMemoryThanItsCapOnceBuffersComeBack)
     EXPECT_LE(pool.stats().idleBytes, kCap + slabBytes(kFrame));
     pool.setIdleCap(0);
     EXPECT_EQ(pool.stats().mappedBytes, 0u);
+}
+
+// Whether the mapping holding `address` may take transparent huge pages (THPeligible in
+// /proc/self/smaps); -1 when the system does not say.
+int hugeEligible(const void *address)
+{
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return -1;
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    bool inside = false;
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        bool ok[2] = {};
+        const uintptr_t from = range.size() == 2 ? range[0].toULongLong(&ok[0], 16) : 0;
+        const uintptr_t to = range.size() == 2 ? range[1].toULongLong(&ok[1], 16) : 0;
+        if (ok[0] && ok[1]) {
+            inside = from <= at && at < to;
+        } else if (inside && line.startsWith("THPeligible:")) {
+            return line.mid(12).trimmed().toInt();
+        }
+    }
+    return -1;
+}
+
+// New slabs are advised into huge pages unless the holder says it is about to keep a great
+// deal of fresh memory, which small pages fault in more cheaply here; either way the
+// prefaulting thread maps as the pool is told.
+TEST(FramePool, AdvisesNewSlabsIntoHugePagesUnlessToldNot)
+{
+    constexpr size_t kFrame = 3133440;
+    for (const bool prefault : {false, true}) {
+        for (const bool huge : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << "prefault " << prefault << ", huge " << huge);
+            FramePool pool(size_t(64) << 20, prefault);
+            pool.setHugePages(huge);
+            std::vector<Buffer> held;
+            held.emplace_back(pool.get(kFrame));
+            ASSERT_TRUE(held.back());
+            const int eligible = hugeEligible(held.back()->data);
+            if (eligible < 0)
+                GTEST_SKIP() << "no THPeligible in /proc/self/smaps";
+            EXPECT_EQ(eligible, huge ? 1 : 0);
+            if (!prefault)
+                continue;
+            // The slab faulted in ahead comes out next, mapped as the pool was told.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (pool.stats().prefaulted == 0 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ASSERT_EQ(pool.stats().prefaulted, 1);
+            for (int i = 0; i < 8 && pool.stats().reused == 0; ++i)
+                held.emplace_back(pool.get(kFrame));
+            ASSERT_GT(pool.stats().reused, 0);
+            EXPECT_EQ(hugeEligible(held.back()->data), huge ? 1 : 0);
+        }
+    }
 }
 
 // Which idle buffer goes next: one handed out before (no page fault) ahead of untouched

@@ -81,7 +81,7 @@ bool DecodingFrameSource::knownAndCached(int position) const
 void DecodingFrameSource::trimAroundLastRequest()
 {
     m_cache.trim(m_lastRequest, m_direction,
-        m_shown.empty() ? -1 : m_shown.at(m_lastRequest));
+        m_shown.empty() ? -1 : m_shown.at(m_lastRequest), m_playing);
 }
 
 int DecodingFrameSource::locate(int position, bool jump)
@@ -160,6 +160,8 @@ bool DecodingFrameSource::carriesOnCheaply(int position) const
 QImage DecodingFrameSource::frameAt(int position)
 {
     CommandLock lock(*this);
+    m_playing = false;
+    keepPlayMemory();
     const int p = locate(position, true);
     if (p < 0)
         return {};
@@ -177,13 +179,16 @@ PicturePtr DecodingFrameSource::pictureAt(int position)
 {
     CommandLock lock(*this);
     m_rest.drop();
+    m_playing = true;
+    keepPlayMemory();
     const int p = locate(position, false);
+    keepPlayMemory(); // the direction may have turned
     if (p < 0)
         return nullptr;
     const int shown = m_shown.at(p);
     PicturePtr picture = m_cache.picture(shown, m_file->decodedWidth(), m_file->decodedHeight(),
         m_file->clockwise());
-    m_cache.trim(p, m_direction, shown);
+    m_cache.trim(p, m_direction, shown, m_playing);
     return picture;
 }
 
@@ -304,7 +309,8 @@ void DecodingFrameSource::keep(int slot, AVFrame *frame)
     // Around the picture last asked for, not the target: the work at rest decodes a stretch
     // below its place, and the pictures between the two must stay for the steps down.
     if (m_cache.bytes() > m_cache.cap())
-        m_cache.trim(m_lastRequest, m_direction, slot <= m_target ? slot : m_shown.at(m_target));
+        m_cache.trim(m_lastRequest, m_direction, slot <= m_target ? slot : m_shown.at(m_target),
+            m_playing);
 }
 
 void DecodingFrameSource::finishRun()
@@ -326,6 +332,13 @@ FrameSource::Stats DecodingFrameSource::stats() const
     return s;
 }
 
+FramePool::Stats DecodingFrameSource::poolStats() const
+{
+    CommandLock lock(*this);
+    const FramePool *pool = std::as_const(*m_decoder).framePool();
+    return pool ? pool->stats() : FramePool::Stats{};
+}
+
 bool DecodingFrameSource::isCached(int position) const
 {
     CommandLock lock(*this);
@@ -340,12 +353,44 @@ bool DecodingFrameSource::isKeyframe(int position) const
 void DecodingFrameSource::setCacheCapBytes(qint64 bytes)
 {
     CommandLock lock(*this);
+    // A play sets its cap as it starts and the one at rest as it ends: either way the pictures
+    // the last play passed are no longer in a queue.
+    m_playing = false;
     m_cache.setCap(std::max<qint64>(bytes, 0));
     // Before the first picture of the next run comes out: that run decides from the window
     // which pictures are too far to decode, and a window of the old cap would leave a grown
     // cache half empty (a reverse play's first stretch would then be decoded twice).
     setKeepWindow(pictureBytes());
     trimAroundLastRequest();
+    keepPlayMemory();
+}
+
+// What the decoder's pool keeps idle, and in which pages. A play going backwards lets go of
+// the pictures it has shown, a stretch at a time, while it decodes the next stretch into new
+// ones: the decoder's pool keeps what comes back, up to the cache's cap, so that the next
+// stretch reuses it instead of faulting in fresh memory (on this kind of virtual machine 6 to
+// 40 ms for a 4K picture's 12 MB, as much as decoding it). The memory was the play's already:
+// what it holds and what idles never exceed what it held.
+void DecodingFrameSource::keepPlayMemory()
+{
+    FramePool *pool = m_decoder->framePool();
+    if (!pool)
+        return;
+    const std::size_t least = FramePool::idleCapFor(std::size_t(pictureBytes()));
+    const std::size_t cap = m_playing && m_direction < 0
+        ? std::max(least, std::size_t(m_cache.cap()))
+        : least;
+    if (cap != m_poolIdleCap) {
+        m_poolIdleCap = cap;
+        pool->setIdleCap(cap);
+    }
+    // A play keeps a new picture for every one it asks for until its cache is full (a reverse
+    // play a whole stretch of them before its first picture): fresh memory, cheaper in small
+    // pages here (SlabMemory.h). A seek or a step keeps one at a time, in huge pages.
+    if (m_playing != m_poolSmallPages) {
+        m_poolSmallPages = m_playing;
+        pool->setHugePages(!m_playing);
+    }
 }
 
 void DecodingFrameSource::setKeepWindow(qint64 frameBytes)
@@ -365,6 +410,8 @@ void DecodingFrameSource::setDecodeAhead(bool on)
 void DecodingFrameSource::restAt(int position)
 {
     CommandLock lock(*this);
+    m_playing = false;
+    keepPlayMemory();
     if (!m_shown.empty())
         m_rest.placeAt(clampPosition(position), true);
 }

@@ -75,6 +75,8 @@ public:
     void setDecodeAhead(bool on) override;
     void restAt(int position) override;
     void waitForRest() override;
+    // The decoder's picture memory; empty when it uses libavcodec's pool.
+    FramePool::Stats poolStats() const;
 
 private:
     enum class RunEnd { Reached, Overshot, EndOfStream, Failed };
@@ -102,6 +104,8 @@ private:
     void keep(int slot, AVFrame *frame);
     // Pictures before a target that the cache, at its cap, would keep.
     void setKeepWindow(qint64 frameBytes);
+    // What the decoder's pool keeps idle: more while a play goes backwards.
+    void keepPlayMemory();
     void finishRun();
     bool knownAndCached(int position) const;
     void trimAroundLastRequest();
@@ -132,6 +136,10 @@ private:
     int m_target = 0;           // the position the run goes for now (a call's, or the rest's)
     int m_direction = 1;        // the way the calls go: 1 up, -1 down
     int m_lastRequest = 0;      // the last position a call asked for: the cache trims round it
+    // A play asks (pictureAt): going backwards, it holds what it passed in its queue.
+    bool m_playing = false;
+    std::size_t m_poolIdleCap = 0; // set in the decoder's pool; 0 before the first call
+    bool m_poolSmallPages = false;  // the pool's new slabs are not advised into huge pages
 
     qint64 m_framesDecoded = 0;
     qint64 m_hits = 0;

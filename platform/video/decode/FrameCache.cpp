@@ -133,7 +133,7 @@ PicturePtr FrameCache::picture(int slot, int width, int height, int clockwise)
     return std::make_shared<DecodedPicture>(std::move(ref), width, height, clockwise);
 }
 
-void FrameCache::trim(int center, int direction, int keep)
+void FrameCache::trim(int center, int direction, int keep, bool passedFirst)
 {
     while (m_bytes > m_cap && m_entries.size() > 1) {
         // The candidates are the two ends of the ordered map.
@@ -147,7 +147,8 @@ void FrameCache::trim(int center, int direction, int keep)
         qint64 highScore = qint64(high->first) - center;
         if (direction < 0)
             highScore *= 16;
-        auto victim = std::abs(lowScore) >= std::abs(highScore) ? low : high;
+        const bool passed = passedFirst && direction < 0 && high->first > center;
+        auto victim = passed || std::abs(highScore) > std::abs(lowScore) ? high : low;
         if (victim->first == keep)
             break;
         drop(victim);

@@ -22,7 +22,10 @@ namespace video {
 //
 // Eviction keeps what is near the position being shown: the frame farthest from it goes
 // first, and when the position moves backwards the frames already passed count 16 times, so
-// that a backward walk keeps the stretch still ahead of it.
+// that a backward walk keeps the stretch still ahead of it. A play going backwards has the
+// frames it passed in its queue already: those go before any other (`passedFirst`), or a
+// stretch decoded below them would lose its lowest frames to the last few of the one above
+// and decode them again with the next.
 class FrameCache {
 public:
     explicit FrameCache(qint64 capBytes) : m_cap(capBytes) {}
@@ -46,7 +49,7 @@ public:
     // kept for the frames asked for before are let go (the one handed on with them).
     PicturePtr picture(int slot, int width, int height, int clockwise = 0);
     // Evicts until within the cap; `keep` is never evicted.
-    void trim(int center, int direction, int keep);
+    void trim(int center, int direction, int keep, bool passedFirst = false);
     void clear();
     // What holding this decoded frame costs.
     static qint64 frameBytes(const AVFrame *frame);

@@ -30,6 +30,7 @@ void unmapAll(const SlabBooks::Unmaps &unmap)
 struct FramePool::State : SlabBooks {
     std::mutex mutex;
     std::size_t idleCap = 0;
+    bool huge = true; // new slabs advised into huge pages
     bool closed = false; // the pool is gone; the last slab to go takes this with it
 
     // The prefaulting thread's work: a slab of buffers of this size, 0 for none.
@@ -89,9 +90,10 @@ void FramePool::prefaultLoop(State *state)
         if (state->stopping)
             return;
         const std::size_t piece = state->prefaultPiece;
+        const bool huge = state->huge;
         lock.unlock();
         const std::size_t bytes = slab::bytesFor(piece);
-        uint8_t *base = slab::mapFaultedIn(bytes);
+        uint8_t *base = slab::mapFaultedIn(bytes, huge);
         lock.lock();
         state->prefaultPiece = 0;
         if (!base)
@@ -139,6 +141,12 @@ void FramePool::setIdleCap(std::size_t bytes)
     unmapAll(unmap);
 }
 
+void FramePool::setHugePages(bool huge)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->huge = huge;
+}
+
 FramePool::Stats FramePool::stats() const
 {
     std::lock_guard lock(m_state->mutex);
@@ -179,7 +187,12 @@ AVBufferRef *FramePool::get(std::size_t size)
 SlabBooks::Handout FramePool::takeFromNewSlab(std::size_t piece)
 {
     const std::size_t bytes = slab::bytesFor(piece);
-    uint8_t *base = slab::map(bytes);
+    bool huge = true;
+    {
+        std::lock_guard lock(m_state->mutex);
+        huge = m_state->huge;
+    }
+    uint8_t *base = slab::map(bytes, huge);
     if (!base)
         return {};
     std::lock_guard lock(m_state->mutex);

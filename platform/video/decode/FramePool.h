@@ -57,6 +57,10 @@ public:
     // memory.
     AVBufferRef *get(std::size_t size);
     void setIdleCap(std::size_t bytes);
+    // Whether new slabs are advised into huge pages (they are unless told otherwise). A
+    // holder about to keep a great deal of new memory at once does better without: see
+    // SlabMemory.h.
+    void setHugePages(bool huge);
 
     using Stats = SlabTotals;
     Stats stats() const;

@@ -30,7 +30,7 @@ std::size_t bytesFor(std::size_t piece)
     return best;
 }
 
-uint8_t *map(std::size_t bytes)
+uint8_t *map(std::size_t bytes, bool huge)
 {
     // One huge page more than asked, so that an aligned start lies inside; the rest goes back.
     const std::size_t span = bytes + kHugePage;
@@ -45,13 +45,14 @@ uint8_t *map(std::size_t bytes)
     if (tail > 0)
         munmap(reinterpret_cast<void *>(aligned + bytes), tail);
     auto *slab = reinterpret_cast<uint8_t *>(aligned);
-    madvise(slab, bytes, MADV_HUGEPAGE);
+    if (huge)
+        madvise(slab, bytes, MADV_HUGEPAGE);
     return slab;
 }
 
-uint8_t *mapFaultedIn(std::size_t bytes)
+uint8_t *mapFaultedIn(std::size_t bytes, bool huge)
 {
-    uint8_t *base = map(bytes);
+    uint8_t *base = map(bytes, huge);
     if (base) {
         // A zero write faults a page in and leaves it as fresh memory reads: zero.
         for (std::size_t offset = 0; offset < bytes; offset += 4096)

@@ -66,6 +66,7 @@ public:
     void setPalette(const std::vector<uint8_t> &palette) { m_palette = palette; }
     // Null when the decoder uses libavcodec's pool.
     const FramePool *framePool() const { return m_pool.get(); }
+    FramePool *framePool() { return m_pool.get(); }
 
 private:
     VideoDecoder() = default;

@@ -1,7 +1,11 @@
 #include "platform/video/play/DecodeAhead.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <new>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPlay)
 
 namespace video {
 
@@ -175,8 +179,12 @@ PicturePtr DecodeAhead::decodeUnlocked(std::unique_lock<std::mutex> &lock, int p
     lock.lock();
     m_decoding = false;
     if (generation == m_generation && decoded > 0) {
+        const double seconds = std::chrono::duration<double>(ended - started).count();
         m_framesDecoded += decoded;
-        m_decodeSeconds += std::chrono::duration<double>(ended - started).count();
+        m_decodeSeconds += seconds;
+        // A call that decoded more than its frame decoded a stretch from its keyframe.
+        if (decoded > 1)
+            qCDebug(lcPlay) << "decoded" << decoded << "frames in" << seconds << "s for" << position;
     }
     return picture;
 }
