@@ -99,8 +99,9 @@ private:
     static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
         const std::atomic<bool> &cancelled, int choice, int *choices, const QString &cache);
     bool buildIndex(const QString &cache);
+    bool openKept(const QString &cache, int choice, int *choices);
     bool openDemuxer(OpenError *error);
-    bool chooseStream(int choice, int *choices, OpenError *error);
+    bool chooseStream(int choice, int *choices, OpenError *error, bool probe = true);
     bool takeVideoStream(OpenError *error); // its size, codec and turn
     StreamIndex::Source indexSource();
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
@@ -130,6 +131,10 @@ private:
     int m_decodedHeight = 0;
     VideoInfo m_info;
     FrameIndex m_index;
+    // Each stream's parameters as the header gave them, before the probe added to them.
+    std::vector<QByteArray> m_headerParameters;
+    // Nothing read since the demuxer was opened: it stands at the first packet.
+    bool m_untouched = false;
     int m_skipBefore = 0; // packets below this number are dropped after a seek
     bool m_rewoundForSkip = false;
     const std::atomic<bool> *m_cancelled = nullptr; // while opening: the caller gave up
