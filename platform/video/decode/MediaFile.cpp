@@ -124,24 +124,52 @@ ParametersPtr parametersFrom(const QByteArray &bytes, const AVCodecParameters *p
     return made;
 }
 
-// What an entry says of the streams before its index: how many the header named, the video
-// stream's parameters as the header gave them (an entry whose header differs is another
-// file's), and as the open went on to decode with them.
-void writeStreams(IndexWriter &out, unsigned streams, const QByteArray &header,
-    const AVCodecParameters *used)
-{
-    out.number(streams);
-    out.raw(header);
-    out.raw(parameterBytes(used));
-}
+// What an entry says before its index: how many streams the header named; the video stream's
+// parameters as the header gave them (an entry whose header differs is another file's) and as
+// the open went on to decode with them; and, where the open that made the entry learnt it,
+// which packets of the lead-in show nothing.
+struct KeptHead {
+    unsigned streams = 0;
+    QByteArray header;
+    QByteArray used;
+    std::optional<std::vector<int>> silentLeadIn;
 
-// The parameters the entry's open decoded with, where its header is this one; else empty.
-QByteArray readStreams(IndexReader &in, unsigned streams, const QByteArray &header)
-{
-    const bool same = in.number() == streams && in.raw() == header;
-    const QByteArray used = in.raw();
-    return same && in.ok() ? used : QByteArray();
-}
+    void write(IndexWriter &out) const
+    {
+        out.number(streams);
+        out.raw(header);
+        out.raw(used);
+        out.number(silentLeadIn ? 1 : 0);
+        if (!silentLeadIn)
+            return;
+        out.number(silentLeadIn->size());
+        int before = 0;
+        for (const int packet : *silentLeadIn) {
+            out.difference(packet, before);
+            before = packet;
+        }
+    }
+
+    bool read(IndexReader &in)
+    {
+        streams = unsigned(in.number());
+        header = in.raw();
+        used = in.raw();
+        silentLeadIn.reset();
+        const uint64_t known = in.number();
+        if (known == 1) {
+            silentLeadIn.emplace(size_t(in.count()));
+            int64_t before = 0;
+            for (int &packet : *silentLeadIn) {
+                before = in.difference(before);
+                if (before < 0 || before > INT32_MAX)
+                    in.fail();
+                packet = int(before);
+            }
+        }
+        return in.ok() && known <= 1 && !used.isEmpty();
+    }
+};
 
 } // namespace
 
@@ -265,14 +293,16 @@ bool MediaFile::buildIndex(const QString &cache)
     const StreamIndex::Source source = indexSource();
     const std::optional<IndexCache::Key> key =
         cache.isEmpty() ? std::nullopt : IndexCache::keyOf(m_localPath, m_stream);
-    const QByteArray &header = m_headerParameters[size_t(m_stream)];
-    const unsigned streams = m_format->nb_streams;
+    KeptHead head;
     if (key) {
         if (const std::optional<QByteArray> kept = IndexCache(cache).load(*key)) {
             IndexReader in(*kept);
-            if (!readStreams(in, streams, header).isEmpty() &&
-                m_streamIndex->restore(in, source, m_info, m_index))
+            if (head.read(in) && head.streams == m_format->nb_streams &&
+                head.header == headerParameters() &&
+                m_streamIndex->restore(in, source, m_info, m_index)) {
+                m_keptLeadIn = head.silentLeadIn;
                 return true;
+            }
         }
     }
     if (!m_streamIndex->build(source, m_info, m_index))
@@ -283,12 +313,40 @@ bool MediaFile::buildIndex(const QString &cache)
         key->modifiedNsec == m_identity.modifiedNsec &&
         IndexCache::keyOf(m_localPath, m_stream) == key;
     if (same && m_streamIndex->scannedWhole() && !stopScanning()) {
-        IndexWriter out;
-        writeStreams(out, streams, header, codecParameters());
-        m_streamIndex->save(out, m_info, m_index);
-        IndexCache(cache).store(*key, out.bytes());
+        Unfinished entry{cache, *key, parameterBytes(codecParameters()), {}};
+        IndexWriter index;
+        m_streamIndex->save(index, m_info, m_index);
+        entry.index = index.bytes();
+        storeKept(entry, std::nullopt);
+        m_unfinished = std::move(entry);
     }
     return true;
+}
+
+QByteArray MediaFile::headerParameters() const
+{
+    // A transport stream's probe may find streams its header did not name.
+    return size_t(m_stream) < m_headerParameters.size() ? m_headerParameters[size_t(m_stream)]
+                                                        : QByteArray();
+}
+
+void MediaFile::storeKept(const Unfinished &entry,
+    const std::optional<std::vector<int>> &silentLeadIn) const
+{
+    IndexWriter out;
+    KeptHead{m_format->nb_streams, headerParameters(), entry.parameters,
+        silentLeadIn}
+        .write(out);
+    IndexCache(entry.cache).store(entry.key, out.bytes() + entry.index);
+}
+
+void MediaFile::keepLeadIn(const std::optional<std::vector<int>> &silent)
+{
+    // Only the open that made the entry, and only while the file is still the one it read.
+    if (m_unfinished && silent && unchanged() &&
+        IndexCache::keyOf(m_localPath, m_stream) == m_unfinished->key)
+        storeKept(*m_unfinished, silent);
+    m_unfinished.reset();
 }
 
 // The open of a file whose index the cache keeps, without the stream probe: to guess the
@@ -321,15 +379,20 @@ bool MediaFile::openKept(const QString &cache, int choice, int *choices)
         return false;
     IndexReader in(*kept);
     AVCodecParameters *par = fc->streams[video]->codecpar;
-    const QByteArray used = readStreams(in, fc->nb_streams, parameterBytes(par));
-    const ParametersPtr header = used.isEmpty() ? nullptr : copyOf(par);
-    const ParametersPtr probed = header ? parametersFrom(used, par) : nullptr;
+    m_headerParameters.assign(fc->nb_streams, QByteArray());
+    m_headerParameters[size_t(video)] = parameterBytes(par);
+    KeptHead head;
+    const bool same = head.read(in) && head.streams == fc->nb_streams &&
+        head.header == m_headerParameters[size_t(video)];
+    const ParametersPtr header = same ? copyOf(par) : nullptr;
+    const ParametersPtr probed = header ? parametersFrom(head.used, par) : nullptr;
     if (!probed || avcodec_parameters_copy(par, probed.get()) < 0)
         return false;
     OpenError ignored;
     if (chooseStream(choice, choices, &ignored, false) && m_stream == video &&
         takeVideoStream(&ignored) && m_streamIndex->restore(in, indexSource(), m_info, m_index)) {
         m_untouched = true;
+        m_keptLeadIn = head.silentLeadIn;
         return true;
     }
     // As the demuxer opened it, for the probe.

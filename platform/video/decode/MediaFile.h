@@ -4,6 +4,7 @@
 #include "platform/video/FFmpegHandles.h"
 #include "platform/video/OpenError.h"
 #include "platform/video/decode/FrameIndex.h"
+#include "platform/video/decode/IndexCache.h"
 #include "platform/video/decode/StreamIndex.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace video {
@@ -93,11 +95,28 @@ public:
     // False once the file on disk has been deleted or rewritten since it was opened.
     bool unchanged() const;
 
+    // The packets before the first keyframe that a plain decode from the start shows nothing
+    // for (see dropSilentLeadIn()), where the index cache's entry knows them.
+    const std::optional<std::vector<int>> &keptLeadIn() const { return m_keptLeadIn; }
+    // Adds them to the entry this open made, where it made one: none when a decode from the
+    // start would not learn all there is to learn from them (see dropSilentLeadIn()).
+    void keepLeadIn(const std::optional<std::vector<int>> &silent);
+
 private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
         const std::atomic<bool> &cancelled, int choice, int *choices, const QString &cache);
+    // The entry this open made, kept until the lead-in is known, to be written again with it.
+    struct Unfinished {
+        QString cache;
+        IndexCache::Key key;
+        QByteArray parameters; // as the decoder is opened with them
+        QByteArray index;
+    };
+    QByteArray headerParameters() const; // the video stream's
+    void storeKept(const Unfinished &entry,
+        const std::optional<std::vector<int>> &silentLeadIn) const;
     bool buildIndex(const QString &cache);
     bool openKept(const QString &cache, int choice, int *choices);
     bool openDemuxer(OpenError *error);
@@ -133,6 +152,8 @@ private:
     FrameIndex m_index;
     // Each stream's parameters as the header gave them, before the probe added to them.
     std::vector<QByteArray> m_headerParameters;
+    std::optional<Unfinished> m_unfinished;
+    std::optional<std::vector<int>> m_keptLeadIn;
     // Nothing read since the demuxer was opened: it stands at the first packet.
     bool m_untouched = false;
     int m_skipBefore = 0; // packets below this number are dropped after a seek
