@@ -230,23 +230,20 @@ void IndexWriter::raw(const QByteArray &bytes)
 
 uint64_t IndexReader::longNumber()
 {
+    // Ten bytes hold any number: where that many are left, no byte needs a bounds check.
+    constexpr qsizetype kLongest = 10;
+    const auto *at = reinterpret_cast<const uint8_t *>(m_data) + m_at;
+    const qsizetype left = m_ok ? m_size - m_at : 0;
     uint64_t value = 0;
-    for (int shift = 0; m_ok && shift < 64; shift += 7) {
-        if (m_at >= m_size)
-            break;
-        const uint8_t b = uint8_t(m_data[m_at++]);
-        value |= uint64_t(b & 0x7f) << shift;
-        if (!(b & 0x80))
+    for (qsizetype i = 0; i < std::min(left, kLongest); ++i) {
+        value |= uint64_t(at[i] & 0x7f) << (7 * i);
+        if (!(at[i] & 0x80)) {
+            m_at += i + 1;
             return value;
+        }
     }
     m_ok = false;
     return 0;
-}
-
-int64_t IndexReader::signedNumber()
-{
-    const uint64_t n = number();
-    return int64_t(n >> 1) ^ -int64_t(n & 1);
 }
 
 int IndexReader::count(int minBytes)

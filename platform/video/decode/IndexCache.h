@@ -96,7 +96,11 @@ public:
             return uint8_t(m_data[m_at++]);
         return longNumber();
     }
-    int64_t signedNumber();
+    int64_t signedNumber()
+    {
+        const uint64_t n = number();
+        return int64_t(n >> 1) ^ -int64_t(n & 1);
+    }
     int64_t difference(int64_t before)
     {
         return int64_t(uint64_t(before) + uint64_t(signedNumber()));
