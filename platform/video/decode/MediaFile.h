@@ -29,9 +29,9 @@ namespace video {
 // MP4) it takes seconds; the open runs on the calling thread and returns only with the
 // complete index, so every position is exact from the first command on. Such an index is
 // kept in an IndexCache, where the options name one, and the next open of the same file
-// takes it from there. Whoever must stay
-// responsive meanwhile calls it from a thread of its own (device/Opening.h) and may give up
-// through `cancelled`.
+// takes it from there, with the stream parameters the stream probe found: a Matroska file
+// opened again is not probed (openKept). Whoever must stay responsive meanwhile calls it
+// from a thread of its own (device/Opening.h) and may give up through `cancelled`.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
