@@ -25,8 +25,7 @@ void registerVideoDevice(mci::Interpreter &interpreter)
             source->setDecodeAhead(true);
             // A file whose sound cannot be played is still shown, silently.
             OpenError audioReason;
-            std::unique_ptr<AudioTrack> audio =
-                openAudioTrack(path, &audioReason, source->info().streamId);
+            std::unique_ptr<AudioTrack> audio = openSoundOf(path, *source, &audioReason);
             return std::make_unique<VideoDevice>(path, std::move(source), std::move(audio),
                 VideoDevice::Options{});
         });

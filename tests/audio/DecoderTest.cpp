@@ -2,6 +2,7 @@
 #include "platform/video/device/Opening.h"
 #include "tests/audio/AudioFiles.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -233,4 +234,44 @@ TEST(AudioDecoder, TakesTheSoundOfTheProgrammeShown)
     const auto d = AudioDecoder::open(path, &reason, source->info().streamId);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->codecName(), "ac3");
+}
+
+// A device takes the sound of a file only where the picture's open found a sound stream, and
+// does not look for one otherwise; a Matroska file opened again takes what it knows of its
+// streams from the index cache, and must find its sound all the same.
+TEST(AudioDecoder, TheDeviceTakesTheSoundWhereTheFileHasOne)
+{
+    const QStringList picture{"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2"};
+    const QStringList sound{"-f", "lavfi", "-i", "sine=frequency=440:duration=2"};
+    const struct {
+        const char *name;
+        QStringList made;
+        bool sound;
+    } cases[] = {
+        {"sound-live-mkv", picture + sound + QStringList{"-c:v", "mpeg4", "-c:a", "pcm_s16le",
+                                                 "-live", "1", "-f", "matroska"},
+            true},
+        {"silent-live-mkv", picture + QStringList{"-c:v", "mpeg4", "-live", "1", "-f", "matroska"},
+            false},
+        {"sound-ts", picture + sound + QStringList{"-c:v", "mpeg2video", "-c:a", "mp2", "-f",
+                                           "mpegts"},
+            true},
+    };
+    for (const auto &c : cases) {
+        QString why;
+        const QString path = ClipCorpus::generate(QString::fromLatin1(c.name), c.made, &why);
+        ASSERT_FALSE(path.isEmpty()) << why.toStdString();
+        const QTemporaryDir cache;
+        video::DecodeOptions options;
+        options.indexCache = cache.filePath(QStringLiteral("index"));
+        for (const char *open : {"fresh", "from the index cache"}) {
+            QString error;
+            const auto source = video::openFrameSource(path, &error, options);
+            ASSERT_TRUE(source) << c.name << ": " << error.toStdString();
+            video::OpenError reason;
+            EXPECT_EQ(bool(video::openSoundOf(path, *source, &reason)), c.sound)
+                << c.name << ", " << open;
+        }
+        EXPECT_FALSE(QDir(options.indexCache).isEmpty()) << c.name;
+    }
 }

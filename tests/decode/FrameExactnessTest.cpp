@@ -22,6 +22,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <tuple>
 #include <thread>
 
 namespace {
@@ -668,8 +669,16 @@ TEST_P(FrameExactness, EveryPositionShowsItsOwnPictureInAnyOrder)
     for (const auto &[how, order, ahead] : orders) {
         auto source = open(indexCache.filePath(QStringLiteral("kurimo")));
         ASSERT_TRUE(source);
-        EXPECT_EQ(source->info().frameCount, info.frameCount) << how;
-        EXPECT_EQ(source->info().pictureMs, info.pictureMs) << how;
+        // A Matroska file opened again takes what the stream probe said from the entry.
+        const video::VideoInfo &again = source->info();
+        EXPECT_EQ(std::tuple(again.width, again.height, again.rateNum, again.rateDen,
+                      again.hasAudio, again.streamId),
+            std::tuple(info.width, info.height, info.rateNum, info.rateDen, info.hasAudio,
+                info.streamId))
+            << how;
+        EXPECT_EQ(source->pictureBytes(), first->pictureBytes()) << how;
+        EXPECT_EQ(again.frameCount, info.frameCount) << how;
+        EXPECT_EQ(again.pictureMs, info.pictureMs) << how;
         for (int p = 0; p < length; ++p)
             EXPECT_EQ(source->isKeyframe(p), first->isKeyframe(p)) << how << " at " << p;
         source->setDecodeAhead(ahead);

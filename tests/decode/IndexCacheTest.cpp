@@ -72,10 +72,8 @@ void rewriteField(const QString &entry, int offset, uint32_t value)
     QByteArray bytes = ClipCorpus::readAll(entry);
     ASSERT_GT(bytes.size(), 16);
     qToLittleEndian(value, bytes.data() + offset);
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (qsizetype i = 0; i + 8 < bytes.size(); ++i)
-        h = (h ^ uint8_t(bytes[i])) * 0x100000001b3ull;
-    qToLittleEndian(h, bytes.data() + bytes.size() - 8);
+    qToLittleEndian(IndexCache::checksum(bytes.constData(), bytes.size() - 8),
+        bytes.data() + bytes.size() - 8);
     ASSERT_TRUE(ClipCorpus::writeAll(entry, bytes));
 }
 

@@ -1,5 +1,6 @@
 #include "platform/video/decode/FirstPackets.h"
 
+#include <optional>
 #include <vector>
 
 namespace video {
@@ -33,19 +34,36 @@ bool dropSilentLeadIn(MediaFile &file, VideoDecoder &decoder, AVPacket *packet, 
     // leading B-pictures come out before their keyframe though they refer to pictures not in
     // the file. What a plain decode from the start shows up to its first keyframe is found
     // here once; the packets before it that show nothing are no positions.
-    if (!file.presentsByTime() || !file.seekToPacket(0))
+    if (!file.presentsByTime())
         return false;
+    // What an earlier open of the file found, where its first picture out was the keyframe:
+    // the decode of the first position then goes through every packet this one would, and
+    // leaves the decoder knowing as much.
+    if (const std::optional<std::vector<int>> &kept = file.keptLeadIn())
+        return !kept->empty() && file.dropPositions(*kept);
+    if (!file.seekToPacket(0)) {
+        file.keepLeadIn(std::nullopt);
+        return false;
+    }
     const FrameIndex &index = file.index();
     std::vector<bool> out(size_t(index.packetCount()), false);
     int keySlot = -1;
+    bool keyFirst = false;
+    bool anyOut = false;
     const auto collect = [&](AVFrame *frame) {
         const int64_t number = frame->pts;
-        if (keySlot >= 0 || number < 0 || number >= index.packetCount())
+        if (keySlot >= 0)
+            return;
+        const bool first = !anyOut;
+        anyOut = true;
+        if (number < 0 || number >= index.packetCount())
             return;
         out[size_t(number)] = true;
         const int slot = index.packet(int(number)).slot;
-        if (slot >= 0 && (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I))
+        if (slot >= 0 && (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I)) {
             keySlot = slot;
+            keyFirst = first;
+        }
     };
     int packetIndex = -1;
     bool more = true;
@@ -58,14 +76,17 @@ bool dropSilentLeadIn(MediaFile &file, VideoDecoder &decoder, AVPacket *packet, 
         decoder.decode(nullptr, collect);
     av_packet_unref(packet);
     decoder.reset();
-    if (keySlot < 0)
+    if (keySlot < 0) {
+        file.keepLeadIn(std::nullopt);
         return false;
+    }
     std::vector<int> silent;
     for (int i = 0; i < index.packetCount(); ++i) {
         const int slot = index.packet(i).slot;
         if (slot >= 0 && slot < keySlot && !out[size_t(i)])
             silent.push_back(i);
     }
+    file.keepLeadIn(keyFirst ? std::optional(silent) : std::nullopt);
     return !silent.empty() && file.dropPositions(silent);
 }
 

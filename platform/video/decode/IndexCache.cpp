@@ -13,6 +13,7 @@ extern "C" {
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcIndexCache, "kurimo.video.indexcache", QtWarningMsg)
@@ -23,19 +24,10 @@ namespace {
 
 // Raised whenever what an index holds, or how a scan builds it, changes: entries of another
 // version are no entries.
-constexpr uint32_t kFormatVersion = 1;
+constexpr uint32_t kFormatVersion = 3;
 constexpr char kMagic[4] = {'K', 'I', 'D', 'X'};
 constexpr qsizetype kHeaderSize = 4 + 4 + 4 + 8 + 8 + 8 + 8 + 8 + 4 + 8;
 constexpr qsizetype kChecksumSize = 8;
-
-// FNV-1a: enough to tell a damaged entry from a sound one; nothing here is an adversary.
-uint64_t checksum(const char *data, qsizetype size)
-{
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (qsizetype i = 0; i < size; ++i)
-        h = (h ^ uint8_t(data[i])) * 0x100000001b3ull;
-    return h;
-}
 
 template <typename T>
 void put(QByteArray &out, T value)
@@ -51,6 +43,16 @@ T take(const char *&at)
     const T value = qFromLittleEndian<T>(at);
     at += sizeof(T);
     return value;
+}
+
+// FNV-1a over the few bytes that name an entry: the names stay those of earlier versions,
+// so that a new version's entry replaces the old one's.
+uint64_t nameHash(const char *data, qsizetype size)
+{
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (qsizetype i = 0; i < size; ++i)
+        h = (h ^ uint8_t(data[i])) * 0x100000001b3ull;
+    return h;
 }
 
 QByteArray header(const IndexCache::Key &key, qsizetype payloadSize)
@@ -71,6 +73,30 @@ QByteArray header(const IndexCache::Key &key, qsizetype payloadSize)
 }
 
 } // namespace
+
+uint64_t IndexCache::checksum(const char *data, qsizetype size)
+{
+    // Two lanes, so that the multiplications overlap; every step is a bijection of a lane's
+    // state, so a changed word always changes its lane, and so the result.
+    constexpr uint64_t kOdd[2] = {0x9e3779b97f4a7c15ull, 0xc2b2ae3d27d4eb4full};
+    uint64_t lane[2] = {0xcbf29ce484222325ull, 0x84222325cbf29ce4ull ^ uint64_t(size)};
+    const auto step = [&](int l, uint64_t word) {
+        const uint64_t x = lane[l] ^ word;
+        lane[l] = ((x << 31) | (x >> 33)) * kOdd[l];
+    };
+    qsizetype at = 0;
+    for (; at + 16 <= size; at += 16) {
+        step(0, qFromLittleEndian<uint64_t>(data + at));
+        step(1, qFromLittleEndian<uint64_t>(data + at + 8));
+    }
+    for (; at < size; at += 8) {
+        char tail[8] = {};
+        std::memcpy(tail, data + at, size_t(std::min<qsizetype>(8, size - at)));
+        step(0, qFromLittleEndian<uint64_t>(tail));
+    }
+    const uint64_t h = lane[0] ^ ((lane[1] << 17) | (lane[1] >> 47)) * kOdd[0];
+    return h ^ (h >> 32);
+}
 
 QString IndexCache::standardFolder()
 {
@@ -106,7 +132,7 @@ QString IndexCache::entryPath(const Key &key) const
 {
     const QByteArray named = header(key, 0);
     // The version stays out of the name: a new version's entry replaces the old one's.
-    const uint64_t h = checksum(named.constData() + 12, named.size() - 12 - 8);
+    const uint64_t h = nameHash(named.constData() + 12, named.size() - 12 - 8);
     return m_folder + QStringLiteral("/%1.index").arg(h, 16, 16, QLatin1Char('0'));
 }
 
@@ -202,31 +228,28 @@ void IndexWriter::raw(const QByteArray &bytes)
     m_bytes.append(bytes);
 }
 
-uint64_t IndexReader::number()
+uint64_t IndexReader::longNumber()
 {
+    // Ten bytes hold any number: where that many are left, no byte needs a bounds check.
+    constexpr qsizetype kLongest = 10;
+    const auto *at = reinterpret_cast<const uint8_t *>(m_data) + m_at;
+    const qsizetype left = m_ok ? m_size - m_at : 0;
     uint64_t value = 0;
-    for (int shift = 0; m_ok && shift < 64; shift += 7) {
-        if (m_at >= m_bytes.size())
-            break;
-        const uint8_t b = uint8_t(m_bytes[m_at++]);
-        value |= uint64_t(b & 0x7f) << shift;
-        if (!(b & 0x80))
+    for (qsizetype i = 0; i < std::min(left, kLongest); ++i) {
+        value |= uint64_t(at[i] & 0x7f) << (7 * i);
+        if (!(at[i] & 0x80)) {
+            m_at += i + 1;
             return value;
+        }
     }
     m_ok = false;
     return 0;
 }
 
-int64_t IndexReader::signedNumber()
-{
-    const uint64_t n = number();
-    return int64_t(n >> 1) ^ -int64_t(n & 1);
-}
-
 int IndexReader::count(int minBytes)
 {
     const uint64_t n = number();
-    if (!m_ok || n > uint64_t(m_bytes.size() - m_at) / uint64_t(minBytes)) {
+    if (!m_ok || n > uint64_t(m_size - m_at) / uint64_t(minBytes)) {
         m_ok = false;
         return 0;
     }

@@ -15,8 +15,10 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 namespace video {
 
@@ -42,6 +44,132 @@ OpenError::Why notARegularFile(const QString &path)
         return Why::NotRegularFile;
     return Why::None;
 }
+
+// Every field of a stream's parameters that a decoder is opened with or the open reads, but
+// the bit rate, which a read may change without meaning anything to a decoder.
+template <typename Parameters, typename Visit>
+void eachParameter(Parameters *par, Visit visit)
+{
+    visit(par->codec_type);
+    visit(par->codec_id);
+    visit(par->codec_tag);
+    visit(par->format);
+    visit(par->bits_per_coded_sample);
+    visit(par->bits_per_raw_sample);
+    visit(par->profile);
+    visit(par->level);
+    visit(par->width);
+    visit(par->height);
+    visit(par->sample_aspect_ratio.num);
+    visit(par->sample_aspect_ratio.den);
+    visit(par->field_order);
+    visit(par->color_range);
+    visit(par->color_primaries);
+    visit(par->color_trc);
+    visit(par->color_space);
+    visit(par->chroma_location);
+    visit(par->video_delay);
+}
+
+QByteArray parameterBytes(const AVCodecParameters *par)
+{
+    IndexWriter out;
+    eachParameter(par, [&](const auto &field) { out.signedNumber(int64_t(field)); });
+    out.raw(QByteArray(reinterpret_cast<const char *>(par->extradata),
+        par->extradata ? par->extradata_size : 0));
+    return out.bytes();
+}
+
+struct ParametersFreer {
+    void operator()(AVCodecParameters *par) const { avcodec_parameters_free(&par); }
+};
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
+
+ParametersPtr copyOf(const AVCodecParameters *par)
+{
+    ParametersPtr copy(avcodec_parameters_alloc());
+    return copy && avcodec_parameters_copy(copy.get(), par) >= 0 ? std::move(copy) : nullptr;
+}
+
+// The parameters parameterBytes() wrote over `par`'s; null where the bytes are none.
+ParametersPtr parametersFrom(const QByteArray &bytes, const AVCodecParameters *par)
+{
+    ParametersPtr made = copyOf(par);
+    if (!made)
+        return nullptr;
+    IndexReader in(bytes);
+    eachParameter(made.get(), [&](auto &field) {
+        const int64_t value = in.signedNumber();
+        using Field = std::remove_reference_t<decltype(field)>;
+        using Number = typename std::conditional_t<std::is_enum_v<Field>,
+            std::underlying_type<Field>, std::type_identity<Field>>::type;
+        if (value < int64_t(std::numeric_limits<Number>::min()) ||
+            value > int64_t(std::numeric_limits<Number>::max()))
+            in.fail();
+        field = Field(value);
+    });
+    const QByteArray extradata = in.raw();
+    if (!in.ok() || !in.atEnd())
+        return nullptr;
+    av_freep(&made->extradata);
+    made->extradata_size = 0;
+    if (!extradata.isEmpty()) {
+        made->extradata = static_cast<uint8_t *>(
+            av_mallocz(size_t(extradata.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!made->extradata)
+            return nullptr;
+        std::memcpy(made->extradata, extradata.constData(), size_t(extradata.size()));
+        made->extradata_size = int(extradata.size());
+    }
+    return made;
+}
+
+// What an entry says before its index: how many streams the header named; the video stream's
+// parameters as the header gave them (an entry whose header differs is another file's) and as
+// the open went on to decode with them; and, where the open that made the entry learnt it,
+// which packets of the lead-in show nothing.
+struct KeptHead {
+    unsigned streams = 0;
+    QByteArray header;
+    QByteArray used;
+    std::optional<std::vector<int>> silentLeadIn;
+
+    void write(IndexWriter &out) const
+    {
+        out.number(streams);
+        out.raw(header);
+        out.raw(used);
+        out.number(silentLeadIn ? 1 : 0);
+        if (!silentLeadIn)
+            return;
+        out.number(silentLeadIn->size());
+        int before = 0;
+        for (const int packet : *silentLeadIn) {
+            out.difference(packet, before);
+            before = packet;
+        }
+    }
+
+    bool read(IndexReader &in)
+    {
+        streams = unsigned(in.number());
+        header = in.raw();
+        used = in.raw();
+        silentLeadIn.reset();
+        const uint64_t known = in.number();
+        if (known == 1) {
+            silentLeadIn.emplace(size_t(in.count()));
+            int64_t before = 0;
+            for (int &packet : *silentLeadIn) {
+                before = in.difference(before);
+                if (before < 0 || before > INT32_MAX)
+                    in.fail();
+                packet = int(before);
+            }
+        }
+        return in.ok() && known <= 1 && !used.isEmpty();
+    }
+};
 
 } // namespace
 
@@ -142,11 +270,14 @@ std::unique_ptr<MediaFile> MediaFile::openHere(const QString &path, OpenError *e
     file->m_identity = identityOf(file->m_localPath);
     file->m_cancelled = &cancelled;
     OpenError message;
-    if (!file->openDemuxer(&message) || !file->chooseStream(choice, choices, &message) ||
-        !file->takeVideoStream(&message))
+    if (!file->openDemuxer(&message))
         return fail(message);
-    if (!file->buildIndex(cache))
-        return fail(OpenError::Why::NoFrames);
+    if (!file->openKept(cache, choice, choices)) {
+        if (!file->chooseStream(choice, choices, &message) || !file->takeVideoStream(&message))
+            return fail(message);
+        if (!file->buildIndex(cache))
+            return fail(OpenError::Why::NoFrames);
+    }
     if (file->stopScanning())
         return fail(OpenError::Why::Cancelled);
     if (!file->rewind())
@@ -162,11 +293,16 @@ bool MediaFile::buildIndex(const QString &cache)
     const StreamIndex::Source source = indexSource();
     const std::optional<IndexCache::Key> key =
         cache.isEmpty() ? std::nullopt : IndexCache::keyOf(m_localPath, m_stream);
+    KeptHead head;
     if (key) {
         if (const std::optional<QByteArray> kept = IndexCache(cache).load(*key)) {
             IndexReader in(*kept);
-            if (m_streamIndex->restore(in, source, m_info, m_index))
+            if (head.read(in) && head.streams == m_format->nb_streams &&
+                head.header == headerParameters() &&
+                m_streamIndex->restore(in, source, m_info, m_index)) {
+                m_keptLeadIn = head.silentLeadIn;
                 return true;
+            }
         }
     }
     if (!m_streamIndex->build(source, m_info, m_index))
@@ -177,19 +313,108 @@ bool MediaFile::buildIndex(const QString &cache)
         key->modifiedNsec == m_identity.modifiedNsec &&
         IndexCache::keyOf(m_localPath, m_stream) == key;
     if (same && m_streamIndex->scannedWhole() && !stopScanning()) {
-        IndexWriter out;
-        m_streamIndex->save(out, m_info, m_index);
-        IndexCache(cache).store(*key, out.bytes());
+        Unfinished entry{cache, *key, parameterBytes(codecParameters()), {}};
+        IndexWriter index;
+        m_streamIndex->save(index, m_info, m_index);
+        entry.index = index.bytes();
+        storeKept(entry, std::nullopt);
+        m_unfinished = std::move(entry);
     }
     return true;
 }
 
-bool MediaFile::chooseStream(int choice, int *choices, OpenError *error)
+QByteArray MediaFile::headerParameters() const
 {
-    if (avformat_find_stream_info(m_format.get(), nullptr) < 0) {
-        // Not fatal: the header already told us what the video stream is.
-    }
+    // A transport stream's probe may find streams its header did not name.
+    return size_t(m_stream) < m_headerParameters.size() ? m_headerParameters[size_t(m_stream)]
+                                                        : QByteArray();
+}
+
+void MediaFile::storeKept(const Unfinished &entry,
+    const std::optional<std::vector<int>> &silentLeadIn) const
+{
+    IndexWriter out;
+    KeptHead{m_format->nb_streams, headerParameters(), entry.parameters,
+        silentLeadIn}
+        .write(out);
+    IndexCache(entry.cache).store(entry.key, out.bytes() + entry.index);
+}
+
+void MediaFile::keepLeadIn(const std::optional<std::vector<int>> &silent)
+{
+    // Only the open that made the entry, and only while the file is still the one it read.
+    if (m_unfinished && silent && unchanged() &&
+        IndexCache::keyOf(m_localPath, m_stream) == m_unfinished->key)
+        storeKept(*m_unfinished, silent);
+    m_unfinished.reset();
+}
+
+// The open of a file whose index the cache keeps, without the stream probe: to guess the
+// decoder's delay, libavformat decodes up to seven pictures (10 to 40 ms at 1080p), which is
+// what the entry says, with the pixel format and the field order. Only where the header names
+// everything else, a Matroska file's (a transport stream's gives no sizes, and may name its
+// streams only as they come), with one video stream, which is then the one chosen with or
+// without the probe's counts. False, with the demuxer as it was opened, where the entry does
+// not serve so.
+bool MediaFile::openKept(const QString &cache, int choice, int *choices)
+{
     AVFormatContext *fc = m_format.get();
+    if (cache.isEmpty() || choice != 0 || std::strncmp(fc->iformat->name, "matroska", 8) != 0)
+        return false;
+    int video = -1;
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        const AVStream *st = fc->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        if (video >= 0)
+            return false;
+        video = int(i);
+    }
+    const std::optional<IndexCache::Key> key =
+        video >= 0 ? IndexCache::keyOf(m_localPath, video) : std::nullopt;
+    const std::optional<QByteArray> kept =
+        key ? IndexCache(cache).load(*key) : std::nullopt;
+    if (!kept)
+        return false;
+    IndexReader in(*kept);
+    AVCodecParameters *par = fc->streams[video]->codecpar;
+    m_headerParameters.assign(fc->nb_streams, QByteArray());
+    m_headerParameters[size_t(video)] = parameterBytes(par);
+    KeptHead head;
+    const bool same = head.read(in) && head.streams == fc->nb_streams &&
+        head.header == m_headerParameters[size_t(video)];
+    const ParametersPtr header = same ? copyOf(par) : nullptr;
+    const ParametersPtr probed = header ? parametersFrom(head.used, par) : nullptr;
+    if (!probed || avcodec_parameters_copy(par, probed.get()) < 0)
+        return false;
+    OpenError ignored;
+    if (chooseStream(choice, choices, &ignored, false) && m_stream == video &&
+        takeVideoStream(&ignored) && m_streamIndex->restore(in, indexSource(), m_info, m_index)) {
+        m_untouched = true;
+        m_keptLeadIn = head.silentLeadIn;
+        return true;
+    }
+    // As the demuxer opened it, for the probe.
+    avcodec_parameters_copy(par, header.get());
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        fc->streams[i]->discard = AVDISCARD_DEFAULT;
+    m_info = VideoInfo{};
+    m_clockwise = 0;
+    return false;
+}
+
+bool MediaFile::chooseStream(int choice, int *choices, OpenError *error, bool probe)
+{
+    AVFormatContext *fc = m_format.get();
+    if (probe) {
+        m_headerParameters.clear();
+        for (unsigned i = 0; i < fc->nb_streams; ++i)
+            m_headerParameters.push_back(parameterBytes(fc->streams[i]->codecpar));
+        if (avformat_find_stream_info(fc, nullptr) < 0) {
+            // Not fatal: the header already told us what the video stream is.
+        }
+    }
     const std::vector<int> videos = videoStreams(fc);
     *choices = int(videos.size());
     if (choice < 0 || choice >= int(videos.size())) {
@@ -286,6 +511,9 @@ const AVCodecParameters *MediaFile::codecParameters() const
 bool MediaFile::rewind()
 {
     m_skipBefore = 0;
+    // Matroska seeks by the keyframes it has read: none yet.
+    if (m_untouched)
+        return true;
     if (m_streamIndex->seekStart(m_format.get(), m_stream, m_index) >= 0)
         return true;
     // Some damaged files cannot seek at all: start reading them afresh.
@@ -313,6 +541,7 @@ bool MediaFile::seekToPacket(int packetIndex)
     // again from the beginning.
     if (presentsByTime() && target.pts != AV_NOPTS_VALUE && target.pts > target.dts)
         target.dts = target.pts;
+    m_untouched = false;
     const int result = m_streamIndex->seekTo(m_format.get(), m_stream, target);
     if (result < 0 && !rewind())
         return false;
@@ -322,6 +551,7 @@ bool MediaFile::seekToPacket(int packetIndex)
 
 bool MediaFile::readVideoPacket(AVPacket *packet, int *packetIndex)
 {
+    m_untouched = false;
     for (int guard = 0; guard < 1000000; ++guard) {
         av_packet_unref(packet);
         if (av_read_frame(m_format.get(), packet) < 0)

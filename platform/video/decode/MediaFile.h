@@ -4,6 +4,7 @@
 #include "platform/video/FFmpegHandles.h"
 #include "platform/video/OpenError.h"
 #include "platform/video/decode/FrameIndex.h"
+#include "platform/video/decode/IndexCache.h"
 #include "platform/video/decode/StreamIndex.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace video {
@@ -27,9 +29,9 @@ namespace video {
 // MP4) it takes seconds; the open runs on the calling thread and returns only with the
 // complete index, so every position is exact from the first command on. Such an index is
 // kept in an IndexCache, where the options name one, and the next open of the same file
-// takes it from there. Whoever must stay
-// responsive meanwhile calls it from a thread of its own (device/Opening.h) and may give up
-// through `cancelled`.
+// takes it from there, with the stream parameters the stream probe found: a Matroska file
+// opened again is not probed (openKept). Whoever must stay responsive meanwhile calls it
+// from a thread of its own (device/Opening.h) and may give up through `cancelled`.
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
@@ -93,14 +95,32 @@ public:
     // False once the file on disk has been deleted or rewritten since it was opened.
     bool unchanged() const;
 
+    // The packets before the first keyframe that a plain decode from the start shows nothing
+    // for (see dropSilentLeadIn()), where the index cache's entry knows them.
+    const std::optional<std::vector<int>> &keptLeadIn() const { return m_keptLeadIn; }
+    // Adds them to the entry this open made, where it made one: none when a decode from the
+    // start would not learn all there is to learn from them (see dropSilentLeadIn()).
+    void keepLeadIn(const std::optional<std::vector<int>> &silent);
+
 private:
     void turnBy(const int32_t *matrix);
     MediaFile() = default;
     static std::unique_ptr<MediaFile> openHere(const QString &path, OpenError *error,
         const std::atomic<bool> &cancelled, int choice, int *choices, const QString &cache);
+    // The entry this open made, kept until the lead-in is known, to be written again with it.
+    struct Unfinished {
+        QString cache;
+        IndexCache::Key key;
+        QByteArray parameters; // as the decoder is opened with them
+        QByteArray index;
+    };
+    QByteArray headerParameters() const; // the video stream's
+    void storeKept(const Unfinished &entry,
+        const std::optional<std::vector<int>> &silentLeadIn) const;
     bool buildIndex(const QString &cache);
+    bool openKept(const QString &cache, int choice, int *choices);
     bool openDemuxer(OpenError *error);
-    bool chooseStream(int choice, int *choices, OpenError *error);
+    bool chooseStream(int choice, int *choices, OpenError *error, bool probe = true);
     bool takeVideoStream(OpenError *error); // its size, codec and turn
     StreamIndex::Source indexSource();
     bool stopScanning() const { return m_cancelled && m_cancelled->load(); }
@@ -130,6 +150,12 @@ private:
     int m_decodedHeight = 0;
     VideoInfo m_info;
     FrameIndex m_index;
+    // Each stream's parameters as the header gave them, before the probe added to them.
+    std::vector<QByteArray> m_headerParameters;
+    std::optional<Unfinished> m_unfinished;
+    std::optional<std::vector<int>> m_keptLeadIn;
+    // Nothing read since the demuxer was opened: it stands at the first packet.
+    bool m_untouched = false;
     int m_skipBefore = 0; // packets below this number are dropped after a seek
     bool m_rewoundForSkip = false;
     const std::atomic<bool> *m_cancelled = nullptr; // while opening: the caller gave up

@@ -83,6 +83,16 @@ std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenErr
     return std::move(outcome.source);
 }
 
+std::unique_ptr<AudioTrack> openSoundOf(const QString &path, const FrameSource &source,
+    OpenError *error)
+{
+    if (source.info().hasAudio)
+        return openAudioTrack(path, error, source.info().streamId);
+    if (error)
+        *error = OpenError::Why::NoSound;
+    return nullptr;
+}
+
 std::unique_ptr<FrameSource> openFrameSource(const QString &path, QString *error,
     const DecodeOptions &options)
 {

@@ -150,8 +150,7 @@ void VideoDevice::adoptSource(std::unique_ptr<FrameSource> source)
 {
     source->setDecodeAhead(true);
     OpenError audioReason;
-    std::unique_ptr<AudioTrack> audio =
-        openAudioTrack(m_path, &audioReason, source->info().streamId);
+    std::unique_ptr<AudioTrack> audio = openSoundOf(m_path, *source, &audioReason);
 
     const int position = std::min(m_player->position(), source->info().frameCount);
     const int speed = m_player->speed();
