@@ -103,9 +103,11 @@ bool FrameIndex::load(IndexReader &in)
     const int count = in.count(5);
     if (!in.ok() || slotCount > uint64_t(INT32_MAX) || count == 0)
         return false;
-    std::vector<Packet> packets(static_cast<size_t>(count));
+    std::vector<Packet> packets;
+    packets.reserve(static_cast<size_t>(count)); // written once, not cleared first
     Packet before;
-    for (Packet &p : packets) {
+    for (int i = 0; i < count; ++i) {
+        Packet p;
         const uint64_t flags = in.number();
         const uint64_t size = in.number();
         p.keyframe = flags & kKeyframe;
@@ -118,6 +120,7 @@ bool FrameIndex::load(IndexReader &in)
         if (!in.ok() || flags > (kKeyframe | kHasPts) || size == 0 || size > uint64_t(INT32_MAX) ||
             p.pos < 0 || slot < -1 || slot >= int64_t(slotCount))
             return false;
+        packets.push_back(p);
         before = p;
     }
     *this = FrameIndex(std::move(packets), int(slotCount));

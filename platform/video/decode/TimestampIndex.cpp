@@ -234,6 +234,18 @@ private:
     const bool m_guessedTimes;
 };
 
+// av_rescale_q(a, base, 1/1000) without its general path, for the long loops over an index
+// (a two-hour file's 180000 times at every open): the same rounding, to the nearest with
+// halves away from zero, wherever the product fits.
+int64_t toMs(int64_t a, AVRational base)
+{
+    const int64_t b = int64_t(base.num) * 1000;
+    const int64_t c = base.den;
+    if (b <= 0 || c <= 0 || a == INT64_MIN || (a < 0 ? -a : a) > (INT64_MAX - c / 2) / b)
+        return av_rescale_q(a, base, AVRational{1, 1000});
+    return a < 0 ? -((-a * b + c / 2) / c) : (a * b + c / 2) / c;
+}
+
 } // namespace
 
 TimestampIndex::TimestampIndex(const AVInputFormat *format)
@@ -384,7 +396,7 @@ void TimestampIndex::timePositions(VideoInfo &info, const FrameIndex &index) con
     for (size_t i = 0; i < m_presentation.size(); ++i) {
         const int64_t ms = guessed
             ? av_rescale(int64_t(i), 1000ll * info.rateDen, info.rateNum)
-            : av_rescale_q(m_presentation[i] - first, m_timeBase, AVRational{1, 1000});
+            : toMs(m_presentation[i] - first, m_timeBase);
         // Each position a time of its own, later than the one before, where times repeat
         // or go back.
         info.pictureMs.push_back(i == 0 ? ms : std::max<qint64>(ms, info.pictureMs.back() + 1));
