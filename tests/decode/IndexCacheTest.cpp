@@ -247,4 +247,55 @@ TEST(IndexCache, LivesInTheUsersCacheFolder)
         qunsetenv("XDG_CACHE_HOME");
 }
 
+// What this process has read from files so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// A recording without cues opened again from its entry: the demuxer knows the keyframes the
+// first open's scan taught it, so a seek to the end reads about a cluster, not every cluster
+// up to there (seconds, for a recording of hours).
+TEST(IndexCache, AMatroskaFileWithoutCuesOpenedAgainSeeksWithoutReadingUpToThere)
+{
+    QString error;
+    const QString path = ClipCorpus::generate(QStringLiteral("index-cache-mkv-no-cues"),
+        {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "750", "-c:v", "libx264",
+            "-preset", "ultrafast", "-qp", "0", "-g", "25", "-f", "matroska", "-live", "1",
+            "-cluster_time_limit", "1000"},
+        &error);
+    if (path.isEmpty())
+        GTEST_SKIP() << "could not make the file: " << error.toStdString();
+    QTemporaryDir dir;
+    const QString cache = dir.filePath(QStringLiteral("kurimo"));
+    ASSERT_EQ(framesOpened(path, cache), 750);
+    ASSERT_TRUE(IndexCache(cache).load(keyOf(path)));
+    video::DecodeOptions options;
+    options.indexCache = cache;
+    video::OpenError why;
+    const auto file = video::MediaFile::open(path, &why, 0, nullptr, nullptr, options);
+    ASSERT_TRUE(file);
+    int last = -1;
+    for (int i = 0; i < file->index().packetCount(); ++i) {
+        if (file->index().packet(i).keyframe)
+            last = i;
+    }
+    ASSERT_GT(last, file->index().packetCount() / 2);
+    const qint64 before = bytesRead();
+    ASSERT_GE(before, 0);
+    ASSERT_TRUE(file->seekToPacket(last));
+    auto packet = video::ff::makePacket();
+    int read = -1;
+    ASSERT_TRUE(file->readVideoPacket(packet.get(), &read));
+    EXPECT_EQ(read, last);
+    EXPECT_LT(bytesRead() - before, QFileInfo(path).size() / 4);
+}
+
 } // namespace

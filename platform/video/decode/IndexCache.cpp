@@ -24,7 +24,7 @@ namespace {
 
 // Raised whenever what an index holds, or how a scan builds it, changes: entries of another
 // version are no entries.
-constexpr uint32_t kFormatVersion = 3;
+constexpr uint32_t kFormatVersion = 4;
 constexpr char kMagic[4] = {'K', 'I', 'D', 'X'};
 constexpr qsizetype kHeaderSize = 4 + 4 + 4 + 8 + 8 + 8 + 8 + 8 + 4 + 8;
 constexpr qsizetype kChecksumSize = 8;

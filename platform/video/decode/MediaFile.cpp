@@ -127,18 +127,46 @@ ParametersPtr parametersFrom(const QByteArray &bytes, const AVCodecParameters *p
 // What an entry says before its index: how many streams the header named; the video stream's
 // parameters as the header gave them (an entry whose header differs is another file's) and as
 // the open went on to decode with them; and, where the open that made the entry learnt it,
-// which packets of the lead-in show nothing.
+// which packets of the lead-in show nothing; and the seek points the demuxer learnt from
+// the scan, which a Matroska file without cues knows no other way: without them its first
+// seek far in reads every cluster up to there.
 struct KeptHead {
     unsigned streams = 0;
     QByteArray header;
     QByteArray used;
     std::optional<std::vector<int>> silentLeadIn;
+    std::vector<MediaFile::SeekPoint> seekPoints;
+
+    void writeSeekPoints(IndexWriter &out) const
+    {
+        out.number(seekPoints.size());
+        MediaFile::SeekPoint before;
+        for (const MediaFile::SeekPoint &p : seekPoints) {
+            out.difference(p.pos, before.pos);
+            out.difference(p.time, before.time);
+            before = p;
+        }
+    }
+
+    void readSeekPoints(IndexReader &in)
+    {
+        seekPoints.assign(size_t(in.count(2)), MediaFile::SeekPoint{});
+        MediaFile::SeekPoint before;
+        for (MediaFile::SeekPoint &p : seekPoints) {
+            p.pos = in.difference(before.pos);
+            p.time = in.difference(before.time);
+            if (p.pos < 0)
+                in.fail();
+            before = p;
+        }
+    }
 
     void write(IndexWriter &out) const
     {
         out.number(streams);
         out.raw(header);
         out.raw(used);
+        writeSeekPoints(out);
         out.number(silentLeadIn ? 1 : 0);
         if (!silentLeadIn)
             return;
@@ -155,6 +183,7 @@ struct KeptHead {
         streams = unsigned(in.number());
         header = in.raw();
         used = in.raw();
+        readSeekPoints(in);
         silentLeadIn.reset();
         const uint64_t known = in.number();
         if (known == 1) {
@@ -301,6 +330,7 @@ bool MediaFile::buildIndex(const QString &cache)
                 head.header == headerParameters() &&
                 m_streamIndex->restore(in, source, m_info, m_index)) {
                 m_keptLeadIn = head.silentLeadIn;
+                learnSeekPoints(head.seekPoints);
                 return true;
             }
         }
@@ -313,7 +343,7 @@ bool MediaFile::buildIndex(const QString &cache)
         key->modifiedNsec == m_identity.modifiedNsec &&
         IndexCache::keyOf(m_localPath, m_stream) == key;
     if (same && m_streamIndex->scannedWhole() && !stopScanning()) {
-        Unfinished entry{cache, *key, parameterBytes(codecParameters()), {}};
+        Unfinished entry{cache, *key, parameterBytes(codecParameters()), {}, seekPoints()};
         IndexWriter index;
         m_streamIndex->save(index, m_info, m_index);
         entry.index = index.bytes();
@@ -321,6 +351,31 @@ bool MediaFile::buildIndex(const QString &cache)
         m_unfinished = std::move(entry);
     }
     return true;
+}
+
+// Only a Matroska file's: other demuxers either find their own again at open (an AVI's index,
+// an MP4's tables) or seek by bytes (a transport stream).
+std::vector<MediaFile::SeekPoint> MediaFile::seekPoints() const
+{
+    std::vector<SeekPoint> points;
+    if (std::strncmp(m_format->iformat->name, "matroska", 8) != 0)
+        return points;
+    AVStream *st = m_format->streams[m_stream];
+    const int count = avformat_index_get_entries_count(st);
+    points.reserve(size_t(std::max(0, count)));
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry *e = avformat_index_get_entry(st, i);
+        if (e && (e->flags & AVINDEX_KEYFRAME))
+            points.push_back({e->pos, e->timestamp});
+    }
+    return points;
+}
+
+void MediaFile::learnSeekPoints(const std::vector<SeekPoint> &points)
+{
+    AVStream *st = m_format->streams[m_stream];
+    for (const SeekPoint &p : points)
+        av_add_index_entry(st, p.pos, p.time, 0, 0, AVINDEX_KEYFRAME);
 }
 
 QByteArray MediaFile::headerParameters() const
@@ -334,8 +389,8 @@ void MediaFile::storeKept(const Unfinished &entry,
     const std::optional<std::vector<int>> &silentLeadIn) const
 {
     IndexWriter out;
-    KeptHead{m_format->nb_streams, headerParameters(), entry.parameters,
-        silentLeadIn}
+    KeptHead{m_format->nb_streams, headerParameters(), entry.parameters, silentLeadIn,
+        entry.seekPoints}
         .write(out);
     IndexCache(entry.cache).store(entry.key, out.bytes() + entry.index);
 }
@@ -393,6 +448,7 @@ bool MediaFile::openKept(const QString &cache, int choice, int *choices)
         takeVideoStream(&ignored) && m_streamIndex->restore(in, indexSource(), m_info, m_index)) {
         m_untouched = true;
         m_keptLeadIn = head.silentLeadIn;
+        learnSeekPoints(head.seekPoints);
         return true;
     }
     // As the demuxer opened it, for the probe.

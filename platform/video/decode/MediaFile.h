@@ -35,6 +35,11 @@ namespace video {
 class MediaFile {
 public:
     static constexpr int kMaxSide = 16384;
+    // Where the demuxer's seek finds a keyframe: the byte it reads from, the keyframe's time.
+    struct SeekPoint {
+        int64_t pos = 0;
+        int64_t time = 0;
+    };
 
     // `choice`: which of the file's video streams, in the order a player tries them (in a
     // transport stream of several programmes, the first programme's first); `*choices` gets
@@ -113,7 +118,10 @@ private:
         IndexCache::Key key;
         QByteArray parameters; // as the decoder is opened with them
         QByteArray index;
+        std::vector<SeekPoint> seekPoints;
     };
+    std::vector<SeekPoint> seekPoints() const; // the demuxer's keyframes of the video stream
+    void learnSeekPoints(const std::vector<SeekPoint> &points);
     QByteArray headerParameters() const; // the video stream's
     void storeKept(const Unfinished &entry,
         const std::optional<std::vector<int>> &silentLeadIn) const;
