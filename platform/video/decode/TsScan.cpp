@@ -595,31 +595,30 @@ void setTsScanAllowed(bool allowed)
     g_allowed = allowed;
 }
 
-std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
+namespace {
+
+// The packet size the file's first two packets show: 188, or 192 where each has a 4-byte time
+// before it (M2TS); 0 for neither.
+int packetStride(int fd)
 {
-    AVFormatContext *fc = source.context();
-    const AVStream *st = source.videoStream();
-    if (!g_allowed || !plainStream(fc, st) || source.localPath.isEmpty())
-        return std::nullopt;
-    const int fd = ::open(source.localPath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
     uint8_t start[2 * (kPacket + 4)] = {};
-    const bool read = ::pread(fd, start, sizeof start, 0) == ssize_t(sizeof start);
-    const int stride = !read                                      ? 0
-        : start[0] == 0x47 && start[kPacket] == 0x47              ? kPacket
-        : start[4] == 0x47 && start[kPacket + 8] == 0x47          ? kPacket + 4
-                                                                   : 0;
-    if (stride == 0) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const int64_t fileEnd = ::lseek(fd, 0, SEEK_END) / stride * stride;
-    // Two stretches at once, the second from the first PES of the video PID at or after the
-    // middle, whatever the size: a small file costs a thread, and is read as a large one is.
+    if (::pread(fd, start, sizeof start, 0) != ssize_t(sizeof start))
+        return 0;
+    if (start[0] == 0x47 && start[kPacket] == 0x47)
+        return kPacket;
+    if (start[4] == 0x47 && start[kPacket + 8] == 0x47)
+        return kPacket + 4;
+    return 0;
+}
+
+// Two stretches at once, the second from the first PES of the video PID at or after the
+// middle, whatever the size: a small file costs a thread, and is read as a large one is. The
+// second is joined to the first; false where either declined or they do not meet exactly.
+bool scanBothHalves(int fd, int stride, int64_t fileEnd, const StreamIndex::Source &source,
+    Stretch &first)
+{
     const int64_t half = fileEnd / 2 / stride * stride;
-    Stretch first(st->id, stride, source.cancelled);
-    Stretch second(st->id, stride, source.cancelled);
+    Stretch second(source.videoStream()->id, stride, source.cancelled);
     // Out of memory or threads, the stretch declines: the demuxer's scan says what it can.
     const auto runSecond = [&] {
         try {
@@ -638,32 +637,30 @@ std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
     }
     try {
         first.run(fd, 0, half, fileEnd);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         first.fail();
     }
     if (other.joinable())
         other.join();
-    ::close(fd);
     if (first.declined() || first.pictures.empty() || first.firstStart < 0)
-        return std::nullopt;
-    if (half < fileEnd) {
-        if (second.declined() || first.stop != (second.firstStart < 0 ? fileEnd
-                                                                     : second.firstStart))
-            return std::nullopt;
-        if (!second.pictures.empty() && second.firstShortStart && first.lastEndsWithZero)
-            return std::nullopt;
-        const size_t offset = first.pictures.size();
-        for (Headers &h : second.headers)
-            h.picture += offset;
-        first.pictures.insert(first.pictures.end(), second.pictures.begin(),
-            second.pictures.end());
-        std::move(second.headers.begin(), second.headers.end(),
-            std::back_inserter(first.headers));
-    }
-    std::vector<AccessUnit> &pictures = first.pictures;
-    if (!parseHeaders(st->codecpar, pictures, first.headers) ||
-        !timesStand(fc, source.stream, pictures))
-        return std::nullopt;
+        return false;
+    if (half >= fileEnd)
+        return true;
+    if (second.declined() ||
+        first.stop != (second.firstStart < 0 ? fileEnd : second.firstStart))
+        return false;
+    if (!second.pictures.empty() && second.firstShortStart && first.lastEndsWithZero)
+        return false;
+    const size_t offset = first.pictures.size();
+    for (Headers &h : second.headers)
+        h.picture += offset;
+    first.pictures.insert(first.pictures.end(), second.pictures.begin(), second.pictures.end());
+    std::move(second.headers.begin(), second.headers.end(), std::back_inserter(first.headers));
+    return true;
+}
+
+TsPictures packetsOf(const std::vector<AccessUnit> &pictures)
+{
     TsPictures result;
     result.packets.reserve(pictures.size());
     result.idr.reserve(pictures.size());
@@ -679,6 +676,29 @@ std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
         result.idr.push_back(p.key && p.idr);
     }
     return result;
+}
+
+} // namespace
+
+std::optional<TsPictures> scanTransportStream(const StreamIndex::Source &source)
+{
+    AVFormatContext *fc = source.context();
+    const AVStream *st = source.videoStream();
+    if (!g_allowed || !plainStream(fc, st) || source.localPath.isEmpty())
+        return std::nullopt;
+    const int fd = ::open(source.localPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const int stride = packetStride(fd);
+    Stretch first(st->id, stride, source.cancelled);
+    const bool scanned =
+        stride > 0 && scanBothHalves(fd, stride, ::lseek(fd, 0, SEEK_END) / stride * stride,
+                          source, first);
+    ::close(fd);
+    if (!scanned || !parseHeaders(st->codecpar, first.pictures, first.headers) ||
+        !timesStand(fc, source.stream, first.pictures))
+        return std::nullopt;
+    return packetsOf(first.pictures);
 }
 
 } // namespace video
