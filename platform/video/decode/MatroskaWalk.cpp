@@ -210,6 +210,31 @@ int64_t trackOf(const uint8_t *d, int avail)
     return track;
 }
 
+// Supplemental information without a recovery point, which would make a keyframe of whatever
+// follows: that is left to the parser, as a message it might read otherwise than we do.
+// False also where the messages run past their unit.
+bool plainMessages(const std::vector<uint8_t> &rbsp)
+{
+    size_t i = 0;
+    while ((rbsp.size() - i) * 8 > 16 && rbsp[i] != 0x80) {
+        uint32_t kind = 0, bytes = 0;
+        do {
+            if (i >= rbsp.size())
+                return false;
+            kind += rbsp[i];
+        } while (rbsp[i++] == 255);
+        do {
+            if (i >= rbsp.size())
+                return false;
+            bytes += rbsp[i];
+        } while (rbsp[i++] == 255);
+        if (kind == 6 || bytes > rbsp.size() - i)
+            return false;
+        i += bytes;
+    }
+    return true;
+}
+
 } // namespace
 
 bool MatroskaWalk::AvcParser::readExtradata(const uint8_t *d, int size)
@@ -347,26 +372,7 @@ MatroskaWalk::Judged MatroskaWalk::AvcParser::judge(const uint8_t *d, int avail,
                 *need = at + header;
                 return Judged::NeedMore;
             }
-            if (holdsStartCode(d + at, header))
-                return Judged::Decline;
-            const std::vector<uint8_t> rbsp = unescaped(d + at + 1, header - 1);
-            Bits b(rbsp.data(), int(rbsp.size()));
-            b.ue(); // first macroblock
-            const int64_t sliceType = b.ue();
-            const int64_t ppsId = b.ue();
-            if (sliceType < 0 || sliceType > 9 || ppsId < 0)
-                return Judged::Decline;
-            const int picture = int(sliceType % 5); // P, B, I, SP, SI
-            verdict->idr = type == 5;
-            verdict->key = type == 5;
-            verdict->bidirectional = picture == 1;
-            if (!verdict->key && picture == 2 && ppsId < 256) {
-                const auto [sps, refs0] = m_pps[size_t(ppsId)];
-                if (sps < 0 || m_spsRefs[size_t(sps)] < 0)
-                    return Judged::Decline;
-                verdict->key = m_spsRefs[size_t(sps)] <= 1 && refs0 <= 1;
-            }
-            return Judged::Done;
+            return judgeSlice(d + at, header, verdict);
         }
         if (at + int(length) > avail) {
             if (length > (1u << 20))
@@ -382,30 +388,40 @@ MatroskaWalk::Judged MatroskaWalk::AvcParser::judge(const uint8_t *d, int avail,
                 readSps(rbsp.data(), int(rbsp.size()));
             } else if (type == 8) {
                 readPps(rbsp.data(), int(rbsp.size()));
-            } else {
-                // Supplemental information: a recovery point would make a keyframe of
-                // whatever follows; it is left to the parser, as a message it would misread.
-                size_t i = 0;
-                while ((rbsp.size() - i) * 8 > 16 && rbsp[i] != 0x80) {
-                    uint32_t kind = 0, bytes = 0;
-                    do {
-                        if (i >= rbsp.size())
-                            return Judged::Decline;
-                        kind += rbsp[i];
-                    } while (rbsp[i++] == 255);
-                    do {
-                        if (i >= rbsp.size())
-                            return Judged::Decline;
-                        bytes += rbsp[i];
-                    } while (rbsp[i++] == 255);
-                    if (kind == 6 || bytes > rbsp.size() - i)
-                        return Judged::Decline;
-                    i += bytes;
-                }
+            } else if (!plainMessages(rbsp)) {
+                return Judged::Decline;
             }
         }
         at += int(length);
     }
+}
+
+// A slice's header (`unit` with its NAL header byte, `size` bytes of it): the picture's kind
+// and whether the parser makes a keyframe of it.
+MatroskaWalk::Judged MatroskaWalk::AvcParser::judgeSlice(const uint8_t *unit, int size,
+    Verdict *verdict) const
+{
+    if (holdsStartCode(unit, size))
+        return Judged::Decline;
+    const int type = unit[0] & 0x1f;
+    const std::vector<uint8_t> rbsp = unescaped(unit + 1, size - 1);
+    Bits b(rbsp.data(), int(rbsp.size()));
+    b.ue(); // first macroblock
+    const int64_t sliceType = b.ue();
+    const int64_t ppsId = b.ue();
+    if (sliceType < 0 || sliceType > 9 || ppsId < 0)
+        return Judged::Decline;
+    const int picture = int(sliceType % 5); // P, B, I, SP, SI
+    verdict->idr = type == 5;
+    verdict->key = type == 5;
+    verdict->bidirectional = picture == 1;
+    if (!verdict->key && picture == 2 && ppsId < 256) {
+        const auto [sps, refs0] = m_pps[size_t(ppsId)];
+        if (sps < 0 || m_spsRefs[size_t(sps)] < 0)
+            return Judged::Decline;
+        verdict->key = m_spsRefs[size_t(sps)] <= 1 && refs0 <= 1;
+    }
+    return Judged::Done;
 }
 
 std::atomic<bool> MatroskaWalk::allowed{true};

@@ -61,6 +61,7 @@ private:
         Judged judge(const uint8_t *d, int avail, int size, Verdict *verdict, int *need);
 
     private:
+        Judged judgeSlice(const uint8_t *unit, int size, Verdict *verdict) const;
         void readSps(const uint8_t *rbsp, int size);
         void readPps(const uint8_t *rbsp, int size);
         int m_lengthSize = 0;
