@@ -1,5 +1,7 @@
 #include "platform/video/decode/MatroskaWalk.h"
 
+#include "platform/video/decode/RbspBits.h"
+
 #include "platform/video/decode/ReadAhead.h"
 #include "platform/video/decode/ReadOnlyFile.h"
 
@@ -133,42 +135,6 @@ uint64_t readUnsigned(const uint8_t *d, int64_t size)
     return v;
 }
 
-// Bits of an H.264 RBSP, zeros past its end as the parser's padded reader gives.
-class Bits {
-public:
-    Bits(const uint8_t *d, int size) : m_d(d), m_size(size) {}
-    int bit()
-    {
-        const int b = m_at / 8 < m_size ? (m_d[m_at / 8] >> (7 - m_at % 8)) & 1 : 0;
-        ++m_at;
-        return b;
-    }
-    uint32_t bits(int n)
-    {
-        uint32_t v = 0;
-        while (n-- > 0)
-            v = v << 1 | uint32_t(bit());
-        return v;
-    }
-    // -1 where the code is longer than 32 bits.
-    int64_t ue()
-    {
-        int zeros = 0;
-        while (bit() == 0) {
-            if (++zeros > 31)
-                return -1;
-        }
-        return int64_t((uint64_t(1) << zeros) - 1 + bits(zeros));
-    }
-    void se() { ue(); }
-    bool over() const { return m_at > m_size * 8; }
-
-private:
-    const uint8_t *m_d;
-    int m_size;
-    int m_at = 0;
-};
-
 // A NAL unit's payload without its emulation prevention bytes.
 std::vector<uint8_t> unescaped(const uint8_t *d, int size)
 {
@@ -272,7 +238,7 @@ bool MatroskaWalk::AvcParser::readExtradata(const uint8_t *d, int size)
 // whether the parser calls a lone I picture a keyframe. Anything unusual leaves it unknown.
 void MatroskaWalk::AvcParser::readSps(const uint8_t *rbsp, int size)
 {
-    Bits b(rbsp, size);
+    RbspBits b(rbsp, size);
     const uint32_t profile = b.bits(8);
     b.bits(16);
     const int64_t id = b.ue();
@@ -322,7 +288,7 @@ void MatroskaWalk::AvcParser::readSps(const uint8_t *rbsp, int size)
 
 void MatroskaWalk::AvcParser::readPps(const uint8_t *rbsp, int size)
 {
-    Bits b(rbsp, size);
+    RbspBits b(rbsp, size);
     const int64_t id = b.ue();
     const int64_t sps = b.ue();
     if (id < 0 || id >= 256)
@@ -405,7 +371,7 @@ MatroskaWalk::Judged MatroskaWalk::AvcParser::judgeSlice(const uint8_t *unit, in
         return Judged::Decline;
     const int type = unit[0] & 0x1f;
     const std::vector<uint8_t> rbsp = unescaped(unit + 1, size - 1);
-    Bits b(rbsp.data(), int(rbsp.size()));
+    RbspBits b(rbsp.data(), int(rbsp.size()));
     b.ue(); // first macroblock
     const int64_t sliceType = b.ue();
     const int64_t ppsId = b.ue();

@@ -1,6 +1,7 @@
 #include "platform/video/decode/TsScan.h"
 
 #include "platform/video/decode/MappedRead.h"
+#include "platform/video/decode/RbspBits.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -61,39 +62,18 @@ int64_t pesTime(const uint8_t *r)
         int64_t((r[3] << 8 | r[4]) >> 1);
 }
 
-// Exp-Golomb numbers from raw bytes, as the parser reads them (no emulation bytes are
-// removed: the first slice's first byte is not zero, and the parser does not either). Only
-// a number with bits to spare after it: the parser takes a byte more for one that ends with
-// its last byte, which could be the next PES's first.
-class Bits {
-public:
-    Bits(const uint8_t *d, int size) : m_d(d), m_bits(size * 8) {}
-    bool ue(unsigned *value)
-    {
-        int zeros = 0;
-        bool one = false;
-        while (m_at < m_bits && !(one = bit()))
-            ++zeros;
-        if (!one || zeros > 16 || m_at + zeros >= m_bits)
-            return false;
-        unsigned v = 1;
-        for (int i = 0; i < zeros; ++i)
-            v = v << 1 | unsigned(bit());
-        *value = v - 1;
-        return true;
-    }
-
-private:
-    int bit()
-    {
-        const int b = (m_d[m_at / 8] >> (7 - m_at % 8)) & 1;
-        ++m_at;
-        return b;
-    }
-    const uint8_t *m_d;
-    int m_bits;
-    int m_at = 0;
-};
+// An Exp-Golomb number from raw bytes, as the parser reads it (no emulation bytes are
+// removed: the first slice's first byte is not zero, and the parser does not either). Only a
+// number with bits to spare after it: the parser takes a byte more for one that ends with its
+// last byte, which could be the next PES's first.
+bool spareUe(RbspBits &bits, int sizeBits, unsigned *value)
+{
+    const int64_t v = bits.ue();
+    if (v < 0 || v > (int64_t(1) << 17) - 2 || bits.position() >= sizeBits)
+        return false;
+    *value = unsigned(v);
+    return true;
+}
 
 struct AccessUnit {
     int64_t pos = 0;
@@ -236,9 +216,9 @@ private:
             m_shortStart = at == 3;
         }
         if (type == 1 || type == 5) {
-            Bits bits(after, afterSize);
+            RbspBits bits(after, afterSize);
             unsigned mb = 0;
-            if (!bits.ue(&mb)) {
+            if (!spareUe(bits, afterSize * 8, &mb)) {
                 m_bad = true;
                 return;
             }
@@ -247,7 +227,7 @@ private:
                 m_sliceSeen = true;
                 m_firstType = type;
                 m_lastMb = mb;
-                m_bad = m_bad || mb != 0 || !bits.ue(&sliceType);
+                m_bad = m_bad || mb != 0 || !spareUe(bits, afterSize * 8, &sliceType);
                 m_bSlice = sliceType % 5 == 1;
                 m_collectTo = at + kHeaderTail;
                 m_firstSliceAt = at;
