@@ -4,6 +4,7 @@
 
 #include "platform/video/decode/MatroskaWalk.h"
 #include "platform/video/decode/MediaFile.h"
+#include "tests/decode/IndexBothWays.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QDir>
@@ -27,64 +28,34 @@ struct Opened {
 Opened openAs(const QString &path, bool walk)
 {
     Opened opened;
-    AVFormatContext *raw = nullptr;
-    const QByteArray local = QFile::encodeName(path);
-    if (avformat_open_input(&raw, local.constData(), nullptr, nullptr) < 0)
-        return opened;
-    video::ff::FormatPtr format(raw);
-    avformat_find_stream_info(raw, nullptr);
-    const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (stream < 0)
-        return opened;
-    for (unsigned i = 0; i < raw->nb_streams; ++i)
-        raw->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    video::StreamIndex::Source source;
-    source.format = &format;
-    source.stream = stream;
-    source.path = path;
-    source.localPath = local;
-    source.fileSize = QFileInfo(path).size();
-    source.rewind = [] { return false; };
-    const std::unique_ptr<video::StreamIndex> index = video::StreamIndex::forFormat(raw->iformat);
-    video::MatroskaWalk::allowed = walk;
-    const bool built = index->build(source, opened.info, opened.index);
-    video::MatroskaWalk::allowed = true;
+    bool built = false;
+    indexes::withVideoSource(path, 0, [&](video::StreamIndex::Source &source) {
+        source.rewind = [] { return false; };
+        AVFormatContext *fc = source.context();
+        const std::unique_ptr<video::StreamIndex> index =
+            video::StreamIndex::forFormat(fc->iformat);
+        video::MatroskaWalk::allowed = walk;
+        built = index->build(source, opened.info, opened.index);
+        video::MatroskaWalk::allowed = true;
+        AVStream *st = source.videoStream();
+        for (int i = 0; built && i < avformat_index_get_entries_count(st); ++i) {
+            const AVIndexEntry *e = avformat_index_get_entry(st, i);
+            opened.seekPoints.emplace_back(e->pos, e->timestamp);
+        }
+    });
     if (!built)
         return Opened{};
     opened.walked = video::MatroskaWalk::lastWalked;
-    AVStream *st = raw->streams[stream];
-    for (int i = 0; i < avformat_index_get_entries_count(st); ++i) {
-        const AVIndexEntry *e = avformat_index_get_entry(st, i);
-        opened.seekPoints.emplace_back(e->pos, e->timestamp);
-    }
     return opened;
 }
 
 // Where the two differ first, or empty.
 std::string difference(const Opened &a, const Opened &b)
 {
-    if (a.info.frameCount != b.info.frameCount || a.info.rateNum != b.info.rateNum ||
-        a.info.rateDen != b.info.rateDen || a.info.pictureMs != b.info.pictureMs ||
-        a.index.slotCount() != b.index.slotCount())
-        return "frame count, rate or times";
-    if (a.seekPoints != b.seekPoints)
-        return "the demuxer's keyframe index";
-    if (a.index.packetCount() != b.index.packetCount())
-        return "packet count " + std::to_string(a.index.packetCount()) + " against " +
-            std::to_string(b.index.packetCount());
-    for (int i = 0; i < a.index.packetCount(); ++i) {
-        const video::FrameIndex::Packet &p = a.index.packet(i), &q = b.index.packet(i);
-        if (p.pos != q.pos || p.size != q.size || p.keyframe != q.keyframe || p.dts != q.dts ||
-            p.pts != q.pts || p.slot != q.slot)
-            return "packet " + std::to_string(i) + ": pos " + std::to_string(p.pos) + "/" +
-                std::to_string(q.pos) + " size " + std::to_string(p.size) + "/" +
-                std::to_string(q.size) + " key " + std::to_string(p.keyframe) + "/" +
-                std::to_string(q.keyframe) + " dts " + std::to_string(p.dts) + "/" +
-                std::to_string(q.dts) + " pts " + std::to_string(p.pts) + "/" +
-                std::to_string(q.pts) + " slot " + std::to_string(p.slot) + "/" +
-                std::to_string(q.slot);
-    }
-    return {};
+    const std::string index = indexes::difference(a.info, a.index, b.info, b.index);
+    if (!index.empty())
+        return index;
+    return a.seekPoints != b.seekPoints ? "the demuxer's keyframe index" : "";
 }
 
 struct Case {

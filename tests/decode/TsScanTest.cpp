@@ -2,10 +2,10 @@
 // none: every generated transport stream shape and every real one at hand, each video stream
 // indexed both ways. A packet too many or a keyframe flag of its own is a wrong picture.
 
-#include "platform/video/decode/Container.h"
 #include "platform/video/decode/MappedRead.h"
 #include "platform/video/decode/TimestampIndex.h"
 #include "platform/video/decode/TsScan.h"
+#include "tests/decode/IndexBothWays.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QDir>
@@ -30,39 +30,11 @@ struct Built {
     FrameIndex index;
 };
 
-// The file opened as MediaFile opens it, for its video stream `video` (in stream order).
-template <typename Use>
-bool withSource(const QString &path, int video, Use use)
-{
-    int code = 0;
-    video::ff::FormatPtr format = video::container::open(path, &code);
-    if (!format || avformat_find_stream_info(format.get(), nullptr) < 0)
-        return false;
-    int stream = -1;
-    int seen = 0;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && seen++ == video)
-            stream = int(i);
-    }
-    if (stream < 0)
-        return false;
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        format->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    video::StreamIndex::Source source;
-    source.format = &format;
-    source.stream = stream;
-    source.path = path;
-    source.localPath = QFile::encodeName(path);
-    source.fileSize = QFileInfo(path).size();
-    use(source);
-    return true;
-}
-
 Built build(const QString &path, int video, bool fast)
 {
     Built built;
     video::setTsScanAllowed(fast);
-    withSource(path, video, [&](const video::StreamIndex::Source &source) {
+    indexes::withVideoSource(path, video, [&](const video::StreamIndex::Source &source) {
         video::TimestampIndex index(source.context()->iformat);
         built.ok = index.build(source, built.info, built.index);
     });
@@ -74,7 +46,7 @@ Built build(const QString &path, int video, bool fast)
 bool taken(const QString &path, int video, bool *exists)
 {
     bool took = false;
-    *exists = withSource(path, video, [&](const video::StreamIndex::Source &source) {
+    *exists = indexes::withVideoSource(path, video, [&](const video::StreamIndex::Source &source) {
         took = video::scanTransportStream(source).has_value();
     });
     return took;
@@ -97,22 +69,7 @@ void compareBothWays(const QString &path, int *took)
         const Built a = build(path, video, true);
         const Built b = build(path, video, false);
         ASSERT_TRUE(a.ok && b.ok);
-        EXPECT_EQ(a.info.frameCount, b.info.frameCount);
-        EXPECT_EQ(a.info.rateNum, b.info.rateNum);
-        EXPECT_EQ(a.info.rateDen, b.info.rateDen);
-        EXPECT_EQ(a.info.pictureMs, b.info.pictureMs);
-        EXPECT_EQ(a.index.slotCount(), b.index.slotCount());
-        ASSERT_EQ(a.index.packetCount(), b.index.packetCount());
-        for (int i = 0; i < a.index.packetCount(); ++i) {
-            const FrameIndex::Packet &p = a.index.packet(i);
-            const FrameIndex::Packet &q = b.index.packet(i);
-            ASSERT_TRUE(p.pos == q.pos && p.size == q.size && p.slot == q.slot &&
-                p.keyframe == q.keyframe && p.dts == q.dts && p.pts == q.pts)
-                << "packet " << i << ": pos " << p.pos << "/" << q.pos << " size " << p.size
-                << "/" << q.size << " slot " << p.slot << "/" << q.slot << " key "
-                << p.keyframe << "/" << q.keyframe << " dts " << p.dts << "/" << q.dts
-                << " pts " << p.pts << "/" << q.pts;
-        }
+        EXPECT_EQ(indexes::difference(a.info, a.index, b.info, b.index), "");
     }
 }
 
