@@ -27,6 +27,22 @@ void learnReorderDelay(MediaFile &file, VideoDecoder &decoder, AVPacket *packet,
     decoder.reset();
 }
 
+namespace {
+
+// The packets shown before the keyframe at `keySlot` that put out nothing.
+std::vector<int> silentBefore(const FrameIndex &index, const std::vector<bool> &out, int keySlot)
+{
+    std::vector<int> silent;
+    for (int i = 0; i < index.packetCount(); ++i) {
+        const int slot = index.packet(i).slot;
+        if (slot >= 0 && slot < keySlot && !out[size_t(i)])
+            silent.push_back(i);
+    }
+    return silent;
+}
+
+} // namespace
+
 bool dropSilentLeadIn(MediaFile &file, VideoDecoder &decoder, AVPacket *packet, int packets)
 {
     // A file cut in the middle of a GOP starts with packets the decoder shows nothing for (no
@@ -80,12 +96,7 @@ bool dropSilentLeadIn(MediaFile &file, VideoDecoder &decoder, AVPacket *packet, 
         file.keepLeadIn(std::nullopt);
         return false;
     }
-    std::vector<int> silent;
-    for (int i = 0; i < index.packetCount(); ++i) {
-        const int slot = index.packet(i).slot;
-        if (slot >= 0 && slot < keySlot && !out[size_t(i)])
-            silent.push_back(i);
-    }
+    const std::vector<int> silent = silentBefore(index, out, keySlot);
     file.keepLeadIn(keyFirst ? std::optional(silent) : std::nullopt);
     return !silent.empty() && file.dropPositions(silent);
 }
