@@ -1,5 +1,6 @@
 #include "platform/video/decode/VideoDecoder.h"
 
+#include "platform/video/decode/UnreferencedPicture.h"
 #include "platform/video/decode/YuvToRgb.h"
 
 #include <QTransform>
@@ -88,6 +89,12 @@ void VideoDecoder::rememberPalette(const AVPacket *packet)
 
 bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)> &onFrame)
 {
+    if (leavesOut(packet)) {
+        ++m_leftOut;
+        return true;
+    }
+    if (packet && !m_packsPictures)
+        m_packsPictures = packsPictures(m_context->codec_id, packet->data, packet->size);
     if (packet) {
         rememberPalette(packet);
         size_t size = 0;
@@ -125,6 +132,15 @@ bool VideoDecoder::decode(AVPacket *packet, const std::function<void(AVFrame *)>
         ++m_fullDecodes;
     }
     return sent >= 0 || sent == AVERROR_EOF;
+}
+
+// A picture the decoder would skip, known as such before it is sent. Only once the decoder
+// reorders: an MPEG-4 stream that claims to have no B-frames is corrected by the first B-VOP
+// header the decoder parses, which a packet left out would keep from it.
+bool VideoDecoder::leavesOut(const AVPacket *packet) const
+{
+    return packet && m_context->skip_frame == AVDISCARD_NONREF && m_context->has_b_frames > 0 &&
+        !m_packsPictures && unreferencedPicture(m_context->codec_id, packet->data, packet->size);
 }
 
 double VideoDecoder::secondsPerPicture() const

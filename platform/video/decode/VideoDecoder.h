@@ -48,7 +48,8 @@ public:
     // Forgets all pictures: the next packet must start a new decode (a keyframe).
     void reset();
     // Whether the packets sent from now on decode pictures that no other picture references
-    // (libavcodec's skip_frame): such pictures then never come out at all.
+    // (libavcodec's skip_frame): such pictures then never come out at all. Those whose
+    // header says so are not even sent (UnreferencedPicture.h).
     void setSkipNonReference(bool skip)
     {
         m_context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
@@ -59,6 +60,8 @@ public:
     // threefold when other programs keep the cores busy. 0 before any full decode.
     double secondsPerPicture() const;
     qint64 fullDecodes() const { return m_fullDecodes; }
+    // Packets kept from the decoder as pictures it would have skipped.
+    qint64 packetsLeftOut() const { return m_leftOut; }
     // Frames the decoder holds back for reordering; a frame's display slot is the dts of the
     // packet that pushed it out less this.
     int delay() const { return m_context->has_b_frames; }
@@ -70,6 +73,7 @@ public:
 
 private:
     VideoDecoder() = default;
+    bool leavesOut(const AVPacket *packet) const;
 
     std::unique_ptr<FramePool> m_pool; // before the context, which asks it for memory
     ff::CodecPtr m_context;
@@ -79,6 +83,8 @@ private:
     bool m_paletteSent = false;
     double m_cpuSeconds = 0; // over the full decodes
     qint64 m_fullDecodes = 0;
+    qint64 m_leftOut = 0;
+    bool m_packsPictures = false; // a packet of the stream held two (never reset)
 };
 
 // Pixel memory for converted images, handed back when the last copy of an image goes
