@@ -390,6 +390,42 @@ MatroskaWalk::Judged MatroskaWalk::AvcParser::judgeSlice(const uint8_t *unit, in
     return Judged::Done;
 }
 
+namespace {
+
+// What the walk needs of a TrackEntry: whether its blocks are its packets as they stand.
+struct TrackFields {
+    uint64_t number = 0;
+    uint64_t type = 0;
+    std::string codec;
+    bool plain = true;
+};
+
+// The TrackEntry whose data `d` holds.
+template <typename Element>
+bool readTrackEntry(const uint8_t *d, const Element &entry, TrackFields *track)
+{
+    Element field;
+    for (int64_t f = entry.data; f < entry.end(); f = field.end()) {
+        if (!readHeader(d + (f - entry.data), int(entry.end() - f), f, &field) ||
+            field.size < 0 || field.end() > entry.end())
+            return false;
+        const uint8_t *value = d + (field.data - entry.data);
+        if (field.id == kTrackNumber && field.size <= 8)
+            track->number = readUnsigned(value, field.size);
+        else if (field.id == kTrackType && field.size <= 8)
+            track->type = readUnsigned(value, field.size);
+        else if (field.id == kCodecId)
+            track->codec.assign(reinterpret_cast<const char *>(value), size_t(field.size));
+        else if (field.id == kContentEncodings || field.id == kTrackTimeScale ||
+            (field.id == kCodecDelay && readUnsigned(value, field.size) != 0))
+            track->plain = false;
+    }
+    track->codec = track->codec.c_str(); // a string may be padded with zeros
+    return true;
+}
+
+} // namespace
+
 std::atomic<bool> MatroskaWalk::allowed{true};
 std::atomic<int> MatroskaWalk::lastWalked{0};
 
@@ -455,54 +491,41 @@ bool MatroskaWalk::readHead()
             m_cursor = at;
             return found;
         }
-        if (!passedTopLevel(e.id))
+        if (!passedTopLevel(e.id) || (e.id == kTracks && !readTracks(e, &found)))
             return false;
-        if (e.id != kTracks)
-            continue;
-        if (e.size > (4 << 20))
-            return false;
-        const uint8_t *tracks = m_file->at(e.data, int(e.size), &got);
-        if (!tracks || got != int(e.size))
-            return false;
-        const std::vector<uint8_t> copy(tracks, tracks + e.size);
-        Element entry;
-        for (int64_t t = 0; t < e.size; t = entry.end() - e.data) {
-            if (!readHeader(copy.data() + t, int(e.size - t), e.data + t, &entry) ||
-                entry.size < 0 || entry.end() > e.end())
-                return false;
-            if (entry.id != kTrackEntry)
-                continue;
-            uint64_t number = 0, type = 0;
-            std::string codec;
-            bool plain = true;
-            Element field;
-            for (int64_t f = entry.data; f < entry.end(); f = field.end()) {
-                const uint8_t *p = copy.data() + (f - e.data);
-                if (!readHeader(p, int(entry.end() - f), f, &field) || field.size < 0 ||
-                    field.end() > entry.end())
-                    return false;
-                const uint8_t *value = copy.data() + (field.data - e.data);
-                if (field.id == kTrackNumber && field.size <= 8)
-                    number = readUnsigned(value, field.size);
-                else if (field.id == kTrackType && field.size <= 8)
-                    type = readUnsigned(value, field.size);
-                else if (field.id == kCodecId)
-                    codec.assign(reinterpret_cast<const char *>(value), size_t(field.size));
-                else if (field.id == kContentEncodings || field.id == kTrackTimeScale ||
-                    (field.id == kCodecDelay && readUnsigned(value, field.size) != 0))
-                    plain = false;
-            }
-            m_tracks.push_back(number);
-            if (type != 1)
-                continue;
-            codec = codec.c_str(); // a string may be padded with zeros
-            if (found || !plain || codec != "V_MPEG4/ISO/AVC")
-                return false;
-            m_track = number;
-            found = true;
-        }
     }
     return false;
+}
+
+// Every track's number, and the one video track's: false where the walk does not read them.
+bool MatroskaWalk::readTracks(const Element &tracks, bool *found)
+{
+    if (tracks.size > (4 << 20))
+        return false;
+    int got = 0;
+    const uint8_t *d = m_file->at(tracks.data, int(tracks.size), &got);
+    if (!d || got != int(tracks.size))
+        return false;
+    const std::vector<uint8_t> copy(d, d + tracks.size);
+    Element entry;
+    for (int64_t t = 0; t < tracks.size; t = entry.end() - tracks.data) {
+        if (!readHeader(copy.data() + t, int(tracks.size - t), tracks.data + t, &entry) ||
+            entry.size < 0 || entry.end() > tracks.end())
+            return false;
+        if (entry.id != kTrackEntry)
+            continue;
+        TrackFields track;
+        if (!readTrackEntry(copy.data() + (entry.data - tracks.data), entry, &track))
+            return false;
+        m_tracks.push_back(track.number);
+        if (track.type != 1)
+            continue;
+        if (*found || !track.plain || track.codec != "V_MPEG4/ISO/AVC")
+            return false;
+        m_track = track.number;
+        *found = true;
+    }
+    return true;
 }
 
 // The next cluster from the cursor on: 1 found, 0 the end of the segment, -1 none the walk

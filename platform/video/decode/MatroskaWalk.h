@@ -79,6 +79,7 @@ private:
 
     MatroskaWalk() = default;
     bool readHead();
+    bool readTracks(const Element &tracks, bool *found);
     int nextCluster(Element *cluster);
     bool walkCluster(const Element &cluster, std::vector<Walked> &out);
     bool takeBlock(int64_t dataPos, int64_t dataSize, int keyFlag, int64_t clusterTime,
