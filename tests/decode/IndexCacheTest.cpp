@@ -8,6 +8,8 @@
 
 #include "platform/video/decode/IndexCache.h"
 #include "platform/video/decode/MediaFile.h"
+#include "platform/video/decode/TimestampIndex.h"
+#include "tests/decode/IndexBothWays.h"
 #include "tests/support/ClipCorpus.h"
 
 #include <QDir>
@@ -296,6 +298,34 @@ TEST(IndexCache, AMatroskaFileWithoutCuesOpenedAgainSeeksWithoutReadingUpToThere
     ASSERT_TRUE(file->readVideoPacket(packet.get(), &read));
     EXPECT_EQ(read, last);
     EXPECT_LT(bytesRead() - before, QFileInfo(path).size() / 4);
+}
+
+// The exactness table's files are short; an index as long as a recording's works out its
+// pictures' times beside its packets as it comes back, and must come back as the scan left it.
+TEST(IndexCache, ALongIndexComesBackAsTheScanLeftIt)
+{
+    QString error;
+    const QString path = ClipCorpus::generate(QStringLiteral("index-cache-long"),
+        {"-f", "lavfi", "-i", "testsrc2=s=32x32:r=100", "-frames:v", "21000", "-c:v", "libx264",
+            "-preset", "ultrafast", "-g", "100", "-bf", "2", "-f", "matroska", "-live", "1"},
+        &error);
+    if (path.isEmpty())
+        GTEST_SKIP() << "could not make the file: " << error.toStdString();
+    QTemporaryDir dir;
+    video::DecodeOptions options;
+    options.indexCache = dir.filePath(QStringLiteral("kurimo"));
+    video::OpenError why;
+    const auto scanned = video::MediaFile::open(path, &why, 0, nullptr, nullptr, options);
+    ASSERT_TRUE(scanned);
+    ASSERT_GE(scanned->info().pictureMs.size(), video::TimestampIndex::kTimesAside);
+    const qint64 before = bytesRead();
+    const auto restored = video::MediaFile::open(path, &why, 0, nullptr, nullptr, options);
+    ASSERT_TRUE(restored);
+    // Not scanned again: the entry and the file's header, not its clusters.
+    EXPECT_LT(bytesRead() - before, QFileInfo(path).size() / 2);
+    EXPECT_EQ(indexes::difference(restored->info(), restored->index(), scanned->info(),
+                  scanned->index()),
+        "");
 }
 
 } // namespace

@@ -14,6 +14,9 @@ namespace video {
 // (MatroskaWalk); the others have no such tables and are read whole.
 class TimestampIndex final : public StreamIndex {
 public:
+    // Indexes of at least this many pictures work out their times beside the packets as they
+    // are restored.
+    static constexpr size_t kTimesAside = 20000;
     explicit TimestampIndex(const AVInputFormat *format);
 
     bool presentsByTime() const override { return true; }
@@ -37,6 +40,9 @@ private:
     void numberPositions(std::vector<FrameIndex::Packet> &packets,
         const std::vector<std::pair<int64_t, int>> &shown);
     void timePositions(VideoInfo &info, const FrameIndex &index) const;
+    // Each position's time in ms, from the first; `guessed`: at the frame rate instead.
+    static std::vector<qint64> positionMs(const std::vector<int64_t> &presentation,
+        AVRational timeBase, bool guessed, int rateNum, int rateDen);
     void checkDecodeOrderTimes(const AVCodecParameters *par, const FrameIndex &index);
 
     bool m_raw = false; // a raw elementary stream: its times are the demuxer's guesses
