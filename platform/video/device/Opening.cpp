@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -20,9 +19,10 @@ namespace {
 // Holds the caller until the open is done: on the spot for a moment, then with its event
 // loop running. User input waits meanwhile, so nothing clicked can start a second open or
 // use a half-made device; paint events, timers and commands arriving by other ways run.
-// False when the application quit meanwhile.
+// `loop` is the one the open quits as it ends (a posted call, so at once, not at the next
+// look). False when the application quit meanwhile.
 template <typename T>
-bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
+bool waitKeepingEventsAlive(std::future<T> &done, int holdMs, QEventLoop &loop)
 {
     using namespace std::chrono;
     if (done.wait_for(milliseconds(holdMs)) == std::future_status::ready)
@@ -32,13 +32,7 @@ bool waitKeepingEventsAlive(std::future<T> &done, int holdMs)
         done.wait(); // no event loop of ours to keep running
         return true;
     }
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done.wait_for(seconds(0)) == std::future_status::ready)
-            loop.quit();
-    });
-    check.start(10);
+    // Done between the look above and now: its quit already waits in the queue.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     // Quitting the application ends every event loop, this one too, before the open is done.
     return done.wait_for(seconds(0)) == std::future_status::ready;
@@ -67,14 +61,21 @@ std::unique_ptr<FrameSource> openKeepingEventsAlive(const QString &path, OpenErr
         OpenError error;
     };
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::packaged_task<Outcome()> task([path, cancelled, options] {
-        Outcome outcome;
-        outcome.source = openFrameSource(path, &outcome.error, cancelled.get(), options);
-        return outcome;
+    // Before the thread, and gone only after it is joined: the thread posts its quit here.
+    QEventLoop loop;
+    std::promise<Outcome> promise;
+    std::future<Outcome> done = promise.get_future();
+    std::thread worker([&promise, &loop, path, cancelled, options] {
+        try {
+            Outcome outcome;
+            outcome.source = openFrameSource(path, &outcome.error, cancelled.get(), options);
+            promise.set_value(std::move(outcome));
+        } catch (...) { // out of memory, say: thrown to the caller below
+            promise.set_exception(std::current_exception());
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    std::future<Outcome> done = task.get_future();
-    std::thread worker(std::move(task));
-    if (!waitKeepingEventsAlive(done, openHold().holdMs))
+    if (!waitKeepingEventsAlive(done, openHold().holdMs, loop))
         cancelled->store(true);
     worker.join();
     Outcome outcome = done.get();
