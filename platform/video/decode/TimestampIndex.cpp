@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstring>
 #include <future>
-#include <system_error>
 #include <optional>
 #include <set>
+#include <system_error>
 
 namespace video {
 
